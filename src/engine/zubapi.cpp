@@ -1,0 +1,113 @@
+#include "engine/zubapi.h"
+
+#include "engine/jsonfield.h"
+#include "engine/metronome.h"
+#include "engine/tokenizer.h"
+#include "engine/transport.h"
+#include "engine/zubengine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <json/reader.h>
+#include <utility>
+
+ZubApi::ZubApi(ZubEngine* engine)
+    : m_pEngine(engine)
+{
+}
+
+void ZubApi::handleMessage(const std::string& message)
+{
+    const std::vector<std::string> tokens = Tokenizer::split(message, ":");
+    m_reply.clear();
+    if (tokens.size() >= 2) {
+        Json::Value root;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        Json::Reader reader(Json::Features::all());
+#pragma GCC diagnostic pop
+        if (!reader.parse(message, root, false))
+            handleColonCommand(tokens[0], tokens[1]);
+        else if (root.isObject())
+            handleJsonMessage(root);
+    } else if (tokens.size() == 1) {
+        if (!handleBareCommand(tokens[0]))
+            handleArrowCommand(message);
+    } else {
+        std::printf("Unhandled JSON API call: %s\n", message.c_str());
+    }
+}
+
+void ZubApi::handleJsonMessage(const Json::Value& root)
+{
+    // Components see the whole message, in this fixed order.
+    if (root.isMember("metronome"))
+        m_pEngine->metronome()->handleJson(root);
+}
+
+void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
+{
+    // "loadInstrument", "loadDrumLoopByName", "loadDrumLoopByIndex" and
+    // "cloneIdea" reach their components here once the engine has them.
+    (void)command;
+    (void)argument;
+}
+
+bool ZubApi::handleBareCommand(const std::string& command)
+{
+    auto styledState = [](const auto& component) {
+        Json::Value root(Json::objectValue);
+        component.toJson(root);
+        return JsonField::styled(root);
+    };
+    using Handler = std::function<void()>;
+    // Matching order of the commands; an empty handler answers "" (the
+    // components behind those commands are not part of the engine yet).
+    const std::pair<const char*, Handler> commands[] = {
+        { "getLoopRecorder", {} },
+        { "getMetronome", [&] { m_reply = styledState(*m_pEngine->metronome()); } },
+        { "getFreestyleRecorder", {} },
+        { "getFreestyleTempoDetector", {} },
+        { "getIdeaCollection", {} },
+        { "createLoopFromLoopRecorder", {} },
+        { "createLoopFromFreestyleTempoDetector", {} },
+        { "getInstrument", {} },
+        { "getInstrumentCollection", {} },
+        { "getDrumLoopCollection", {} },
+        { "clearDrumLoop", {} },
+        { "stopDrumLoop", {} },
+        { "playDrumLoop", {} },
+        { "clearProject", {} },
+        { "discardChangesConfirmation", {} },
+        { "getIdea", {} },
+        { "getProject", {} },
+        { "getMicrosecondsUntilNextBeat", [&] {
+             m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
+                 + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
+         } },
+        { "render", {} },
+    };
+    for (const auto& [name, handler] : commands) {
+        if (command == name) {
+            if (handler)
+                handler();
+            return true;
+        }
+    }
+    return false;
+}
+
+void ZubApi::handleArrowCommand(const std::string& message)
+{
+    const std::vector<std::string> tokens = Tokenizer::split(message, "->");
+    if (tokens.size() != 2)
+        return;
+    const std::string& arg = tokens[1];
+    if (tokens[0] == "noteOn")
+        m_pEngine->noteOn(std::atoi(arg.c_str()), 127);
+    else if (tokens[0] == "noteOff")
+        m_pEngine->noteOff(std::atoi(arg.c_str()));
+    else if (tokens[0] == "setTempo")
+        m_pEngine->setTempo(static_cast<float>(std::atof(arg.c_str())));
+}

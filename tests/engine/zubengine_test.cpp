@@ -1,0 +1,85 @@
+#include "engine/metronome.h"
+#include "engine/transport.h"
+#include "engine/zubengine.h"
+#include "support/allocationcounter.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+class ZubEngineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Transport::instance().setPosition(0);
+        Transport::instance().setBpm(120.0f);
+    }
+    ZubEngine engine { nullptr };
+};
+
+TEST_F(ZubEngineTest, AnyBufferSizeRunsTheWholeCycle)
+{
+    for (int frames : { 1, 64, 16383, 16384, 40000 }) {
+        std::vector<float> buf(2 * frames, 1.0f);
+        const int64 before = Transport::instance().position();
+        engine.process(buf.data(), frames);
+        EXPECT_EQ(Transport::instance().position() - before, frames);
+        for (float v : buf)
+            ASSERT_EQ(v, 0.0f) << "muted engine must output silence for " << frames;
+    }
+}
+
+TEST_F(ZubEngineTest, ClicksLandOnTransportBeatsAcrossOddBuffers)
+{
+    Json::Value msg;
+    msg["metronome"]["mute"] = false;
+    engine.metronome()->handleJson(msg);
+    const int total = 22050 * 3 + 500;
+    std::vector<float> out;
+    std::vector<float> buf;
+    int done = 0, size = 1;
+    while (done < total) {
+        const int n = std::min(size, total - done);
+        buf.assign(2 * n, 0.0f);
+        engine.process(buf.data(), n);
+        out.insert(out.end(), buf.begin(), buf.end());
+        done += n;
+        size = size * 3 % 997 + 1; // changing callback sizes
+    }
+    // Output frame i is transport position i: the tick starts two frames past
+    // every multiple of 22,050 (its first two entries are 0).
+    std::vector<int> onsets;
+    for (int i = 1; i < total; ++i)
+        if (out[2 * i] != 0.0f && out[2 * (i - 1)] == 0.0f && (onsets.empty() || i - onsets.back() > 1000))
+            onsets.push_back(i);
+    ASSERT_EQ(onsets.size(), 4u);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(onsets[k], 2 + k * 22050);
+}
+
+TEST_F(ZubEngineTest, TempoOutsideRangeIsRefused)
+{
+    EXPECT_EQ(engine.setTempo(90.0f), 0);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
+    EXPECT_EQ(engine.metronome()->framesPerBeat(), 29400);
+    EXPECT_EQ(engine.setTempo(250.0f), 1);
+    EXPECT_EQ(engine.setTempo(0.0f), 1);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
+    EXPECT_EQ(engine.metronome()->framesPerBeat(), 29400);
+}
+
+TEST_F(ZubEngineTest, ProcessAllocatesNothing)
+{
+    Json::Value msg;
+    msg["metronome"]["mute"] = false;
+    engine.metronome()->handleJson(msg);
+    std::vector<float> buf(2 * 40000);
+    AllocationCounter counter;
+    for (int frames : { 1, 64, 256, 1024, 40000 })
+        engine.process(buf.data(), frames);
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+} // namespace
