@@ -1,0 +1,179 @@
+#include "qt/audiodeviceenumerator.h"
+
+#include "qt/settings.h"
+
+#include <QDebug>
+#include <pa_jack.h>
+
+AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
+    : QObject(parent)
+{
+    // Names the JACK client; only takes effect before initialisation.
+    PaJack_SetClientName("motifo");
+    const PaError e = Pa_Initialize();
+    if (e != paNoError)
+        qDebug() << "PortAudio initialization error:" << Pa_GetErrorText(e);
+}
+
+AudioDeviceEnumerator::~AudioDeviceEnumerator()
+{
+    const PaError e = Pa_Terminate();
+    if (e != paNoError)
+        qDebug() << "PortAudio error:" << Pa_GetErrorText(e);
+}
+
+bool AudioDeviceEnumerator::keepOutputHostApi(const PaHostApiInfo* host) const
+{
+#ifdef Q_OS_WIN
+    // Only the low-latency host APIs are offered on Windows.
+    return host && (host->type == paASIO || host->type == paWDMKS || host->type == paWASAPI);
+#else
+    return host && (host->type == paALSA || host->type == paJACK || host->type == paOSS);
+#endif
+}
+
+QStringList AudioDeviceEnumerator::deviceList(int kind)
+{
+    QStringList list;
+    if (kind == 0)
+        m_inputIndexes.clear();
+    const int count = Pa_GetDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (!info)
+            continue;
+        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+        if (kind == 1) {
+            if (!keepOutputHostApi(host) || info->maxOutputChannels < 1)
+                continue;
+            list << QString("%1. %2 (%3)").arg(i).arg(QString::fromUtf8(info->name), QString::fromUtf8(host->name));
+        } else {
+            if (info->maxInputChannels < 1)
+                continue;
+            m_inputIndexes.insert(list.size(), i);
+            list << QString::fromUtf8(info->name);
+        }
+    }
+    return list;
+}
+
+QString AudioDeviceEnumerator::defaultOutputEntry()
+{
+    const QStringList outputs = deviceList(1);
+#ifdef Q_OS_WIN
+    for (const QString& entry : outputs)
+        if (entry.contains("WASAPI"))
+            return entry;
+    return QString();
+#else
+    // The system's default PCM: a sound server where one runs, else ALSA's default.
+    for (const char* name : { ". pipewire (", ". pulse (", ". default (" })
+        for (const QString& entry : outputs)
+            if (entry.contains(name))
+                return entry;
+    const int def = Pa_GetDefaultOutputDevice();
+    for (const QString& entry : outputs)
+        if (parseDeviceIndex(entry) == def)
+            return entry;
+    return outputs.value(0);
+#endif
+}
+
+int AudioDeviceEnumerator::parseDeviceIndex(const QString& entry)
+{
+    return entry.section('.', 0, 0).toInt();
+}
+
+int AudioDeviceEnumerator::bufferFrames() const
+{
+    const int stored = Settings::instance().value("AudioDeviceBufferSize").toInt();
+    return stored >= 1 ? stored : DEFAULT_BUFFER_FRAMES;
+}
+
+PaStreamParameters AudioDeviceEnumerator::outputParameters()
+{
+    QString entry = Settings::instance().value("AudioDevice");
+    if (entry.isEmpty()) {
+        entry = defaultOutputEntry();
+        Settings::instance().setValue("AudioDevice", entry);
+    }
+    int index = entry == tr("System Default") ? Pa_GetDefaultOutputDevice() : parseDeviceIndex(entry);
+    qDebug() << "AudioDevice: Parsed devId" << index;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+    // A stored index may point at another device after a rescan: find it by name.
+    const QString storedName = entry.section(". ", 1).section(" (", 0, 0);
+    if (!storedName.isEmpty() && (!info || QString::fromUtf8(info->name) != storedName)) {
+        for (const QString& e : deviceList(1)) {
+            if (e.section(". ", 1) == entry.section(". ", 1)) {
+                index = parseDeviceIndex(e);
+                info = Pa_GetDeviceInfo(index);
+                break;
+            }
+        }
+    }
+    if (!info) {
+        qDebug() << "Audio device" << index << "not found";
+        index = 0;
+    }
+    PaStreamParameters p {};
+    p.device = index;
+    p.channelCount = 2;
+    p.sampleFormat = paFloat32;
+    p.suggestedLatency = bufferFrames() / 88200.0;
+    p.hostApiSpecificStreamInfo = nullptr;
+    return p;
+}
+
+PaStreamParameters AudioDeviceEnumerator::inputParameters(int deviceIndex)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
+    if (!info) {
+        qDebug() << "Audio device" << deviceIndex << "not found";
+        deviceIndex = 0;
+        info = Pa_GetDeviceInfo(0);
+    }
+    const int channels = info ? std::min(info->maxInputChannels, 2) : 0;
+    if (info)
+        qDebug() << info->name << " Max input channels: " << info->maxInputChannels;
+    PaStreamParameters p {};
+    p.device = deviceIndex;
+    p.channelCount = channels;
+    p.sampleFormat = paFloat32;
+    p.suggestedLatency = bufferFrames() / 88200.0;
+    p.hostApiSpecificStreamInfo = nullptr;
+    return p;
+}
+
+int AudioDeviceEnumerator::sampleRate()
+{
+    QString value = Settings::instance().value("AudioDeviceSampleRate");
+    if (value.isEmpty()) {
+        const int def = Pa_GetDefaultOutputDevice();
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(def);
+        if (!info) {
+            qDebug() << "Audio device" << def << "not found";
+            return 0;
+        }
+        value = QString::number(int(info->defaultSampleRate));
+        Settings::instance().setValue("AudioDeviceSampleRate", value);
+    }
+    return value.toInt();
+}
+
+QList<int> AudioDeviceEnumerator::sampleRatesForDevice(const QString&) const
+{
+    return { 44100 }; // the engine runs at 44,100 Hz only
+}
+
+int AudioDeviceEnumerator::inputDeviceIndex(int listPosition) const
+{
+    return m_inputIndexes.value(listPosition, 0);
+}
+
+std::vector<std::string> AudioDeviceEnumerator::inputDeviceNames()
+{
+    std::vector<std::string> names;
+    for (const QString& name : deviceList(0))
+        names.push_back(name.toStdString());
+    return names;
+}

@@ -1,0 +1,14 @@
+#include "qt/zubapp.h"
+
+#include <QDebug>
+
+int main(int argc, char** argv)
+{
+    qDebug() << "Starting Zub...";
+    // QtWebEngine shares one GL context with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    auto* app = new ZubApp(argc, argv);
+    app->exec();
+    delete app;
+    return 0;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+// The user's settings: a string map kept in one XML file in the per-user
+// data location, read on first use and written as a whole.
+class Settings
+{
+public:
+    static Settings& instance();
+
+    QString value(const QString& key) const { return m_values.value(key); }
+    void setValue(const QString& key, const QString& value);
+
+    void save();
+    void load();
+
+    static QString filePath();
+
+private:
+    Settings() = default;
+
+    QMap<QString, QString> m_values;
+};

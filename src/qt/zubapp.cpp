@@ -1,0 +1,116 @@
+#include "qt/zubapp.h"
+
+#include "engine/enginecontext.h"
+#include "engine/zubengine.h"
+#include "qt/audiodevice.h"
+#include "qt/audiodeviceenumerator.h"
+#include "qt/settings.h"
+#include "qt/zubui.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+#ifndef MOTIFO_DATA_DIR
+#define MOTIFO_DATA_DIR "/usr/local/share/motifo"
+#endif
+
+namespace {
+const char* kVersion = "1.0.0";
+}
+
+ZubApp::ZubApp(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    setIdentity();
+    findResources();
+    if (Settings::instance().value("version") != kVersion) {
+        qDebug() << "First run Qt4";
+        m_bFirstRun = true;
+        Settings::instance().setValue("version", kVersion);
+    }
+    m_pEnumerator = new AudioDeviceEnumerator;
+    m_pEngineContext = new EngineContext(this);
+    m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun);
+    m_pMainWindow->show();
+    openOutput();
+}
+
+ZubApp::~ZubApp()
+{
+    Settings::instance().save();
+    closeOutput();
+    closeRecording();
+    delete m_pEnumerator;
+    delete m_pMainWindow;
+    // The engine lives until the process ends; only its holder goes.
+    delete m_pEngineContext;
+}
+
+void ZubApp::setIdentity()
+{
+    setApplicationName("Motifo");
+    setApplicationVersion(kVersion);
+    setOrganizationName("Quavertone");
+    setOrganizationDomain("quavertone.invalid");
+}
+
+void ZubApp::findResources()
+{
+    const QStringList candidates = {
+        QDir::currentPath(),
+        applicationDirPath(),
+        QString(MOTIFO_DATA_DIR),
+    };
+    for (const QString& dir : candidates) {
+        if (QFileInfo(dir + "/res").isDir()) {
+            QDir::setCurrent(dir);
+            return;
+        }
+    }
+    qDebug() << "No res directory found; starting without content";
+}
+
+void ZubApp::openOutput()
+{
+    const PaStreamParameters params = m_pEnumerator->outputParameters();
+    m_pOutputDevice = new AudioDevice(m_pEngineContext->engine(), nullptr, &params, nullptr, m_pEnumerator->sampleRate());
+    m_pOutputDevice->start();
+    m_pEngineContext->engine()->setAudioInterface(m_pOutputDevice);
+}
+
+void ZubApp::closeOutput()
+{
+    if (!m_pOutputDevice)
+        return;
+    m_pOutputDevice->stop();
+    m_pEngineContext->engine()->setAudioInterface(nullptr);
+    delete m_pOutputDevice;
+    m_pOutputDevice = nullptr;
+}
+
+void ZubApp::openRecording(int position)
+{
+    (void)position; // the live-input instrument owns the buffer the stream feeds
+}
+
+void ZubApp::closeRecording()
+{
+    if (!m_pRecordingDevice)
+        return;
+    m_pRecordingDevice->stop();
+    delete m_pRecordingDevice;
+    m_pRecordingDevice = nullptr;
+}
+
+std::vector<std::string> ZubApp::inputDeviceNames()
+{
+    return m_pEnumerator->inputDeviceNames();
+}
+
+void ZubApp::setRecordingDevice(int position)
+{
+    closeRecording();
+    if (position >= 0)
+        openRecording(position);
+}

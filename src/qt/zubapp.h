@@ -1,0 +1,45 @@
+#pragma once
+
+#include "engine/nativeaudiomanagerinterface.h"
+
+#include <QApplication>
+
+class AudioDevice;
+class AudioDeviceEnumerator;
+class EngineContext;
+class ZubUI;
+
+// The application: creates every long-lived object in a fixed order, owns
+// the audio streams and tears them down in a fixed order at exit.
+class ZubApp : public QApplication, public NativeAudioManagerInterface
+{
+    Q_OBJECT
+public:
+    ZubApp(int& argc, char** argv);
+    ~ZubApp();
+
+    void openOutput();
+    void closeOutput();
+    void openRecording(int position);
+    void closeRecording();
+
+    std::vector<std::string> inputDeviceNames() override;
+    void setRecordingDevice(int position) override;
+
+    EngineContext* engineContext() const { return m_pEngineContext; }
+    ZubUI* mainWindow() const { return m_pMainWindow; }
+    bool isFirstRun() const { return m_bFirstRun; }
+
+    // Sets the identity the settings location is derived from.
+    static void setIdentity();
+    // Makes the directory that holds `res` the working directory.
+    static void findResources();
+
+private:
+    EngineContext* m_pEngineContext = nullptr;
+    ZubUI* m_pMainWindow = nullptr;
+    AudioDevice* m_pOutputDevice = nullptr;
+    AudioDevice* m_pRecordingDevice = nullptr;
+    AudioDeviceEnumerator* m_pEnumerator = nullptr;
+    bool m_bFirstRun = false;
+};

@@ -1,0 +1,16 @@
+#include "qt/zubnative.h"
+
+#include "qt/zubwebview.h"
+
+ZubNative::ZubNative(ZubWebView* view)
+    : QObject(view)
+    , m_pView(view)
+{
+}
+
+QString ZubNative::handleMessage(const QString& message) { return m_pView->handleMessage(message); }
+void ZubNative::installJavaScriptObjects() { m_pView->installJavaScriptObjects(); }
+bool ZubNative::render() { return m_pView->render(); }
+bool ZubNative::save() { return m_pView->save(); }
+bool ZubNative::share() { return m_pView->share(); }
+bool ZubNative::firstRun() const { return m_pView->firstRun(); }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class ZubWebView;
+
+// What the page sees as `nativeZub`: only these members, nothing of the
+// widget behind them.
+class ZubNative : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZubNative(ZubWebView* view);
+
+public slots:
+    QString handleMessage(const QString& message);
+    void installJavaScriptObjects();
+    bool render();
+    bool save();
+    bool share();
+    bool firstRun() const;
+    QString nativeBackendId() const { return "Qt4"; }
+
+private:
+    ZubWebView* m_pView;
+};

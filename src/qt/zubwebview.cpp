@@ -1,0 +1,189 @@
+#include "qt/zubwebview.h"
+
+#include "engine/enginecontext.h"
+#include "engine/zubapi.h"
+#include "engine/zubengine.h"
+#include "qt/jsmessageevent.h"
+#include "qt/jsstatement.h"
+#include "qt/zubnative.h"
+#include "qt/zubwebpage.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+#ifndef MOTIFO_DATA_DIR
+#define MOTIFO_DATA_DIR "/usr/local/share/motifo"
+#endif
+
+namespace {
+
+// Runs at document creation: brings up the channel, offers `nativeZub` with
+// promise-returning methods, and asks the host to install the page's side
+// once both the channel and the page's own scripts are ready.
+const char* kBootstrap = R"JS(
+(function () {
+  function whenLoaded(cb) {
+    if (document.readyState === 'complete') cb();
+    else window.addEventListener('load', cb, { once: true });
+  }
+  new QWebChannel(qt.webChannelTransport, function (channel) {
+    var raw = channel.objects.nativeZub;
+    function call(name) {
+      return function () {
+        var args = Array.prototype.slice.call(arguments);
+        return new Promise(function (resolve) { args.push(resolve); raw[name].apply(raw, args); });
+      };
+    }
+    window.nativeZub = {};
+    ['handleMessage', 'render', 'save', 'share', 'firstRun', 'nativeBackendId', 'installJavaScriptObjects']
+      .forEach(function (n) { window.nativeZub[n] = call(n); });
+    whenLoaded(function () { raw.installJavaScriptObjects(); });
+  });
+})();
+)JS";
+
+} // namespace
+
+ZubWebView::ZubWebView(QWidget* parent, EngineContext* context, bool firstRun)
+    : QWebEngineView(parent)
+    , m_bFirstRun(firstRun)
+    , m_pContext(context)
+    , m_pChannel(new QWebChannel(this))
+{
+    if (m_pContext)
+        m_pContext->engine()->setJsBridge(this);
+    setContextMenuPolicy(Qt::PreventContextMenu);
+
+    auto* page = new ZubWebPage(this);
+    connect(page, &ZubWebPage::linkClicked, this, &ZubWebView::openBrowser);
+    page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    setPage(page);
+    m_pChannel->registerObject("nativeZub", new ZubNative(this));
+    page->setWebChannel(m_pChannel);
+    installChannelScript();
+    connect(this, &QWebEngineView::loadFinished, this, &ZubWebView::onLoadFinished);
+
+    loadPage(htmlDirectory() + "/zub.html");
+}
+
+QString ZubWebView::htmlDirectory()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString besideProgram = appDir + "/src/html";
+    if (QFileInfo::exists(besideProgram + "/zub.html"))
+        return besideProgram;
+    return QString(MOTIFO_DATA_DIR) + "/html";
+}
+
+void ZubWebView::loadPage(const QString& pagePath)
+{
+    m_bPageReady = false;
+    qDebug() << "Loading" << pagePath;
+    load(QUrl::fromLocalFile(pagePath));
+}
+
+void ZubWebView::installChannelScript()
+{
+    QFile lib(":/qtwebchannel/qwebchannel.js");
+    if (!lib.open(QIODevice::ReadOnly)) {
+        qDebug() << "qwebchannel.js not found; the page cannot reach the engine";
+        return;
+    }
+    QWebEngineScript script;
+    script.setName("motifo-bridge");
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QString::fromUtf8(lib.readAll()) + kBootstrap);
+    page()->scripts().insert(script);
+}
+
+QString ZubWebView::handleMessage(const QString& message)
+{
+    if (!m_pContext)
+        return QString();
+    ZubApi* api = m_pContext->api();
+    api->handleMessage(message.toStdString());
+    deliverMessage(api->reply());
+    return QString::fromStdString(api->reply());
+}
+
+void ZubWebView::installJavaScriptObjects()
+{
+    evaluateStatement("window.loaded_native = true;");
+    evaluateStatement("checkInit()");
+    m_bPageReady = true;
+    emit pageReady();
+}
+
+void ZubWebView::onLoadFinished(bool ok)
+{
+    // On success the page's bootstrap calls installJavaScriptObjects() once
+    // the channel is up.
+    if (!ok)
+        qDebug() << "Error loading page.";
+}
+
+void ZubWebView::deliverMessage(std::string message)
+{
+    page()->runJavaScript(JsStatement::handleMsgCall(QString::fromStdString(message)));
+}
+
+void ZubWebView::postMessage(std::string message)
+{
+    // Any thread: Qt's event queue carries the message to the GUI thread.
+    QCoreApplication::postEvent(this, new JsMessageEvent(std::move(message)));
+}
+
+bool ZubWebView::event(QEvent* e)
+{
+    if (e->type() == JsMessageEvent::TYPE) {
+        if (auto* m = dynamic_cast<JsMessageEvent*>(e)) {
+            m->accept();
+            deliverMessage(m->message);
+            return true;
+        }
+    }
+    return QWebEngineView::event(e);
+}
+
+void ZubWebView::evaluateStatement(const QString& statement)
+{
+    page()->runJavaScript(statement + "; null");
+}
+
+bool ZubWebView::render()
+{
+    qDebug() << "ZubWebView::render()";
+    emit renderRequested();
+    return true;
+}
+
+bool ZubWebView::save()
+{
+    qDebug() << "ZubWebView::save()";
+    emit saveRequested();
+    return true;
+}
+
+bool ZubWebView::share()
+{
+    qDebug() << "ZubWebView::share()";
+    emit shareRequested();
+    return true;
+}
+
+void ZubWebView::openBrowser(const QUrl& url)
+{
+    QDesktopServices::openUrl(url);
+}

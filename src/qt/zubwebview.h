@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/nativejsbridge.h"
+
+#include <QString>
+#include <QWebEngineView>
+
+class EngineContext;
+class QWebChannel;
+
+// Shows the page and is the page's `nativeZub`: requests go to the JSON API,
+// engine messages come back through handleMsgFromQt4 in posting order.
+class ZubWebView : public QWebEngineView, public NativeJsBridge
+{
+    Q_OBJECT
+public:
+    ZubWebView(QWidget* parent, EngineContext* context, bool firstRun);
+
+    void deliverMessage(std::string message) override;
+    void postMessage(std::string message) override;
+
+    void evaluateStatement(const QString& statement);
+    void loadPage(const QString& pagePath);
+    bool isPageReady() const { return m_bPageReady; }
+
+    // Where the page lives: beside the executable, else the installed data.
+    static QString htmlDirectory();
+
+public slots:
+    QString handleMessage(const QString& message);
+    void installJavaScriptObjects();
+    void onLoadFinished(bool ok);
+    bool render();
+    bool save();
+    bool share();
+    void openBrowser(const QUrl& url);
+    bool firstRun() const { return m_bFirstRun; }
+
+signals:
+    void renderRequested();
+    void saveRequested();
+    void shareRequested();
+    void pageReady();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    void installChannelScript();
+
+    bool m_bFirstRun;
+    EngineContext* m_pContext;
+    QWebChannel* m_pChannel;
+    bool m_bPageReady = false;
+};
