@@ -89,6 +89,15 @@ void ZubWebView::loadPage(const QString& pagePath)
 {
     m_bPageReady = false;
     qDebug() << "Loading" << pagePath;
+    // Chromium shows its own error page for a missing file and may report
+    // that as a success; check first.
+    if (!QFileInfo(pagePath).isReadable()) {
+        m_bLoadFailed = true;
+        setHtml("<p>Error loading page.</p>");
+        qDebug() << "Error loading page.";
+        return;
+    }
+    m_bLoadFailed = false;
     load(QUrl::fromLocalFile(pagePath));
 }
 
@@ -120,6 +129,8 @@ QString ZubWebView::handleMessage(const QString& message)
 
 void ZubWebView::installJavaScriptObjects()
 {
+    if (m_bLoadFailed)
+        return;
     evaluateStatement("window.loaded_native = true;");
     evaluateStatement("checkInit()");
     m_bPageReady = true;
@@ -130,8 +141,10 @@ void ZubWebView::onLoadFinished(bool ok)
 {
     // On success the page's bootstrap calls installJavaScriptObjects() once
     // the channel is up.
-    if (!ok)
+    if (!ok && !m_bLoadFailed) {
+        m_bLoadFailed = true;
         qDebug() << "Error loading page.";
+    }
 }
 
 void ZubWebView::deliverMessage(std::string message)

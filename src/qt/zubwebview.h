@@ -52,4 +52,5 @@ private:
     EngineContext* m_pContext;
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
+    bool m_bLoadFailed = false;
 };
