@@ -1,0 +1,78 @@
+// Motifo's output through PortAudio's JACK host API on a real JACK server,
+// recorded with jack_capture.
+#include "engine/enginecontext.h"
+#include "engine/transport.h"
+#include "engine/zubapi.h"
+#include "engine/zubengine.h"
+#include "jackserver.h"
+#include "qt/audiodevice.h"
+#include "qt/audiodeviceenumerator.h"
+#include "qt/settings.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Frames (of the left channel) where a click starts: the first non-zero
+// sample after a long silence.
+std::vector<long> clickOnsets(const std::vector<float>& interleaved)
+{
+    std::vector<long> onsets;
+    long lastSound = -100000;
+    for (std::size_t i = 0; i < interleaved.size() / 2; ++i) {
+        if (interleaved[2 * i] != 0.0f) {
+            if (long(i) - lastSound > 1000)
+                onsets.push_back(long(i));
+            lastSound = long(i);
+        }
+    }
+    return onsets;
+}
+
+void expectSpacing(const std::vector<long>& onsets, long spacing, std::size_t atLeast)
+{
+    ASSERT_GE(onsets.size(), atLeast);
+    for (std::size_t i = 1; i < onsets.size(); ++i)
+        EXPECT_EQ(onsets[i] - onsets[i - 1], spacing) << "between clicks " << i - 1 << " and " << i;
+}
+
+TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
+{
+    JackServer jack;
+    if (!jack.start())
+        GTEST_SKIP() << "JACK cannot run here: " << jack.error().toStdString();
+
+    AudioDeviceEnumerator enumerator; // initialises PortAudio after jackd is up
+    QString jackEntry;
+    for (const QString& entry : enumerator.deviceList(1))
+        if (entry.contains("(JACK Audio Connection Kit)"))
+            jackEntry = entry;
+    ASSERT_FALSE(jackEntry.isEmpty()) << "PortAudio lists no JACK output";
+    Settings::instance().setValue("AudioDevice", jackEntry);
+    Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+
+    EngineContext context(nullptr);
+    const PaStreamParameters out = enumerator.outputParameters();
+    AudioDevice device(context.engine(), nullptr, &out, nullptr, enumerator.sampleRate());
+    ASSERT_EQ(device.start(), 0);
+    context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+
+    QTemporaryDir dir;
+    QStringList ports = jack.ports("motifo:");
+    ASSERT_EQ(ports.size(), 2);
+    expectSpacing(clickOnsets(jack.capture(ports, 2.0, dir.path())), 22050, 3);
+
+    context.api()->handleMessage("setTempo->90");
+    expectSpacing(clickOnsets(jack.capture(ports, 2.5, dir.path())), 29400, 3);
+
+    // Stopping and starting again opens a fresh stream and audio continues.
+    ASSERT_EQ(device.stop(), 0);
+    ASSERT_EQ(device.start(), 0);
+    ports = jack.ports("motifo:"); // a new stream registers new ports
+    ASSERT_EQ(ports.size(), 2);
+    expectSpacing(clickOnsets(jack.capture(ports, 1.5, dir.path())), 29400, 2);
+    EXPECT_EQ(device.stop(), 0);
+}
+
+} // namespace

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <vector>
+
+// A real JACK server with the dummy driver: a real audio clock without a
+// sound card. Each test process uses its own server name.
+class JackServer
+{
+public:
+    JackServer();
+    ~JackServer();
+
+    // Starts jackd and waits until clients can connect; false if it cannot run here.
+    bool start(int sampleRate = 44100, int period = 256);
+    QString error() const { return m_error; }
+    const QString& name() const { return m_name; }
+
+    // The ports whose names start with prefix ("motifo:").
+    QStringList ports(const QString& prefix) const;
+
+    // Records the given ports with jack_capture for `seconds` and returns the
+    // interleaved float frames, or an empty vector on failure.
+    std::vector<float> capture(const QStringList& ports, double seconds, const QString& dir);
+
+private:
+    QString m_name;
+    QProcess m_jackd;
+    QString m_error;
+};
