@@ -8,10 +8,9 @@
 
 namespace {
 
-void BM_IdleCycle(benchmark::State& state)
+void runCycles(benchmark::State& state, ZubEngine& engine)
 {
     const int frames = int(state.range(0));
-    ZubEngine engine(nullptr);
     std::vector<float> buffer(2 * frames);
     for (auto _ : state) {
         engine.process(buffer.data(), frames);
@@ -19,21 +18,21 @@ void BM_IdleCycle(benchmark::State& state)
     }
     reportBudget(state, frames);
 }
+
+void BM_IdleCycle(benchmark::State& state)
+{
+    ZubEngine engine(nullptr);
+    runCycles(state, engine);
+}
 BENCHMARK(BM_IdleCycle)->Arg(64)->Arg(256)->Arg(1024);
 
 void BM_MetronomeCycle(benchmark::State& state)
 {
-    const int frames = int(state.range(0));
     ZubEngine engine(nullptr);
     Json::Value unmute;
     unmute["metronome"]["mute"] = false;
     engine.metronome()->handleJson(unmute);
-    std::vector<float> buffer(2 * frames);
-    for (auto _ : state) {
-        engine.process(buffer.data(), frames);
-        benchmark::DoNotOptimize(buffer.data());
-    }
-    reportBudget(state, frames);
+    runCycles(state, engine);
 }
 BENCHMARK(BM_MetronomeCycle)->Arg(64)->Arg(256)->Arg(1024);
 
