@@ -57,20 +57,21 @@ int Sampler::loadPack(const std::string& dir, unsigned generation)
         std::printf("Failed to open sample pack: %s\n", dir.c_str());
         return 1;
     }
-    ZoneList zones;
-    if (!decodeZones(pack, dir, generation, zones)) {
-        std::printf("Sample pack load superseded: %s\n", dir.c_str());
-        return 0;
-    }
-    installZones(zones);
+    installPack(pack, dir, generation);
     return 0;
 }
 
 void Sampler::setSamplePack(const Quavertone::SamplePack& pack, const std::string& dir)
 {
+    installPack(pack, dir, ++m_iLoadGeneration);
+}
+
+void Sampler::installPack(const Quavertone::SamplePack& pack, const std::string& dir,
+    unsigned generation)
+{
     ZoneList zones;
-    decodeZones(pack, dir, m_iLoadGeneration, zones);
-    installZones(zones);
+    if (!decodeZones(pack, dir, generation, zones) || !installZones(zones, generation))
+        std::printf("Sample pack load superseded: %s\n", dir.c_str());
 }
 
 bool Sampler::decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
@@ -84,10 +85,12 @@ bool Sampler::decodeZones(const Quavertone::SamplePack& pack, const std::string&
     return true;
 }
 
-void Sampler::installZones(ZoneList& zones)
+bool Sampler::installZones(ZoneList& zones, unsigned generation)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_iLoadGeneration)
+            return false;
         m_bReady = false;
         // Abrupt stop: the voices point into the zones about to go.
         for (auto& voice : m_voices)
@@ -102,6 +105,7 @@ void Sampler::installZones(ZoneList& zones)
         m_bReady = true;
     }
     zones.clear(); // the old zones and their samples, freed outside the lock
+    return true;
 }
 
 void Sampler::noteOn(int note)

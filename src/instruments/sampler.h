@@ -54,7 +54,7 @@ public:
     void waitForLoad();
 
     // Replaces the zones: decodes every zone's sample from dir, then swaps
-    // the new zones in, silencing all voices.
+    // the new zones in, silencing all voices. Supersedes a load still decoding.
     void setSamplePack(const Quavertone::SamplePack& pack, const std::string& dir);
 
     // 0 <= note < 128; other notes are ignored.
@@ -76,9 +76,12 @@ private:
     using ZoneList = std::vector<std::unique_ptr<SamplerZone>>;
 
     int loadPack(const std::string& dir, unsigned generation);
+    void installPack(const Quavertone::SamplePack& pack, const std::string& dir, unsigned generation);
     bool decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
         unsigned generation, ZoneList& zones);
-    void installZones(ZoneList& zones);
+    // Swaps zones in unless a later load has started; the old zones are
+    // handed back in zones.
+    bool installZones(ZoneList& zones, unsigned generation);
     void processBlock(float* buffer, int numFrames, float gain);
     void mixInto(float* buffer, int numSamples, float gain, float target);
     int countActiveVoices() const;
