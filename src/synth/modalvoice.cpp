@@ -91,8 +91,9 @@ float ModalVoice::render()
     // A chop below 1 plays only the first part of the table in every cycle.
     const int c = static_cast<int>(m_pModel->m_chop * ModalModel::kTableSize);
     const float k = c / kTwoPi;
+    const int active = m_active;
     float sum = 0.0f;
-    for (int i = 0; i < m_active; ++i) {
+    for (int i = 0; i < active; ++i) {
         const float position = k * m_phase[i];
         // A run-away frequency leaves a phase that is no number; skip it
         // quietly rather than print from the audio thread.
@@ -115,7 +116,8 @@ float ModalVoice::render()
 
 void ModalVoice::glide()
 {
-    for (int i = 0; i < m_active; ++i) {
+    const int active = m_active;
+    for (int i = 0; i < active; ++i) {
         glideToward(m_amp[i], m_ampStep[i], m_targetAmp[i]);
         glideToward(m_freq[i], m_freqStep[i], m_targetFreq[i]);
     }
@@ -161,18 +163,21 @@ void ModalVoice::shiftModes()
 
 void ModalVoice::advance()
 {
-    const ModalModel& model = *m_pModel;
-    const float inc = model.m_dt * kTwoPi * model.m_bend;
-    for (int i = 0; i < m_active; ++i) {
-        float& phase = m_phase[i];
-        phase += m_freq[i] * inc;
+    // Model values in locals: the stores below could otherwise alias them.
+    const float inc = m_pModel->m_dt * kTwoPi * m_pModel->m_bend;
+    const float dropFactor = m_pModel->m_dropFactor;
+    const int dropMod = m_pModel->m_dropMod;
+    const int active = m_active;
+    for (int i = 0; i < active; ++i) {
+        float phase = m_phase[i] + m_freq[i] * inc;
         if (!(phase > -kTwoPi && phase < 2.0f * kTwoPi))
             phase = std::fmod(phase, kTwoPi);
         else if (phase < 0.0f)
             phase += kTwoPi;
         else if (phase > kTwoPi)
             phase -= kTwoPi;
-        if (model.m_dropMod < 2 || (i % model.m_dropMod == 1 && m_freqStep[i] == 0.0f))
-            m_freq[i] *= model.m_dropFactor;
+        m_phase[i] = phase;
+        if (dropMod < 2 || (i % dropMod == 1 && m_freqStep[i] == 0.0f))
+            m_freq[i] *= dropFactor;
     }
 }
