@@ -51,8 +51,19 @@ float ModalVoice::tick()
     trim();
     shiftModes();
     advance();
-    m_time += m_pModel->m_dt;
+    advanceClock();
     return sample;
+}
+
+void ModalVoice::advanceClock()
+{
+    m_time += m_pModel->m_dt;
+    // Shifts depend only on the time within the longest shift interval; a
+    // single-precision clock that kept counting would stop advancing after
+    // about eight minutes of a held note (a sample is then below its step).
+    const float wrap = kLongestShiftBeats / (m_pModel->m_tempo / 60.0f);
+    if (m_time >= wrap)
+        m_time -= wrap;
 }
 
 void ModalVoice::layoutTargets(int n)

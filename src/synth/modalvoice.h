@@ -10,6 +10,8 @@ class ModalVoice
 {
 public:
     static constexpr int kCapacity = 100;
+    // The longest shift interval (2^5 beats): the voice clock wraps at it.
+    static constexpr float kLongestShiftBeats = 32.0f;
 
     explicit ModalVoice(ModalModel* model);
 
@@ -23,6 +25,7 @@ public:
     float frequency(int i) const { return m_freq[i]; }
     float targetAmplitude(int i) const { return m_targetAmp[i]; }
     float targetFrequency(int i) const { return m_targetFreq[i]; }
+    // Seconds since the note started, within the longest shift interval.
     float time() const { return m_time; }
     // Samples that skipped an oscillator because its phase was not a number.
     int64 invalidLookups() const { return m_invalidLookups; }
@@ -34,6 +37,7 @@ private:
     void trim();
     void shiftModes();
     void advance();
+    void advanceClock();
 
     int32 m_capacity = kCapacity;
     float m_amp[kCapacity] = {};
