@@ -35,12 +35,41 @@ TEST(KelpPresetBank, DefaultProgramShowsTheDefaults)
     const char* const expected[] = { "0 osc", "2 beats", "2 osc", "20 osc", "-1.00 ", "0.00 ", "0.00 Hz", "0.00 ",
         "1.00 ", "0.00 ", "0.50 ", "0.50 ", "1.00 ", "Sine", "0 bits", "0.01 s", "0.00 ", "10 osc", "0.20 s",
         "0.10 s", "70%", "0.30 s", "0 " };
+    KelpSynthEngine engine;
+    const SynthProgram fresh = KelpPresetBank::makeDefaultProgram();
+    for (const SynthProgram* program : { &fresh, &engine.program(0) }) {
+        ASSERT_EQ(program->numParameters(), KELP_NUM_PARAMETERS);
+        for (int i = 0; i < KELP_NUM_PARAMETERS; ++i)
+            EXPECT_EQ(program->parameter(i)->displayText(), expected[i]) << program->parameter(i)->name();
+    }
+    EXPECT_EQ(fresh.parameter(KELP_SUSTAIN)->name(), "Sustain");
+    EXPECT_EQ(fresh.parameter(KELP_SUSTAIN)->unit(), "%");
+}
+
+TEST(KelpPresetBank, ParametersHaveTheirNamesUnitsAndRanges)
+{
+    struct Row
+    {
+        const char* name;
+        const char* unit;
+        float min;
+        float max;
+    };
+    const Row rows[KELP_NUM_PARAMETERS] = { { "Mode Shift", "osc", -3, 3 }, { "Shift Interval", "beats", -5, 5 },
+        { "Min Modes", "osc", 0, 100 }, { "Max Modes", "osc", 0, 100 }, { "Falloff", "", -3, 0 },
+        { "Parity", "", -1, 1 }, { "Jitter", "Hz", 0, 100 }, { "Freq Drop", "", -8, 8 }, { "Chop", "", 0.1f, 1 },
+        { "Modes", "", 0, 5 }, { "Detune", "", 0.25f, 2 }, { "Power", "", 0.01f, 2 }, { "Drop Mod", "", 1, 5 },
+        { "Wave", "", 0, 4 }, { "Crush", "bits", 0, 8 }, { "Blend Time", "s", 0.01f, 1 }, { "Exit Peel", "", -5, 5 },
+        { "Mode Init", "osc", 0, 100 }, { "Attack", "s", 0.01f, 2 }, { "Decay", "s", 0.01f, 2 },
+        { "Sustain", "%", 0, 1 }, { "Release", "s", 0.01f, 2 }, { "Reserved", "", 0, 4 } };
     const SynthProgram program = KelpPresetBank::makeDefaultProgram();
-    ASSERT_EQ(program.numParameters(), KELP_NUM_PARAMETERS);
-    for (int i = 0; i < KELP_NUM_PARAMETERS; ++i)
-        EXPECT_EQ(program.parameter(i)->displayText(), expected[i]) << program.parameter(i)->name();
-    EXPECT_EQ(program.parameter(KELP_SUSTAIN)->name(), "Sustain");
-    EXPECT_EQ(program.parameter(KELP_SUSTAIN)->unit(), "%");
+    for (int i = 0; i < KELP_NUM_PARAMETERS; ++i) {
+        const SynthParameter* p = program.parameter(i);
+        EXPECT_EQ(p->name(), rows[i].name) << i;
+        EXPECT_EQ(p->unit(), rows[i].unit) << rows[i].name;
+        EXPECT_FLOAT_EQ(p->min(), rows[i].min) << rows[i].name;
+        EXPECT_FLOAT_EQ(p->max(), rows[i].max) << rows[i].name;
+    }
 }
 
 // Each cell as the table prints it; a cell matches to half a unit of its
