@@ -5,6 +5,8 @@
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +50,10 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument", "loadDrumLoopByName", "loadDrumLoopByIndex" and
-    // "cloneIdea" reach their components here once the engine has them.
-    (void)command;
-    (void)argument;
+    // "loadDrumLoopByName", "loadDrumLoopByIndex" and "cloneIdea" reach
+    // their components here once the engine has them.
+    if (command == "loadInstrument")
+        m_pEngine->loadInstrument(static_cast<unsigned>(std::atoi(argument.c_str())));
 }
 
 bool ZubApi::handleBareCommand(const std::string& command)
@@ -72,8 +74,8 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "getIdeaCollection", {} },
         { "createLoopFromLoopRecorder", {} },
         { "createLoopFromFreestyleTempoDetector", {} },
-        { "getInstrument", {} },
-        { "getInstrumentCollection", {} },
+        { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
+        { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
         { "getDrumLoopCollection", {} },
         { "clearDrumLoop", {} },
         { "stopDrumLoop", {} },

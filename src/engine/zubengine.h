@@ -3,6 +3,8 @@
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
+class Instrument;
+class InstrumentCollection;
 class MasterBus;
 class Metronome;
 class NativeAudioInterface;
@@ -35,13 +37,20 @@ public:
     void noteOff(int note);
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
+    // 500..599 select live input devices; other ids load from the library.
+    // Returns 0, or 1 when there is no such input device.
+    int loadInstrument(unsigned id);
 
+    Instrument* instrument() const { return m_pInstrument; }
+    InstrumentCollection* instrumentCollection() const { return m_pInstrumentCollection; }
     Metronome* metronome() const { return m_pMetronome; }
     Transport* transport() const { return m_pTransport; }
 
 private:
     void processCycle(float* buffer, int numFrames);
 
+    Instrument* m_pInstrument;
+    InstrumentCollection* m_pInstrumentCollection;
     NativeAudioManagerInterface* m_pAudioManager;
     Metronome* m_pMetronome;
     Transport* m_pTransport;
