@@ -1,7 +1,9 @@
 #include "qt/zubapp.h"
 
 #include "engine/enginecontext.h"
+#include "engine/recordingbuffer.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/settings.h"
@@ -89,9 +91,16 @@ void ZubApp::closeOutput()
     m_pOutputDevice = nullptr;
 }
 
+// The input stream feeds the current instrument's buffer, which it reads
+// when it is a live input.
 void ZubApp::openRecording(int position)
 {
-    (void)position; // the live-input instrument owns the buffer the stream feeds
+    const int index = m_pEnumerator->inputDeviceIndex(position);
+    const PaStreamParameters params = m_pEnumerator->inputParameters(index);
+    m_pRecordingDevice = new AudioDevice(nullptr, m_pEngineContext->engine()->instrument()->recordingBuffer(),
+        nullptr, &params, m_pEnumerator->sampleRate());
+    qDebug() << "Opening recording device with PA id:" << index;
+    m_pRecordingDevice->start();
 }
 
 void ZubApp::closeRecording()

@@ -179,6 +179,22 @@ TEST_F(InstrumentTest, FailedLoadsLeaveTheInstrumentSilent)
     EXPECT_EQ(bridge.count(kStarted), bridge.count(kFinished));
 }
 
+TEST_F(InstrumentTest, SilentFromDescriptorUntilTheLoadCompletes)
+{
+    ASSERT_EQ(load("00_essentials/classic"), 0);
+    Quavertone::ZubInstrument descriptor;
+    ASSERT_TRUE(instrument.readDescriptor(dir("10_synth/lead"), descriptor));
+    // Between the descriptor and the finished load: notes are ignored and
+    // the buffer is left as it was.
+    instrument.noteOn(60);
+    std::vector<float> buf(2 * 256, 0.5f);
+    instrument.process(buf.data(), 256);
+    for (float v : buf)
+        ASSERT_EQ(v, 0.5f);
+    ASSERT_EQ(instrument.load(descriptor, dir("10_synth/lead")), 0);
+    EXPECT_GT(loudness(instrument, 60), 0.01);
+}
+
 TEST_F(InstrumentTest, DescriptorOfAnUnloadableKindIsRefused)
 {
     ASSERT_EQ(load("10_synth/lead"), 0);
