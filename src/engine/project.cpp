@@ -13,7 +13,7 @@ Project::Project()
 
 int64 Project::drawGuid()
 {
-    return -int64(std::rand());
+    return -int64(std::rand() % 32768);
 }
 
 void Project::setModified(bool modified)
