@@ -12,7 +12,7 @@
 // Last step of every audio cycle: splits the mix into a low, a mid and a high
 // band, compresses each on its own and sums them with fixed gains and a soft
 // quadratic shaping of the high band. Audio thread (or an offline render) only.
-class MasterBus : public PlaybackEngine
+class MasterBus final : public PlaybackEngine
 {
 public:
     static constexpr int DEINTERLACED_BUF_FRAMES = 16384;

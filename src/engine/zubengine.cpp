@@ -1,6 +1,7 @@
 #include "engine/zubengine.h"
 
 #include "engine/denormalguard.h"
+#include "engine/masterbus.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
 #include "engine/transport.h"
@@ -23,10 +24,12 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pIdeaCollection = new IdeaCollection(m_pLoopPool, m_pProject);
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
+    m_pMasterBus = new MasterBus;
 }
 
 ZubEngine::~ZubEngine()
 {
+    delete m_pMasterBus;
     delete m_pMetronome;
     // Ideas hold loops of the pool: they go first.
     delete m_pIdeaCollection;
@@ -72,6 +75,8 @@ void ZubEngine::processCycle(float* buffer, int n)
 
     m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
+
+    m_pMasterBus->process(buffer, n);
 }
 
 // The velocity is accepted and not passed on.

@@ -6,6 +6,7 @@
 class IdeaCollection;
 class LoopPool;
 class LoopRecorder;
+class MasterBus;
 class Metronome;
 class NativeAudioInterface;
 class NativeAudioManagerInterface;
@@ -63,6 +64,7 @@ private:
     LoopPool* m_pLoopPool;
     Metronome* m_pMetronome;
     Transport* m_pTransport;
+    MasterBus* m_pMasterBus;
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
     Project* m_pProject;
