@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <random>
 #include <set>
 #include <thread>
@@ -115,12 +116,14 @@ TEST(IdeaStress, AudioCycleWhileTheApiEditsIdeasAndLoops)
             std::fill(buf.begin(), buf.end(), 0.1f);
             engine.process(buf.data(), 256);
             cycles.fetch_add(1);
+            // A real callback leaves the locks free between cycles.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
     std::thread midi([&] {
         for (int note = 0; !stop.load(); note = (note + 7) % 128) {
             engine.noteOn(note, 100);
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             engine.noteOff(note);
         }
     });
@@ -138,6 +141,7 @@ TEST(IdeaStress, AudioCycleWhileTheApiEditsIdeasAndLoops)
     audio.join();
     midi.join();
 
+    std::cout << "stress: " << steps << " API steps, " << cycles.load() << " audio cycles" << std::endl;
     EXPECT_GT(steps, 50);
     EXPECT_GT(cycles.load(), 50);
     // Whatever happened, the state is whole: unique ids, an active idea if any,
