@@ -14,6 +14,17 @@
 
 namespace {
 
+template <typename Component>
+void runBlocks(benchmark::State& state, Component& component, int frames)
+{
+    std::vector<float> buffer(2 * frames);
+    for (auto _ : state) {
+        component.process(buffer.data(), frames);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    reportBudget(state, frames);
+}
+
 void BM_SixteenLoopsWhileRecording(benchmark::State& state)
 {
     const int frames = int(state.range(0));
@@ -29,13 +40,7 @@ void BM_SixteenLoopsWhileRecording(benchmark::State& state)
         engine.createLoopFromLoopRecorder();
     }
     engine.loopRecorder()->setRecord(true);
-
-    std::vector<float> buffer(2 * frames);
-    for (auto _ : state) {
-        engine.process(buffer.data(), frames);
-        benchmark::DoNotOptimize(buffer.data());
-    }
-    reportBudget(state, frames);
+    runBlocks(state, engine, frames);
 }
 BENCHMARK(BM_SixteenLoopsWhileRecording)->Arg(128)->Arg(512);
 
@@ -46,12 +51,7 @@ void BM_LoopProcess(benchmark::State& state)
     std::vector<float> src(2 * 352800, 0.25f);
     Loop loop;
     loop.copyFrom(src.data(), 352800, 0);
-    std::vector<float> buffer(2 * frames);
-    for (auto _ : state) {
-        loop.process(buffer.data(), frames);
-        benchmark::DoNotOptimize(buffer.data());
-    }
-    reportBudget(state, frames);
+    runBlocks(state, loop, frames);
 }
 BENCHMARK(BM_LoopProcess)->Arg(128)->Arg(512);
 

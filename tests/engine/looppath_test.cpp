@@ -9,6 +9,7 @@
 #include "loops/loop.h"
 #include "loops/looprecorder.h"
 #include "support/allocationcounter.h"
+#include "support/enginetest.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -23,19 +24,9 @@ float signal(int64 t)
     return float(t % 1000 + 1) / 1000.0f;
 }
 
-class LoopPathTest : public ::testing::Test
+class LoopPathTest : public EngineTest
 {
 protected:
-    void SetUp() override
-    {
-        Transport::instance().setPosition(0);
-        Transport::instance().setBpm(120.0f);
-    }
-    std::string send(const std::string& m)
-    {
-        api.handleMessage(m);
-        return api.reply();
-    }
     Json::Value parse(const std::string& text)
     {
         Json::Value v;
@@ -56,8 +47,6 @@ protected:
             engine.process(out.data(), n);
         }
     }
-    ZubEngine engine { nullptr };
-    ZubApi api { &engine };
 };
 
 TEST_F(LoopPathTest, RecordedLoopJoinsTheFirstIdeaInPhaseWithTheTransport)

@@ -4,6 +4,7 @@
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "support/enginetest.h"
 
 #include <gtest/gtest.h>
 
@@ -25,22 +26,7 @@ TEST(Tokenizer, SplitsIntoNonEmptyRuns)
         EXPECT_EQ(Tokenizer::split(c.text, c.delims), c.tokens) << c.text;
 }
 
-class ZubApiTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        Transport::instance().setPosition(0);
-        Transport::instance().setBpm(120.0f);
-    }
-    std::string send(const std::string& m)
-    {
-        api.handleMessage(m);
-        return api.reply();
-    }
-    ZubEngine engine { nullptr };
-    ZubApi api { &engine };
-};
+using ZubApiTest = EngineTest;
 
 TEST_F(ZubApiTest, MessagesAndReplies)
 {
