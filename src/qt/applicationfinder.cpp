@@ -1,11 +1,12 @@
 #include "qt/applicationfinder.h"
 
-#include <QCollator>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QVersionNumber>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -133,9 +134,8 @@ QString ApplicationFinder::newestArdourInOpt() const
 {
     // Ardour's own installer: /opt/Ardour-8.4.0-x86_64/bin/ardour8.
     QStringList installs = QDir(m_root + "/opt").entryList({ "Ardour-*" }, QDir::Dirs);
-    QCollator byVersion;
-    byVersion.setNumericMode(true);
-    std::sort(installs.begin(), installs.end(), [&](const QString& a, const QString& b) { return byVersion.compare(a, b) > 0; });
+    auto version = [](const QString& dir) { return QVersionNumber::fromString(dir.mid(int(strlen("Ardour-")))); };
+    std::sort(installs.begin(), installs.end(), [&](const QString& a, const QString& b) { return version(a) > version(b); });
     static const QRegularExpression program("^ardour\\d*$");
     for (const QString& dir : installs) {
         const QString bin = m_root + "/opt/" + dir + "/bin";
