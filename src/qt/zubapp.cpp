@@ -65,6 +65,7 @@ void ZubApp::findResources()
         QDir::currentPath(),
         applicationDirPath(),
         QString(MOTIFO_DATA_DIR),
+        applicationDirPath() + "/../share/motifo", // an installation moved elsewhere
     };
     for (const QString& dir : candidates) {
         if (QFileInfo(dir + "/res").isDir()) {

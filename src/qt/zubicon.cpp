@@ -6,7 +6,12 @@
 
 QPixmap ZubIcon::pixmap(int size)
 {
-    QPixmap pm(size, size);
+    return QPixmap::fromImage(image(size));
+}
+
+QImage ZubIcon::image(int size)
+{
+    QImage pm(size, size, QImage::Format_ARGB32_Premultiplied);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);

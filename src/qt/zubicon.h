@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPixmap>
 
 // The program's icon, drawn rather than shipped: the window icon, the
@@ -8,4 +9,6 @@ class ZubIcon
 {
 public:
     static QPixmap pixmap(int size);
+    // Needs no application object, so the build can draw it too.
+    static QImage image(int size);
 };
