@@ -1,6 +1,7 @@
 #include "engine/zubengine.h"
 
 #include "engine/denormalguard.h"
+#include "engine/masterbus.h"
 #include "engine/metronome.h"
 #include "engine/transport.h"
 
@@ -13,10 +14,12 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     , m_pTransport(&Transport::instance())
 {
     m_pMetronome = new Metronome;
+    m_pMasterBus = new MasterBus;
 }
 
 ZubEngine::~ZubEngine()
 {
+    delete m_pMasterBus;
     delete m_pMetronome;
 }
 
@@ -47,6 +50,8 @@ void ZubEngine::processCycle(float* buffer, int n)
 
     m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
+
+    m_pMasterBus->process(buffer, n);
 }
 
 // Notes go to the instrument and the recorders' note lists once those exist;

@@ -3,6 +3,7 @@
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
+class MasterBus;
 class Metronome;
 class NativeAudioInterface;
 class NativeAudioManagerInterface;
@@ -44,6 +45,7 @@ private:
     NativeAudioManagerInterface* m_pAudioManager;
     Metronome* m_pMetronome;
     Transport* m_pTransport;
+    MasterBus* m_pMasterBus;
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
 };

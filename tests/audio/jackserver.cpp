@@ -30,7 +30,10 @@ bool JackServer::start(int sampleRate, int period)
         return false;
     }
     m_jackd.setProcessChannelMode(QProcess::MergedChannels);
-    m_jackd.start("jackd", { "--no-realtime", "-n", m_name, "-d", "dummy", "-r", QString::number(sampleRate),
+    // Synchronous mode with a long client timeout: the server waits for every
+    // client each period, so a loaded machine delays the recording instead of
+    // dropping periods from it.
+    m_jackd.start("jackd", { "--no-realtime", "-S", "-t", "5000", "-n", m_name, "-d", "dummy", "-r", QString::number(sampleRate),
                               "-p", QString::number(period) });
     if (!m_jackd.waitForStarted(5000)) {
         m_error = "jackd did not start: " + m_jackd.errorString();

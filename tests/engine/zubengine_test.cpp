@@ -3,6 +3,7 @@
 #include "engine/zubengine.h"
 #include "support/allocationcounter.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -27,7 +28,7 @@ TEST_F(ZubEngineTest, AnyBufferSizeRunsTheWholeCycle)
         engine.process(buf.data(), frames);
         EXPECT_EQ(Transport::instance().position() - before, frames);
         for (float v : buf)
-            ASSERT_EQ(v, 0.0f) << "muted engine must output silence for " << frames;
+            ASSERT_LT(std::fabs(v), 1e-6f) << "muted engine must output silence for " << frames;
     }
 }
 
@@ -49,14 +50,17 @@ TEST_F(ZubEngineTest, ClicksLandOnTransportBeatsAcrossOddBuffers)
         size = size * 3 % 997 + 1; // changing callback sizes
     }
     // Output frame i is transport position i: the tick starts two frames past
-    // every multiple of 22,050 (its first two entries are 0).
+    // every multiple of 22,050 (its first two entries are 0); the master bus
+    // filters add a few frames before it crosses the threshold.
     std::vector<int> onsets;
-    for (int i = 1; i < total; ++i)
-        if (out[2 * i] != 0.0f && out[2 * (i - 1)] == 0.0f && (onsets.empty() || i - onsets.back() > 1000))
+    for (int i = 0; i < total; ++i)
+        if (std::fabs(out[2 * i]) > 1e-3f && (onsets.empty() || i - onsets.back() > 1000))
             onsets.push_back(i);
     ASSERT_EQ(onsets.size(), 4u);
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(onsets[k], 2 + k * 22050);
+    EXPECT_GE(onsets[0], 2);
+    EXPECT_LT(onsets[0], 16);
+    for (int k = 1; k < 4; ++k)
+        EXPECT_EQ(onsets[k] - onsets[0], k * 22050);
 }
 
 TEST_F(ZubEngineTest, TempoOutsideRangeIsRefused)

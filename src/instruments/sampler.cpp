@@ -1,0 +1,224 @@
+#include "instruments/sampler.h"
+
+#include "instruments/protofile.h"
+#include "instruments/samplervoice.h"
+#include "instruments/samplerzone.h"
+#include "proto/samplepack.pb.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+constexpr float kCompTolerance = 0.005f;
+constexpr int kCompRampSamples = 128;
+constexpr float kCompRampStep = 1.0f / kCompRampSamples;
+} // namespace
+
+Sampler::Sampler()
+    : m_mixBuffer(SAMPLER_MIXING_BUF_SAMPLES)
+{
+    for (auto& voice : m_voices)
+        voice = std::make_unique<SamplerVoice>();
+    m_bReady = true;
+}
+
+Sampler::~Sampler()
+{
+    m_bReady = false;
+    ++m_iLoadGeneration; // a load still decoding stops early
+    m_loaderThread.wait();
+}
+
+int Sampler::load(const std::string& dir)
+{
+    return loadPack(dir, ++m_iLoadGeneration);
+}
+
+void Sampler::loadAsync(const std::string& dir, std::function<void()> done)
+{
+    const unsigned generation = ++m_iLoadGeneration;
+    m_loaderThread.start([this, dir, done = std::move(done), generation] {
+        loadPack(dir, generation);
+        if (done)
+            done();
+    });
+}
+
+void Sampler::waitForLoad()
+{
+    m_loaderThread.wait();
+}
+
+int Sampler::loadPack(const std::string& dir, unsigned generation)
+{
+    Quavertone::SamplePack pack;
+    if (ProtoFile::read(dir + "/samplepack.zsfb", pack) != 0) {
+        std::printf("Failed to open sample pack: %s\n", dir.c_str());
+        return 1;
+    }
+    installPack(pack, dir, generation);
+    return 0;
+}
+
+void Sampler::setSamplePack(const Quavertone::SamplePack& pack, const std::string& dir)
+{
+    installPack(pack, dir, ++m_iLoadGeneration);
+}
+
+void Sampler::installPack(const Quavertone::SamplePack& pack, const std::string& dir,
+    unsigned generation)
+{
+    ZoneList zones;
+    if (!decodeZones(pack, dir, generation, zones) || !installZones(zones, generation))
+        std::printf("Sample pack load superseded: %s\n", dir.c_str());
+}
+
+bool Sampler::decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
+    unsigned generation, ZoneList& zones)
+{
+    for (const auto& zone : pack.zone()) {
+        if (generation != m_iLoadGeneration)
+            return false;
+        zones.push_back(std::make_unique<SamplerZone>(zone, dir));
+    }
+    return true;
+}
+
+bool Sampler::installZones(ZoneList& zones, unsigned generation)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_iLoadGeneration)
+            return false;
+        m_bReady = false;
+        // Abrupt stop: the voices point into the zones about to go.
+        for (auto& voice : m_voices)
+            voice->setZone(nullptr);
+        m_keyMap.fill(nullptr);
+        // A key-up after the change must not release a voice given to another key.
+        m_noteVoices.fill(nullptr);
+        m_zones.swap(zones);
+        // File order: later zones win where ranges overlap.
+        for (auto& zone : m_zones)
+            zone->mapKeys(m_keyMap);
+        m_bReady = true;
+    }
+    zones.clear(); // the old zones and their samples, freed outside the lock
+    return true;
+}
+
+void Sampler::noteOn(int note)
+{
+    if (note < 0 || note >= kNumKeys || !m_bReady)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_noteVoices[note]) {
+        std::printf("killing already-playing note\n");
+        m_noteVoices[note]->release();
+    }
+    SamplerZone* zone = m_keyMap[note];
+    if (!zone)
+        return;
+    for (auto& voice : m_voices) {
+        if (voice->isActive())
+            continue;
+        // A voice that ended by itself may still be listed for the key it played.
+        std::replace(m_noteVoices.begin(), m_noteVoices.end(), voice.get(),
+            static_cast<SamplerVoice*>(nullptr));
+        voice->setZone(zone);
+        voice->start(note);
+        m_noteVoices[note] = voice.get();
+        return;
+    }
+    // All voices sound: the note is dropped, no voice is stolen.
+}
+
+void Sampler::noteOff(int note)
+{
+    if (note < 0 || note >= kNumKeys || !m_bReady)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_noteVoices[note]) {
+        m_noteVoices[note]->release();
+        m_noteVoices[note] = nullptr;
+    }
+}
+
+void Sampler::process(float* buffer, int numFrames)
+{
+    process(buffer, numFrames, 1.0f);
+}
+
+void Sampler::process(float* buffer, int numFrames, float gain)
+{
+    // Longer buffers than the mixing buffer are done in pieces.
+    constexpr int kMaxFrames = SAMPLER_MIXING_BUF_SAMPLES / 2;
+    while (numFrames > 0) {
+        const int frames = std::min(numFrames, kMaxFrames);
+        processBlock(buffer, frames, gain);
+        buffer += 2 * frames;
+        numFrames -= frames;
+    }
+}
+
+void Sampler::processBlock(float* buffer, int numFrames, float gain)
+{
+    if (!m_bReady)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int active = countActiveVoices();
+    const float target = active > 0 ? static_cast<float>(active) : 1.0f;
+    const int n = 2 * numFrames;
+    std::fill(m_mixBuffer.begin(), m_mixBuffer.begin() + n, 0.0f);
+    for (auto& voice : m_voices)
+        voice->render(m_mixBuffer.data(), numFrames);
+    mixInto(buffer, n, gain, target);
+}
+
+void Sampler::mixInto(float* buffer, int numSamples, float gain, float target)
+{
+    const float* mix = m_mixBuffer.data();
+    if (m_comp < target - kCompTolerance || target + kCompTolerance < m_comp) {
+        // Glide to the new voice count over the first 64 frames.
+        const float d = target - m_comp;
+        for (int i = 0; i < numSamples; ++i) {
+            if (i < kCompRampSamples)
+                m_comp += d * kCompRampStep;
+            buffer[i] += mix[i] * gain / std::sqrt(m_comp);
+        }
+        return;
+    }
+    const float root = std::sqrt(m_comp);
+    for (int i = 0; i < numSamples; ++i)
+        buffer[i] += mix[i] * gain / root;
+}
+
+int Sampler::countActiveVoices() const
+{
+    return static_cast<int>(std::count_if(m_voices.begin(), m_voices.end(),
+        [](const auto& voice) { return voice->isActive(); }));
+}
+
+int Sampler::numActiveVoices()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return countActiveVoices();
+}
+
+int Sampler::numZones()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_zones.size());
+}
+
+int Sampler::zoneIndexForKey(int key)
+{
+    if (key < 0 || key >= kNumKeys)
+        return -1;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (std::size_t i = 0; i < m_zones.size(); ++i)
+        if (m_zones[i].get() == m_keyMap[key])
+            return static_cast<int>(i);
+    return -1;
+}

@@ -1,0 +1,185 @@
+#include "instruments/samplervoice.h"
+
+#include "instruments/adsr.h"
+#include "instruments/sample.h"
+#include "instruments/samplerzone.h"
+#include "loops/linearresampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr int kFilterOrder = 4;
+constexpr double kFilterCutoffHz = 20000.0;
+constexpr double kFilterRippleDb = 1.0;
+
+// The upsampled source is read back a hair below the factor. At exactly 2 the
+// resampler's phase settles on 1.0 and every 53rd step or so then skips a
+// third frame, which plays the note about 16 cents sharp; just below 2 it
+// settles under 1 and every step takes exactly two frames.
+constexpr double kReadBackRateScale = 1.0 - 1e-9;
+} // namespace
+
+SamplerVoice::SamplerVoice()
+    : m_pUpsampler(std::make_unique<LinearResampler>())
+    , m_pOutputResampler(std::make_unique<LinearResampler>())
+    , m_pOutputCounter(std::make_unique<LinearResampler>())
+    , m_pUpsampleCounter(std::make_unique<LinearResampler>())
+    , m_pEnvelope(std::make_unique<ADSR>(&m_idleSettings))
+    , m_filtered(kNumFilteredSrcBufferSamples)
+    , m_left(kNumFilteredSrcBufferSamples / 2)
+    , m_right(kNumFilteredSrcBufferSamples / 2)
+    , m_upsampled(kNumUpsampleBufferSamples)
+{
+    m_filter.setup(kFilterOrder, ZUB_SAMPLE_RATE, kFilterCutoffHz, kFilterRippleDb);
+}
+
+SamplerVoice::~SamplerVoice() = default;
+
+void SamplerVoice::setZone(SamplerZone* zone)
+{
+    m_bActive = false;
+    m_iPlayPosOffset = 0;
+    m_pZone = zone;
+    m_pEnvelope = std::make_unique<ADSR>(zone ? zone->m_pEnvelopeParams.get() : &m_idleSettings);
+    m_pSample = zone ? zone->m_pSample.get() : nullptr;
+    if (zone)
+        m_rootKey = zone->m_rootKey;
+}
+
+void SamplerVoice::start(int note)
+{
+    m_framesPlayed = 0;
+    m_pEnvelope->noteOn(1.0);
+    m_note = note;
+    m_iPlayPosOffset = 0;
+    m_bActive = true;
+}
+
+void SamplerVoice::release()
+{
+    if (m_pEnvelope->isActive())
+        m_pEnvelope->noteOff();
+}
+
+int SamplerVoice::render(float* mix, int numFrames)
+{
+    if (!m_bActive || !m_pSample)
+        return 0;
+    const int numSamples = m_pSample->numSamples();
+    const int remaining = numSamples - m_iPlayPosOffset;
+    const int n = std::min(remaining, 2 * numFrames);
+    const float* src = m_pSample->data() + m_iPlayPosOffset;
+    const double ratio = pitchRatio();
+    const int rendered = ratio <= 1.0 ? renderDirect(mix, src, n, remaining, ratio)
+                                      : renderPitchedUp(mix, src, n, remaining, ratio);
+    if (m_iPlayPosOffset == numSamples || !m_pEnvelope->isActive())
+        m_bActive = false;
+    return rendered;
+}
+
+double SamplerVoice::pitchRatio() const
+{
+    const int semitones = std::clamp(m_note - m_rootKey, -kMaxSemitones, kMaxSemitones);
+    return std::pow(2.0, semitones / 12.0);
+}
+
+int SamplerVoice::renderDirect(float* mix, const float* src, int n, int remaining, double ratio)
+{
+    m_iPlayPosOffset += renderOutput(mix, n, ratio, src, remaining);
+    return n / 2;
+}
+
+int SamplerVoice::renderPitchedUp(float* mix, const float* src, int n, int remaining, double ratio)
+{
+    const int factor = static_cast<int>(std::ceil(ratio));
+    const double r = static_cast<float>(ratio / factor);
+    const double readBackRate = factor * kReadBackRateScale;
+    n = std::min(n, maxPitchedUpSamples(ratio));
+    const int numUpsampled = std::min(
+        countSamples(*m_pOutputCounter, *m_pOutputResampler, n, readBackRate), kNumUpsampleBufferSamples);
+    const int needed = countSamples(*m_pUpsampleCounter, *m_pUpsampler, numUpsampled, r);
+    filterSource(src, std::min({ remaining, needed, kNumFilteredSrcBufferSamples }));
+    const int consumed = fillUpsampleBuffer(numUpsampled, r, remaining);
+    m_iPlayPosOffset += consumed;
+    if (m_iPlayPosOffset >= m_pSample->numSamples()) {
+        // The source is used up: the voice ends instead of starting the sample again.
+        m_iPlayPosOffset = 0;
+        m_bActive = false;
+    }
+    renderOutput(mix, n, readBackRate, m_upsampled.data(), numUpsampled);
+    return n / 2;
+}
+
+void SamplerVoice::filterSource(const float* src, int numSamples)
+{
+    const int numFrames = numSamples / 2;
+    for (int i = 0; i < numFrames; ++i) {
+        m_left[i] = src[2 * i];
+        m_right[i] = src[2 * i + 1];
+    }
+    m_filter.processChannel(0, m_left.data(), numFrames);
+    m_filter.processChannel(1, m_right.data(), numFrames);
+    for (int i = 0; i < numFrames; ++i) {
+        m_filtered[2 * i] = m_left[i];
+        m_filtered[2 * i + 1] = m_right[i];
+    }
+}
+
+int SamplerVoice::fillUpsampleBuffer(int numUpsampled, double rate, int remaining)
+{
+    float* up = m_upsampled.data();
+    int consumed = 0;
+    for (int j = 0; 2 * j < numUpsampled; ++j) {
+        up[2 * j] = 0.0f;
+        up[2 * j + 1] = 0.0f;
+        if (remaining - consumed <= 0) {
+            std::fill(up + 2 * j, up + numUpsampled, 0.0f);
+            m_bActive = false;
+            break;
+        }
+        // Never let a step read past the filtered buffer.
+        const int available = std::min(remaining, kNumFilteredSrcBufferSamples) - consumed;
+        consumed += m_pUpsampler->next(&up[2 * j], &up[2 * j + 1], 0, rate,
+            m_filtered.data() + consumed, available);
+    }
+    return consumed;
+}
+
+int SamplerVoice::renderOutput(float* mix, int n, double rate, const float* src, int available)
+{
+    int totalRead = 0;
+    for (int i = 0; 2 * i < n; ++i) {
+        float left = 0.0f;
+        float right = 0.0f;
+        // The readable count is what is really left, so a step never reads past the source.
+        totalRead += m_pOutputResampler->next(&left, &right, 0, rate, src + totalRead,
+            available - totalRead);
+        const float e = m_pEnvelope->advance(static_cast<double>(m_framesPlayed) / ZUB_SAMPLE_RATE / 10.0);
+        mix[2 * i] += e * left;
+        mix[2 * i + 1] += e * right;
+        ++m_framesPlayed;
+    }
+    return totalRead;
+}
+
+int SamplerVoice::countSamples(LinearResampler& counter, const LinearResampler& worker,
+    int samples, double rate)
+{
+    if (samples < 1)
+        return 0;
+    // Counting from the state of the resampler that will do the work makes
+    // the count exact, also after notes that ended early or played below the root.
+    counter = worker;
+    int sum = 0;
+    for (int k = 0; k < (samples + 1) / 2; ++k)
+        sum += counter.countNext(0, rate);
+    return sum;
+}
+
+int SamplerVoice::maxPitchedUpSamples(double ratio)
+{
+    // Filtered samples needed are at most n x (ratio + 1) plus a few frames.
+    const int n = static_cast<int>((kNumFilteredSrcBufferSamples - 8) / (ratio + 1.0));
+    return std::max(2, n & ~1);
+}

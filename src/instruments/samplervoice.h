@@ -1,0 +1,80 @@
+#pragma once
+
+#include "engine/zubtypes.h"
+#include "filters/chebyshevilowpass.h"
+#include "filters/stereofilter.h"
+#include "instruments/adsrsettings.h"
+
+#include <memory>
+#include <vector>
+
+class ADSR;
+class LinearResampler;
+class Sample;
+class SamplerZone;
+
+// Plays one note of a sample pack: reads the zone's sample from its start,
+// shifts it by the distance between the note and the zone's root key and
+// shapes it with the zone's envelope. Notes above the root are low-passed
+// and upsampled by an integer factor first, then read back at that factor.
+// All scratch memory is allocated by the constructor; render allocates nothing.
+class SamplerVoice
+{
+public:
+    static constexpr int kNumFilteredSrcBufferSamples = 65536;
+    // Upper bound of the upsample buffer for the frame limit of the pitch-up
+    // path (see maxPitchedUpSamples): at most 1.5 times the filtered buffer.
+    static constexpr int kNumUpsampleBufferSamples = kNumFilteredSrcBufferSamples * 3 / 2 + 64;
+    // Pitch shifts are limited to the key range so that the upsample factor stays bounded.
+    static constexpr int kMaxSemitones = 127;
+
+    SamplerVoice();
+    ~SamplerVoice();
+
+    SamplerVoice(const SamplerVoice&) = delete;
+    SamplerVoice& operator=(const SamplerVoice&) = delete;
+
+    // Binds the voice to a zone (or to none) and stops it.
+    void setZone(SamplerZone* zone);
+    void start(int note);
+    // Lets the envelope enter its release phase.
+    void release();
+    void setActive(bool active) { m_bActive = active; }
+    bool isActive() const { return m_bActive; }
+    int note() const { return m_note; }
+
+    // Adds up to numFrames interleaved stereo frames into mix; returns the
+    // number of frames rendered. Pitch shifts that would need more than the
+    // filtered source buffer render fewer frames.
+    int render(float* mix, int numFrames);
+
+private:
+    double pitchRatio() const;
+    int renderDirect(float* mix, const float* src, int n, int remaining, double ratio);
+    int renderPitchedUp(float* mix, const float* src, int n, int remaining, double ratio);
+    void filterSource(const float* src, int numSamples);
+    int fillUpsampleBuffer(int numUpsampled, double rate, int remaining);
+    int renderOutput(float* mix, int n, double rate, const float* src, int available);
+    static int countSamples(LinearResampler& counter, const LinearResampler& worker,
+        int samples, double rate);
+    static int maxPitchedUpSamples(double ratio);
+
+    Sample* m_pSample = nullptr;
+    SamplerZone* m_pZone = nullptr;
+    bool m_bActive = false;
+    int32 m_iPlayPosOffset = 0;
+    int32 m_note = 0;
+    int32 m_rootKey = 60;
+    std::unique_ptr<LinearResampler> m_pUpsampler;
+    std::unique_ptr<LinearResampler> m_pOutputResampler;
+    std::unique_ptr<LinearResampler> m_pOutputCounter;
+    std::unique_ptr<LinearResampler> m_pUpsampleCounter;
+    ADSRSettings m_idleSettings; // bound to the envelope while the voice has no zone
+    std::unique_ptr<ADSR> m_pEnvelope;
+    int64 m_framesPlayed = 0;
+    StereoFilter<ChebyshevILowPass> m_filter;
+    std::vector<float> m_filtered;      // filtered source, interleaved
+    std::vector<float> m_left;          // one channel of the source while it is filtered
+    std::vector<float> m_right;
+    std::vector<float> m_upsampled;     // the source upsampled by the integer factor
+};

@@ -1,0 +1,123 @@
+#include "engine/wavewriter.h"
+#include "instruments/sample.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+constexpr int kFrames = 44100;
+
+float tone(int frame, double hz) { return static_cast<float>(0.5 * std::sin(2.0 * M_PI * hz * frame / 44100.0)); }
+
+// Left: 440 Hz at half scale; right: silence.
+std::vector<float> stereoTone()
+{
+    std::vector<float> s(2 * kFrames, 0.0f);
+    for (int i = 0; i < kFrames; ++i)
+        s[2 * i] = tone(i, 440.0);
+    return s;
+}
+
+double rms(const Sample& s, int channel)
+{
+    double sum = 0.0;
+    const int frames = s.numSamples() / 2;
+    for (int i = 0; i < frames; ++i)
+        sum += s.data()[2 * i + channel] * s.data()[2 * i + channel];
+    return std::sqrt(sum / std::max(frames, 1));
+}
+
+class SampleFiles : public testing::Test
+{
+protected:
+    std::string writeStereoWav(const std::string& name)
+    {
+        const std::vector<float> s = stereoTone();
+        EXPECT_EQ(writeWav(m_dir.file(name), s.data(), static_cast<int>(s.size())), 0);
+        return m_dir.file(name);
+    }
+
+    std::string encodeStereoOgg()
+    {
+        const std::string ogg = m_dir.file("stereo.ogg");
+        run("oggenc -Q -o '" + ogg + "' '" + writeStereoWav("stereo.wav") + "'");
+        return ogg;
+    }
+
+    std::string encodeMonoOgg()
+    {
+        const std::string raw = m_dir.file("mono.raw"), ogg = m_dir.file("mono.ogg");
+        std::vector<std::int16_t> pcm(kFrames);
+        for (int i = 0; i < kFrames; ++i)
+            pcm[i] = static_cast<std::int16_t>(tone(i, 440.0) * 32767.0f);
+        std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(pcm.data()), 2 * kFrames);
+        run("oggenc -Q -r -B 16 -C 1 -R 44100 -o '" + ogg + "' '" + raw + "'");
+        return ogg;
+    }
+
+    static void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+
+    TempDir m_dir;
+};
+
+TEST_F(SampleFiles, WavDecodesThroughTheReader)
+{
+    testing::internal::CaptureStdout();
+    const Sample s(writeStereoWav("tone.wav"));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Loaded sample " + s.path() + " with length 88200"),
+              std::string::npos);
+    ASSERT_EQ(s.numSamples(), 2 * kFrames);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(s.data()) % 16, 0u);
+    EXPECT_NEAR(s.data()[2 * 25], tone(25, 440.0), 1e-4);
+    EXPECT_EQ(s.data()[2 * 25 + 1], 0.0f);
+}
+
+TEST_F(SampleFiles, StereoOggKeepsItsChannels)
+{
+    const Sample s(encodeStereoOgg());
+    ASSERT_EQ(s.numSamples(), 2 * kFrames);
+    EXPECT_NEAR(rms(s, 0), 0.5 / std::sqrt(2.0), 0.02);
+    EXPECT_LT(rms(s, 1), 0.01);
+}
+
+TEST_F(SampleFiles, MonoOggIsHeardOnBothChannels)
+{
+    const Sample s(encodeMonoOgg());
+    ASSERT_EQ(s.numSamples(), 2 * kFrames);
+    EXPECT_NEAR(rms(s, 0), 0.5 / std::sqrt(2.0), 0.02);
+    for (int i = 0; i < kFrames; ++i)
+        ASSERT_EQ(s.data()[2 * i], s.data()[2 * i + 1]) << i;
+}
+
+TEST_F(SampleFiles, UnknownOrUnreadableFilesLeaveAnEmptySample)
+{
+    const std::string ogg = encodeStereoOgg();
+    const std::string wav = writeStereoWav("tone.wav");
+    std::ofstream(m_dir.file("text.ogg")) << "not a vorbis stream";
+    const std::string renamed[] = { "tone.Ogg", "tone.WAV", "tone" };
+    std::filesystem::copy_file(ogg, m_dir.file(renamed[0]));
+    std::filesystem::copy_file(wav, m_dir.file(renamed[1]));
+    std::filesystem::copy_file(wav, m_dir.file(renamed[2]));
+
+    const std::string paths[] = { m_dir.file(renamed[0]), m_dir.file(renamed[1]), m_dir.file(renamed[2]),
+                                  m_dir.file("text.ogg"), m_dir.file("missing.wav"), m_dir.file("missing.ogg") };
+    for (const std::string& path : paths) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const Sample s(path);
+        const std::string out = testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(s.numSamples(), 0) << path;
+        EXPECT_EQ(s.data(), nullptr) << path;
+        EXPECT_NE(out.find("Failed to load " + path), std::string::npos) << path;
+    }
+}
+
+} // namespace
