@@ -106,10 +106,14 @@ export function isTyping(target) {
 
 // Paths from the engine are relative to the program's working folder
 // ("res/..."), or already relative to the page ("../../res/...").
+// Input device logos come as "../..//res/...": a doubled slash would make
+// the path start at the server root, so runs of slashes are folded.
 export function assetUrl(path) {
   if (typeof path !== 'string' || path === '') return '';
-  if (/^([a-z]+:|\/|\.\.?\/)/i.test(path)) return path;
-  return '../../' + path;
+  if (/^[a-z][a-z0-9+.-]*:/i.test(path)) return path;
+  const clean = path.replace(/\/{2,}/g, '/');
+  if (/^(\/|\.\.?\/)/.test(clean)) return clean;
+  return '../../' + clean;
 }
 
 // An image that quietly gives way to a placeholder when the file is missing.
