@@ -220,6 +220,9 @@ export class Freestyle {
     $('tempo-screen').hidden = true;
     this.showScreen('ideas');
     await this.loopRecorder.activate();
+    // The engine adopts the tapped tempo for the transport and metronome;
+    // the project's tempo (shown, and saved with the song) must follow.
+    if (this.snappedBpm) await sendJson({ project: { bpm: this.snappedBpm } });
     await this.afterAccept();
     announce('The take is now a loop in the idea');
     $('open-freestyle').focus();

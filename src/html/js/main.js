@@ -55,7 +55,7 @@ const files = new Files({
 on('project', (m) => {
   if (typeof m.modified_since_last_save === 'boolean') {
     document.body.classList.toggle('modified', m.modified_since_last_save);
-    $('status').textContent = m.modified_since_last_save ? 'Unsaved changes' : 'Saved';
+    $('status').textContent = m.modified_since_last_save ? 'Unsaved' : 'Saved';
   }
 });
 on('keyboard', (m) => {
@@ -81,6 +81,8 @@ $('main-menu').addEventListener('click', (e) => {
   const action = e.target.closest('[data-action]')?.dataset.action;
   if (!action) return;
   closeDialog('main-menu');
+  // Whatever the item opens hands the focus back to the menu button.
+  $('menu-button').focus();
   MENU_ACTIONS[action]?.();
 });
 

@@ -65,7 +65,8 @@ export function initDialogs() {
     d.addEventListener('close', () => {
       const back = returnFocus.get(d.id);
       returnFocus.delete(d.id);
-      if (back && document.contains(back) && typeof back.focus === 'function') back.focus();
+      const other = document.querySelector('dialog[open]');
+      if (!other && back && document.contains(back) && typeof back.focus === 'function') back.focus();
       closeHandlers.get(d.id)?.();
     });
     d.addEventListener('click', (e) => {
