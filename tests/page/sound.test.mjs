@@ -15,7 +15,7 @@ describe('instruments', () => {
     await page.click('#instrument-button');
     assert.equal(await page.evaluate(() => document.querySelector('#instrument-picker').open), true);
     const titles = await page.$$eval('.group-head span:last-child', (n) => n.map((x) => x.textContent));
-    assert.deepEqual(titles, ['Essentials', 'Drums', 'Inputdevices']);
+    assert.deepEqual(titles, ['Essentials', 'Drums', 'Live Inputs']);
     const head = await page.$eval('.group-head', (n) => getComputedStyle(n).backgroundColor);
     assert.equal(head, 'rgb(39, 70, 107)');
     assert.equal(await page.getAttribute('.instrument-tile[aria-current="true"]', 'data-id'), '1');

@@ -1,7 +1,7 @@
 // Free takes: the freestyle recorder screen (status, takes, audition) and the
 // tempo screen (play the take, tap along, snap, keep or cancel).
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce, isTyping, anyDialogOpen, flash } from './ui.js';
+import { $, el, announce, isTyping, anyDialogOpen, flash, setText, setAttr, setClass } from './ui.js';
 import { drawLoop } from './draw.js';
 import { tapTempo, formatBpm, MIN_BPM, MAX_BPM } from './timekeeping.js';
 
@@ -25,6 +25,7 @@ export class Freestyle {
     this.status = 'Suspended';
     this.takes = [];
     this.takesKey = '';
+    this.frame = 0;
     this.take = null; // the detector's loop
     this.taps = [];
     this.snapped = false;
@@ -85,15 +86,19 @@ export class Freestyle {
     await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
   }
 
+  // States are pushed from the audio thread; the latest one is drawn on the
+  // next frame, so a burst costs one repaint.
   onRecorder(m) {
-    if (typeof m.status === 'string') {
-      this.status = m.status;
-      const pill = $('freestyle-status');
-      pill.textContent = m.status;
-      pill.dataset.status = m.status.toLowerCase();
-    }
-    if (!Array.isArray(m.loops)) return;
-    this.takes = m.loops.filter((l) => l && typeof l === 'object');
+    if (typeof m.status === 'string') this.status = m.status;
+    if (Array.isArray(m.loops)) this.takes = m.loops.filter((l) => l && typeof l === 'object');
+    if (!this.frame) this.frame = requestAnimationFrame(() => this.paint());
+  }
+
+  paint() {
+    this.frame = 0;
+    const pill = $('freestyle-status');
+    setText(pill, this.status);
+    setAttr(pill, 'data-status', this.status.toLowerCase());
     const key = this.takes.map((l) => `${l.id}/${l.length_seconds}/${(l.waveform || '').length}/${(l.notes || []).length}`).join(',');
     if (key !== this.takesKey) {
       this.takesKey = key;
@@ -140,9 +145,9 @@ export class Freestyle {
       const b = card?.querySelector('[data-role="play"]');
       if (!b) continue;
       const playing = take.mute === false;
-      b.setAttribute('aria-pressed', String(playing));
-      b.textContent = playing ? 'Stop' : 'Listen';
-      card.classList.toggle('playing', playing);
+      setAttr(b, 'aria-pressed', String(playing));
+      setText(b, playing ? 'Stop' : 'Listen');
+      setClass(card, 'playing', playing);
     }
   }
 

@@ -1,7 +1,7 @@
 // Arranging: the ideas with the active one, rename, clone, delete, and the
 // active idea's loops with their mute state, drawn from waveform or notes.
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce, confirmInPlace } from './ui.js';
+import { $, el, announce, confirmInPlace, setText, setAttr, setClass } from './ui.js';
 import { drawLoop } from './draw.js';
 
 export function loopTitle(loop, index) {
@@ -189,10 +189,10 @@ export class Ideas {
       const card = list.querySelector(`[data-loop="${CSS.escape(String(loop.id))}"]`);
       if (!card) return;
       const muted = loop.mute === true;
-      card.classList.toggle('muted', muted);
+      setClass(card, 'muted', muted);
       const b = card.querySelector('[data-role="mute"]');
-      b.setAttribute('aria-pressed', String(muted));
-      b.textContent = muted ? 'Muted' : 'Mute';
+      setAttr(b, 'aria-pressed', String(muted));
+      setText(b, muted ? 'Muted' : 'Mute');
     });
   }
 

@@ -1,7 +1,7 @@
 // Choosing an instrument: the catalogue by group, the current instrument,
 // the loading indicator and the live input's level meter.
 import { on, send } from './bridge.js';
-import { $, el, announce, openDialog, closeDialog, logoImage, assetUrl, cssColour } from './ui.js';
+import { $, el, announce, openDialog, closeDialog, logoImage, assetUrl, cssColour, setClass, setAttr } from './ui.js';
 
 const INPUT_FIRST_ID = 500;
 const INPUT_LAST_ID = 599;
@@ -10,6 +10,7 @@ const CONTROL_DRUMPADS = 1;
 
 // "res/instruments/00_essentials" is shown as "Essentials".
 export function groupTitle(name) {
+  if (/inputdevices[\\/]*$/i.test(String(name || ''))) return 'Live Inputs';
   const last = String(name || '').replace(/[\\/]+$/, '').split(/[\\/]/).pop() || '';
   const words = last.replace(/^\d+[_\s-]*/, '').replace(/[_-]+/g, ' ').trim();
   if (!words) return 'Instruments';
@@ -177,9 +178,9 @@ export class Instruments {
     this.shownLevel = fraction;
     const fill = $('input-meter-fill');
     fill.style.transform = `scaleX(${fraction.toFixed(3)})`;
-    fill.classList.toggle('hot', db > -6);
+    setClass(fill, 'hot', db > -6);
     const meter = $('input-meter');
-    meter.setAttribute('aria-valuenow', String(Math.round(db)));
-    meter.setAttribute('aria-valuetext', db <= -60 ? 'silent' : `${Math.round(db)} dB`);
+    setAttr(meter, 'aria-valuenow', String(Math.round(db)));
+    setAttr(meter, 'aria-valuetext', db <= -60 ? 'silent' : `${Math.round(db)} dB`);
   }
 }

@@ -1,7 +1,7 @@
 // The loop recorder: record toggle, length in beats, playhead, clear and
 // "keep loop".
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce } from './ui.js';
+import { $, el, announce, setText, setAttr, setClass } from './ui.js';
 
 export const BEAT_CHOICES = [2, 4, 8, 16, 32, 64];
 const RESYNC_MS = 3000;
@@ -81,17 +81,17 @@ export class LoopRecorder {
   show() {
     const s = this.state;
     const rec = $('record');
-    rec.setAttribute('aria-pressed', String(s.record));
-    rec.classList.toggle('on', s.record);
-    rec.querySelector('.record-text').textContent = s.record ? 'Recording' : 'Record';
+    setAttr(rec, 'aria-pressed', String(s.record));
+    setClass(rec, 'on', s.record);
+    setText(rec.querySelector('.record-text'), s.record ? 'Recording' : 'Record');
     const select = $('recorder-beats');
     const value = String(s.num_beats);
     if (![...select.options].some((o) => o.value === value)) {
       select.append(el('option', { value, text: `${value} beats` }));
     }
     if (select.value !== value) select.value = value;
-    $('recorder-playhead').setAttribute('aria-valuemax', value);
-    $('recorder').classList.toggle('recording', s.record);
+    setAttr($('recorder-playhead'), 'aria-valuemax', value);
+    setClass($('recorder'), 'recording', s.record);
     if (this.marksFor !== s.num_beats) {
       this.marksFor = s.num_beats;
       const marks = $('recorder-beat-marks');

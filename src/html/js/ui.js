@@ -142,5 +142,18 @@ export function cssColour(value) {
 // A short light-up that runs on the compositor (no layout).
 export function flash(node, colour = 'var(--accent)') {
   if (!node?.animate) return;
-  node.animate([{ backgroundColor: colour, opacity: 1 }, { opacity: 0.35 }], { duration: 180, easing: 'ease-out' });
+  node.animate([{ backgroundColor: colour, opacity: 1 }, {}], { duration: 180, easing: 'ease-out' });
+}
+
+// Writes only what changed, so a stream of equal states touches nothing.
+export function setText(node, text) {
+  if (node && node.textContent !== text) node.textContent = text;
+}
+
+export function setAttr(node, name, value) {
+  if (node && node.getAttribute(name) !== value) node.setAttribute(name, value);
+}
+
+export function setClass(node, name, on) {
+  if (node && node.classList.contains(name) !== on) node.classList.toggle(name, on);
 }
