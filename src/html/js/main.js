@@ -168,4 +168,5 @@ window.checkInit = async function () {
   await loopRecorder.activate();
   await refreshAll();
   if (await callNative('firstRun') === true && !$('welcome').open) openDialog('welcome');
+  document.body.dataset.ready = 'true';
 };
