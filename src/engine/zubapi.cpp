@@ -2,9 +2,12 @@
 
 #include "engine/jsonfield.h"
 #include "engine/metronome.h"
+#include "engine/project.h"
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "loops/ideacollection.h"
+#include "loops/looprecorder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,14 @@
 ZubApi::ZubApi(ZubEngine* engine)
     : m_pEngine(engine)
 {
+}
+
+template <typename Component>
+std::string ZubApi::styledState(const Component& component)
+{
+    Json::Value root(Json::objectValue);
+    component.toJson(root);
+    return JsonField::styled(root);
 }
 
 void ZubApi::handleMessage(const std::string& message)
@@ -41,36 +52,40 @@ void ZubApi::handleMessage(const std::string& message)
 
 void ZubApi::handleJsonMessage(const Json::Value& root)
 {
-    // Components see the whole message, in this fixed order.
+    // Components see the whole message, in this fixed order; the freestyle
+    // recorder and tempo detector take their turn after the metronome.
+    if (root.isMember("loop_recorder"))
+        m_pEngine->loopRecorder()->handleJson(root);
+    if (root.isMember("idea_collection") && m_pEngine->ideaCollection()->handleJson(root))
+        m_reply = styledState(*m_pEngine->ideaCollection());
     if (root.isMember("metronome"))
         m_pEngine->metronome()->handleJson(root);
+    if (root.isMember("project"))
+        m_pEngine->project()->handleJson(root);
 }
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument", "loadDrumLoopByName", "loadDrumLoopByIndex" and
-    // "cloneIdea" reach their components here once the engine has them.
-    (void)command;
-    (void)argument;
+    // "loadInstrument", "loadDrumLoopByName" and "loadDrumLoopByIndex" reach
+    // their components here once the engine has them.
+    if (command == "cloneIdea") {
+        m_pEngine->ideaCollection()->cloneIdea(std::atoi(argument.c_str()));
+        m_reply = styledState(*m_pEngine->ideaCollection());
+    }
 }
 
 bool ZubApi::handleBareCommand(const std::string& command)
 {
-    auto styledState = [](const auto& component) {
-        Json::Value root(Json::objectValue);
-        component.toJson(root);
-        return JsonField::styled(root);
-    };
     using Handler = std::function<void()>;
     // Matching order of the commands; an empty handler answers "" (the
     // components behind those commands are not part of the engine yet).
     const std::pair<const char*, Handler> commands[] = {
-        { "getLoopRecorder", {} },
+        { "getLoopRecorder", [&] { m_reply = styledState(*m_pEngine->loopRecorder()); } },
         { "getMetronome", [&] { m_reply = styledState(*m_pEngine->metronome()); } },
         { "getFreestyleRecorder", {} },
         { "getFreestyleTempoDetector", {} },
-        { "getIdeaCollection", {} },
-        { "createLoopFromLoopRecorder", {} },
+        { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
+        { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
         { "createLoopFromFreestyleTempoDetector", {} },
         { "getInstrument", {} },
         { "getInstrumentCollection", {} },
@@ -78,10 +93,13 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "clearDrumLoop", {} },
         { "stopDrumLoop", {} },
         { "playDrumLoop", {} },
-        { "clearProject", {} },
-        { "discardChangesConfirmation", {} },
+        { "clearProject", [&] { m_pEngine->clearProject(); } },
+        { "discardChangesConfirmation", [&] {
+             if (m_pEngine->project()->confirmDiscard())
+                 m_reply = "{ \"project\" : { \"discard_confirm\" : true } }";
+         } },
         { "getIdea", {} },
-        { "getProject", {} },
+        { "getProject", [&] { m_reply = styledState(*m_pEngine->project()); } },
         { "getMicrosecondsUntilNextBeat", [&] {
              m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
                  + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";

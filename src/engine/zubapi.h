@@ -20,6 +20,9 @@ private:
     void handleColonCommand(const std::string& command, const std::string& argument);
     bool handleBareCommand(const std::string& command);
     void handleArrowCommand(const std::string& message);
+    // The reply text of a component's state.
+    template <typename Component>
+    static std::string styledState(const Component& component);
 
     ZubEngine* m_pEngine;
     std::string m_reply;

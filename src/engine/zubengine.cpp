@@ -3,7 +3,13 @@
 #include "engine/denormalguard.h"
 #include "engine/masterbus.h"
 #include "engine/metronome.h"
+#include "engine/project.h"
 #include "engine/transport.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
+#include "loops/looppool.h"
+#include "loops/looprecorder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,8 +17,12 @@
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
-    , m_pTransport(&Transport::instance())
 {
+    m_pLoopRecorder = new LoopRecorder;
+    m_pLoopPool = new LoopPool;
+    m_pProject = new Project;
+    m_pIdeaCollection = new IdeaCollection(m_pLoopPool, m_pProject);
+    m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
 }
@@ -21,6 +31,11 @@ ZubEngine::~ZubEngine()
 {
     delete m_pMasterBus;
     delete m_pMetronome;
+    // Ideas hold loops of the pool: they go first.
+    delete m_pIdeaCollection;
+    delete m_pProject;
+    delete m_pLoopPool;
+    delete m_pLoopRecorder;
 }
 
 void ZubEngine::setJsBridge(NativeJsBridge* bridge)
@@ -47,6 +62,16 @@ void ZubEngine::processCycle(float* buffer, int n)
     std::memset(buffer, 0, sizeof(float) * ZUB_FRAMESIZE * n);
     m_pTransport->process(buffer, n);
     const int64 pos = m_pTransport->position();
+    const uint32_t posLow = static_cast<uint32_t>(pos);
+
+    // The recorder takes the instrument out of the buffer while recording
+    // and plays it back from its loop.
+    m_pLoopRecorder->record(buffer, n);
+    m_pLoopRecorder->process(buffer, n);
+    m_pLoopRecorder->setPlayPosFrames(posLow);
+
+    m_pIdeaCollection->process(buffer, n);
+    m_pIdeaCollection->syncPlayPos(static_cast<int>(posLow));
 
     m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
@@ -54,17 +79,16 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pMasterBus->process(buffer, n);
 }
 
-// Notes go to the instrument and the recorders' note lists once those exist;
-// the velocity is accepted and not passed on.
+// The velocity is accepted and not passed on.
 void ZubEngine::noteOn(int note, int velocity)
 {
-    (void)note;
     (void)velocity;
+    m_pLoopRecorder->noteOn(note);
 }
 
 void ZubEngine::noteOff(int note)
 {
-    (void)note;
+    m_pLoopRecorder->noteOff(note);
 }
 
 int ZubEngine::setTempo(float bpm)
@@ -73,7 +97,37 @@ int ZubEngine::setTempo(float bpm)
         std::printf("Tempo out of range, ignored: %f\n", bpm);
         return 1;
     }
+    m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
+    // Drum loop re-timing comes here; with no drum loop the recorder is
+    // re-timed itself.
+    m_pLoopRecorder->setTempo(bpm, true);
     return 0;
+}
+
+int ZubEngine::createLoopFromLoopRecorder()
+{
+    if (m_pIdeaCollection->ideas().empty())
+        m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
+    Idea* idea = m_pIdeaCollection->activeIdea();
+    if (!idea) {
+        std::printf("No active idea to take the loop recorder's loop\n");
+        return 1;
+    }
+    std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
+    if (!loop)
+        return 1;
+    m_pLoopRecorder->moveInto(*loop);
+    idea->addLoop(loop);
+    m_pProject->setModified(true);
+    return 0;
+}
+
+void ZubEngine::clearProject()
+{
+    // The drum loop sample is deleted and the drum loop stopped here first.
+    m_pProject->reset();
+    m_pIdeaCollection->clearAll();
+    m_pLoopPool->collectGarbage();
 }

@@ -3,11 +3,15 @@
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
+class IdeaCollection;
+class LoopPool;
+class LoopRecorder;
 class MasterBus;
 class Metronome;
 class NativeAudioInterface;
 class NativeAudioManagerInterface;
 class NativeJsBridge;
+class Project;
 class Transport;
 
 // The audio engine: owns every sound-producing component and mixes them into
@@ -36,6 +40,18 @@ public:
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
 
+    // GUI thread. The recorder's audio, notes and beats become a loop of the
+    // active idea (the first idea is made when there is none). Returns 0, or 1
+    // with a log line when no idea is active.
+    int createLoopFromLoopRecorder();
+    // GUI thread. Resets the project and drops every idea and unused loop;
+    // the tempo stays.
+    void clearProject();
+
+    LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
+    LoopPool* loopPool() const { return m_pLoopPool; }
+    Project* project() const { return m_pProject; }
+    IdeaCollection* ideaCollection() const { return m_pIdeaCollection; }
     Metronome* metronome() const { return m_pMetronome; }
     Transport* transport() const { return m_pTransport; }
 
@@ -43,9 +59,13 @@ private:
     void processCycle(float* buffer, int numFrames);
 
     NativeAudioManagerInterface* m_pAudioManager;
+    LoopRecorder* m_pLoopRecorder;
+    IdeaCollection* m_pIdeaCollection;
+    LoopPool* m_pLoopPool;
     Metronome* m_pMetronome;
     Transport* m_pTransport;
     MasterBus* m_pMasterBus;
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
+    Project* m_pProject;
 };

@@ -4,6 +4,7 @@
 #include "engine/zubengine.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/midithread.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
 
@@ -31,14 +32,17 @@ ZubApp::ZubApp(int& argc, char** argv)
     }
     m_pEnumerator = new AudioDeviceEnumerator;
     m_pEngineContext = new EngineContext(this);
-    m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun);
-    m_pMainWindow->show();
+    m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
     openOutput();
+    // Last: the MIDI input copies the page bridge the window registered.
+    createMidiThread();
 }
 
 ZubApp::~ZubApp()
 {
     Settings::instance().save();
+    deleteMidiThread();
+    // Streams stop before anything their callbacks use goes away.
     closeOutput();
     closeRecording();
     delete m_pEnumerator;
@@ -61,6 +65,7 @@ void ZubApp::findResources()
         QDir::currentPath(),
         applicationDirPath(),
         QString(MOTIFO_DATA_DIR),
+        applicationDirPath() + "/../share/motifo", // an installation moved elsewhere
     };
     for (const QString& dir : candidates) {
         if (QFileInfo(dir + "/res").isDir()) {
@@ -89,9 +94,30 @@ void ZubApp::closeOutput()
     m_pOutputDevice = nullptr;
 }
 
+RecordingEngine* ZubApp::liveInputBuffer() const
+{
+    return nullptr; // the current instrument's RecordingBuffer
+}
+
 void ZubApp::openRecording(int position)
 {
-    (void)position; // the live-input instrument owns the buffer the stream feeds
+    const int index = m_pEnumerator->inputDeviceIndex(position);
+    const PaStreamParameters params = m_pEnumerator->inputParameters(index);
+    m_pRecordingDevice = new AudioDevice(nullptr, liveInputBuffer(), nullptr, &params, m_pEnumerator->sampleRate());
+    qDebug() << "Opening recording device with PA id:" << index;
+    m_pRecordingDevice->start();
+}
+
+void ZubApp::createMidiThread()
+{
+    deleteMidiThread(); // one thread owns PortMidi at a time
+    m_pMidiThread = new MidiThread(m_pEngineContext->engine());
+}
+
+void ZubApp::deleteMidiThread()
+{
+    delete m_pMidiThread;
+    m_pMidiThread = nullptr;
 }
 
 void ZubApp::closeRecording()

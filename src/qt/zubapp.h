@@ -1,27 +1,36 @@
 #pragma once
 
 #include "engine/nativeaudiomanagerinterface.h"
+#include "qt/devicecontrol.h"
 
 #include <QApplication>
 
 class AudioDevice;
 class AudioDeviceEnumerator;
 class EngineContext;
+class MidiThread;
+class RecordingEngine;
 class ZubUI;
 
 // The application: creates every long-lived object in a fixed order, owns
 // the audio streams and tears them down in a fixed order at exit.
-class ZubApp : public QApplication, public NativeAudioManagerInterface
+class ZubApp : public QApplication, public NativeAudioManagerInterface, public DeviceControl
 {
     Q_OBJECT
 public:
     ZubApp(int& argc, char** argv);
     ~ZubApp();
 
-    void openOutput();
-    void closeOutput();
+    void openOutput() override;
+    void closeOutput() override;
     void openRecording(int position);
     void closeRecording();
+    void createMidiThread() override;
+    void deleteMidiThread() override;
+    AudioDeviceEnumerator* enumerator() const override { return m_pEnumerator; }
+    AudioDevice* outputDevice() const { return m_pOutputDevice; }
+    AudioDevice* recordingDevice() const { return m_pRecordingDevice; }
+    MidiThread* midiThread() const { return m_pMidiThread; }
 
     std::vector<std::string> inputDeviceNames() override;
     void setRecordingDevice(int position) override;
@@ -36,10 +45,14 @@ public:
     static void findResources();
 
 private:
+    // The buffer the live-input instrument plays from.
+    RecordingEngine* liveInputBuffer() const;
+
     EngineContext* m_pEngineContext = nullptr;
     ZubUI* m_pMainWindow = nullptr;
     AudioDevice* m_pOutputDevice = nullptr;
     AudioDevice* m_pRecordingDevice = nullptr;
     AudioDeviceEnumerator* m_pEnumerator = nullptr;
+    MidiThread* m_pMidiThread = nullptr;
     bool m_bFirstRun = false;
 };

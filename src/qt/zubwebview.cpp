@@ -82,6 +82,9 @@ QString ZubWebView::htmlDirectory()
     const QString besideProgram = appDir + "/src/html";
     if (QFileInfo::exists(besideProgram + "/zub.html"))
         return besideProgram;
+    const QString relocated = appDir + "/../share/motifo/html";
+    if (!QFileInfo::exists(QString(MOTIFO_DATA_DIR) + "/html/zub.html") && QFileInfo::exists(relocated + "/zub.html"))
+        return QDir(relocated).canonicalPath();
     return QString(MOTIFO_DATA_DIR) + "/html";
 }
 

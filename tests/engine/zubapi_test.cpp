@@ -1,8 +1,10 @@
 #include "engine/metronome.h"
+#include "engine/project.h"
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "support/enginetest.h"
 
 #include <gtest/gtest.h>
 
@@ -24,22 +26,7 @@ TEST(Tokenizer, SplitsIntoNonEmptyRuns)
         EXPECT_EQ(Tokenizer::split(c.text, c.delims), c.tokens) << c.text;
 }
 
-class ZubApiTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        Transport::instance().setPosition(0);
-        Transport::instance().setBpm(120.0f);
-    }
-    std::string send(const std::string& m)
-    {
-        api.handleMessage(m);
-        return api.reply();
-    }
-    ZubEngine engine { nullptr };
-    ZubApi api { &engine };
-};
+using ZubApiTest = EngineTest;
 
 TEST_F(ZubApiTest, MessagesAndReplies)
 {
@@ -109,12 +96,62 @@ TEST_F(ZubApiTest, MalformedMessagesNeverCrash)
 // Commands whose components are not in the engine yet answer "".
 TEST_F(ZubApiTest, PendingCommandsAnswerEmpty)
 {
-    for (const char* m : { "getLoopRecorder", "getFreestyleRecorder", "getFreestyleTempoDetector",
-             "getIdeaCollection", "createLoopFromLoopRecorder", "createLoopFromFreestyleTempoDetector",
-             "getInstrument", "getInstrumentCollection", "getDrumLoopCollection", "clearDrumLoop",
-             "stopDrumLoop", "playDrumLoop", "clearProject", "discardChangesConfirmation", "getProject",
-             "render", "loadInstrument:3", "cloneIdea:1", "loadDrumLoopByIndex:0" })
+    for (const char* m : { "getFreestyleRecorder", "getFreestyleTempoDetector",
+             "createLoopFromFreestyleTempoDetector", "getInstrument", "getInstrumentCollection",
+             "getDrumLoopCollection", "clearDrumLoop", "stopDrumLoop", "playDrumLoop", "render",
+             "loadInstrument:3", "loadDrumLoopByIndex:0" })
         EXPECT_EQ(send(m), "") << m;
+}
+
+TEST_F(ZubApiTest, ProjectStateAndDiscardConfirmation)
+{
+    EXPECT_EQ(send("getProject"),
+              "{\n   \"project\" : {\n      \"bpm\" : 120.0,\n      \"modified_since_last_save\" : false\n   }\n}\n");
+    EXPECT_EQ(send("clearProject"), "");
+    const std::string confirmed = "{ \"project\" : { \"discard_confirm\" : true } }";
+    int asked = 0;
+    bool answer = false;
+    engine.project()->setConfirmDiscardQuery([&] { ++asked; return answer; });
+    EXPECT_EQ(send("discardChangesConfirmation"), confirmed); // nothing to lose: not asked
+    EXPECT_EQ(asked, 0);
+    engine.project()->setModified(true);
+    EXPECT_EQ(send("discardChangesConfirmation"), "");
+    answer = true;
+    EXPECT_EQ(send("discardChangesConfirmation"), confirmed);
+    EXPECT_EQ(asked, 2);
+}
+
+// The project's tempo is the stored one only; the metronome keeps its own.
+TEST_F(ZubApiTest, ProjectJsonCommands)
+{
+    EXPECT_EQ(send("{ \"metronome\" : { \"mute\" : false }, \"project\" : { \"bpm\" : 90 } }"), "");
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    EXPECT_FLOAT_EQ(engine.metronome()->bpm(), 120.0f);
+    EXPECT_FALSE(engine.metronome()->isMuted());
+    for (const char* bad : { "-5", "\"fast\"", "null" }) {
+        send(std::string("{ \"project\" : { \"bpm\" : ") + bad + " } }");
+        EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0) << bad;
+    }
+    send("{ \"project\" : { \"initialize\" : 1, \"suspend\" : 1, \"mac_sandbox\" : 1 } }");
+    engine.project()->setModified(true);
+    send("{ \"project\" : { \"modified_since_last_save\" : false, \"mac_sandbox_guid\" : 77 } }");
+    EXPECT_EQ(engine.project()->guid(), 77);
+    EXPECT_TRUE(engine.project()->isModified());
+}
+
+// Commands that need an idea or a loop before one exists change nothing.
+TEST_F(ZubApiTest, IdeaCommandsBeforeAnyIdea)
+{
+    const std::string empty = "{\n   \"idea_collection\" : {\n      \"active_idea_id\" : 0,\n"
+                              "      \"ideas\" : [],\n      \"test\" : \"foobar\"\n   }\n}\n";
+    EXPECT_EQ(send("getIdeaCollection"), empty);
+    EXPECT_EQ(send("cloneIdea:1"), empty);
+    EXPECT_EQ(send("cloneIdea"), "");
+    EXPECT_EQ(send("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : 3, \"_destroy\" : true } ] } }"), "");
+    EXPECT_EQ(send("{ \"idea_collection\" : { \"active_idea_id\" : 3 } }"), "");
+    EXPECT_EQ(send("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : 3, \"loops\" : [ { \"id\" : 1 } ] } ] } }"), "");
+    EXPECT_EQ(send("getIdeaCollection"), empty);
+    EXPECT_FALSE(engine.project()->isModified());
 }
 
 } // namespace

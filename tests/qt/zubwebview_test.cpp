@@ -1,6 +1,8 @@
 #include "qt/jsmessageevent.h"
 #include "qt/zubwebview.h"
 
+#include "waitfor.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -12,18 +14,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 QVariant evaluate(ZubWebView& view, const QString& js)
 {

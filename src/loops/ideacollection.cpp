@@ -1,0 +1,330 @@
+#include "loops/ideacollection.h"
+
+#include "engine/jsonfield.h"
+#include "engine/project.h"
+#include "loops/idea.h"
+#include "loops/loop.h"
+#include "loops/looppool.h"
+#include "loops/midireader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+bool isDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Digit runs compare as numbers, so "loop10" sorts after "loop9".
+bool naturalLess(const std::string& a, const std::string& b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && isDigit(a[ei]))
+                ++ei;
+            while (ej < b.size() && isDigit(b[ej]))
+                ++ej;
+            std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            na.erase(0, std::min(na.find_first_not_of('0'), na.size()));
+            nb.erase(0, std::min(nb.find_first_not_of('0'), nb.size()));
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+std::vector<std::string> wavFilesInIndexOrder(const std::string& dir, bool& opened)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec);
+    opened = !ec;
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string path = it->path().string();
+        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".wav") == 0)
+            files.push_back(path);
+    }
+    std::sort(files.begin(), files.end(), naturalLess);
+    return files;
+}
+
+// The track's notes up to the loop's length; a note at exactly the length stays.
+TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs)
+{
+    TimedMidiEventList kept;
+    for (const auto& [time, message] : track.events()) {
+        if (time > lengthUs)
+            break;
+        kept.addEvent(time, message);
+    }
+    return kept;
+}
+
+} // namespace
+
+IdeaCollection::IdeaCollection(LoopPool* loopPool, Project* project)
+    : m_pProject(project)
+    , m_pLoopPool(loopPool)
+{
+}
+
+IdeaCollection::~IdeaCollection()
+{
+    std::lock_guard lock(m_mutex);
+    for (Idea* idea : m_ideas)
+        delete idea;
+}
+
+void IdeaCollection::markModified()
+{
+    if (m_pProject)
+        m_pProject->setModified(true);
+}
+
+Idea* IdeaCollection::findIdea(int32 id) const
+{
+    const int i = indexOf(id);
+    return i < 0 ? nullptr : m_ideas[i];
+}
+
+int IdeaCollection::indexOf(int32 id) const
+{
+    for (std::size_t i = 0; i < m_ideas.size(); ++i)
+        if (m_ideas[i]->id() == id)
+            return int(i);
+    return -1;
+}
+
+// Ids are drawn at random: redraw the rare one that is taken or means "none".
+void IdeaCollection::giveUniqueId(Idea* idea) const
+{
+    while (idea->id() == 0 || findIdea(idea->id()))
+        idea->setId(1 + std::rand() % 32767);
+}
+
+Idea* IdeaCollection::activeIdea() const
+{
+    std::lock_guard lock(m_mutex);
+    return findIdea(m_activeIdeaId);
+}
+
+int32 IdeaCollection::activeIdeaId() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_activeIdeaId;
+}
+
+std::vector<Idea*> IdeaCollection::ideas() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_ideas;
+}
+
+int IdeaCollection::setActiveIdea(int32 id)
+{
+    std::lock_guard lock(m_mutex);
+    if (id != 0 && !findIdea(id)) {
+        std::cout << "No idea with id " << id << " to activate" << std::endl;
+        return 1;
+    }
+    setActiveIdeaLocked(id);
+    return 0;
+}
+
+void IdeaCollection::setActiveIdeaLocked(int32 id)
+{
+    if (id == m_activeIdeaId)
+        return;
+    if (Idea* leaving = findIdea(m_activeIdeaId))
+        leaving->saveLoopStates();
+    m_activeIdeaId = id;
+    if (Idea* entering = findIdea(id))
+        entering->activate();
+}
+
+void IdeaCollection::addIdea(Idea* idea)
+{
+    if (!idea)
+        return;
+    std::lock_guard lock(m_mutex);
+    giveUniqueId(idea);
+    if (m_activeIdeaId == 0)
+        m_activeIdeaId = idea->id();
+    m_ideas.push_back(idea);
+    markModified();
+}
+
+std::string IdeaCollection::cloneName(const std::string& name)
+{
+    std::istringstream in(name);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    if (words.size() < 2 || !isDigit(words.back()[0]))
+        return name + " 2";
+    errno = 0;
+    const long long number = std::strtoll(words.back().c_str(), nullptr, 10);
+    if (errno == ERANGE || number == LLONG_MAX)
+        return name + " 2";
+    std::string cloned;
+    for (std::size_t i = 0; i + 1 < words.size(); ++i)
+        cloned += words[i] + " ";
+    return cloned + std::to_string(number + 1);
+}
+
+int IdeaCollection::cloneIdea(int32 id)
+{
+    std::lock_guard lock(m_mutex);
+    const int i = indexOf(id);
+    if (i < 0) {
+        std::cout << "No idea with id " << id << " to clone" << std::endl;
+        return 1;
+    }
+    Idea* source = m_ideas[i];
+    // Only the playing idea's pattern lives in the loops themselves.
+    if (id == m_activeIdeaId)
+        source->saveLoopStates();
+    Idea* clone = new Idea(*source);
+    clone->setName(cloneName(source->name()));
+    giveUniqueId(clone);
+    m_ideas.insert(m_ideas.begin() + i + 1, clone);
+    setActiveIdeaLocked(clone->id());
+    markModified();
+    return 0;
+}
+
+void IdeaCollection::clearAll()
+{
+    std::lock_guard lock(m_mutex);
+    setActiveIdeaLocked(0);
+    while (!m_ideas.empty()) {
+        delete m_ideas.back();
+        m_ideas.pop_back();
+    }
+}
+
+void IdeaCollection::deleteIdea(int32 id)
+{
+    const int i = indexOf(id);
+    Idea* idea = m_ideas[i];
+    // The neighbour becomes active: the next one for the first idea, else the one before.
+    const int next = i == 0 ? 1 : i - 1;
+    if (next < int(m_ideas.size()))
+        setActiveIdeaLocked(m_ideas[next]->id());
+    m_ideas.erase(m_ideas.begin() + i);
+    if (m_ideas.empty())
+        setActiveIdeaLocked(0);
+    delete idea;
+    markModified();
+}
+
+void IdeaCollection::syncPlayPos(int transportFrame)
+{
+    std::lock_guard lock(m_mutex);
+    // Every idea, so loops shared with ideas that are not playing stay aligned.
+    const int64 samples = int64(ZUB_FRAMESIZE) * static_cast<uint32_t>(transportFrame);
+    for (Idea* idea : m_ideas)
+        idea->syncPlayPos(samples);
+}
+
+void IdeaCollection::process(float* out, int numFrames)
+{
+    std::lock_guard lock(m_mutex);
+    if (Idea* idea = findIdea(m_activeIdeaId))
+        idea->process(out, numFrames);
+}
+
+void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
+{
+    std::cout << "Loading idea: " << name << std::endl;
+    std::cout << "from: " << dir << std::endl;
+    Idea* idea = new Idea(m_pLoopPool);
+
+    std::vector<TimedMidiEventList> tracks;
+    MidiReader reader;
+    if (reader.open(dir + "/../" + name + ".mid") == 0)
+        reader.read(tracks); // a malformed file still gives the tracks before the fault
+
+    bool opened = false;
+    const std::vector<std::string> files = wavFilesInIndexOrder(dir, opened);
+    if (!opened)
+        std::cerr << "Couldn't open directory: " << dir << std::endl;
+    else
+        idea->setName(name);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
+        if (!loop)
+            break;
+        loop->loadWav(files[i]);
+        if (i < tracks.size())
+            loop->setNotes(notesWithin(tracks[i], int64(loop->lengthSeconds() * 1000000.0)));
+        idea->addLoop(loop);
+    }
+
+    addIdea(idea);
+}
+
+void IdeaCollection::toJson(Json::Value& root) const
+{
+    std::lock_guard lock(m_mutex);
+    std::cout << "number of ideas: " << m_ideas.size() << std::endl;
+    Json::Value& state = root["idea_collection"];
+    Json::Value& ideas = state["ideas"] = Json::Value(Json::arrayValue);
+    for (const Idea* idea : m_ideas) {
+        Json::Value entry = idea->toJson();
+        entry["active"] = idea->id() == m_activeIdeaId;
+        ideas.append(entry);
+    }
+    state["active_idea_id"] = m_activeIdeaId;
+    state["test"] = "foobar";
+}
+
+bool IdeaCollection::handleJson(const Json::Value& root)
+{
+    const Json::Value& msg = root["idea_collection"];
+    if (!msg.isObject())
+        return false;
+    std::lock_guard lock(m_mutex);
+    const Json::Value& ideas = msg["ideas"];
+    if (ideas.isArray() && ideas.size() == 1 && ideas[0].isObject()) {
+        const Json::Value& element = ideas[0];
+        const long long id = JsonField::toInt64(element["id"], 0);
+        Idea* idea = id > 0 && id <= INT32_MAX ? findIdea(int32(id)) : nullptr;
+        if (!idea) {
+            std::cout << "No idea with id " << element["id"].toStyledString();
+        } else if (element.isMember("_destroy")) {
+            deleteIdea(idea->id());
+            return true;
+        } else {
+            idea->fromJson(element);
+            markModified();
+        }
+    }
+    if (msg.isMember("active_idea_id"))
+        setActiveIdea(int32(std::clamp<long long>(JsonField::toInt64(msg["active_idea_id"], -1), -1, INT32_MAX)));
+    if (msg.isMember("clear")) {
+        clearAll();
+        markModified();
+    }
+    return false;
+}

@@ -1,0 +1,161 @@
+#include "qt/midiinputdevice.h"
+
+#include "engine/nativejsbridge.h"
+#include "engine/zubengine.h"
+#include "qt/settings.h"
+
+#include <QDebug>
+#include <string>
+
+namespace {
+
+constexpr int kNoteOff = 0x80;
+constexpr int kNoteOn = 0x90;
+constexpr int kSysexStart = 0xF0;
+constexpr int kSysexEnd = 0xF7;
+
+// PortMidi has no way to ask whether it is initialised; the GUI thread is the
+// only one that initialises or terminates it.
+int s_initialisedDevices = 0;
+
+bool logError(PmError e)
+{
+    if (e >= pmNoError)
+        return false;
+    qDebug() << "PortMidi error:" << Pm_GetErrorText(e);
+    return true;
+}
+
+// PortMidi packs sysex data four bytes to a word, so the end byte can be in
+// any of them, the top one included.
+bool holdsSysexEnd(PmMessage message, int fromByte)
+{
+    for (int i = fromByte; i < 4; ++i)
+        if (((message >> (8 * i)) & 0xFF) == kSysexEnd)
+            return true;
+    return false;
+}
+
+} // namespace
+
+MidiInputDevice::MidiInputDevice(ZubEngine* engine)
+    : m_pEngine(engine)
+    , m_pBridge(engine ? engine->jsBridge() : nullptr)
+{
+}
+
+MidiInputDevice::~MidiInputDevice()
+{
+    close();
+    if (m_bInitialised) {
+        --s_initialisedDevices;
+        Pm_Terminate();
+    }
+}
+
+int MidiInputDevice::parseDeviceId(const QString& entry)
+{
+    return entry.section('.', 0, 0).toInt();
+}
+
+void MidiInputDevice::open()
+{
+    const QString setting = Settings::instance().value("MidiDevice");
+    if (setting == "None")
+        return;
+    PmDeviceID id = parseDeviceId(setting);
+    qDebug() << "MidiDevice: Parsed devId" << id;
+    if (logError(Pm_Initialize()))
+        return;
+    m_bInitialised = true;
+    ++s_initialisedDevices;
+
+    const PmDeviceInfo* info = Pm_GetDeviceInfo(id);
+    if (!info || !info->input) {
+        id = Pm_GetDefaultInputDeviceID();
+        info = id == pmNoDevice ? nullptr : Pm_GetDeviceInfo(id);
+    }
+    if (!info)
+        return;
+    qDebug() << "Opening" << info->name;
+    if (logError(Pm_OpenInput(&m_pStream, id, nullptr, MIDI_EVENT_BUFFER, nullptr, nullptr)))
+        m_pStream = nullptr;
+}
+
+void MidiInputDevice::close()
+{
+    if (!m_pStream)
+        return;
+    logError(Pm_Close(m_pStream));
+    m_pStream = nullptr;
+}
+
+void MidiInputDevice::poll()
+{
+    if (!m_pStream)
+        return;
+    const int n = Pm_Read(m_pStream, m_buffer, MIDI_EVENT_BUFFER);
+    if (n < 1)
+        return;
+    handleEvents(m_buffer, n);
+}
+
+void MidiInputDevice::handleEvents(const PmEvent* events, int count)
+{
+    for (int i = 0; i < count; ++i)
+        handleEvent(events[i].message);
+}
+
+void MidiInputDevice::handleEvent(PmMessage message)
+{
+    const int status = Pm_MessageStatus(message);
+    const int data1 = Pm_MessageData1(message);
+    const int data2 = Pm_MessageData2(message);
+    if (m_bInSysex) {
+        if (holdsSysexEnd(message, 0)) {
+            m_bInSysex = false;
+            qDebug() << "sysex finished!";
+        }
+    } else if (status == kNoteOn && data2 != 0) {
+        noteOn(data1, data2);
+    } else if (status == kNoteOff || (status == kNoteOn && data2 == 0)) {
+        noteOff(data1);
+    } else if (status == kSysexStart) {
+        // A short sysex can start and end in the same word.
+        m_bInSysex = !holdsSysexEnd(message, 1);
+    }
+}
+
+void MidiInputDevice::noteOn(int note, int velocity)
+{
+    if (m_pEngine)
+        m_pEngine->noteOn(note, velocity);
+    if (m_pBridge)
+        m_pBridge->postMessage("{ \"keyboard\" : { \"note_on\" : \"" + std::to_string(note) + "\" } }");
+}
+
+void MidiInputDevice::noteOff(int note)
+{
+    if (m_pEngine)
+        m_pEngine->noteOff(note);
+    if (m_pBridge)
+        m_pBridge->postMessage("{ \"keyboard\" : { \"note_off\" : \"" + std::to_string(note) + "\" } }");
+}
+
+QStringList MidiInputDevice::listInputDevices()
+{
+    // Listing needs PortMidi; leave it as it was found.
+    const bool borrow = s_initialisedDevices == 0;
+    if (borrow && logError(Pm_Initialize()))
+        return {};
+    QStringList list;
+    const int count = Pm_CountDevices();
+    for (int i = 0; i < count; ++i) {
+        const PmDeviceInfo* info = Pm_GetDeviceInfo(i);
+        if (info && info->input)
+            list << QString("%1. %2").arg(i).arg(QString::fromUtf8(info->name));
+    }
+    if (borrow)
+        Pm_Terminate();
+    return list;
+}

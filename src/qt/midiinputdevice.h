@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QStringList>
+#include <portmidi.h>
+
+class NativeJsBridge;
+class ZubEngine;
+
+// One PortMidi input: opened from the "MidiDevice" setting, polled by the
+// MIDI thread, its note messages played on the engine and shown on the page.
+class MidiInputDevice
+{
+public:
+    static constexpr int MIDI_EVENT_BUFFER = 64;
+
+    explicit MidiInputDevice(ZubEngine* engine);
+    ~MidiInputDevice();
+
+    // GUI thread, before the MIDI thread runs.
+    void open();
+    void close();
+    // MIDI thread.
+    void poll();
+    // The decoding that poll() applies to what it reads; also the way in for
+    // recorded events where there is no keyboard.
+    void handleEvents(const PmEvent* events, int count);
+
+    bool isOpen() const { return m_pStream != nullptr; }
+    bool isPortMidiInitialised() const { return m_bInitialised; }
+    bool inSysex() const { return m_bInSysex; }
+
+    // "%1. %2" for every input device PortMidi knows.
+    static QStringList listInputDevices();
+    // The number in front of an entry ("3. Keyboard" -> 3); 0 when there is none.
+    static int parseDeviceId(const QString& entry);
+
+    MidiInputDevice(const MidiInputDevice&) = delete;
+    MidiInputDevice& operator=(const MidiInputDevice&) = delete;
+
+private:
+    void handleEvent(PmMessage message);
+    void noteOn(int note, int velocity);
+    void noteOff(int note);
+
+    ZubEngine* m_pEngine;
+    NativeJsBridge* m_pBridge;
+    PortMidiStream* m_pStream = nullptr;
+    PmEvent m_buffer[MIDI_EVENT_BUFFER];
+    bool m_bInSysex = false;
+    bool m_bInitialised = false;
+};

@@ -1,0 +1,242 @@
+#include "loops/loop.h"
+#include "loops/looprecorder.h"
+#include "support/allocationcounter.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+class SetClock : public ZubClock
+{
+public:
+    int64 nowMicros() const override { return m_now; }
+    int64 m_now = 0;
+};
+
+constexpr int64 kBeat = 44100; // samples per beat at 120 bpm
+
+Json::Value command(const char* key, const Json::Value& value)
+{
+    Json::Value root;
+    root["loop_recorder"][key] = value;
+    return root;
+}
+
+class LoopRecorderTest : public ::testing::Test
+{
+protected:
+    // One block of constant input through record and process, as the engine does.
+    std::vector<float> cycle(float input, int frames)
+    {
+        std::vector<float> buf(2 * frames, input);
+        recorder.record(buf.data(), frames);
+        recorder.process(buf.data(), frames);
+        return buf;
+    }
+    SetClock clock;
+    LoopRecorder recorder { clock };
+};
+
+TEST_F(LoopRecorderTest, FreshStateJson)
+{
+    Json::Value root;
+    recorder.toJson(root);
+    const Json::Value& s = root["loop_recorder"];
+    EXPECT_EQ(s["length_seconds"].asDouble(), 8.0);
+    EXPECT_EQ(s["num_beats"].asInt(), 16);
+    EXPECT_FALSE(s["record"].asBool());
+    EXPECT_EQ(s["frame_counter"].asUInt64(), 0u);
+    EXPECT_EQ(s["play_pos_frame"].asInt64(), 0);
+    EXPECT_EQ(recorder.lengthFrames(), 352800);
+}
+
+TEST_F(LoopRecorderTest, RecordedInputIsHeardOnceThroughThePlayback)
+{
+    recorder.setRecord(true);
+    for (float v : cycle(0.25f, 64))
+        ASSERT_FLOAT_EQ(v, 0.25f);
+    // Not recording: the input and the playback of the first pass side by side.
+    recorder.setRecord(false);
+    recorder.setPlayPosFrames(0);
+    const std::vector<float> out = cycle(0.5f, 128);
+    EXPECT_FLOAT_EQ(out[0], 0.75f);
+    EXPECT_FLOAT_EQ(out[2 * 64], 0.5f);
+    // Overdub adds on top.
+    recorder.setRecord(true);
+    recorder.setPlayPosFrames(0);
+    cycle(0.25f, 64);
+    recorder.setPlayPosFrames(0);
+    recorder.setRecord(false);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.5f);
+    Json::Value root;
+    recorder.toJson(root);
+    EXPECT_EQ(root["loop_recorder"]["frame_counter"].asUInt64(), 64u + 128 + 64 + 1);
+}
+
+TEST_F(LoopRecorderTest, LengthRoundsToTheNearestPowerOfTwoOfBeats)
+{
+    struct Case { double beats; int expected; };
+    const Case cases[] = { { 2.6, 4 }, { 5.0, 4 }, { 6.0, 8 }, { 11.0, 8 }, { 12.0, 16 }, { 22.0, 16 }, { 23.0, 32 },
+                           { 1.0, 1 }, { 0.2, 1 } };
+    for (const Case& c : cases) {
+        ASSERT_EQ(recorder.setLengthSamples(int64(c.beats * kBeat) & ~1), 0) << c.beats;
+        EXPECT_EQ(recorder.numBeats(), c.expected) << c.beats;
+    }
+}
+
+TEST_F(LoopRecorderTest, OddLengthsAreCutToWholeFramesAndNonsenseIsRefused)
+{
+    ASSERT_EQ(recorder.setLengthSamples(1001), 0);
+    EXPECT_EQ(recorder.lengthFrames(), 500);
+    for (int64 bad : { int64(1), int64(0), int64(-4), int64(LoopRecorder::MAX_LENGTH_SAMPLES) + 2 })
+        EXPECT_EQ(recorder.setLengthSamples(bad), 1) << bad;
+    EXPECT_EQ(recorder.lengthFrames(), 500);
+    // 130 bpm: 16 beats of 40707.69 samples is 651323.07, cut to 651322.
+    ASSERT_EQ(recorder.setLengthSamples(705600), 0);
+    ASSERT_EQ(recorder.setTempo(130.0, true), 0);
+    EXPECT_EQ(recorder.lengthFrames(), 651322 / 2);
+}
+
+TEST_F(LoopRecorderTest, BeatChangesByWholeFactors)
+{
+    struct Case { int beats; int rc; int64 lengthSamples; };
+    const Case cases[] = {
+        { 32, 0, 1411200 }, { 16, 0, 705600 }, { 4, 0, 176400 }, { 16, 0, 705600 },
+        // Refused: below 2, or not a power of two (odd factors), and huge.
+        { 1, 1, 705600 }, { 0, 1, 705600 }, { -16, 1, 705600 }, { 48, 1, 705600 }, { 24, 1, 705600 },
+        { 3, 1, 705600 }, { 1 << 30, 1, 705600 },
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(recorder.setNumBeats(c.beats), c.rc) << c.beats;
+        EXPECT_EQ(recorder.lengthFrames() * 2, c.lengthSamples) << c.beats;
+    }
+    EXPECT_EQ(recorder.numBeats(), 16);
+}
+
+TEST_F(LoopRecorderTest, SameBeatsKeepTheAudioOtherBeatsClearIt)
+{
+    recorder.setRecord(true);
+    clock.m_now = 0;
+    recorder.process(nullptr, 0); // starts the note clock
+    clock.m_now = 1000;
+    recorder.noteOn(60);
+    clock.m_now = 2000;
+    recorder.noteOff(60);
+    cycle(0.5f, 16);
+    recorder.setPlayPosFrames(0);
+    testing::internal::CaptureStdout();
+    recorder.handleJson(command("beats", 16));
+    recorder.setNumBeats(16);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("LoopRecorder: number of beats is the same, returning"),
+              std::string::npos);
+    recorder.setRecord(false);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.5f);
+    EXPECT_EQ(recorder.events().events().size(), 2u);
+
+    recorder.handleJson(command("beats", 8));
+    EXPECT_EQ(recorder.numBeats(), 8);
+    recorder.setPlayPosFrames(0);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.0f);
+    EXPECT_TRUE(recorder.events().events().empty());
+}
+
+TEST_F(LoopRecorderTest, TempoResizeAndPositionAfterALengthChange)
+{
+    recorder.setPlayPosFrames(300000);
+    ASSERT_EQ(recorder.setTempo(100.0, true), 0);
+    EXPECT_EQ(recorder.lengthFrames() * 2, 846720);
+    EXPECT_EQ(recorder.numBeats(), 16);
+    EXPECT_EQ(recorder.posSamples(), 600000u);
+    ASSERT_EQ(recorder.setLengthSamples(200000), 0);
+    EXPECT_EQ(recorder.posSamples(), 600000u % 200000);
+    EXPECT_EQ(recorder.setTempo(0.0, true), 1);
+    EXPECT_EQ(recorder.setTempo(120.0, false), 0);
+    EXPECT_EQ(recorder.lengthFrames(), 100000);
+    EXPECT_DOUBLE_EQ(recorder.tempo(), 120.0);
+}
+
+TEST_F(LoopRecorderTest, SuspendedRecorderNeitherPlaysNorRecords)
+{
+    recorder.setRecord(true);
+    cycle(0.5f, 8);
+    recorder.handleJson(command("suspend", true));
+    EXPECT_FALSE(recorder.isRecording());
+    recorder.setPlayPosFrames(0);
+    const std::vector<float> out = cycle(0.125f, 8);
+    EXPECT_FLOAT_EQ(out[0], 0.125f); // live input only
+    EXPECT_EQ(recorder.posSamples(), 16u); // the position still moves
+    recorder.handleJson(command("initialize", true));
+    recorder.setPlayPosFrames(0);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.5f);
+}
+
+TEST_F(LoopRecorderTest, JsonCommands)
+{
+    recorder.handleJson(command("record", true));
+    EXPECT_TRUE(recorder.isRecording());
+    cycle(1.0f, 4);
+    recorder.handleJson(command("clear", false));
+    recorder.setPlayPosFrames(0);
+    recorder.handleJson(command("record", "yes")); // wrong type: ignored
+    EXPECT_TRUE(recorder.isRecording());
+    recorder.handleJson(command("record", false));
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 1.0f);
+    recorder.handleJson(command("clear", true));
+    recorder.setPlayPosFrames(0);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.0f);
+    for (const char* bad : { "beats" }) {
+        recorder.handleJson(command(bad, "sixteen"));
+        recorder.handleJson(command(bad, Json::Value(Json::arrayValue)));
+        recorder.handleJson(command(bad, 1e300));
+    }
+    EXPECT_EQ(recorder.numBeats(), 16);
+}
+
+TEST_F(LoopRecorderTest, MoveIntoGivesTheLoopAudioNotesBeatsAndPhase)
+{
+    recorder.setNumBeats(4);
+    recorder.process(nullptr, 0);
+    recorder.setRecord(true);
+    clock.m_now = 500;
+    recorder.noteOn(64);
+    clock.m_now = 900;
+    recorder.noteOff(64);
+    // Frame f of the recorder holds f.
+    std::vector<float> ramp(2 * 88200);
+    for (int f = 0; f < 88200; ++f)
+        ramp[2 * f] = ramp[2 * f + 1] = float(f);
+    recorder.setPlayPosFrames(0);
+    recorder.record(ramp.data(), 88200);
+    recorder.setPlayPosFrames(1234);
+    Loop loop;
+    recorder.moveInto(loop);
+    EXPECT_EQ(loop.numFrames(), 88200);
+    EXPECT_EQ(loop.numBeats(), 4);
+    EXPECT_EQ(loop.playPosOffset(), 2 * 1234);
+    EXPECT_EQ(loop.notes().events().size(), 2u);
+    std::vector<float> out(2);
+    loop.process(out.data(), 1);
+    EXPECT_FLOAT_EQ(out[0], 1234.0f);
+    // The recorder is empty afterwards.
+    EXPECT_TRUE(recorder.events().events().empty());
+    recorder.setRecord(false);
+    recorder.setPlayPosFrames(1234);
+    EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.0f);
+}
+
+TEST_F(LoopRecorderTest, AudioPathAllocatesNothing)
+{
+    recorder.setRecord(true);
+    std::vector<float> buf(2 * 4096, 0.1f);
+    AllocationCounter counter;
+    for (uint32_t i = 0; i < 200; ++i) {
+        recorder.record(buf.data(), 4096);
+        recorder.process(buf.data(), 4096);
+        recorder.setPlayPosFrames(i * 4096);
+    }
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+} // namespace

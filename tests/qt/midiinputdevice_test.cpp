@@ -1,0 +1,135 @@
+#include "engine/enginecontext.h"
+#include "engine/nativejsbridge.h"
+#include "engine/zubengine.h"
+#include "qt/midiinputdevice.h"
+#include "qt/midithread.h"
+#include "qt/settings.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+class RecordingBridge : public NativeJsBridge
+{
+public:
+    void deliverMessage(std::string message) override { postMessage(std::move(message)); }
+    void postMessage(std::string message) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.push_back(std::move(message));
+    }
+    std::vector<std::string> messages()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_messages;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_messages;
+};
+
+PmEvent word(int status, int data1 = 0, int data2 = 0, int byte3 = 0)
+{
+    return PmEvent { PmMessage(Pm_Message(status, data1, data2) | (byte3 << 24)), 0 };
+}
+
+std::string on(int note) { return "{ \"keyboard\" : { \"note_on\" : \"" + std::to_string(note) + "\" } }"; }
+std::string off(int note) { return "{ \"keyboard\" : { \"note_off\" : \"" + std::to_string(note) + "\" } }"; }
+
+class MidiDecoding : public ::testing::Test
+{
+protected:
+    void SetUp() override { context.engine()->setJsBridge(&bridge); }
+
+    RecordingBridge bridge;
+    EngineContext context { nullptr };
+};
+
+TEST_F(MidiDecoding, RecordedStreamsGiveTheseMessages)
+{
+    struct Case {
+        const char* what;
+        std::vector<PmEvent> events;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        { "note on then off", { word(0x90, 60, 100), word(0x80, 60, 64) }, { on(60), off(60) } },
+        { "velocity 0 is a note off", { word(0x90, 64, 0) }, { off(64) } },
+        { "channel 2 ignored", { word(0x91, 60, 100), word(0x81, 60, 0) }, {} },
+        { "controllers, bend, program, clock ignored",
+            { word(0xB0, 64, 127), word(0xE0, 0, 64), word(0xC0, 5), word(0xF8) }, {} },
+        { "sysex swallows notes until its end",
+            { word(0xF0, 0x7E, 0x7F), word(0x90, 1, 2), word(0x01, 0xF7), word(0x90, 62, 90) }, { on(62) } },
+        { "end in the fourth byte of a word",
+            { word(0xF0, 0x43, 0x10), word(0x4C, 0x00, 0x00, 0xF7), word(0x90, 48, 70) }, { on(48) } },
+        { "sysex that fits in one word", { word(0xF0, 0x7E, 0xF7), word(0x90, 50, 80) }, { on(50) } },
+        { "status without a channel nibble only", { word(0x9F, 60, 100), word(0x90, 127, 127) }, { on(127) } },
+    };
+    for (const Case& c : cases) {
+        RecordingBridge fresh;
+        context.engine()->setJsBridge(&fresh);
+        MidiInputDevice device(context.engine());
+        device.handleEvents(c.events.data(), int(c.events.size()));
+        EXPECT_EQ(fresh.messages(), c.expected) << c.what;
+        EXPECT_FALSE(device.inSysex()) << c.what;
+    }
+}
+
+TEST_F(MidiDecoding, UnfinishedSysexCarriesOverToTheNextRead)
+{
+    MidiInputDevice device(context.engine());
+    const PmEvent first[] = { word(0xF0, 0x41, 0x10), word(0x42, 0x12, 0x40) };
+    device.handleEvents(first, 2);
+    EXPECT_TRUE(device.inSysex());
+    const PmEvent second[] = { word(0x90, 60, 100), word(0x00, 0xF7), word(0x90, 61, 100) };
+    device.handleEvents(second, 3);
+    EXPECT_EQ(bridge.messages(), std::vector<std::string> { on(61) });
+}
+
+TEST(MidiInputDeviceOpen, NoneOpensNothingAndLeavesPortMidiAlone)
+{
+    Settings::instance().setValue("MidiDevice", "None");
+    MidiInputDevice device(nullptr);
+    device.open();
+    EXPECT_FALSE(device.isPortMidiInitialised());
+    EXPECT_FALSE(device.isOpen());
+    device.poll(); // returns at once
+}
+
+TEST(MidiInputDeviceOpen, UnknownDeviceFallsBackToTheDefaultInput)
+{
+    Settings::instance().setValue("MidiDevice", "250. Gone Keyboard");
+    MidiInputDevice device(nullptr);
+    device.open();
+    EXPECT_TRUE(device.isPortMidiInitialised());
+    const bool anyInput = !MidiInputDevice::listInputDevices().isEmpty();
+    EXPECT_EQ(device.isOpen(), anyInput && Pm_GetDefaultInputDeviceID() != pmNoDevice);
+    device.poll();
+}
+
+TEST(MidiInputDeviceOpen, EntriesParseToTheirNumber)
+{
+    struct Case { QString entry; int id; };
+    const Case cases[] = { { "3. USB Keyboard", 3 }, { "12. A.B. Synth", 12 }, { "", 0 }, { "Keyboard", 0 } };
+    for (const Case& c : cases)
+        EXPECT_EQ(MidiInputDevice::parseDeviceId(c.entry), c.id) << c.entry.toStdString();
+}
+
+TEST(MidiThread, StartsPollingAndStopsWithoutNoteOffs)
+{
+    RecordingBridge bridge;
+    EngineContext context(nullptr);
+    context.engine()->setJsBridge(&bridge);
+    Settings::instance().setValue("MidiDevice", "None");
+    auto* thread = new MidiThread(context.engine());
+    EXPECT_TRUE(thread->isRunning());
+    const PmEvent held[] = { word(0x90, 60, 100) };
+    thread->device()->handleEvents(held, 1);
+    delete thread; // returns once run() has ended
+    EXPECT_EQ(bridge.messages(), std::vector<std::string> { on(60) });
+}
+
+} // namespace
