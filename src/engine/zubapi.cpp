@@ -109,6 +109,9 @@ bool ZubApi::handleBareCommand(const std::string& command)
                  + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
         { "render", {} },
+        // Diagnostics: the largest audio cycle since the start or the last reset.
+        { "getEngineLoad", [&] { m_reply = styledState(m_pEngine->cycleMeter()); } },
+        { "resetEngineLoad", [&] { m_pEngine->cycleMeter().reset(); } },
     };
     for (const auto& [name, handler] : commands) {
         if (command == name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/cyclemeter.h"
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
@@ -61,6 +62,8 @@ public:
     IdeaCollection* ideaCollection() const { return m_pIdeaCollection; }
     Metronome* metronome() const { return m_pMetronome; }
     Transport* transport() const { return m_pTransport; }
+    // The largest cycle so far, read from any thread.
+    CycleMeter& cycleMeter() { return m_cycleMeter; }
 
 private:
     void processCycle(float* buffer, int numFrames);
@@ -77,4 +80,5 @@ private:
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
     Project* m_pProject;
+    CycleMeter m_cycleMeter;
 };
