@@ -1,5 +1,6 @@
 #include "engine/zubapi.h"
 
+#include "engine/drumloopcollection.h"
 #include "engine/jsonfield.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
@@ -66,9 +67,12 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument", "loadDrumLoopByName" and "loadDrumLoopByIndex" reach
-    // their components here once the engine has them.
-    if (command == "cloneIdea") {
+    // "loadInstrument" reaches its component here once the engine has it.
+    if (command == "loadDrumLoopByName") {
+        m_pEngine->loadDrumLoopByName(argument.c_str());
+    } else if (command == "loadDrumLoopByIndex") {
+        m_pEngine->loadDrumLoopByIndex(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "cloneIdea") {
         m_pEngine->ideaCollection()->cloneIdea(std::atoi(argument.c_str()));
         m_reply = styledState(*m_pEngine->ideaCollection());
     }
@@ -89,10 +93,10 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "createLoopFromFreestyleTempoDetector", {} },
         { "getInstrument", {} },
         { "getInstrumentCollection", {} },
-        { "getDrumLoopCollection", {} },
-        { "clearDrumLoop", {} },
-        { "stopDrumLoop", {} },
-        { "playDrumLoop", {} },
+        { "getDrumLoopCollection", [&] { m_reply = styledState(*m_pEngine->drumLoopCollection()); } },
+        { "clearDrumLoop", [&] { m_pEngine->clearDrumLoop(); } },
+        { "stopDrumLoop", [&] { m_pEngine->stopDrumLoop(); } },
+        { "playDrumLoop", [&] { m_pEngine->playDrumLoop(); } },
         { "clearProject", [&] { m_pEngine->clearProject(); } },
         { "discardChangesConfirmation", [&] {
              if (m_pEngine->project()->confirmDiscard())
@@ -104,7 +108,7 @@ bool ZubApi::handleBareCommand(const std::string& command)
              m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
                  + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
-        { "render", {} },
+        { "render", [&] { m_pEngine->renderToJs(); } },
     };
     for (const auto& [name, handler] : commands) {
         if (command == name) {

@@ -1,9 +1,15 @@
 #include "engine/zubengine.h"
 
+#include "engine/base64.h"
 #include "engine/denormalguard.h"
+#include "engine/drumloopcollection.h"
+#include "engine/drumloopplayer.h"
 #include "engine/masterbus.h"
 #include "engine/metronome.h"
+#include "engine/nativejsbridge.h"
+#include "engine/offlinesection.h"
 #include "engine/project.h"
+#include "engine/renderer.h"
 #include "engine/transport.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
@@ -14,10 +20,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
+    m_pDrumLoopCollection = new DrumLoopCollection;
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
     m_pProject = new Project;
@@ -25,10 +33,12 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
+    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pMetronome, m_pTransport);
 }
 
 ZubEngine::~ZubEngine()
 {
+    delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
     delete m_pMetronome;
     // Ideas hold loops of the pool: they go first.
@@ -36,6 +46,7 @@ ZubEngine::~ZubEngine()
     delete m_pProject;
     delete m_pLoopPool;
     delete m_pLoopRecorder;
+    delete m_pDrumLoopCollection;
 }
 
 void ZubEngine::setJsBridge(NativeJsBridge* bridge)
@@ -97,12 +108,16 @@ int ZubEngine::setTempo(float bpm)
         std::printf("Tempo out of range, ignored: %f\n", bpm);
         return 1;
     }
+    if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
+        std::printf("Tempo too slow to re-time the drum loop, ignored: %f\n", bpm);
+        return 1;
+    }
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
-    // Drum loop re-timing comes here; with no drum loop the recorder is
-    // re-timed itself.
-    m_pLoopRecorder->setTempo(bpm, true);
+    // With no drum loop the recorder is re-timed itself.
+    if (!m_pDrumLoopPlayer->retime(bpm, nullptr))
+        m_pLoopRecorder->setTempo(bpm, true);
     return 0;
 }
 
@@ -126,8 +141,94 @@ int ZubEngine::createLoopFromLoopRecorder()
 
 void ZubEngine::clearProject()
 {
-    // The drum loop sample is deleted and the drum loop stopped here first.
+    clearDrumLoop();
     m_pProject->reset();
     m_pIdeaCollection->clearAll();
     m_pLoopPool->collectGarbage();
+}
+
+int ZubEngine::loadDrumLoopByName(const char* fileName)
+{
+    return m_pDrumLoopPlayer->load(m_pDrumLoopCollection->folder(), fileName ? fileName : "");
+}
+
+int ZubEngine::loadDrumLoopByIndex(unsigned index)
+{
+    const DrumLoopInfo* info = m_pDrumLoopCollection->at(index);
+    if (!info) {
+        std::printf("No drum loop at index %u, ignored\n", index);
+        return 1;
+    }
+    return loadDrumLoopByName(info->fileName().c_str());
+}
+
+void ZubEngine::playDrumLoop()
+{
+    m_pDrumLoopPlayer->play();
+}
+
+void ZubEngine::stopDrumLoop()
+{
+    m_pDrumLoopPlayer->stop();
+}
+
+void ZubEngine::clearDrumLoop()
+{
+    m_pDrumLoopPlayer->clear();
+}
+
+int ZubEngine::renderToFile(std::FILE* file)
+{
+    if (m_pIdeaCollection->ideas().empty()) {
+        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        return 1;
+    }
+    Idea* idea = m_pIdeaCollection->activeIdea();
+    if (!idea) {
+        std::cerr << "Error: No idea to render. Make an idea and activate it first!" << std::endl;
+        return 1;
+    }
+    int numLoops = 0;
+    const int64 length = idea->maxLoopLengthFrames(&numLoops);
+    if (numLoops == 0) {
+        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        return 1;
+    }
+    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    idea->syncPlayPos(0);
+    return Renderer::renderToWav(file, idea, length, 0.5f);
+}
+
+void ZubEngine::deliverWave(const std::string& member)
+{
+    if (m_pJsBridge)
+        m_pJsBridge->deliverMessage("{ \"wave\" : { " + member + " } }");
+}
+
+int ZubEngine::renderToJs()
+{
+    std::cout << "Rendering to JS..." << std::endl;
+    const std::vector<Idea*> ideas = m_pIdeaCollection->ideas();
+    if (ideas.empty()) {
+        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        return 1;
+    }
+    int numLoops = 0;
+    const int64 length = ideas.front()->maxLoopLengthFrames(&numLoops);
+    if (numLoops == 0) {
+        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        return 1;
+    }
+    {
+        OfflineSection offline(*m_pTransport, m_pAudioInterface);
+        // Each block is one whole process cycle, master bus included.
+        Renderer::renderToSink(
+            [this](const void* bytes, std::size_t size) {
+                deliverWave("\"data\" : \"" + Base64::encode(bytes, size) + "\"");
+                return true;
+            },
+            this, length, 1.0f);
+    }
+    deliverWave("\"end\" : true");
+    return 0;
 }

@@ -3,6 +3,11 @@
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
+#include <cstdio>
+#include <string>
+
+class DrumLoopCollection;
+class DrumLoopPlayer;
 class IdeaCollection;
 class LoopPool;
 class LoopRecorder;
@@ -48,15 +53,35 @@ public:
     // the tempo stays.
     void clearProject();
 
+    // GUI thread. Drum loops come from the drum loop collection's folder;
+    // loading neither plays nor changes the tempo. An index past the list is
+    // ignored. Stopping removes the drum loop only, never ideas or other loops.
+    int loadDrumLoopByName(const char* fileName);
+    int loadDrumLoopByIndex(unsigned index);
+    void playDrumLoop();
+    void stopDrumLoop();
+    void clearDrumLoop();
+
+    // GUI thread; both stop the live stream for the render and start it again.
+    // The active idea at gain 0.5 into the open file. Returns 0, or 1 with an
+    // error line when there is nothing to render or the file was not written.
+    int renderToFile(std::FILE* file);
+    // The whole mix, for the first idea's length, to the page as Base64 WAV
+    // messages. Returns 0, or 1 with an error line when there is nothing to render.
+    int renderToJs();
+
     LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
     LoopPool* loopPool() const { return m_pLoopPool; }
     Project* project() const { return m_pProject; }
     IdeaCollection* ideaCollection() const { return m_pIdeaCollection; }
     Metronome* metronome() const { return m_pMetronome; }
     Transport* transport() const { return m_pTransport; }
+    DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
+    DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
 
 private:
     void processCycle(float* buffer, int numFrames);
+    void deliverWave(const std::string& member);
 
     NativeAudioManagerInterface* m_pAudioManager;
     LoopRecorder* m_pLoopRecorder;
@@ -68,4 +93,6 @@ private:
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
     Project* m_pProject;
+    DrumLoopCollection* m_pDrumLoopCollection;
+    DrumLoopPlayer* m_pDrumLoopPlayer;
 };
