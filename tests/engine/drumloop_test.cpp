@@ -3,6 +3,7 @@
 #include "engine/metronome.h"
 #include "engine/transport.h"
 #include "engine/wavewriter.h"
+#include "instruments/sample.h"
 #include "loops/looprecorder.h"
 #include "support/enginetest.h"
 #include "support/tempdir.h"
@@ -10,6 +11,7 @@
 #include "enginefakes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -220,6 +222,26 @@ TEST_F(DrumLoopTest, WithoutADrumLoopTheTempoLeavesIdeasAlone)
     EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
     ASSERT_EQ(engine.setTempo(100.0f), 0);
     EXPECT_TRUE(engine.ideaCollection()->ideas().empty());
+}
+
+// The drum loops the build renders into res/beats.
+TEST(ShippedDrumLoopsTest, EveryFileParsesAndLastsTheBeatsItsNameSays)
+{
+    const std::string folder = MOTIFO_BINARY_DIR "/res/beats";
+    DrumLoopCollection collection(folder);
+    if (collection.size() == 0)
+        GTEST_SKIP() << "build the beats target first";
+    EXPECT_GE(collection.size(), 5u);
+    for (std::size_t i = 0; i < collection.size(); ++i) {
+        const DrumLoopInfo* info = collection.at(i);
+        Sample sample(folder + "/" + info->fileName());
+        EXPECT_EQ(sample.numSamples() / 2, int64(info->beats()) * 60 * 44100 / info->bpm()) << info->fileName();
+        float peak = 0.0f;
+        for (int k = 0; k < sample.numSamples(); ++k)
+            peak = std::max(peak, std::abs(sample.data()[k]));
+        EXPECT_GT(peak, 0.05f) << info->fileName();
+        EXPECT_LT(peak, 1.0f) << info->fileName();
+    }
 }
 
 } // namespace
