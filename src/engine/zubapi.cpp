@@ -7,6 +7,8 @@
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
 #include "loops/ideacollection.h"
 #include "loops/looprecorder.h"
 
@@ -67,8 +69,9 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument" reaches its component here once the engine has it.
-    if (command == "loadDrumLoopByName") {
+    if (command == "loadInstrument") {
+        m_pEngine->loadInstrument(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "loadDrumLoopByName") {
         m_pEngine->loadDrumLoopByName(argument.c_str());
     } else if (command == "loadDrumLoopByIndex") {
         m_pEngine->loadDrumLoopByIndex(static_cast<unsigned>(std::atoi(argument.c_str())));
@@ -91,8 +94,8 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
         { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
         { "createLoopFromFreestyleTempoDetector", {} },
-        { "getInstrument", {} },
-        { "getInstrumentCollection", {} },
+        { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
+        { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
         { "getDrumLoopCollection", [&] { m_reply = styledState(*m_pEngine->drumLoopCollection()); } },
         { "clearDrumLoop", [&] { m_pEngine->clearDrumLoop(); } },
         { "stopDrumLoop", [&] { m_pEngine->stopDrumLoop(); } },

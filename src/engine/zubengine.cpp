@@ -6,11 +6,14 @@
 #include "engine/drumloopplayer.h"
 #include "engine/masterbus.h"
 #include "engine/metronome.h"
+#include "engine/nativeaudiomanagerinterface.h"
 #include "engine/nativejsbridge.h"
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
 #include "engine/transport.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
@@ -21,11 +24,16 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
-    m_pDrumLoopCollection = new DrumLoopCollection;
+    m_pInstrument = new Instrument;
+    m_pInstrument->loadFromDirectory(std::string(Instrument::kResourceDir) + "/instruments/00_essentials/classic");
+    m_pInstrumentCollection = new InstrumentCollection(audioManager, Instrument::kResourceDir);
+    m_pDrumLoopCollection = new DrumLoopCollection(std::string(Instrument::kResourceDir) + "/beats");
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
     m_pProject = new Project;
@@ -46,12 +54,15 @@ ZubEngine::~ZubEngine()
     delete m_pProject;
     delete m_pLoopPool;
     delete m_pLoopRecorder;
+    delete m_pInstrumentCollection;
+    delete m_pInstrument;
     delete m_pDrumLoopCollection;
 }
 
 void ZubEngine::setJsBridge(NativeJsBridge* bridge)
 {
     m_pJsBridge = bridge;
+    m_pInstrument->setJsBridge(bridge);
 }
 
 void ZubEngine::process(float* buffer, int numFrames)
@@ -75,6 +86,8 @@ void ZubEngine::processCycle(float* buffer, int n)
     const int64 pos = m_pTransport->position();
     const uint32_t posLow = static_cast<uint32_t>(pos);
 
+    m_pInstrument->process(buffer, n);
+
     // The recorder takes the instrument out of the buffer while recording
     // and plays it back from its loop.
     m_pLoopRecorder->record(buffer, n);
@@ -94,11 +107,13 @@ void ZubEngine::processCycle(float* buffer, int n)
 void ZubEngine::noteOn(int note, int velocity)
 {
     (void)velocity;
+    m_pInstrument->noteOn(note);
     m_pLoopRecorder->noteOn(note);
 }
 
 void ZubEngine::noteOff(int note)
 {
+    m_pInstrument->noteOff(note);
     m_pLoopRecorder->noteOff(note);
 }
 
@@ -230,5 +245,28 @@ int ZubEngine::renderToJs()
             this, length, 1.0f);
     }
     deliverWave("\"end\" : true");
+    return 0;
+}
+
+int ZubEngine::loadInstrument(unsigned id)
+{
+    const unsigned device = id - 500;
+    if (device < 100) {
+        std::printf("loading input device id: %u\n", id);
+        const std::vector<std::string> names = m_pAudioManager ? m_pAudioManager->inputDeviceNames()
+                                                                : std::vector<std::string>();
+        if (device >= names.size()) {
+            std::printf("No input device with id: %u\n", id);
+            return 1;
+        }
+        m_pAudioManager->setRecordingDevice(static_cast<int>(device));
+        m_pInstrument->selectInputDevice(static_cast<int>(id), names[device]);
+        return 0;
+    }
+    if (m_pAudioManager)
+        m_pAudioManager->setRecordingDevice(-1);
+    const std::string dir = m_pInstrumentCollection->pathForId(static_cast<int>(id));
+    m_pInstrument->loadFromDirectory(dir);
+    std::printf("***loaded instrument on demand from %s\n", dir.c_str());
     return 0;
 }

@@ -9,6 +9,8 @@
 class DrumLoopCollection;
 class DrumLoopPlayer;
 class IdeaCollection;
+class Instrument;
+class InstrumentCollection;
 class LoopPool;
 class LoopRecorder;
 class MasterBus;
@@ -44,6 +46,9 @@ public:
     void noteOff(int note);
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
+    // 500..599 select live input devices; other ids load from the library.
+    // Returns 0, or 1 when there is no such input device.
+    int loadInstrument(unsigned id);
 
     // GUI thread. The recorder's audio, notes and beats become a loop of the
     // active idea (the first idea is made when there is none). Returns 0, or 1
@@ -70,6 +75,8 @@ public:
     // messages. Returns 0, or 1 with an error line when there is nothing to render.
     int renderToJs();
 
+    Instrument* instrument() const { return m_pInstrument; }
+    InstrumentCollection* instrumentCollection() const { return m_pInstrumentCollection; }
     LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
     LoopPool* loopPool() const { return m_pLoopPool; }
     Project* project() const { return m_pProject; }
@@ -83,6 +90,8 @@ private:
     void processCycle(float* buffer, int numFrames);
     void deliverWave(const std::string& member);
 
+    Instrument* m_pInstrument;
+    InstrumentCollection* m_pInstrumentCollection;
     NativeAudioManagerInterface* m_pAudioManager;
     LoopRecorder* m_pLoopRecorder;
     IdeaCollection* m_pIdeaCollection;
