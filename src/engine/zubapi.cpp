@@ -6,6 +6,8 @@
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/ideacollection.h"
@@ -71,9 +73,11 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument", "loadDrumLoopByName" and "loadDrumLoopByIndex" reach
-    // their components here once the engine has them.
-    if (command == "cloneIdea") {
+    // "loadDrumLoopByName" and "loadDrumLoopByIndex" reach their components
+    // here once the engine has them.
+    if (command == "loadInstrument") {
+        m_pEngine->loadInstrument(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "cloneIdea") {
         m_pEngine->ideaCollection()->cloneIdea(std::atoi(argument.c_str()));
         m_reply = styledState(*m_pEngine->ideaCollection());
     }
@@ -92,8 +96,8 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
         { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
         { "createLoopFromFreestyleTempoDetector", [&] { m_pEngine->createLoopFromFreestyleTempoDetector(); } },
-        { "getInstrument", {} },
-        { "getInstrumentCollection", {} },
+        { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
+        { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
         { "getDrumLoopCollection", {} },
         { "clearDrumLoop", {} },
         { "stopDrumLoop", {} },

@@ -3,8 +3,11 @@
 #include "engine/denormalguard.h"
 #include "engine/masterbus.h"
 #include "engine/metronome.h"
+#include "engine/nativeaudiomanagerinterface.h"
 #include "engine/project.h"
 #include "engine/transport.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/idea.h"
@@ -16,10 +19,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
+    m_pInstrument = new Instrument;
+    m_pInstrument->loadFromDirectory(std::string(Instrument::kResourceDir) + "/instruments/00_essentials/classic");
+    m_pInstrumentCollection = new InstrumentCollection(audioManager, Instrument::kResourceDir);
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
     m_pFreestyleTempoDetector = new FreestyleTempoDetector;
@@ -42,12 +50,15 @@ ZubEngine::~ZubEngine()
     delete m_pFreestyleTempoDetector;
     delete m_pLoopPool;
     delete m_pLoopRecorder;
+    delete m_pInstrumentCollection;
+    delete m_pInstrument;
 }
 
 void ZubEngine::setJsBridge(NativeJsBridge* bridge)
 {
     m_pJsBridge = bridge;
     m_pFreestyleTempoDetector->setJsBridge(bridge);
+    m_pInstrument->setJsBridge(bridge);
     m_pFreestyleRecorder->setJsBridge(bridge);
 }
 
@@ -74,6 +85,8 @@ void ZubEngine::processCycle(float* buffer, int n)
                                                             : m_pTransport->position();
     const uint32_t posLow = static_cast<uint32_t>(pos);
 
+    m_pInstrument->process(buffer, n);
+
     // The recorder takes the instrument out of the buffer while recording
     // and plays it back from its loop.
     m_pLoopRecorder->record(buffer, n);
@@ -98,12 +111,14 @@ void ZubEngine::processCycle(float* buffer, int n)
 void ZubEngine::noteOn(int note, int velocity)
 {
     (void)velocity;
+    m_pInstrument->noteOn(note);
     m_pLoopRecorder->noteOn(note);
     m_pFreestyleRecorder->noteOn(note);
 }
 
 void ZubEngine::noteOff(int note)
 {
+    m_pInstrument->noteOff(note);
     m_pLoopRecorder->noteOff(note);
     m_pFreestyleRecorder->noteOff(note);
 }
@@ -197,4 +212,29 @@ void ZubEngine::clearProject()
     m_pProject->reset();
     m_pIdeaCollection->clearAll();
     m_pLoopPool->collectGarbage();
+}
+
+int ZubEngine::loadInstrument(unsigned id)
+{
+    const unsigned device = id - 500;
+    if (device < 100) {
+        std::printf("loading input device id: %u\n", id);
+        const std::vector<std::string> names = m_pAudioManager ? m_pAudioManager->inputDeviceNames()
+                                                                : std::vector<std::string>();
+        if (device >= names.size()) {
+            std::printf("No input device with id: %u\n", id);
+            return 1;
+        }
+        m_pAudioManager->setRecordingDevice(static_cast<int>(device));
+        m_pInstrument->selectInputDevice(static_cast<int>(id), names[device]);
+        m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_AUDIO);
+        return 0;
+    }
+    if (m_pAudioManager)
+        m_pAudioManager->setRecordingDevice(-1);
+    m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_KEYS);
+    const std::string dir = m_pInstrumentCollection->pathForId(static_cast<int>(id));
+    m_pInstrument->loadFromDirectory(dir);
+    std::printf("***loaded instrument on demand from %s\n", dir.c_str());
+    return 0;
 }

@@ -7,6 +7,8 @@ class FreestyleRecorder;
 class FreestyleTempoDetector;
 class Idea;
 class IdeaCollection;
+class Instrument;
+class InstrumentCollection;
 class Loop;
 class LoopPool;
 class LoopRecorder;
@@ -43,6 +45,9 @@ public:
     void noteOff(int note);
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
+    // 500..599 select live input devices; other ids load from the library.
+    // Returns 0, or 1 when there is no such input device.
+    int loadInstrument(unsigned id);
 
     // GUI thread. The recorder's audio, notes and beats become a loop of the
     // active idea (the first idea is made when there is none). Returns 0, or 1
@@ -57,6 +62,8 @@ public:
     // the tempo stays.
     void clearProject();
 
+    Instrument* instrument() const { return m_pInstrument; }
+    InstrumentCollection* instrumentCollection() const { return m_pInstrumentCollection; }
     LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
     FreestyleRecorder* freestyleRecorder() const { return m_pFreestyleRecorder; }
     FreestyleTempoDetector* freestyleTempoDetector() const { return m_pFreestyleTempoDetector; }
@@ -71,6 +78,8 @@ private:
     Idea* ideaForNewLoop();
     void followFreestyleLoop(const Loop& loop, float bpm);
 
+    Instrument* m_pInstrument;
+    InstrumentCollection* m_pInstrumentCollection;
     NativeAudioManagerInterface* m_pAudioManager;
     LoopRecorder* m_pLoopRecorder;
     FreestyleRecorder* m_pFreestyleRecorder;
