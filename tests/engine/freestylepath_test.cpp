@@ -2,8 +2,10 @@
 // page drives it: keys start a take, silence ends it, taps give it a tempo
 // and a length, and the idea takes it over with the metronome in phase.
 #include "engine/metronome.h"
+#include "engine/recordingbuffer.h"
 #include "engine/project.h"
 #include "engine/transport.h"
+#include "instruments/instrument.h"
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/idea.h"
@@ -12,7 +14,8 @@
 #include "loops/looprecorder.h"
 #include "support/allocationcounter.h"
 #include "support/enginetest.h"
-#include "support/recordingjsbridge.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -84,12 +87,12 @@ protected:
     {
         engine.freestyleRecorder()->flushStatePushes();
         std::vector<std::string> statuses;
-        for (const Json::Value& state : bridge.statesOf("freestyle_recorder"))
+        for (const Json::Value& state : pushedStates(bridge.messages(), "freestyle_recorder"))
             statuses.push_back(state["status"].asString());
         return statuses;
     }
 
-    RecordingJsBridge bridge;
+    RecordingBridge bridge;
 };
 
 TEST_F(FreestylePathTest, KeysTakeTapsAndTheIdeaTakesOverInPhase)
@@ -129,7 +132,7 @@ TEST_F(FreestylePathTest, KeysTakeTapsAndTheIdeaTakesOverInPhase)
     send("{ \"freestyle_recorder\" : { \"do_tempo_detection\" : true } }");
     EXPECT_EQ(detector.loop(), take);
     EXPECT_EQ(recorder.status(), "Suspended");
-    ASSERT_EQ(bridge.statesOf("freestyle_tempo_detector").size(), 1u);
+    ASSERT_EQ(pushedStates(bridge.messages(), "freestyle_tempo_detector").size(), 1u);
     EXPECT_EQ(parse(send("getFreestyleTempoDetector"))["freestyle_tempo_detector"]["loops"][0]["id"].asString(), id);
 
     // While it auditions, the loop recorder follows the take, not the transport.
@@ -233,6 +236,54 @@ TEST_F(FreestylePathTest, OneMessageReachesRecorderThenDetector)
     send(both); // the take the first message played is handed over now
     EXPECT_EQ(engine.freestyleTempoDetector()->loop(), take);
     EXPECT_TRUE(engine.freestyleTempoDetector()->isActive());
+}
+
+// Live input arrives the way the input stream delivers it: written into the
+// instrument's recording buffer, read out by the instrument in the cycle.
+TEST(FreestyleLiveInput, NoTakeInTheFirstSecondThenTheInputStartsOne)
+{
+    EmptyWorkingDirectory directory;
+    Transport::instance().setPosition(0);
+    Transport::instance().setBpm(120.0f);
+    FakeAudioManager devices({ "Line In" });
+    ZubEngine engine(&devices);
+    ZubApi api(&engine);
+    FreestyleRecorder& recorder = *engine.freestyleRecorder();
+    api.handleMessage("loadInstrument:500");
+    ASSERT_EQ(recorder.inputMode(), FreestyleRecorder::INPUT_AUDIO);
+    api.handleMessage("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+
+    RecordingBuffer& input = *engine.instrument()->recordingBuffer();
+    int64 t = 0;
+    std::vector<float> in(2 * kBlock), out(2 * kBlock);
+    auto play = [&](float gain, int blocks) {
+        for (int b = 0; b < blocks; ++b, t += kBlock) {
+            for (int k = 0; k < kBlock; ++k)
+                in[2 * k] = in[2 * k + 1] = gain * tone(t + k);
+            input.write(in.data(), kBlock);
+            engine.process(out.data(), kBlock);
+        }
+    };
+    // However loud, the first second after going idle starts nothing.
+    for (int b = 0; b < 99; ++b) {
+        play(1.5f, 1);
+        ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE) << b;
+    }
+    api.handleMessage("noteOn->60"); // keys do not start takes from live input
+    play(0.0f, 150);
+    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+    const int64 start = t;
+    play(1.0f, 50);
+    EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_RECORDING);
+    play(0.0f, 120);
+    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    ASSERT_GT(take->numFrames(), 50 * kBlock + 44100);
+    for (int64 k : { 1, 441, 10000 })
+        ASSERT_FLOAT_EQ(take->data()[2 * k], tone(start + k)) << k;
+
+    api.handleMessage("loadInstrument:3");
+    EXPECT_EQ(recorder.inputMode(), FreestyleRecorder::INPUT_KEYS);
 }
 
 } // namespace

@@ -4,7 +4,8 @@
 #include "loops/loop.h"
 #include "loops/looppool.h"
 #include "support/allocationcounter.h"
-#include "support/recordingjsbridge.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
 #include "support/setclock.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +87,7 @@ protected:
     {
         recorder.flushStatePushes();
         std::vector<std::string> statuses;
-        for (const Json::Value& state : bridge.statesOf("freestyle_recorder"))
+        for (const Json::Value& state : pushedStates(bridge.messages(), "freestyle_recorder"))
             statuses.push_back(state["status"].asString());
         return statuses;
     }
@@ -98,7 +99,7 @@ protected:
     }
 
     SetClock clock;
-    RecordingJsBridge bridge; // outlives the recorder's pushes
+    RecordingBridge bridge; // outlives the recorder's pushes
     LoopPool pool;
     FreestyleTempoDetector detector;
     FreestyleRecorder recorder { &pool, &detector, clock };
@@ -149,7 +150,7 @@ TEST_F(FreestyleRecorderTest, KeyTakeKeepsTheSilenceThatEndedIt)
     EXPECT_NEAR(s["loops"][0]["length_seconds"].asDouble(), 4.0, 0.02);
     EXPECT_EQ(pushedStatuses(), (std::vector<std::string> { "Idle", "Recording", "Idle" }));
     // The pushed state is the state the page asks for.
-    EXPECT_EQ(bridge.statesOf("freestyle_recorder").back(), s);
+    EXPECT_EQ(pushedStates(bridge.messages(), "freestyle_recorder").back(), s);
 }
 
 TEST_F(FreestyleRecorderTest, SixthTakeOverwritesTheOldestAndFourAreListed)

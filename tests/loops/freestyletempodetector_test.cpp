@@ -1,7 +1,8 @@
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"
 #include "loops/midimessage.h"
-#include "support/recordingjsbridge.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ protected:
         return out;
     }
 
-    RecordingJsBridge bridge;
+    RecordingBridge bridge;
     FreestyleTempoDetector detector;
     std::shared_ptr<Loop> take = std::make_shared<Loop>();
 };
@@ -164,7 +165,7 @@ TEST_F(FreestyleTempoDetectorTest, InitializeAndCancelRestoreTheTakeAsRecorded)
     EXPECT_FALSE(take->isMuted());
     EXPECT_FALSE(take->isPlaying());
     EXPECT_FALSE(detector.isActive());
-    const std::vector<Json::Value> pushed = bridge.statesOf("freestyle_tempo_detector");
+    const std::vector<Json::Value> pushed = pushedStates(bridge.messages(), "freestyle_tempo_detector");
     ASSERT_EQ(pushed.size(), 1u);
     ASSERT_EQ(pushed[0]["loops"].size(), 1u);
     EXPECT_EQ(pushed[0]["loops"][0]["id"].asInt(), take->id());
