@@ -9,6 +9,8 @@
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentcollection.h"
+#include "loops/freestylerecorder.h"
+#include "loops/freestyletempodetector.h"
 #include "loops/ideacollection.h"
 #include "loops/looprecorder.h"
 
@@ -55,14 +57,17 @@ void ZubApi::handleMessage(const std::string& message)
 
 void ZubApi::handleJsonMessage(const Json::Value& root)
 {
-    // Components see the whole message, in this fixed order; the freestyle
-    // recorder and tempo detector take their turn after the metronome.
+    // Components see the whole message, in this fixed order.
     if (root.isMember("loop_recorder"))
         m_pEngine->loopRecorder()->handleJson(root);
     if (root.isMember("idea_collection") && m_pEngine->ideaCollection()->handleJson(root))
         m_reply = styledState(*m_pEngine->ideaCollection());
     if (root.isMember("metronome"))
         m_pEngine->metronome()->handleJson(root);
+    if (root.isMember("freestyle_recorder"))
+        m_pEngine->freestyleRecorder()->handleJson(root);
+    if (root.isMember("freestyle_tempo_detector"))
+        m_pEngine->freestyleTempoDetector()->handleJson(root);
     if (root.isMember("project"))
         m_pEngine->project()->handleJson(root);
 }
@@ -89,11 +94,11 @@ bool ZubApi::handleBareCommand(const std::string& command)
     const std::pair<const char*, Handler> commands[] = {
         { "getLoopRecorder", [&] { m_reply = styledState(*m_pEngine->loopRecorder()); } },
         { "getMetronome", [&] { m_reply = styledState(*m_pEngine->metronome()); } },
-        { "getFreestyleRecorder", {} },
-        { "getFreestyleTempoDetector", {} },
+        { "getFreestyleRecorder", [&] { m_reply = styledState(*m_pEngine->freestyleRecorder()); } },
+        { "getFreestyleTempoDetector", [&] { m_reply = styledState(*m_pEngine->freestyleTempoDetector()); } },
         { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
         { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
-        { "createLoopFromFreestyleTempoDetector", {} },
+        { "createLoopFromFreestyleTempoDetector", [&] { m_pEngine->createLoopFromFreestyleTempoDetector(); } },
         { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
         { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
         { "getDrumLoopCollection", [&] { m_reply = styledState(*m_pEngine->drumLoopCollection()); } },

@@ -8,9 +8,13 @@
 
 class DrumLoopCollection;
 class DrumLoopPlayer;
+class FreestyleRecorder;
+class FreestyleTempoDetector;
+class Idea;
 class IdeaCollection;
 class Instrument;
 class InstrumentCollection;
+class Loop;
 class LoopPool;
 class LoopRecorder;
 class MasterBus;
@@ -54,6 +58,11 @@ public:
     // active idea (the first idea is made when there is none). Returns 0, or 1
     // with a log line when no idea is active.
     int createLoopFromLoopRecorder();
+    // GUI thread. The tempo detector's loop joins the active idea (the first
+    // idea is made when there is none); metronome and transport take its
+    // tempo and phase, the loop recorder its length at its own beat count.
+    // Returns 0, or 1 with a log line when the detector has no loop.
+    int createLoopFromFreestyleTempoDetector();
     // GUI thread. Resets the project and drops every idea and unused loop;
     // the tempo stays.
     void clearProject();
@@ -78,6 +87,8 @@ public:
     Instrument* instrument() const { return m_pInstrument; }
     InstrumentCollection* instrumentCollection() const { return m_pInstrumentCollection; }
     LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
+    FreestyleRecorder* freestyleRecorder() const { return m_pFreestyleRecorder; }
+    FreestyleTempoDetector* freestyleTempoDetector() const { return m_pFreestyleTempoDetector; }
     LoopPool* loopPool() const { return m_pLoopPool; }
     Project* project() const { return m_pProject; }
     IdeaCollection* ideaCollection() const { return m_pIdeaCollection; }
@@ -89,11 +100,15 @@ public:
 private:
     void processCycle(float* buffer, int numFrames);
     void deliverWave(const std::string& member);
+    Idea* ideaForNewLoop();
+    void followFreestyleLoop(const Loop& loop, float bpm);
 
     Instrument* m_pInstrument;
     InstrumentCollection* m_pInstrumentCollection;
     NativeAudioManagerInterface* m_pAudioManager;
     LoopRecorder* m_pLoopRecorder;
+    FreestyleRecorder* m_pFreestyleRecorder;
+    FreestyleTempoDetector* m_pFreestyleTempoDetector;
     IdeaCollection* m_pIdeaCollection;
     LoopPool* m_pLoopPool;
     Metronome* m_pMetronome;
