@@ -1,6 +1,7 @@
 // The whole audio cycle (ZubEngine::process) under each named load, as a
 // fraction of the real-time budget of the same buffer (counter "budget",
-// frames / 44,100 s) for host buffers of 64, 128, 256 and 512 frames.
+// frames / 44,100 s) for host buffers of 64, 128, 256 and 512 frames; and the
+// drum loop re-time on the GUI thread in milliseconds.
 #include "budget.h"
 #include "engineloads.h"
 
@@ -33,6 +34,30 @@ void runLoad(benchmark::State& state, EngineLoads::Load load)
     }
     reportBudget(state, frames);
 }
+
+// Setting the tempo while a drum loop plays re-times it (and the recorder)
+// on the GUI thread: milliseconds per change.
+void BM_DrumLoopRetime(benchmark::State& state)
+{
+    EngineLoads loads;
+    std::string error;
+    ZubEngine* engine = loads.start(EngineLoads::Idle, error);
+    if (!engine || !loads.playDrumLoop(error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::vector<float> buffer(2 * 256);
+    engine->process(buffer.data(), 256);
+    int i = 0;
+    for (auto _ : state) {
+        engine->setTempo(++i % 2 ? 90.0f : 110.0f);
+        // The cycle takes the re-timed loop in, as it would between changes.
+        state.PauseTiming();
+        engine->process(buffer.data(), 256);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_DrumLoopRetime)->Unit(benchmark::kMillisecond);
 
 void registerLoads()
 {

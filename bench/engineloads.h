@@ -12,6 +12,7 @@
 #include "instruments/instrument.h"
 #include "instruments/protofile.h"
 #include "instruments/sampler.h"
+#include "loops/freestylerecorder.h"
 #include "loops/looprecorder.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
@@ -38,6 +39,7 @@ public:
         SoundFont16Notes,
         Idea16Loops,
         LoopRecorderRecording,
+        FreestyleTake,
         Everything,
         NumLoads
     };
@@ -48,12 +50,13 @@ public:
     static constexpr int kSoundFontNotes = 16;
     static constexpr int kSynthVoices = 32;
     static constexpr const char* kSoundFont = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    static constexpr const char* kDrumLoop = "100 16 Bench Beat.wav";
 
     static const char* name(Load load)
     {
         static const char* const names[] = { "Idle", "TenSamplerVoicesAtRoot", "TenSamplerVoicesAboveRoot",
             "Synth32VoicesDefault", "Synth32VoicesCrystalStrings", "SoundFont16Notes", "Idea16LoopsOf16Beats",
-            "LoopRecorderRecording", "Everything" };
+            "LoopRecorderRecording", "FreestyleTake", "Everything" };
         return names[load];
     }
 
@@ -103,14 +106,38 @@ public:
             Json::Value unmute;
             unmute["metronome"]["mute"] = false;
             engine.metronome()->handleJson(unmute);
+            if (!playDrumLoop(error))
+                return nullptr;
         }
         strike();
+        if (load == FreestyleTake || load == Everything) {
+            startTake();
+            if (engine.freestyleRecorder()->state() != FreestyleRecorder::STATE_RECORDING) {
+                error = "the freestyle recorder did not start a take";
+                return nullptr;
+            }
+        }
         return m_pEngine.get();
     }
 
-    // Strikes the load's notes again once sampler voices have run out.
+    // Plays the library's drum loop in the running engine.
+    bool playDrumLoop(std::string& error)
+    {
+        if (m_pEngine->loadDrumLoopByName(kDrumLoop) != 0) {
+            error = "the drum loop did not load";
+            return false;
+        }
+        m_pEngine->playDrumLoop();
+        return true;
+    }
+
+    // Strikes the load's notes again once sampler voices have run out, and
+    // starts another take once the freestyle recorder's buffer is full.
     void refresh()
     {
+        if ((m_load == FreestyleTake || m_load == Everything)
+            && m_pEngine->freestyleRecorder()->state() != FreestyleRecorder::STATE_RECORDING)
+            startTake();
         Sampler* sampler = m_pEngine ? m_pEngine->instrument()->sampler() : nullptr;
         if (sampler && sampler->numActiveVoices() < Sampler::kNumVoices) {
             for (int note : notes())
@@ -180,6 +207,20 @@ private:
             m_pEngine->process(buffer.data(), 256);
     }
 
+    // The freestyle recorder takes in the loop recorder's playback: noise
+    // there keeps the take from ever ending as silence.
+    void startTake()
+    {
+        if (m_load == FreestyleTake)
+            addLoops(*m_pEngine, 0);
+        FreestyleRecorder& recorder = *m_pEngine->freestyleRecorder();
+        Json::Value initialize;
+        initialize["freestyle_recorder"]["initialize"] = true;
+        recorder.handleJson(initialize);
+        m_pEngine->noteOn(kRootKey, 127);
+        m_pEngine->noteOff(kRootKey);
+    }
+
     bool use(const std::string& dir, std::string& error)
     {
         Instrument* instrument = m_pEngine->instrument();
@@ -192,8 +233,9 @@ private:
         return true;
     }
 
-    // Loops of noise, so nothing is skipped as silence.
-    void addLoops(ZubEngine& engine)
+    // Loops of noise, so nothing is skipped as silence; the recorder keeps
+    // the noise it recorded last.
+    void addLoops(ZubEngine& engine, int count = kLoops)
     {
         LoopRecorder& recorder = *engine.loopRecorder();
         recorder.setNumBeats(kLoopBeats);
@@ -202,10 +244,11 @@ private:
         std::uniform_real_distribution<float> dist(-0.1f, 0.1f);
         for (float& v : noise)
             v = dist(rng);
-        for (int i = 0; i < kLoops; ++i) {
+        for (int i = 0; i <= count; ++i) {
             recorder.setRecord(true);
             recorder.record(noise.data(), static_cast<int>(noise.size() / 2));
-            engine.createLoopFromLoopRecorder();
+            if (i < count)
+                engine.createLoopFromLoopRecorder();
         }
         recorder.setRecord(false);
     }
@@ -253,6 +296,15 @@ private:
             if (bank[i].name() == "Crystal Strings")
                 writeDescriptor(group + "crystal", "Crystal Strings", 256 + i, Quavertone::ZubInstrument::Synth);
         }
+        // A drum loop of 16 beats at 100 bpm, named as the collection reads it.
+        std::filesystem::create_directories(m_root / "res/beats");
+        const int drumFrames = 16 * 60 * 44100 / 100;
+        std::vector<float> drums(2 * static_cast<std::size_t>(drumFrames));
+        for (int i = 0; i < drumFrames; ++i)
+            drums[2 * i] = drums[2 * i + 1] = (i % 26460) < 2000 ? 0.5f * std::sin(0.05f * float(i)) : 0.0f;
+        if (writeWav((m_root / "res/beats" / kDrumLoop).string(), drums.data(), static_cast<int>(drums.size())) != 0)
+            std::abort();
+
         // Ids 4001..4999 play program id - 4000 of the group's shared font.
         std::filesystem::create_directories(group + "library");
         std::filesystem::create_symlink(kSoundFont, group + "library/module.dat");
