@@ -10,34 +10,11 @@
 //
 // Prints one JSON object; exits 1 when Motifo has more xruns than the
 // trivial client or its largest cycle reaches half the period.
-import { spawn, spawnSync } from 'node:child_process';
-import { mkdirSync, writeFileSync } from 'node:fs';
-import path from 'node:path';
-import { startMotifo } from '../../tests/page/motifo.mjs';
+import { spawn } from 'node:child_process';
+import { send, sleep, startJack, startMotifoOnJack } from './jack.mjs';
 
 const trivialProgram = process.argv[2];
 const seconds = Number(process.argv[3] || 60);
-const serverName = `motifo-soak-${process.pid}`;
-const env = { ...process.env, JACK_DEFAULT_SERVER: serverName };
-const t0 = Date.now();
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-function startJack() {
-  const log = [];
-  const jackd = spawn('jackd', ['-R', '-n', serverName, '-d', 'dummy', '-r', '44100', '-p', '256'],
-    { env, stdio: ['ignore', 'pipe', 'pipe'] });
-  // SOAK_DEBUG=1 shows when each xrun came, in ms from the start.
-  const keep = (d) => {
-    log.push(String(d));
-    if (!process.env.SOAK_DEBUG) return;
-    for (const line of String(d).split('\n')) if (line.includes('XRun')) console.error(Date.now() - t0, line);
-  };
-  jackd.stdout.on('data', keep);
-  jackd.stderr.on('data', keep);
-  const ready = spawnSync('jack_wait', ['-s', serverName, '-w', '-t', '10'], { env });
-  if (ready.status !== 0) throw new Error(`jackd did not start: ${log.join('')}`);
-  return { jackd, log };
-}
 
 // JACK names the client that was not finished when a cycle ran late.
 function xrunsOf(log, client) {
@@ -47,26 +24,6 @@ function xrunsOf(log, client) {
 
 function serverXruns(log) {
   return (log.join('').match(/JackTimedDriver::Process XRun/g) || []).length;
-}
-
-function jackSettings(home) {
-  const dir = path.join(home, 'data', 'Quavertone', 'Motifo');
-  mkdirSync(dir, { recursive: true });
-  // The index is looked up again by name and host API when it does not match.
-  writeFileSync(path.join(dir, 'settings.xml'), `<!DOCTYPE settings>
-<settings>
- <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>
- <AudioDeviceSampleRate>44100</AudioDeviceSampleRate>
- <AudioDeviceBufferSize>256</AudioDeviceBufferSize>
-</settings>
-`);
-}
-
-// One message through the page's native bridge; the parsed reply or null.
-async function send(page, message) {
-  const reply = await page.evaluate((m) => window.nativeZub.handleMessage(m), message);
-  if (!reply) return null;
-  try { return JSON.parse(reply); } catch { return null; }
 }
 
 // The busy user: every 50 ms a note, and on a slower beat the heavier work.
@@ -120,13 +77,12 @@ async function drive(page, durationMs) {
   return counts;
 }
 
-const { jackd, log } = startJack();
+const jack = startJack(`motifo-soak-${process.pid}`);
+const { jackd, log, env } = jack;
 let motifo;
 let failed = false;
 try {
-  motifo = await startMotifo({ env: { JACK_DEFAULT_SERVER: serverName }, prepareHome: jackSettings });
-  const ports = spawnSync('jack_lsp', ['-s', serverName], { env, encoding: 'utf8' }).stdout;
-  if (!ports.includes('motifo:')) throw new Error(`Motifo is not on the JACK server:\n${ports}\n${motifo.logs.join('')}`);
+  motifo = await startMotifoOnJack(jack);
   const trivial = spawn(trivialProgram, ['trivial', String(seconds + 2)], { env, stdio: ['ignore', 'pipe', 'ignore'] });
   let trivialOut = '';
   trivial.stdout.on('data', (d) => { trivialOut += d; });
