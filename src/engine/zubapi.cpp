@@ -1,11 +1,16 @@
 #include "engine/zubapi.h"
 
+#include "engine/drumloopcollection.h"
 #include "engine/jsonfield.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
 #include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
+#include "loops/freestylerecorder.h"
+#include "loops/freestyletempodetector.h"
 #include "loops/ideacollection.h"
 #include "loops/looprecorder.h"
 
@@ -52,23 +57,30 @@ void ZubApi::handleMessage(const std::string& message)
 
 void ZubApi::handleJsonMessage(const Json::Value& root)
 {
-    // Components see the whole message, in this fixed order; the freestyle
-    // recorder and tempo detector take their turn after the metronome.
+    // Components see the whole message, in this fixed order.
     if (root.isMember("loop_recorder"))
         m_pEngine->loopRecorder()->handleJson(root);
     if (root.isMember("idea_collection") && m_pEngine->ideaCollection()->handleJson(root))
         m_reply = styledState(*m_pEngine->ideaCollection());
     if (root.isMember("metronome"))
         m_pEngine->metronome()->handleJson(root);
+    if (root.isMember("freestyle_recorder"))
+        m_pEngine->freestyleRecorder()->handleJson(root);
+    if (root.isMember("freestyle_tempo_detector"))
+        m_pEngine->freestyleTempoDetector()->handleJson(root);
     if (root.isMember("project"))
         m_pEngine->project()->handleJson(root);
 }
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
-    // "loadInstrument", "loadDrumLoopByName" and "loadDrumLoopByIndex" reach
-    // their components here once the engine has them.
-    if (command == "cloneIdea") {
+    if (command == "loadInstrument") {
+        m_pEngine->loadInstrument(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "loadDrumLoopByName") {
+        m_pEngine->loadDrumLoopByName(argument.c_str());
+    } else if (command == "loadDrumLoopByIndex") {
+        m_pEngine->loadDrumLoopByIndex(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "cloneIdea") {
         m_pEngine->ideaCollection()->cloneIdea(std::atoi(argument.c_str()));
         m_reply = styledState(*m_pEngine->ideaCollection());
     }
@@ -82,17 +94,17 @@ bool ZubApi::handleBareCommand(const std::string& command)
     const std::pair<const char*, Handler> commands[] = {
         { "getLoopRecorder", [&] { m_reply = styledState(*m_pEngine->loopRecorder()); } },
         { "getMetronome", [&] { m_reply = styledState(*m_pEngine->metronome()); } },
-        { "getFreestyleRecorder", {} },
-        { "getFreestyleTempoDetector", {} },
+        { "getFreestyleRecorder", [&] { m_reply = styledState(*m_pEngine->freestyleRecorder()); } },
+        { "getFreestyleTempoDetector", [&] { m_reply = styledState(*m_pEngine->freestyleTempoDetector()); } },
         { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
         { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
-        { "createLoopFromFreestyleTempoDetector", {} },
-        { "getInstrument", {} },
-        { "getInstrumentCollection", {} },
-        { "getDrumLoopCollection", {} },
-        { "clearDrumLoop", {} },
-        { "stopDrumLoop", {} },
-        { "playDrumLoop", {} },
+        { "createLoopFromFreestyleTempoDetector", [&] { m_pEngine->createLoopFromFreestyleTempoDetector(); } },
+        { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
+        { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
+        { "getDrumLoopCollection", [&] { m_reply = styledState(*m_pEngine->drumLoopCollection()); } },
+        { "clearDrumLoop", [&] { m_pEngine->clearDrumLoop(); } },
+        { "stopDrumLoop", [&] { m_pEngine->stopDrumLoop(); } },
+        { "playDrumLoop", [&] { m_pEngine->playDrumLoop(); } },
         { "clearProject", [&] { m_pEngine->clearProject(); } },
         { "discardChangesConfirmation", [&] {
              if (m_pEngine->project()->confirmDiscard())
@@ -104,7 +116,7 @@ bool ZubApi::handleBareCommand(const std::string& command)
              m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
                  + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
-        { "render", {} },
+        { "render", [&] { m_pEngine->renderToJs(); } },
     };
     for (const auto& [name, handler] : commands) {
         if (command == name) {

@@ -1,10 +1,21 @@
 #include "engine/zubengine.h"
 
+#include "engine/base64.h"
 #include "engine/denormalguard.h"
+#include "engine/drumloopcollection.h"
+#include "engine/drumloopplayer.h"
 #include "engine/masterbus.h"
 #include "engine/metronome.h"
+#include "engine/nativeaudiomanagerinterface.h"
+#include "engine/nativejsbridge.h"
+#include "engine/offlinesection.h"
 #include "engine/project.h"
+#include "engine/renderer.h"
 #include "engine/transport.h"
+#include "instruments/instrument.h"
+#include "instruments/instrumentcollection.h"
+#include "loops/freestylerecorder.h"
+#include "loops/freestyletempodetector.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
@@ -14,33 +25,52 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
+    m_pInstrument = new Instrument;
+    m_pInstrument->loadFromDirectory(std::string(Instrument::kResourceDir) + "/instruments/00_essentials/classic");
+    m_pInstrumentCollection = new InstrumentCollection(audioManager, Instrument::kResourceDir);
+    m_pDrumLoopCollection = new DrumLoopCollection(std::string(Instrument::kResourceDir) + "/beats");
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
+    m_pFreestyleTempoDetector = new FreestyleTempoDetector;
+    m_pFreestyleRecorder = new FreestyleRecorder(m_pLoopPool, m_pFreestyleTempoDetector);
     m_pProject = new Project;
     m_pIdeaCollection = new IdeaCollection(m_pLoopPool, m_pProject);
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
+    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pMetronome, m_pTransport);
 }
 
 ZubEngine::~ZubEngine()
 {
+    delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
     delete m_pMetronome;
     // Ideas hold loops of the pool: they go first.
     delete m_pIdeaCollection;
     delete m_pProject;
+    delete m_pFreestyleRecorder;
+    delete m_pFreestyleTempoDetector;
     delete m_pLoopPool;
     delete m_pLoopRecorder;
+    delete m_pInstrumentCollection;
+    delete m_pInstrument;
+    delete m_pDrumLoopCollection;
 }
 
 void ZubEngine::setJsBridge(NativeJsBridge* bridge)
 {
     m_pJsBridge = bridge;
+    m_pFreestyleTempoDetector->setJsBridge(bridge);
+    m_pInstrument->setJsBridge(bridge);
+    m_pFreestyleRecorder->setJsBridge(bridge);
 }
 
 void ZubEngine::process(float* buffer, int numFrames)
@@ -61,14 +91,23 @@ void ZubEngine::processCycle(float* buffer, int n)
     // the position it has just advanced to.
     std::memset(buffer, 0, sizeof(float) * ZUB_FRAMESIZE * n);
     m_pTransport->process(buffer, n);
-    const int64 pos = m_pTransport->position();
+    // While the tempo detector auditions its loop, the timeline is that loop.
+    const int64 pos = m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->playPosFrames()
+                                                            : m_pTransport->position();
     const uint32_t posLow = static_cast<uint32_t>(pos);
+
+    m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
     // and plays it back from its loop.
     m_pLoopRecorder->record(buffer, n);
     m_pLoopRecorder->process(buffer, n);
     m_pLoopRecorder->setPlayPosFrames(posLow);
+
+    // Free takes hear what the loop recorder left: the instrument and its playback.
+    m_pFreestyleRecorder->record(buffer, n);
+    m_pFreestyleRecorder->process(buffer, n);
+    m_pFreestyleTempoDetector->process(buffer, n);
 
     m_pIdeaCollection->process(buffer, n);
     m_pIdeaCollection->syncPlayPos(static_cast<int>(posLow));
@@ -83,12 +122,16 @@ void ZubEngine::processCycle(float* buffer, int n)
 void ZubEngine::noteOn(int note, int velocity)
 {
     (void)velocity;
+    m_pInstrument->noteOn(note);
     m_pLoopRecorder->noteOn(note);
+    m_pFreestyleRecorder->noteOn(note);
 }
 
 void ZubEngine::noteOff(int note)
 {
+    m_pInstrument->noteOff(note);
     m_pLoopRecorder->noteOff(note);
+    m_pFreestyleRecorder->noteOff(note);
 }
 
 int ZubEngine::setTempo(float bpm)
@@ -97,24 +140,38 @@ int ZubEngine::setTempo(float bpm)
         std::printf("Tempo out of range, ignored: %f\n", bpm);
         return 1;
     }
+    if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
+        std::printf("Tempo too slow to re-time the drum loop, ignored: %f\n", bpm);
+        return 1;
+    }
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
-    // Drum loop re-timing comes here; with no drum loop the recorder is
-    // re-timed itself.
-    m_pLoopRecorder->setTempo(bpm, true);
+    // While the tempo detector owns the timeline its loop follows the drum
+    // loop. With no drum loop the recorder is re-timed itself.
+    const std::shared_ptr<Loop> timeline =
+        m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
+    if (!m_pDrumLoopPlayer->retime(bpm, timeline))
+        m_pLoopRecorder->setTempo(bpm, true);
     return 0;
 }
 
-int ZubEngine::createLoopFromLoopRecorder()
+// The first idea is made when there is none.
+Idea* ZubEngine::ideaForNewLoop()
 {
     if (m_pIdeaCollection->ideas().empty())
         m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
     Idea* idea = m_pIdeaCollection->activeIdea();
-    if (!idea) {
-        std::printf("No active idea to take the loop recorder's loop\n");
+    if (!idea)
+        std::printf("No active idea to take the new loop\n");
+    return idea;
+}
+
+int ZubEngine::createLoopFromLoopRecorder()
+{
+    Idea* idea = ideaForNewLoop();
+    if (!idea)
         return 1;
-    }
     std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
     if (!loop)
         return 1;
@@ -124,10 +181,164 @@ int ZubEngine::createLoopFromLoopRecorder()
     return 0;
 }
 
+int ZubEngine::createLoopFromFreestyleTempoDetector()
+{
+    m_pFreestyleTempoDetector->suspend();
+    const std::shared_ptr<Loop> loop = m_pFreestyleTempoDetector->loop();
+    if (!loop) {
+        std::printf("No freestyle loop to take over\n");
+        return 1;
+    }
+    Idea* idea = ideaForNewLoop();
+    if (!idea)
+        return 1;
+    // The loop now belongs to the song: later takes and attempts must not
+    // overwrite, mute or re-cut it.
+    m_pFreestyleRecorder->releaseTake(loop);
+    m_pFreestyleTempoDetector->setLoop(nullptr);
+    loop->setPlaying(true);
+    loop->setPlayMode(0);
+    idea->addLoop(loop);
+    followFreestyleLoop(*loop, m_pFreestyleTempoDetector->tempo());
+    m_pProject->setModified(true);
+    return 0;
+}
+
+// Metronome, transport and loop recorder take the loop's tempo and phase;
+// the loop recorder keeps its beat count. The project's tempo stays.
+void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
+{
+    const int64 frames = loop.numFrames();
+    const int64 beats = std::max(1, loop.numBeats());
+    m_pMetronome->setTempo(bpm);
+    m_pMetronome->setFramesPerBeat(int(frames / beats));
+    const int64 pos = loop.playPosOffset() / ZUB_FRAMESIZE;
+    m_pMetronome->setPosition(pos);
+    m_pTransport->setBpm(bpm);
+    m_pTransport->setPosition(pos);
+    m_pLoopRecorder->setTempo(bpm, false);
+    const int oldBeats = m_pLoopRecorder->numBeats();
+    std::printf("old loop recorder num beats:%d\n", oldBeats);
+    m_pLoopRecorder->setLengthSamples(ZUB_FRAMESIZE * frames);
+    m_pLoopRecorder->setNumBeats(oldBeats);
+    m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
+}
+
 void ZubEngine::clearProject()
 {
-    // The drum loop sample is deleted and the drum loop stopped here first.
+    clearDrumLoop();
     m_pProject->reset();
     m_pIdeaCollection->clearAll();
     m_pLoopPool->collectGarbage();
+}
+
+int ZubEngine::loadDrumLoopByName(const char* fileName)
+{
+    return m_pDrumLoopPlayer->load(m_pDrumLoopCollection->folder(), fileName ? fileName : "");
+}
+
+int ZubEngine::loadDrumLoopByIndex(unsigned index)
+{
+    const DrumLoopInfo* info = m_pDrumLoopCollection->at(index);
+    if (!info) {
+        std::printf("No drum loop at index %u, ignored\n", index);
+        return 1;
+    }
+    return loadDrumLoopByName(info->fileName().c_str());
+}
+
+void ZubEngine::playDrumLoop()
+{
+    m_pDrumLoopPlayer->play();
+}
+
+void ZubEngine::stopDrumLoop()
+{
+    m_pDrumLoopPlayer->stop();
+}
+
+void ZubEngine::clearDrumLoop()
+{
+    m_pDrumLoopPlayer->clear();
+}
+
+int ZubEngine::renderToFile(std::FILE* file)
+{
+    if (m_pIdeaCollection->ideas().empty()) {
+        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        return 1;
+    }
+    Idea* idea = m_pIdeaCollection->activeIdea();
+    if (!idea) {
+        std::cerr << "Error: No idea to render. Make an idea and activate it first!" << std::endl;
+        return 1;
+    }
+    int numLoops = 0;
+    const int64 length = idea->maxLoopLengthFrames(&numLoops);
+    if (numLoops == 0) {
+        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        return 1;
+    }
+    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    idea->syncPlayPos(0);
+    return Renderer::renderToWav(file, idea, length, 0.5f);
+}
+
+void ZubEngine::deliverWave(const std::string& member)
+{
+    if (m_pJsBridge)
+        m_pJsBridge->deliverMessage("{ \"wave\" : { " + member + " } }");
+}
+
+int ZubEngine::renderToJs()
+{
+    std::cout << "Rendering to JS..." << std::endl;
+    const std::vector<Idea*> ideas = m_pIdeaCollection->ideas();
+    if (ideas.empty()) {
+        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        return 1;
+    }
+    int numLoops = 0;
+    const int64 length = ideas.front()->maxLoopLengthFrames(&numLoops);
+    if (numLoops == 0) {
+        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        return 1;
+    }
+    {
+        OfflineSection offline(*m_pTransport, m_pAudioInterface);
+        // Each block is one whole process cycle, master bus included.
+        Renderer::renderToSink(
+            [this](const void* bytes, std::size_t size) {
+                deliverWave("\"data\" : \"" + Base64::encode(bytes, size) + "\"");
+                return true;
+            },
+            this, length, 1.0f);
+    }
+    deliverWave("\"end\" : true");
+    return 0;
+}
+
+int ZubEngine::loadInstrument(unsigned id)
+{
+    const unsigned device = id - 500;
+    if (device < 100) {
+        std::printf("loading input device id: %u\n", id);
+        const std::vector<std::string> names = m_pAudioManager ? m_pAudioManager->inputDeviceNames()
+                                                                : std::vector<std::string>();
+        if (device >= names.size()) {
+            std::printf("No input device with id: %u\n", id);
+            return 1;
+        }
+        m_pAudioManager->setRecordingDevice(static_cast<int>(device));
+        m_pInstrument->selectInputDevice(static_cast<int>(id), names[device]);
+        m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_AUDIO);
+        return 0;
+    }
+    if (m_pAudioManager)
+        m_pAudioManager->setRecordingDevice(-1);
+    m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_KEYS);
+    const std::string dir = m_pInstrumentCollection->pathForId(static_cast<int>(id));
+    m_pInstrument->loadFromDirectory(dir);
+    std::printf("***loaded instrument on demand from %s\n", dir.c_str());
+    return 0;
 }

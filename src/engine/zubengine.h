@@ -3,7 +3,18 @@
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
+#include <cstdio>
+#include <string>
+
+class DrumLoopCollection;
+class DrumLoopPlayer;
+class FreestyleRecorder;
+class FreestyleTempoDetector;
+class Idea;
 class IdeaCollection;
+class Instrument;
+class InstrumentCollection;
+class Loop;
 class LoopPool;
 class LoopRecorder;
 class MasterBus;
@@ -39,27 +50,65 @@ public:
     void noteOff(int note);
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
+    // 500..599 select live input devices; other ids load from the library.
+    // Returns 0, or 1 when there is no such input device.
+    int loadInstrument(unsigned id);
 
     // GUI thread. The recorder's audio, notes and beats become a loop of the
     // active idea (the first idea is made when there is none). Returns 0, or 1
     // with a log line when no idea is active.
     int createLoopFromLoopRecorder();
+    // GUI thread. The tempo detector's loop joins the active idea (the first
+    // idea is made when there is none); metronome and transport take its
+    // tempo and phase, the loop recorder its length at its own beat count.
+    // Returns 0, or 1 with a log line when the detector has no loop.
+    int createLoopFromFreestyleTempoDetector();
     // GUI thread. Resets the project and drops every idea and unused loop;
     // the tempo stays.
     void clearProject();
 
+    // GUI thread. Drum loops come from the drum loop collection's folder;
+    // loading neither plays nor changes the tempo. An index past the list is
+    // ignored. Stopping removes the drum loop only, never ideas or other loops.
+    int loadDrumLoopByName(const char* fileName);
+    int loadDrumLoopByIndex(unsigned index);
+    void playDrumLoop();
+    void stopDrumLoop();
+    void clearDrumLoop();
+
+    // GUI thread; both stop the live stream for the render and start it again.
+    // The active idea at gain 0.5 into the open file. Returns 0, or 1 with an
+    // error line when there is nothing to render or the file was not written.
+    int renderToFile(std::FILE* file);
+    // The whole mix, for the first idea's length, to the page as Base64 WAV
+    // messages. Returns 0, or 1 with an error line when there is nothing to render.
+    int renderToJs();
+
+    Instrument* instrument() const { return m_pInstrument; }
+    InstrumentCollection* instrumentCollection() const { return m_pInstrumentCollection; }
     LoopRecorder* loopRecorder() const { return m_pLoopRecorder; }
+    FreestyleRecorder* freestyleRecorder() const { return m_pFreestyleRecorder; }
+    FreestyleTempoDetector* freestyleTempoDetector() const { return m_pFreestyleTempoDetector; }
     LoopPool* loopPool() const { return m_pLoopPool; }
     Project* project() const { return m_pProject; }
     IdeaCollection* ideaCollection() const { return m_pIdeaCollection; }
     Metronome* metronome() const { return m_pMetronome; }
     Transport* transport() const { return m_pTransport; }
+    DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
+    DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
 
 private:
     void processCycle(float* buffer, int numFrames);
+    void deliverWave(const std::string& member);
+    Idea* ideaForNewLoop();
+    void followFreestyleLoop(const Loop& loop, float bpm);
 
+    Instrument* m_pInstrument;
+    InstrumentCollection* m_pInstrumentCollection;
     NativeAudioManagerInterface* m_pAudioManager;
     LoopRecorder* m_pLoopRecorder;
+    FreestyleRecorder* m_pFreestyleRecorder;
+    FreestyleTempoDetector* m_pFreestyleTempoDetector;
     IdeaCollection* m_pIdeaCollection;
     LoopPool* m_pLoopPool;
     Metronome* m_pMetronome;
@@ -68,4 +117,6 @@ private:
     NativeJsBridge* m_pJsBridge = nullptr;
     NativeAudioInterface* m_pAudioInterface = nullptr;
     Project* m_pProject;
+    DrumLoopCollection* m_pDrumLoopCollection;
+    DrumLoopPlayer* m_pDrumLoopPlayer;
 };

@@ -6,6 +6,7 @@
 #include "loops/loop.h"
 #include "loops/looppool.h"
 #include "loops/midireader.h"
+#include "loops/midiwriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,13 +69,17 @@ std::vector<std::string> wavFilesInIndexOrder(const std::string& dir, bool& open
     return files;
 }
 
-// The track's notes up to the loop's length; a note at exactly the length stays.
-TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs)
+// The track's notes up to the loop's length; a note off at exactly the length
+// stays. The track repeats the loop up to the idea's longest loop, so a note
+// on within a tick of the end is the next repetition's first note.
+TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, double tickUs)
 {
     TimedMidiEventList kept;
     for (const auto& [time, message] : track.events()) {
         if (time > lengthUs)
             break;
+        if (message.isNoteOn() && double(time) > double(lengthUs) - tickUs)
+            continue;
         kept.addEvent(time, message);
     }
     return kept;
@@ -275,9 +280,14 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
         std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
         if (!loop)
             break;
-        loop->loadWav(files[i]);
+        // An unreadable file is left out; track i still belongs to file i.
+        if (loop->loadWav(files[i]) != 0) {
+            std::cerr << "Skipped the unreadable loop file " << files[i] << std::endl;
+            continue;
+        }
         if (i < tracks.size())
-            loop->setNotes(notesWithin(tracks[i], int64(loop->lengthSeconds() * 1000000.0)));
+            loop->setNotes(notesWithin(tracks[i], int64(loop->lengthSeconds() * 1000000.0),
+                                       60000000.0 / (reader.tempo() * MidiWriter::TICKS_PER_QUARTER)));
         idea->addLoop(loop);
     }
 

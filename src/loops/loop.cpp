@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kWaveformBlocks = 512;
 constexpr int kWaveformSampleSpacing = 512; // frames between the frames a block averages
+constexpr std::size_t kWaveformReserve = 4096;
 // Loops are written to disk at half gain.
 constexpr float kWavLoadGain = 2.0f;
 
@@ -266,6 +267,14 @@ void Loop::setNotes(const TimedMidiEventList& notes)
 {
     std::lock_guard lock(m_mutex);
     m_notes = notes;
+}
+
+void Loop::reserveNotesAndWaveform(std::size_t numEvents)
+{
+    std::lock_guard lock(m_mutex);
+    m_notes.reserve(numEvents);
+    // Up to 1,023 blocks of two digits, three for loud input.
+    m_waveform.reserve(kWaveformReserve);
 }
 
 TimedMidiEventList Loop::notes() const

@@ -58,6 +58,9 @@ public:
     void setPlayMode(int playMode);
 
     void setNotes(const TimedMidiEventList& notes);
+    // Room for this many note events and for the waveform, so that copying a
+    // take into the loop on the audio thread allocates nothing.
+    void reserveNotesAndWaveform(std::size_t numEvents);
     TimedMidiEventList notes() const;
 
     void copyFrom(const float* src, uint32_t numFrames, uint32_t transportPosSamples);

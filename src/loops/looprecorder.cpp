@@ -1,5 +1,6 @@
 #include "loops/looprecorder.h"
 
+#include "engine/componentcommands.h"
 #include "engine/jsonfield.h"
 #include "loops/loop.h"
 #include "loops/midirecorder.h"
@@ -293,13 +294,10 @@ void LoopRecorder::toJson(Json::Value& root) const
 
 void LoopRecorder::handleJson(const Json::Value& root)
 {
-    const Json::Value& msg = root["loop_recorder"];
-    if (!msg.isObject())
+    const Json::Value* commands = takeComponentCommands(root, "loop_recorder", *this);
+    if (!commands)
         return;
-    if (msg.isMember("initialize"))
-        activate();
-    if (msg.isMember("suspend"))
-        suspend();
+    const Json::Value& msg = *commands;
     if (msg.isMember("record") && JsonField::isBoolLike(msg["record"])) {
         const bool record = JsonField::toBool(msg["record"], false);
         setRecord(record);

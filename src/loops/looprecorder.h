@@ -66,6 +66,14 @@ public:
     void toJson(Json::Value& root) const;
     void handleJson(const Json::Value& root);
 
+protected:
+    // For recorders built on this one. The buffer and the MIDI recorder are
+    // reached under mutex(); the buffer is never reallocated after the last
+    // setLengthSamples.
+    std::recursive_mutex& mutex() const { return m_mutex; }
+    float* buffer() { return m_pBuffer; }
+    MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
+
 private:
     void clearLocked();
 

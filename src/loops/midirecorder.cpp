@@ -102,3 +102,15 @@ TimedMidiEventList MidiRecorder::events() const
     std::lock_guard lock(m_mutex);
     return m_events;
 }
+
+void MidiRecorder::copyEventsTo(TimedMidiEventList& out) const
+{
+    std::lock_guard lock(m_mutex);
+    out = m_events;
+}
+
+std::size_t MidiRecorder::numEvents() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_events.events().size();
+}

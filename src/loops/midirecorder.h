@@ -28,6 +28,10 @@ public:
 
     // A copy, safe to keep while notes go on being recorded.
     TimedMidiEventList events() const;
+    // Copies into a list the caller owns; allocates nothing when that list
+    // has room, so the audio thread can take the notes of a take.
+    void copyEventsTo(TimedMidiEventList& out) const;
+    std::size_t numEvents() const;
 
 private:
     int64 loopTimeUs() const;

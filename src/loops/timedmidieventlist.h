@@ -5,6 +5,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
     // Before every other event: the restart of a note held across the loop's end.
     void addEventAtFront(int64 timeUs, const MidiMessage& message);
     void clear() { m_events.clear(); }
+    // Room for this many events: copying a list of at most that size into
+    // this one then allocates nothing.
+    void reserve(std::size_t numEvents) { m_events.reserve(numEvents); }
 
     // The "notes" array: one {"time", "note", "length"} per note on that has a
     // matching note off, in the order of the note ons.

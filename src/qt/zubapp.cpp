@@ -1,7 +1,9 @@
 #include "qt/zubapp.h"
 
 #include "engine/enginecontext.h"
+#include "engine/recordingbuffer.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/midithread.h"
@@ -94,9 +96,10 @@ void ZubApp::closeOutput()
     m_pOutputDevice = nullptr;
 }
 
+// The one instrument's buffer: it reads it whenever it is a live input.
 RecordingEngine* ZubApp::liveInputBuffer() const
 {
-    return nullptr; // the current instrument's RecordingBuffer
+    return m_pEngineContext->engine()->instrument()->recordingBuffer();
 }
 
 void ZubApp::openRecording(int position)

@@ -1,7 +1,8 @@
 #include "qt/zubui.h"
 
 #include "engine/enginecontext.h"
-#include "engine/transport.h"
+#include "engine/project.h"
+#include "engine/projectfile.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
 #include "qt/dlgmidiexport.h"
@@ -9,7 +10,6 @@
 #include "qt/filechooser.h"
 #include "qt/settings.h"
 #include "qt/zubapp.h"
-#include "qt/zubdocument.h"
 #include "qt/zubicon.h"
 #include "qt/zubwebview.h"
 
@@ -22,10 +22,12 @@
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QSignalMapper>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +67,12 @@ QString translate(const char* text)
     return QCoreApplication::translate("ZubMainWindow", text);
 }
 
+// File names travel to the engine in the local 8-bit encoding (UTF-8 here).
+std::string localPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
 } // namespace
 
 ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
@@ -75,8 +83,7 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     buildForm();
     ApplicationFinder::dawExecutablePaths() = ApplicationFinder::forThisSystem().findInstalledDaws();
     buildExportMenu();
-    // The project's modified, cleared and confirm-discard notifications are
-    // registered here once the engine has a project object.
+    registerProjectNotifications(true);
     registerFonts();
 
     m_documentsFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Motifo";
@@ -95,7 +102,21 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
 
 ZubUI::~ZubUI()
 {
+    // The engine outlives the window.
+    registerProjectNotifications(false);
     delete m_pFileChooser;
+}
+
+void ZubUI::registerProjectNotifications(bool registered)
+{
+    if (!m_pContext)
+        return;
+    Project* project = m_pContext->engine()->project();
+    project->setModifiedNotification(registered ? [this](bool modified) { projectModified(modified); }
+                                                : Project::ModifiedNotification());
+    project->setClearedNotification(registered ? [this] { projectCleared(); } : Project::ClearedNotification());
+    project->setConfirmDiscardQuery(registered ? [this] { return discardChangesConfirmation(); }
+                                               : Project::ConfirmDiscardQuery());
 }
 
 void ZubUI::setFileChooser(FileChooser* chooser)
@@ -179,7 +200,9 @@ void ZubUI::registerFonts()
 
 bool ZubUI::confirmDiscard()
 {
-    // The project's confirm-discard rule: ask only when something changed.
+    // Asks only when something changed.
+    if (m_pContext)
+        return m_pContext->engine()->project()->confirmDiscard();
     return !isWindowModified() || discardChangesConfirmation();
 }
 
@@ -187,8 +210,11 @@ void ZubUI::newZub()
 {
     if (!confirmDiscard())
         return;
-    // The engine's clearProject() resets the project, which notifies here.
-    projectCleared();
+    // Resetting the project notifies projectCleared().
+    if (m_pContext)
+        m_pContext->engine()->clearProject();
+    else
+        projectCleared();
     for (const char* statement : kNewZubStatements)
         m_pWebView->evaluateStatement(statement);
 }
@@ -198,13 +224,21 @@ void ZubUI::saveRender()
     const QString path = m_pFileChooser->saveFileName(this, tr("Save Render As..."), "", "*.wav");
     if (path.isEmpty())
         return;
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    // Written beside the chosen file and renamed over it when complete, so a
+    // render that fails leaves neither an empty file nor a half-overwritten one.
+    QSaveFile target(path);
+    std::FILE* file = target.open(QIODevice::WriteOnly) ? fdopen(dup(target.handle()), "wb") : nullptr;
     if (!file) {
         reportFailure(tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)));
         return;
     }
-    // The engine's renderToFile(file) writes the WAV data here.
-    std::fclose(file);
+    const int rendered = m_pContext ? m_pContext->engine()->renderToFile(file) : 1;
+    const bool closed = std::fclose(file) == 0;
+    if (rendered != 0 || !closed || !target.commit()) {
+        target.cancelWriting();
+        reportFailure(rendered != 0 ? tr("There is nothing to render yet: record a loop in an idea first.")
+                                    : tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)));
+    }
 }
 
 void ZubUI::openZub()
@@ -213,16 +247,10 @@ void ZubUI::openZub()
     const QString path = m_pFileChooser->openFileName(this, tr("Open Existing Zub..."), startFolder, "*.zub");
     if (path.isEmpty())
         return;
-    // The engine's clearProject() resets the project, which notifies here.
-    projectCleared();
-    const ZubDocument::Contents contents = ZubDocument::read(path);
+    // Clears the project (which notifies projectCleared()), reads the tempo and
+    // the ideas and tells the page "just_loaded".
     if (m_pContext)
-        m_pContext->engine()->setTempo(float(contents.bpm));
-    const QString audioFolder = ZubDocument::audioFolder(path, contents.guid, m_documentsFolder);
-    // Sorted, so ideas come back in the order they were saved.
-    for (const QString& idea : QDir(audioFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-        qDebug() << "Idea folder" << audioFolder + "/" + idea; // loaded by the idea collection's loadIdea
-    m_pWebView->deliverMessage("{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
+        ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
     m_projectFileName = path;
     setWindowFilePath(path);
     setWindowModified(false);
@@ -246,8 +274,7 @@ int ZubUI::saveZub(QString projectFileName)
         if (!projectFileName.endsWith(".zub", Qt::CaseInsensitive))
             projectFileName += ".zub";
     }
-    const double bpm = m_pContext ? m_pContext->engine()->transport()->bpm() : ZubDocument::FALLBACK_BPM;
-    if (ZubDocument::write(projectFileName, bpm) != 0) {
+    if (!m_pContext || ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
         reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)));
         return 1;
     }
@@ -294,9 +321,17 @@ QString ZubUI::midiExportFolder() const
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + "/MIDI Export";
 }
 
-QStringList ZubUI::ideaNames() const
+QStringList ZubUI::writeMidiExport(const QString& folder)
 {
-    return {}; // the names of the idea collection's ideas, in collection order
+    if (!m_pContext)
+        return {};
+    ProjectFile file(m_pContext->engine());
+    file.saveMidi(localPath(folder));
+    // The files are named like the saved ideas; the dialog finds them by name.
+    QStringList names;
+    for (const std::string& name : file.ideaFileNames())
+        names << QFile::decodeName(name.c_str());
+    return names;
 }
 
 void ZubUI::showMidiExportDialog(int midiExportApp)
@@ -305,8 +340,8 @@ void ZubUI::showMidiExportDialog(int midiExportApp)
     QDir folder(midiExportFolder());
     folder.removeRecursively();
     QDir().mkpath(folder.absolutePath());
-    // The engine's MIDI writer, saveMidi(folder), writes one file per idea here.
-    DlgMidiExport dialog(this, ideaNames(), midiExportApp, folder.absolutePath());
+    const QStringList names = writeMidiExport(folder.absolutePath());
+    DlgMidiExport dialog(this, names, midiExportApp, folder.absolutePath());
     dialog.exec();
 }
 

@@ -55,7 +55,9 @@ private:
     void buildExportMenu();
     void registerFonts();
     bool confirmDiscard();
-    QStringList ideaNames() const;
+    // One MIDI file per idea with loops; the ideas' file names.
+    QStringList writeMidiExport(const QString& folder);
+    void registerProjectNotifications(bool registered);
     void reportFailure(const QString& text);
 
     EngineContext* m_pContext;

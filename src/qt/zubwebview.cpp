@@ -76,6 +76,13 @@ ZubWebView::ZubWebView(QWidget* parent, EngineContext* context, bool firstRun)
     loadPage(htmlDirectory() + "/zub.html");
 }
 
+ZubWebView::~ZubWebView()
+{
+    // The engine outlives the window; nothing may post to a deleted view.
+    if (m_pContext)
+        m_pContext->engine()->setJsBridge(nullptr);
+}
+
 QString ZubWebView::htmlDirectory()
 {
     const QString appDir = QCoreApplication::applicationDirPath();

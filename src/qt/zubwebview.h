@@ -15,6 +15,7 @@ class ZubWebView : public QWebEngineView, public NativeJsBridge
     Q_OBJECT
 public:
     ZubWebView(QWidget* parent, EngineContext* context, bool firstRun);
+    ~ZubWebView();
 
     void deliverMessage(std::string message) override;
     void postMessage(std::string message) override;

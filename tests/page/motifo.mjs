@@ -71,9 +71,14 @@ export async function startMotifo({ cwd } = {}) {
   page.on('pageerror', (e) => consoleErrors.push(String(e)));
   await page.waitForFunction(() => window.loaded_native === true && document.body.classList.contains('connected'),
     null, { timeout: 30000 });
+  // A fresh home is a first run: the welcome covers the page until dismissed.
+  await page.waitForFunction(() => document.body.dataset.ready === 'true', null, { timeout: 30000 });
+  const welcome = await page.evaluate(() => document.querySelector('#welcome')?.open === true);
+  await page.evaluate(() => document.querySelector('#welcome')?.close());
 
   return {
     page,
+    welcome,
     logs,
     consoleErrors,
     async stop() {

@@ -1,7 +1,18 @@
 #include "engine/enginecontext.h"
+#include "engine/project.h"
 #include "engine/transport.h"
+#include "engine/wavereader.h"
+#include "engine/alignedfloats.h"
 #include "engine/zubengine.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
+#include "loops/looppool.h"
+#include "loops/midireader.h"
+#include "qt/applicationfinder.h"
+#include "qt/dlgmidiexport.h"
 #include "qt/filechooser.h"
+#include "qt/midiexportlistwidget.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
 #include "qt/zubwebview.h"
@@ -101,6 +112,24 @@ protected:
     }
 
     QString file(const QString& name) const { return dir.path() + "/" + name; }
+    Project* project() const { return context.engine()->project(); }
+    std::vector<Idea*> ideas() const { return context.engine()->ideaCollection()->ideas(); }
+    // An idea of one loop of `frames` frames at a constant level, with one note.
+    Idea* addIdea(const std::string& name, int frames, float level)
+    {
+        std::vector<float> data(2 * std::size_t(frames), level);
+        std::shared_ptr<Loop> loop = context.engine()->loopPool()->createLoop();
+        loop->copyFrom(data.data(), uint32_t(frames), 0);
+        TimedMidiEventList notes;
+        notes.addEvent(1000, MidiMessage::noteOn(100, 60, 0));
+        notes.addEvent(9000, MidiMessage::noteOff(0, 60, 0));
+        loop->setNotes(notes);
+        Idea* idea = new Idea(context.engine()->loopPool());
+        idea->setName(name);
+        idea->addLoop(loop);
+        context.engine()->ideaCollection()->addIdea(idea); // marks the project modified
+        return idea;
+    }
     void write(const QString& name, const QByteArray& bytes) const
     {
         QFile f(file(name));
@@ -178,7 +207,8 @@ TEST_F(ZubUITest, NewOnAModifiedProjectAsksAndCancelKeepsEverything)
     evaluate("window.calls = []; ['showIdeaSetup','hideFreestyleRecorder','hideCredits','hideHelp',"
              "'hideFreestyleTempoScreen','hideBeatPickerPopup','hideInstrumentPicker','hideMainMenu']"
              ".forEach(function (n) { window[n] = function () { window.calls.push(n); }; }); 1");
-    window->projectModified(true);
+    addIdea("Verse", 1000, 0.1f);
+    ASSERT_TRUE(window->isWindowModified()) << "the project's notification reaches the window";
     auto cancel = answerNextBox(QMessageBox::Cancel);
     window->newZub();
     ASSERT_TRUE(cancel->shown);
@@ -188,12 +218,14 @@ TEST_F(ZubUITest, NewOnAModifiedProjectAsksAndCancelKeepsEverything)
     EXPECT_EQ(cancel->buttons.size(), 3);
     EXPECT_EQ(cancel->defaultButton, QMessageBox::Save);
     EXPECT_TRUE(window->isWindowModified());
+    EXPECT_EQ(ideas().size(), 1u);
     EXPECT_EQ(evaluate("window.calls.join(',')"), "");
 
     auto discard = answerNextBox(QMessageBox::Discard);
     window->newZub();
     ASSERT_TRUE(discard->shown);
     EXPECT_FALSE(window->isWindowModified());
+    EXPECT_TRUE(ideas().empty()) << "the engine's project was cleared";
     EXPECT_TRUE(waitFor([&] { return evaluate("window.calls.length") == "8"; }));
     EXPECT_EQ(evaluate("window.calls.join(',')"),
         "showIdeaSetup,hideFreestyleRecorder,hideCredits,hideHelp,hideFreestyleTempoScreen,"
@@ -204,32 +236,56 @@ TEST_F(ZubUITest, NewOnAModifiedProjectAsksAndCancelKeepsEverything)
     EXPECT_TRUE(waitFor([&] { return evaluate("window.calls.length") == "16"; }));
 }
 
-TEST_F(ZubUITest, SaveAsAsksForANameAndSavesTheTempo)
+TEST_F(ZubUITest, SaveAsThenOpenGivesBackTheProject)
 {
+    loadRecorderPage();
     context.engine()->setTempo(96);
-    window->projectModified(true);
+    addIdea("Verse", 2000, 0.25f);
+    addIdea("a/b", 1000, -0.5f);
     chooser->answers << file("My Song");
     EXPECT_EQ(window->saveZub(), 0);
     EXPECT_EQ(window->projectFileName(), file("My Song.zub"));
     EXPECT_EQ(window->windowFilePath(), file("My Song.zub"));
     EXPECT_FALSE(window->isWindowModified());
-    EXPECT_TRUE(QFileInfo(file("My Song - Audio and MIDI")).isDir());
+    EXPECT_FALSE(project()->isModified());
+    EXPECT_TRUE(QFileInfo(file("My Song - Audio and MIDI/Verse/loop0.wav")).isFile());
+    EXPECT_TRUE(QFileInfo(file("My Song - Audio and MIDI/a_b.mid")).isFile());
 
     // Save goes to the same file without asking.
-    window->projectModified(true);
+    addIdea("Chorus", 500, 0.3f);
+    EXPECT_TRUE(window->isWindowModified());
     window->action("actionSaveZub")->trigger();
     EXPECT_EQ(chooser->asked.size(), 1);
     EXPECT_FALSE(window->isWindowModified());
 
     context.engine()->setTempo(60);
+    window->newZub();
+    ASSERT_TRUE(ideas().empty());
     chooser->answers << file("My Song.zub");
     window->openZub();
     EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 96.0f);
+    const std::vector<Idea*> loaded = ideas();
+    ASSERT_EQ(loaded.size(), 3u);
+    const char* names[] = { "Verse", "a/b", "Chorus" };
+    const int frames[] = { 2000, 1000, 500 };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(loaded[i]->name(), names[i]);
+        ASSERT_EQ(loaded[i]->loops().size(), 1u);
+        EXPECT_EQ(loaded[i]->loops()[0]->numFrames(), frames[i]);
+        EXPECT_EQ(loaded[i]->loops()[0]->notes().events().size(), 2u);
+    }
+    EXPECT_NEAR(loaded[1]->loops()[0]->data()[0], -0.5f, 1e-3f);
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_FALSE(project()->isModified());
+    EXPECT_EQ(window->projectFileName(), file("My Song.zub"));
+    ASSERT_TRUE(waitFor([&] { return evaluate("window.received.length") != "0"; }));
+    EXPECT_EQ(evaluate("window.received[window.received.length - 1]"),
+        "{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
 }
 
 TEST_F(ZubUITest, CancelledOrFailedSavesKeepTheProjectModified)
 {
-    window->projectModified(true);
+    project()->setModified(true);
     EXPECT_NE(window->saveZub(), 0); // cancelled: the chooser has no answer
     EXPECT_TRUE(window->isWindowModified());
 
@@ -240,6 +296,7 @@ TEST_F(ZubUITest, CancelledOrFailedSavesKeepTheProjectModified)
     ASSERT_TRUE(ok->shown) << "the failure was not shown";
     EXPECT_TRUE(ok->text.contains("could not be saved"));
     EXPECT_TRUE(window->isWindowModified());
+    EXPECT_TRUE(project()->isModified());
     EXPECT_TRUE(window->projectFileName().isEmpty());
 }
 
@@ -275,7 +332,7 @@ TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
         context.engine()->setTempo(77);
         const QString name = QString("song%1.zub").arg(n++);
         write(name, c.text);
-        window->projectModified(true); // opening never asks
+        project()->setModified(true); // opening never asks
         chooser->answers << file(name);
         window->openZub();
         EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), c.bpm) << c.text.toStdString();
@@ -309,7 +366,7 @@ TEST_F(ZubUITest, NotificationsDriveTheWindowState)
 
 TEST_F(ZubUITest, ClosingAModifiedProjectAsks)
 {
-    window->projectModified(true);
+    project()->setModified(true);
     auto cancel = answerNextBox(QMessageBox::Cancel);
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(cancel->shown);
@@ -329,6 +386,59 @@ TEST_F(ZubUITest, RenderToAnUnwritablePlaceIsReported)
     window->saveRender();
     EXPECT_TRUE(ok->shown);
     EXPECT_EQ(chooser->asked.value(1), "Save Render As...||*.wav");
+}
+
+TEST_F(ZubUITest, SaveRenderWritesTheActiveIdeaOrReportsThereIsNothing)
+{
+    write("kept.wav", "an older render");
+    chooser->answers << file("kept.wav");
+    auto nothing = answerNextBox(QMessageBox::Ok);
+    window->saveRender();
+    ASSERT_TRUE(nothing->shown);
+    EXPECT_TRUE(nothing->text.contains("nothing to render"));
+    QFile kept(file("kept.wav"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "an older render") << "a failed render leaves the file alone";
+
+    addIdea("Verse", 1000, 0.4f);
+    chooser->answers << file("mix");
+    window->saveRender();
+    EXPECT_EQ(QFileInfo(file("mix")).size(), 44 + 4000) << "no extension is added";
+    float* samples = nullptr;
+    int n = 0;
+    ASSERT_EQ(readWav(file("mix").toStdString(), samples, n), 0);
+    EXPECT_NEAR(samples[10], 0.2f, 1e-3f) << "the idea at half gain";
+    freeAlignedFloats(samples);
+}
+
+TEST_F(ZubUITest, MidiExportWritesOneFilePerIdeaAndOffersThem)
+{
+    addIdea("Verse", 44100, 0.1f);
+    addIdea("../Chorus", 22050, 0.1f);
+    context.engine()->ideaCollection()->addIdea(new Idea(context.engine()->loopPool())); // no loops, no file
+    QStringList offered;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<DlgMidiExport*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        for (int i = 1; i < dialog->listWidget()->count(); ++i)
+            offered << dialog->listWidget()->item(i)->text();
+        dialog->reject();
+    });
+    timer->start(10);
+    window->showMidiExportDialog(ApplicationFinder::REAPER);
+    EXPECT_EQ(offered, QStringList({ "Verse", "___Chorus" }));
+    for (const QString& name : offered) {
+        MidiReader reader;
+        std::vector<TimedMidiEventList> tracks;
+        ASSERT_EQ(reader.open((window->midiExportFolder() + "/" + name + ".mid").toStdString()), 0) << name.toStdString();
+        ASSERT_EQ(reader.read(tracks), 0);
+        ASSERT_EQ(tracks.size(), 1u);
+        EXPECT_EQ(tracks[0].events().size(), 2u);
+    }
 }
 
 } // namespace

@@ -3,12 +3,32 @@
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
-// An engine and its API with the process-wide transport back at 0 and 120 bpm.
+// Runs the engine in an empty working directory: it finds no instrument
+// library there, so what a test hears is only what it feeds in.
+class EmptyWorkingDirectory
+{
+public:
+    EmptyWorkingDirectory()
+        : m_previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(m_dir.path());
+    }
+    ~EmptyWorkingDirectory() { std::filesystem::current_path(m_previous); }
+
+private:
+    TempDir m_dir;
+    std::filesystem::path m_previous;
+};
+
+// An engine and its API with the process-wide transport back at 0 and 120
+// bpm, and no instrument content.
 class EngineTest : public ::testing::Test
 {
 protected:
@@ -23,6 +43,7 @@ protected:
         api.handleMessage(m);
         return api.reply();
     }
+    EmptyWorkingDirectory m_workingDirectory;
     ZubEngine engine { nullptr };
     ZubApi api { &engine };
 };

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "engine/zubtypes.h"
+
+#include <string>
+#include <vector>
+
+class Idea;
+class ZubEngine;
+
+// A project on disk: the JSON document ("*.zub") and, next to it, its
+// "%1 - Audio and MIDI" folder with one sub-folder of loop files, one mixdown
+// and one Standard MIDI File per idea that has loops. GUI thread only.
+class ProjectFile
+{
+public:
+    explicit ProjectFile(ZubEngine* engine);
+
+    // Writes the document and its audio folder. The folder is written afresh
+    // beside the old one and swapped in only when complete, so a failed save
+    // leaves the previous save whole and a reload gives exactly what was
+    // saved. Returns 0, or 1 with log lines; clears the modified flag on success.
+    int save(const std::string& documentPath);
+    // Clears the project, takes the tempo from "project"."bpm" (120 when it is
+    // missing, unreadable or out of range) and loads one idea per sub-folder
+    // of the audio folder, which lies in documentsFolder for a non-zero
+    // "mac_sandbox_guid". Tells the page "just_loaded" and clears the modified
+    // flag. Returns 0, or 1 when the document could not be read or parsed.
+    int open(const std::string& documentPath, const std::string& documentsFolder);
+
+    // The writers, into an existing folder. Each returns 0, or 1 with a log
+    // line for every file that could not be written (the others are written).
+    int saveAudio(const std::string& folder);
+    int saveMidi(const std::string& folder);
+    // The file and folder names the writers use, for the ideas with loops in
+    // collection order.
+    std::vector<std::string> ideaFileNames() const;
+
+    static std::string audioFolderName(const std::string& documentPath);
+    static std::string audioFolder(const std::string& documentPath, int64 guid, const std::string& documentsFolder);
+
+private:
+    struct SavedIdea {
+        Idea* idea;
+        std::string fileName;
+    };
+    std::vector<SavedIdea> savedIdeas() const;
+    int writeIdeaAudio(const std::string& folder, const SavedIdea& saved);
+    int writeIdeaMidi(const std::string& folder, const SavedIdea& saved);
+    std::string documentText() const;
+    void loadIdeas(const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named);
+
+    ZubEngine* m_pEngine;
+};

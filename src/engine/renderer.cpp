@@ -1,0 +1,60 @@
+#include "engine/renderer.h"
+
+#include "engine/floattoint16.h"
+#include "engine/playbackengine.h"
+#include "engine/wavheader.h"
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+// The data chunk's byte count must fit the header's 32-bit field.
+constexpr int64 kMaxWavFrames = (int64(UINT32_MAX) - 36) / (ZUB_FRAMESIZE * 2);
+
+// Both allocated once per render and reused for every block.
+struct BlockBuffers {
+    alignas(16) float floats[Renderer::BLOCK_FRAMES * ZUB_FRAMESIZE];
+    alignas(16) std::int16_t samples[Renderer::BLOCK_FRAMES * ZUB_FRAMESIZE];
+};
+
+} // namespace
+
+void Renderer::renderBlock(PlaybackEngine* source, float* floatBuf, int numFrames, std::int16_t* outBuf, float gain)
+{
+    source->process(floatBuf, numFrames);
+    const int count = numFrames * ZUB_FRAMESIZE;
+    for (int i = 0; i < count; ++i)
+        floatBuf[i] *= gain;
+    TriangularDither dither;
+    floatToInt16(outBuf, floatBuf, count, dither);
+}
+
+int Renderer::renderToWav(std::FILE* file, PlaybackEngine* source, int64 numFrames, float gain)
+{
+    return renderToSink(
+        [file](const void* bytes, std::size_t size) { return std::fwrite(bytes, 1, size, file) == size; }, source,
+        numFrames, gain);
+}
+
+int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFrames, float gain)
+{
+    if (numFrames < 0 || numFrames > kMaxWavFrames) {
+        std::cerr << "Cannot render " << numFrames << " frames into a WAV file" << std::endl;
+        return 1;
+    }
+    WavHeader header("render.wav", ZUB_FRAMESIZE, ZUB_SAMPLE_RATE, 16, static_cast<int>(numFrames));
+    unsigned char headerBytes[WavHeader::kSize];
+    bool written = sink(headerBytes, header.read(headerBytes, sizeof(headerBytes)));
+
+    auto buffers = std::make_unique<BlockBuffers>();
+    std::cout << "Rendering " << numFrames << " frames..." << std::endl;
+    for (int64 offset = 0; offset < numFrames; offset += BLOCK_FRAMES) {
+        std::fill(std::begin(buffers->floats), std::end(buffers->floats), 0.0f);
+        renderBlock(source, buffers->floats, BLOCK_FRAMES, buffers->samples, gain);
+        const int64 m = std::min<int64>(BLOCK_FRAMES, numFrames - offset);
+        written = sink(buffers->samples, std::size_t(m) * ZUB_FRAMESIZE * sizeof(std::int16_t)) && written;
+    }
+    return written ? 0 : 1;
+}

@@ -1,0 +1,240 @@
+// Free takes: the freestyle recorder screen (status, takes, audition) and the
+// tempo screen (play the take, tap along, snap, keep or cancel).
+import { on, send, sendJson } from './bridge.js';
+import { $, el, announce, isTyping, anyDialogOpen, flash, setText, setAttr, setClass } from './ui.js';
+import { drawLoop } from './draw.js';
+import { tapTempo, formatBpm, MIN_BPM, MAX_BPM } from './timekeeping.js';
+
+const TAP_RESET_MS = 3000;
+
+// Taps at half or double speed still give a tempo the engine accepts.
+export function foldTempo(bpm) {
+  let b = bpm;
+  while (b > MAX_BPM) b /= 2;
+  while (b < MIN_BPM) b *= 2;
+  return b;
+}
+
+export class Freestyle {
+  constructor({ showScreen, loopRecorder, afterAccept }) {
+    this.showScreen = showScreen;
+    this.loopRecorder = loopRecorder;
+    this.afterAccept = afterAccept;
+    this.recorderActive = false;
+    this.detectorActive = false;
+    this.status = 'Suspended';
+    this.takes = [];
+    this.takesKey = '';
+    this.frame = 0;
+    this.take = null; // the detector's loop
+    this.taps = [];
+    this.snapped = false;
+
+    $('open-freestyle').addEventListener('click', () => this.open());
+    $('freestyle-close').addEventListener('click', () => this.close());
+    $('tempo-cancel').addEventListener('click', () => this.cancelTempo());
+    $('tempo-accept').addEventListener('click', () => this.acceptTempo());
+    $('tempo-play-once').addEventListener('click', () => sendJson({ freestyle_tempo_detector: { play_loop_once: true } }));
+    $('tempo-play-loop').addEventListener('click', () => sendJson({ freestyle_tempo_detector: { play_loop: true } }));
+    $('tap-reset').addEventListener('click', () => this.resetTaps());
+    $('tap-snap').addEventListener('click', () => this.snap());
+    const pad = $('tap-along');
+    pad.addEventListener('pointerdown', (e) => { if (e.button <= 0) this.tap(); });
+    pad.addEventListener('keydown', (e) => {
+      if ((e.key === ' ' || e.key === 'Enter') && !e.repeat) { e.preventDefault(); e.stopPropagation(); this.tap(); }
+    });
+    pad.addEventListener('click', (e) => e.preventDefault());
+    window.addEventListener('keydown', (e) => {
+      if ($('tempo-screen').hidden || e.repeat || e.ctrlKey || e.metaKey || e.altKey || isTyping(e.target) || anyDialogOpen()) return;
+      if (e.key.toLowerCase() === 'b') { e.preventDefault(); this.tap(); }
+    });
+
+    on('freestyle_recorder', (m) => this.onRecorder(m));
+    on('freestyle_tempo_detector', (m) => this.onDetector(m));
+  }
+
+  async open() {
+    this.showScreen('freestyle');
+    $('freestyle-close').focus();
+    // The loop recorder stays quiet while free takes are made.
+    await this.loopRecorder.suspend();
+    this.recorderActive = true;
+    await sendJson({ freestyle_recorder: { initialize: true } });
+    await send('getFreestyleRecorder');
+  }
+
+  async close() {
+    await this.hideRecorder();
+    this.showScreen('ideas');
+    $('open-freestyle').focus();
+  }
+
+  // window.hideFreestyleRecorder
+  async hideRecorder() {
+    $('freestyle-screen').hidden = true;
+    if (!this.recorderActive) return;
+    this.recorderActive = false;
+    await sendJson({ freestyle_recorder: { suspend: true } });
+    await this.loopRecorder.activate();
+  }
+
+  // window.hideFreestyleTempoScreen
+  async hideTempo() {
+    $('tempo-screen').hidden = true;
+    if (!this.detectorActive) return;
+    this.detectorActive = false;
+    await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+  }
+
+  // States are pushed from the audio thread; the latest one is drawn on the
+  // next frame, so a burst costs one repaint.
+  onRecorder(m) {
+    if (typeof m.status === 'string') this.status = m.status;
+    if (Array.isArray(m.loops)) this.takes = m.loops.filter((l) => l && typeof l === 'object');
+    if (!this.frame) this.frame = requestAnimationFrame(() => this.paint());
+  }
+
+  paint() {
+    this.frame = 0;
+    const pill = $('freestyle-status');
+    setText(pill, this.status);
+    setAttr(pill, 'data-status', this.status.toLowerCase());
+    const key = this.takes.map((l) => `${l.id}/${l.length_seconds}/${(l.waveform || '').length}/${(l.notes || []).length}`).join(',');
+    if (key !== this.takesKey) {
+      this.takesKey = key;
+      this.renderTakes();
+    }
+    this.paintTakes();
+  }
+
+  renderTakes() {
+    const list = $('takes');
+    const focused = document.activeElement?.closest?.('#takes [data-loop]');
+    const focusedLoop = focused?.dataset.loop;
+    const focusedRole = document.activeElement?.dataset?.role;
+    list.textContent = '';
+    $('takes-empty').hidden = this.takes.length > 0;
+    this.takes.forEach((take, index) => {
+      const name = index === 0 ? 'Newest take' : `Take ${index + 1}`;
+      const secs = Number(take.length_seconds);
+      const canvas = el('canvas', { class: 'loop-canvas', width: 320, height: 80, role: 'img' });
+      canvas.loopData = take;
+      const play = el('button', {
+        type: 'button', class: 'mute', dataset: { role: 'play' }, 'aria-pressed': 'false',
+        'aria-label': `Listen to ${name}`,
+        onclick: () => this.audition(take.id, play.getAttribute('aria-pressed') !== 'true'),
+      }, 'Listen');
+      const find = el('button', {
+        type: 'button', class: 'primary', dataset: { role: 'tempo' },
+        'aria-label': `Find the tempo of ${name}`, onclick: () => this.findTempo(take.id),
+      }, 'Find tempo…');
+      list.append(el('li', { class: 'loop-card', dataset: { loop: String(take.id) } }, [
+        el('div', { class: 'loop-head' }, [el('span', { class: 'loop-name', text: name }),
+          el('span', { class: 'loop-detail', text: secs > 0 ? `${secs.toFixed(1)} s` : '' })]),
+        canvas,
+        el('div', { class: 'loop-foot' }, [play, find]),
+      ]));
+      drawLoop(canvas, take);
+    });
+    if (focusedLoop) list.querySelector(`[data-loop="${CSS.escape(focusedLoop)}"] [data-role="${focusedRole}"]`)?.focus();
+  }
+
+  paintTakes() {
+    for (const take of this.takes) {
+      const card = $('takes').querySelector(`[data-loop="${CSS.escape(String(take.id))}"]`);
+      const b = card?.querySelector('[data-role="play"]');
+      if (!b) continue;
+      const playing = take.mute === false;
+      setAttr(b, 'aria-pressed', String(playing));
+      setText(b, playing ? 'Stop' : 'Listen');
+      setClass(card, 'playing', playing);
+    }
+  }
+
+  async audition(id, play) {
+    if (play) await sendJson({ freestyle_recorder: { playing_loop_id: id } });
+    else await sendJson({ freestyle_recorder: { loops: [{ id, mute: true }] } });
+    await send('getFreestyleRecorder');
+  }
+
+  // The detector takes the first take that is not muted: solo the chosen one.
+  async findTempo(id) {
+    await sendJson({ freestyle_recorder: { playing_loop_id: id } });
+    await sendJson({ freestyle_recorder: { do_tempo_detection: true } });
+    this.recorderActive = false;
+    this.detectorActive = true;
+    this.take = null;
+    this.resetTaps();
+    this.snapped = false;
+    $('snap-result').textContent = '';
+    $('tempo-accept').disabled = true;
+    this.showScreen('tempo');
+    $('tempo-play-once').focus();
+    await send('getFreestyleTempoDetector');
+  }
+
+  onDetector(m) {
+    if (!Array.isArray(m.loops)) return;
+    this.take = m.loops.find((l) => l && typeof l === 'object') || null;
+    const canvas = $('tempo-canvas');
+    if (this.take) drawLoop(canvas, this.take);
+    if (this.snapped && this.take) {
+      const beats = Number(this.take.num_beats);
+      const secs = Number(this.take.length_seconds);
+      $('snap-result').textContent = `Snapped to ${beats} beats at ${formatBpm(this.snappedBpm)} bpm (${secs.toFixed(2)} s).`;
+      $('tempo-accept').disabled = false;
+    }
+  }
+
+  resetTaps() {
+    this.taps = [];
+    $('tap-snap').disabled = true;
+    $('tap-info').textContent = 'Tap on the beat from the first beat to the last.';
+  }
+
+  tap() {
+    const now = performance.now();
+    if (this.taps.length && now - this.taps[this.taps.length - 1] > TAP_RESET_MS) this.taps = [];
+    this.taps.push(now);
+    flash($('tap-along'));
+    const bpm = tapTempo(this.taps);
+    $('tap-snap').disabled = bpm === null;
+    $('tap-info').textContent = bpm === null
+      ? '1 tap. Keep going.'
+      : `${this.taps.length} taps, ${formatBpm(foldTempo(bpm))} bpm.`;
+  }
+
+  async snap() {
+    const raw = tapTempo(this.taps);
+    if (raw === null) return;
+    const bpm = Math.round(foldTempo(raw) * 100) / 100;
+    const span = this.taps[this.taps.length - 1] - this.taps[0];
+    // Each attempt starts again from the take as it was recorded.
+    if (this.snapped) await sendJson({ freestyle_tempo_detector: { initialize: true } });
+    this.snapped = true;
+    this.snappedBpm = bpm;
+    await sendJson({ freestyle_tempo_detector: { bpm, first_to_last_tap_time: span } });
+    await sendJson({ freestyle_tempo_detector: { play_loop: true } });
+    await send('getFreestyleTempoDetector');
+    announce($('snap-result').textContent);
+  }
+
+  async acceptTempo() {
+    await send('createLoopFromFreestyleTempoDetector');
+    this.detectorActive = false;
+    $('tempo-screen').hidden = true;
+    this.showScreen('ideas');
+    await this.loopRecorder.activate();
+    // The engine adopts the tapped tempo for the transport and metronome;
+    // the project's tempo (shown, and saved with the song) must follow.
+    if (this.snappedBpm) await sendJson({ project: { bpm: this.snappedBpm } });
+    await this.afterAccept();
+    announce('The take is now a loop in the idea');
+    $('open-freestyle').focus();
+  }
+
+  async cancelTempo() {
+    await this.hideTempo();
+    await this.open();
+  }
+}

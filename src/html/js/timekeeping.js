@@ -1,0 +1,244 @@
+// Keeping time: tempo (typed or tapped), the metronome with a beat light that
+// follows the engine's transport, and the drum loop browser.
+import { on, send, sendJson } from './bridge.js';
+import { $, el, announce, openDialog, closeDialog, logoImage, flash } from './ui.js';
+
+export const MIN_BPM = 30;
+export const MAX_BPM = 200;
+const TAP_RESET_MS = 2000;
+const TAP_COMMIT_MS = 1200;
+const BEAT_RESYNC_MS = 4000;
+
+export function validTempo(bpm) {
+  return Number.isFinite(bpm) && bpm >= MIN_BPM && bpm <= MAX_BPM;
+}
+
+// Tempo from tap times in milliseconds: the mean of the intervals.
+export function tapTempo(times) {
+  if (times.length < 2) return null;
+  const span = times[times.length - 1] - times[0];
+  if (span <= 0) return null;
+  return (60000 * (times.length - 1)) / span;
+}
+
+export function formatBpm(bpm) {
+  return String(Math.round(bpm * 10) / 10);
+}
+
+export class Timekeeping {
+  constructor(refresh) {
+    this.refresh = refresh; // asks the engine for everything a tempo change touches
+    this.bpm = 120;
+    this.muted = true;
+    this.taps = [];
+    this.tapTimer = 0;
+    this.beatAnchor = null; // performance.now() of a beat boundary
+    this.nextSync = 0;
+    this.lastFlashBeat = -1;
+    this.syncing = false;
+    this.drumLoops = [];
+    this.drum = null; // { index, name, bpm, beats }
+    this.drumPlaying = false;
+
+    $('tempo').addEventListener('change', () => this.commitTyped());
+    $('tempo').addEventListener('keydown', (e) => { if (e.key === 'Enter') this.commitTyped(); });
+    $('tap-tempo').addEventListener('click', () => this.tap());
+    $('metronome').addEventListener('click', () => this.toggleMetronome());
+    $('drums-button').addEventListener('click', () => this.openDrums());
+    $('drum-play').addEventListener('click', () => this.playDrums());
+    $('drum-stop').addEventListener('click', () => this.stopDrums());
+    $('drum-clear').addEventListener('click', () => this.clearDrums());
+
+    on('metronome', (m) => { if (typeof m.mute === 'boolean') this.showMetronome(m.mute); });
+    on('transport', (m) => this.onTransport(m));
+    on('project', (m) => { if (typeof m.bpm === 'number') this.showTempo(m.bpm); });
+    on('drum_loop_collection', (m) => this.onDrumLoops(m));
+  }
+
+  showTempo(bpm) {
+    if (!Number.isFinite(bpm) || bpm <= 0) return;
+    const changed = Math.abs(bpm - this.bpm) > 1e-6;
+    this.bpm = bpm;
+    const input = $('tempo');
+    if (document.activeElement !== input && !this.tapTimer) input.value = formatBpm(bpm);
+    if (changed) this.resyncBeat();
+  }
+
+  commitTyped() {
+    const input = $('tempo');
+    const bpm = Number(input.value);
+    if (!validTempo(bpm)) {
+      $('tempo-error').textContent = `Tempo must be ${MIN_BPM} to ${MAX_BPM} bpm`;
+      input.setAttribute('aria-invalid', 'true');
+      return;
+    }
+    $('tempo-error').textContent = '';
+    input.removeAttribute('aria-invalid');
+    if (Math.abs(bpm - this.bpm) < 1e-6) return;
+    this.setTempo(bpm);
+  }
+
+  async setTempo(bpm) {
+    this.bpm = bpm;
+    $('tempo').value = formatBpm(bpm);
+    await send(`setTempo->${formatBpm(bpm)}`);
+    announce(`Tempo ${formatBpm(bpm)} bpm`);
+    this.resyncBeat();
+    await this.refresh();
+  }
+
+  // Taps set the tempo once they stop, so the loop recorder is resized
+  // (and emptied) once rather than on every tap.
+  tap() {
+    const now = performance.now();
+    if (this.taps.length && now - this.taps[this.taps.length - 1] > TAP_RESET_MS) this.taps = [];
+    this.taps.push(now);
+    if (this.taps.length > 9) this.taps.shift();
+    flash($('tap-tempo'));
+    const bpm = tapTempo(this.taps);
+    clearTimeout(this.tapTimer);
+    this.tapTimer = 0;
+    if (bpm === null) return;
+    const clamped = Math.max(MIN_BPM, Math.min(MAX_BPM, bpm));
+    $('tempo').value = formatBpm(clamped);
+    this.tapTimer = setTimeout(() => {
+      this.tapTimer = 0;
+      this.taps = [];
+      this.setTempo(Math.round(clamped * 10) / 10);
+    }, TAP_COMMIT_MS);
+  }
+
+  async toggleMetronome() {
+    await sendJson({ metronome: { mute: !this.muted } });
+    await send('getMetronome');
+  }
+
+  showMetronome(muted) {
+    this.muted = muted;
+    const button = $('metronome');
+    button.setAttribute('aria-pressed', String(!muted));
+    button.classList.toggle('on', !muted);
+  }
+
+  // The engine answers how long ago the last beat was (despite the name).
+  onTransport(m) {
+    const since = Number(m.usec_till_beat);
+    this.syncing = false;
+    if (!Number.isFinite(since) || since < 0) return;
+    this.beatAnchor = performance.now() - since / 1000;
+    this.nextSync = performance.now() + BEAT_RESYNC_MS;
+  }
+
+  resyncBeat() {
+    this.nextSync = 0;
+  }
+
+  // Called every animation frame by the page's frame loop.
+  frame(now) {
+    if (now >= this.nextSync && !this.syncing) {
+      this.syncing = true;
+      this.nextSync = now + BEAT_RESYNC_MS;
+      send('getMicrosecondsUntilNextBeat').then(() => { this.syncing = false; });
+    }
+    if (this.beatAnchor === null) return;
+    const beatMs = 60000 / this.bpm;
+    const beat = Math.floor((now - this.beatAnchor) / beatMs);
+    if (beat !== this.lastFlashBeat) {
+      this.lastFlashBeat = beat;
+      flash($('beat-light'), beat % 4 === 0 ? 'var(--beat-one)' : 'var(--beat)');
+    }
+  }
+
+  // Drum loops
+  openDrums() {
+    if (!this.drumLoops.length) send('getDrumLoopCollection');
+    this.renderDrums();
+    openDialog('beat-picker');
+    $('drum-loops').querySelector('[aria-current="true"]')?.focus();
+  }
+
+  hideDrums() {
+    closeDialog('beat-picker');
+  }
+
+  onDrumLoops(m) {
+    this.drumLoops = Array.isArray(m.drum_loops) ? m.drum_loops.filter((d) => d && typeof d === 'object') : [];
+    this.renderDrums();
+  }
+
+  renderDrums() {
+    const list = $('drum-loops');
+    list.textContent = '';
+    $('drums-empty').hidden = this.drumLoops.length > 0;
+    this.drumLoops.forEach((d, index) => {
+      const name = String(d.display_name || d.file_name || `Drum loop ${index + 1}`);
+      const bpm = Number(d.bpm) || 0;
+      const beats = Number(d.beats) || 0;
+      const button = el('button', {
+        type: 'button', class: 'drum-tile',
+        'aria-label': `${name}, ${bpm} bpm, ${beats} beats`,
+        'aria-current': this.drum?.index === index ? 'true' : undefined,
+        onclick: () => this.chooseDrums(index),
+      }, [logoImage(d.art, 'drum-art', name),
+        el('span', { class: 'tile-name', text: name }),
+        el('span', { class: 'tile-kind', text: `${bpm} bpm · ${beats} beats` })]);
+      list.append(el('li', {}, button));
+    });
+    $('drum-clear').disabled = !this.drum;
+  }
+
+  // The chosen loop plays at its own tempo, which becomes the song's: the
+  // tempo change re-times it into the active idea in step with the recorder.
+  async chooseDrums(index) {
+    const d = this.drumLoops[index];
+    if (!d) return;
+    this.hideDrums();
+    this.drum = { index, name: String(d.display_name || d.file_name), bpm: Number(d.bpm), beats: Number(d.beats) };
+    await send(`loadDrumLoopByIndex:${index}`);
+    const bpm = validTempo(this.drum.bpm) ? this.drum.bpm : this.bpm;
+    this.drumPlaying = true;
+    this.showDrums();
+    await this.setTempo(bpm);
+  }
+
+  async playDrums() {
+    if (!this.drum) return;
+    await send('playDrumLoop');
+    this.drumPlaying = true;
+    this.showDrums();
+    // Playing starts the loop at its own speed; the tempo puts it in time.
+    await this.setTempo(this.bpm);
+  }
+
+  async stopDrums() {
+    await send('stopDrumLoop');
+    this.drumPlaying = false;
+    this.showDrums();
+    await this.refresh();
+  }
+
+  async clearDrums() {
+    this.hideDrums();
+    await send('clearDrumLoop');
+    this.drum = null;
+    this.drumPlaying = false;
+    this.showDrums();
+    await this.refresh();
+  }
+
+  // The project was cleared: the engine forgot its drum loop.
+  forgetDrums() {
+    this.drum = null;
+    this.drumPlaying = false;
+    this.showDrums();
+  }
+
+  showDrums() {
+    $('drum-name').textContent = this.drum ? this.drum.name : 'None';
+    $('drums-button').setAttribute('aria-label', `Drum loop: ${this.drum ? this.drum.name : 'none'}. Choose a drum loop`);
+    $('drum-play').disabled = !this.drum || this.drumPlaying;
+    $('drum-stop').disabled = !this.drum || !this.drumPlaying;
+    $('drum-clear').disabled = !this.drum;
+    $('drums-button').classList.toggle('on', this.drumPlaying);
+  }
+}

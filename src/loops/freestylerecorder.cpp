@@ -1,0 +1,404 @@
+#include "loops/freestylerecorder.h"
+
+#include "engine/componentcommands.h"
+#include "engine/jsonfield.h"
+#include "engine/stateposter.h"
+#include "loops/freestyletempodetector.h"
+#include "loops/loop.h"
+#include "loops/looppool.h"
+#include "loops/midirecorder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+namespace {
+
+enum Status { STATUS_IDLE, STATUS_WAITING, STATUS_RECORDING, STATUS_SUSPENDED };
+const char* const kStatusNames[] = { "Idle", "Waiting", "Recording", "Suspended" };
+
+constexpr double kLowPassCoefficient = 0.2;
+constexpr double kTriggerNoiseFactor = 100.0;
+// Room for the notes of a full take plus the note-offs (and splits) of keys
+// still held when the limit was reached.
+constexpr std::size_t kTakeEventRoom = FreestyleRecorder::MAX_TAKE_EVENTS + 4 * MIDI_NUM_NOTES;
+
+double magnitude(const float* frame)
+{
+    return std::sqrt(double(frame[0]) * frame[0] + double(frame[1]) * frame[1]);
+}
+
+} // namespace
+
+FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
+                                     const ZubClock& clock)
+    : LoopRecorder(clock)
+    , m_pTempoDetector(tempoDetector)
+    , m_pLoopPool(loopPool)
+    , m_status(STATUS_SUSPENDED)
+{
+    // The LoopRecorder part never plays its buffer and never silences the input.
+    LoopRecorder::suspend();
+    setLengthSamples(BUFFER_SAMPLES);
+    m_takeEvents.reserve(kTakeEventRoom);
+    for (int i = 0; i < NUM_TAKES; ++i)
+        m_loops.push_back(makeTake());
+    m_pPoster = std::make_unique<StatePoster>([this](int status) { return stateText(status); });
+    suspend();
+}
+
+FreestyleRecorder::~FreestyleRecorder()
+{
+    m_pPoster.reset();
+}
+
+// Every take's buffer is allocated and zeroed here, so that storing a take on
+// the audio thread only copies.
+std::shared_ptr<Loop> FreestyleRecorder::makeTake() const
+{
+    std::shared_ptr<Loop> take = m_pLoopPool->createLoop();
+    if (!take)
+        take = std::make_shared<Loop>(); // every id taken: a take outside the pool
+    take->setLength(BUFFER_FRAMES);
+    take->setLength(0); // keeps the room; an empty take costs nothing to clear
+    take->reserveNotesAndWaveform(kTakeEventRoom);
+    take->setMute(true, true);
+    return take;
+}
+
+void FreestyleRecorder::process(float* out, int numFrames)
+{
+    LoopRecorder::process(out, numFrames);
+    std::lock_guard lock(m_mutex);
+    if (!m_bActive)
+        return;
+    for (const auto& take : m_loops)
+        take->process(out, numFrames);
+}
+
+void FreestyleRecorder::record(float* in, int numFrames)
+{
+    if (numFrames <= 0)
+        return;
+    std::lock_guard lock(m_mutex);
+    // The floor a sound must rise above is the input before this block: an
+    // onset counted into its own floor would rarely clear a hundred times it.
+    const double threshold = kTriggerNoiseFactor * m_dNoise + m_dLevel;
+    analyseInput(in, numFrames);
+    if (m_state == STATE_IDLE && m_inputMode == INPUT_AUDIO && !waitForSignal(in, numFrames, threshold))
+        return;
+    if (m_state == STATE_RECORDING)
+        capture(in, numFrames);
+}
+
+// Smoothed level of the low-passed input, and how far the raw input stands
+// above it (noise and transients).
+void FreestyleRecorder::analyseInput(const float* in, int numFrames)
+{
+    double sumLevel = 0.0;
+    double sumExcess = 0.0;
+    for (int i = 0; i < numFrames; ++i) {
+        const float* frame = in + ZUB_FRAMESIZE * i;
+        m_yL += (frame[0] - m_yL) * kLowPassCoefficient;
+        m_yR += (frame[1] - m_yR) * kLowPassCoefficient;
+        const double e = std::sqrt(m_yL * m_yL + m_yR * m_yR);
+        sumLevel += e;
+        sumExcess += magnitude(frame) - e;
+    }
+    m_dLevel = (m_dLevel + sumLevel / numFrames) * 0.5;
+    m_dNoise = (m_dNoise + sumExcess / numFrames) * 0.5;
+}
+
+// Live input, idle: nothing starts during the first second, while the level
+// and noise estimates settle; then the first frame above the trigger
+// threshold starts a take. Returns true when a take started.
+bool FreestyleRecorder::waitForSignal(const float* in, int numFrames, double threshold)
+{
+    if (m_waitFrames < SETTLING_FRAMES) {
+        m_waitFrames += uint64_t(numFrames);
+        if (m_waitFrames < SETTLING_FRAMES)
+            return false;
+        setStatus(STATUS_IDLE);
+    }
+    for (int i = 0; i < numFrames; ++i) {
+        if (magnitude(in + ZUB_FRAMESIZE * i) > threshold) {
+            startTake();
+            return true;
+        }
+    }
+    return false;
+}
+
+void FreestyleRecorder::capture(float* in, int numFrames)
+{
+    // A take started from another thread since the last block starts here.
+    if (m_framesRecorded == 0)
+        setPlayPosFrames(0);
+    // A take ends at the buffer's end rather than wrapping over its start.
+    const int fit = int(std::min<int64>(numFrames, BUFFER_FRAMES - m_framesRecorded));
+    LoopRecorder::record(in, fit);
+    m_framesRecorded += fit;
+
+    double level = m_dLevel;
+    if (m_inputMode != INPUT_AUDIO) {
+        double sumLeft = 0.0, sumRight = 0.0;
+        for (int i = 0; i < numFrames; ++i) {
+            sumLeft += std::fabs(in[ZUB_FRAMESIZE * i]);
+            sumRight += std::fabs(in[ZUB_FRAMESIZE * i + 1]);
+        }
+        level = sumLeft + sumRight;
+    }
+    m_silentFrames = level < SILENCE_THRESHOLD ? m_silentFrames + uint64_t(numFrames) : 0;
+    if (m_silentFrames > SILENCE_FRAMES || m_framesRecorded >= BUFFER_FRAMES) {
+        m_silentFrames = 0;
+        storeTake();
+        goIdle();
+    }
+}
+
+void FreestyleRecorder::startTake()
+{
+    setPlayPosFrames(0);
+    m_framesRecorded = 0;
+    m_silentFrames = 0;
+    m_state = STATE_RECORDING;
+    setRecord(true);
+    midiRecorder().start();
+    setStatus(STATUS_RECORDING);
+}
+
+// The take, with the silence that ended it, becomes the newest take loop
+// from position 0. Copies only: the loop's room was made at construction.
+void FreestyleRecorder::storeTake()
+{
+    std::rotate(m_loops.rbegin(), m_loops.rbegin() + 1, m_loops.rend());
+    Loop& take = *m_loops[0];
+    std::lock_guard base(mutex());
+    take.clear();
+    take.copyFrom(buffer(), uint32_t(m_framesRecorded), 0);
+    midiRecorder().copyEventsTo(m_takeEvents);
+    take.setNotes(m_takeEvents);
+    // Only the start of the buffer was written since the last take.
+    std::fill(buffer(), buffer() + int64(ZUB_FRAMESIZE) * m_framesRecorded, 0.0f);
+    midiRecorder().clear();
+    m_framesRecorded = 0;
+}
+
+void FreestyleRecorder::goIdle()
+{
+    setPlayPosFrames(0);
+    m_state = STATE_IDLE;
+    // Nothing is captured between takes, or the next take would start on top of it.
+    setRecord(false);
+    m_waitFrames = 0;
+    for (const auto& take : m_loops)
+        take->setMute(true, true);
+    setStatus(m_inputMode == INPUT_AUDIO ? STATUS_WAITING : STATUS_IDLE);
+}
+
+void FreestyleRecorder::setStatus(int status)
+{
+    m_status = status;
+    m_pPoster->request(status);
+}
+
+void FreestyleRecorder::noteOn(int note)
+{
+    if (m_inputMode == INPUT_AUDIO)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_state == STATE_IDLE)
+        startTake();
+    if (midiRecorder().numEvents() >= MAX_TAKE_EVENTS) {
+        std::cout << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
+                  << note << " not recorded" << std::endl;
+        return;
+    }
+    LoopRecorder::noteOn(note);
+}
+
+void FreestyleRecorder::setInputMode(int inputMode)
+{
+    if (inputMode != INPUT_KEYS && inputMode != INPUT_AUDIO) {
+        std::cout << "FreestyleRecorder: unknown input mode refused: " << inputMode << std::endl;
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    if (m_inputMode.exchange(inputMode) == inputMode || m_state != STATE_IDLE)
+        return;
+    // A new input settles afresh before it can start a take.
+    m_waitFrames = 0;
+    setStatus(inputMode == INPUT_AUDIO ? STATUS_WAITING : STATUS_IDLE);
+}
+
+void FreestyleRecorder::setJsBridge(NativeJsBridge* bridge)
+{
+    m_pPoster->setJsBridge(bridge);
+}
+
+void FreestyleRecorder::activate()
+{
+    std::cout << "FreestyleRecorder activated." << std::endl;
+    std::lock_guard lock(m_mutex);
+    m_bActive = true;
+    goIdle();
+}
+
+void FreestyleRecorder::suspend()
+{
+    std::cout << "FreestyleRecorder suspended." << std::endl;
+    std::lock_guard lock(m_mutex);
+    // What was played so far is kept as a take rather than left in the buffer.
+    if (m_state == STATE_RECORDING && m_framesRecorded > 0)
+        storeTake();
+    m_framesRecorded = 0;
+    m_bActive = false;
+    setRecord(false);
+    m_state = STATE_SUSPENDED;
+    setStatus(STATUS_SUSPENDED);
+}
+
+int FreestyleRecorder::releaseTake(const std::shared_ptr<Loop>& take)
+{
+    // Made before the lock: the audio thread must not wait for the allocation.
+    std::shared_ptr<Loop> fresh = makeTake();
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find(m_loops.begin(), m_loops.end(), take);
+    if (!take || it == m_loops.end())
+        return 1;
+    *it = std::move(fresh);
+    return 0;
+}
+
+int FreestyleRecorder::state() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+std::string FreestyleRecorder::status() const
+{
+    std::lock_guard lock(m_mutex);
+    return kStatusNames[m_status];
+}
+
+std::vector<std::shared_ptr<Loop>> FreestyleRecorder::takes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_loops;
+}
+
+void FreestyleRecorder::flushStatePushes()
+{
+    m_pPoster->flush();
+}
+
+// The loops are read without this recorder's lock, so that building the
+// state never holds up the audio thread.
+Json::Value FreestyleRecorder::stateJson(int status) const
+{
+    Json::Value state(Json::objectValue);
+    Json::Value loops(Json::arrayValue);
+    const std::vector<std::shared_ptr<Loop>> ring = takes();
+    // The oldest take is the next to be overwritten: it is not offered.
+    for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+        if (!ring[i]->isEmpty() || !ring[i]->notes().events().empty())
+            loops.append(ring[i]->toJson());
+    }
+    state["loops"] = loops;
+    state["status"] = kStatusNames[status];
+    return state;
+}
+
+std::string FreestyleRecorder::stateText(int status) const
+{
+    Json::Value root(Json::objectValue);
+    root["freestyle_recorder"] = stateJson(status);
+    return JsonField::styled(root);
+}
+
+void FreestyleRecorder::toJson(Json::Value& root) const
+{
+    int status;
+    {
+        std::lock_guard lock(m_mutex);
+        status = m_status;
+    }
+    root["freestyle_recorder"] = stateJson(status);
+}
+
+void FreestyleRecorder::handleJson(const Json::Value& root)
+{
+    const Json::Value* commands = takeComponentCommands(root, "freestyle_recorder", *this);
+    if (!commands)
+        return;
+    const Json::Value& msg = *commands;
+    if (msg.isMember("do_tempo_detection"))
+        doTempoDetection();
+    if (msg.isMember("loops"))
+        applyLoopEntries(msg["loops"]);
+    if (msg.isMember("playing_loop_id")) {
+        const long long id = JsonField::toInt64(msg["playing_loop_id"], -1);
+        if (id < 0)
+            std::cout << "FreestyleRecorder: playing_loop_id is not a loop id" << std::endl;
+        else
+            solo(id);
+    }
+}
+
+// The first take that is heard goes to the tempo detector; with every take
+// muted the detector keeps the take it had.
+void FreestyleRecorder::doTempoDetection()
+{
+    std::shared_ptr<Loop> chosen;
+    for (const auto& take : takes()) {
+        if (!take->isMuted()) {
+            chosen = take;
+            break;
+        }
+    }
+    if (chosen)
+        m_pTempoDetector->setLoop(chosen);
+    else
+        std::cout << "FreestyleRecorder: no take is playing, none handed to the tempo detector" << std::endl;
+    m_pTempoDetector->activate();
+    suspend();
+}
+
+std::shared_ptr<Loop> FreestyleRecorder::findTake(long long id) const
+{
+    for (const auto& take : takes())
+        if (take->id() == id)
+            return take;
+    return {};
+}
+
+void FreestyleRecorder::applyLoopEntries(const Json::Value& entries)
+{
+    if (!entries.isArray())
+        return;
+    for (const Json::Value& entry : entries) {
+        const std::shared_ptr<Loop> take = entry.isObject() ? findTake(JsonField::toInt64(entry["id"], -1)) : nullptr;
+        if (!take) {
+            std::cout << "FreestyleRecorder: no take with the id of a loops entry" << std::endl;
+            continue;
+        }
+        take->fromJson(entry);
+        if (!take->isMuted())
+            take->setPlayPosOffset(0);
+    }
+}
+
+void FreestyleRecorder::solo(long long id)
+{
+    if (!findTake(id))
+        std::cout << "FreestyleRecorder: no take with id " << id << " to play" << std::endl;
+    for (const auto& take : takes()) {
+        if (take->id() == id) {
+            take->setMute(false, true);
+        } else {
+            take->setPlayPosOffset(0);
+            take->setMute(true, true);
+        }
+    }
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "loops/looprecorder.h"
+#include "loops/timedmidieventlist.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class FreestyleTempoDetector;
+class Loop;
+class LoopPool;
+class NativeJsBridge;
+class StatePoster;
+
+// Records free playing that keeps to no tempo. A take starts when the user
+// plays (a key, or live input rising above its noise floor) and ends after
+// more than a second of silence; it becomes the newest of a ring of five take
+// loops that the page lists and auditions, and one of them can go to the tempo
+// detector. The audio thread calls record and process; key input, JSON
+// commands and the engine come from other threads. Lock order: this
+// recorder, the LoopRecorder part, a loop.
+class FreestyleRecorder : public LoopRecorder
+{
+public:
+    static constexpr int64 BUFFER_SAMPLES = 5644800; // 64 seconds
+    static constexpr int64 BUFFER_FRAMES = BUFFER_SAMPLES / ZUB_FRAMESIZE;
+    static constexpr int NUM_TAKES = 5;
+    static constexpr double SILENCE_THRESHOLD = 0.05;
+    // More silent frames than this end a take.
+    static constexpr uint64_t SILENCE_FRAMES = 44100;
+    // Live input is left this long to settle before it can start a take.
+    static constexpr uint64_t SETTLING_FRAMES = 44100;
+    // Notes a take stamps; key presses beyond are not recorded, so that the
+    // copy into a take loop always fits the room reserved for it.
+    static constexpr std::size_t MAX_TAKE_EVENTS = 8192;
+
+    enum State { STATE_IDLE = 0, STATE_RECORDING = 1, STATE_SUSPENDED = 2 };
+    enum InputMode { INPUT_KEYS = 0, INPUT_AUDIO = 1 };
+
+    FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
+                      const ZubClock& clock = ZubClock::system());
+    ~FreestyleRecorder() override;
+
+    // Audio thread: advances the capture position and plays the takes.
+    void process(float* out, int numFrames) override;
+    // Audio thread: analyses the input, starts and ends takes, captures.
+    void record(float* in, int numFrames) override;
+
+    // Key and MIDI threads. Note-offs go to the LoopRecorder part directly.
+    void noteOn(int note);
+    void setInputMode(int inputMode);
+    int inputMode() const { return m_inputMode.load(); }
+    void setJsBridge(NativeJsBridge* bridge);
+
+    void activate();
+    void suspend();
+    // Message thread: an idea took this take over, so it leaves the ring and a
+    // fresh loop takes its place. Returns 0, or 1 when it is not a take.
+    int releaseTake(const std::shared_ptr<Loop>& take);
+
+    int state() const;
+    std::string status() const;
+    // Newest first.
+    std::vector<std::shared_ptr<Loop>> takes() const;
+    // Returns once every state push asked for so far has reached the bridge.
+    void flushStatePushes();
+
+    void toJson(Json::Value& root) const;
+    void handleJson(const Json::Value& root);
+
+private:
+    void analyseInput(const float* in, int numFrames);
+    bool waitForSignal(const float* in, int numFrames, double threshold);
+    void capture(float* in, int numFrames);
+    void startTake();
+    void storeTake();
+    void goIdle();
+    void setStatus(int status);
+    void doTempoDetection();
+    void applyLoopEntries(const Json::Value& entries);
+    void solo(long long id);
+    std::shared_ptr<Loop> findTake(long long id) const;
+    std::shared_ptr<Loop> makeTake() const;
+    Json::Value stateJson(int status) const;
+    std::string stateText(int status) const;
+
+    FreestyleTempoDetector* m_pTempoDetector;
+    LoopPool* m_pLoopPool;
+    double m_dLevel = 0.0;
+    double m_dNoise = 0.0;
+    // Low-pass state of the input analysis, one per channel.
+    double m_yL = 0.0;
+    double m_yR = 0.0;
+    std::vector<std::shared_ptr<Loop>> m_loops;
+    uint64_t m_silentFrames = 0;
+    int32 m_state = STATE_SUSPENDED;
+    int32 m_framesRecorded = 0;
+    uint64_t m_waitFrames = 0;
+    bool m_bActive = false;
+    std::atomic<int32> m_inputMode { INPUT_KEYS };
+    int m_status;
+    // The notes of a take on their way into its loop, reserved up front.
+    TimedMidiEventList m_takeEvents;
+    mutable std::recursive_mutex m_mutex;
+    // Last: goes first, while what it reads still exists.
+    std::unique_ptr<StatePoster> m_pPoster;
+};

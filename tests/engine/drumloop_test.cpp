@@ -1,0 +1,247 @@
+#include "engine/drumloopcollection.h"
+#include "engine/drumloopplayer.h"
+#include "engine/metronome.h"
+#include "engine/transport.h"
+#include "engine/wavewriter.h"
+#include "instruments/sample.h"
+#include "loops/looprecorder.h"
+#include "support/enginetest.h"
+#include "support/tempdir.h"
+
+#include "enginefakes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+namespace {
+
+// A drum loop file of the given length: a click at every beat of its tempo.
+void writeDrumLoop(const std::string& path, int frames, int framesPerBeat)
+{
+    std::vector<float> samples(2 * std::size_t(frames), 0.0f);
+    for (int f = 0; f < frames; f += framesPerBeat)
+        for (int k = f; k < std::min(frames, f + 200); ++k)
+            samples[2 * k] = samples[2 * k + 1] = 0.5f;
+    ASSERT_EQ(writeWav(path, samples.data(), int(samples.size())), 0);
+}
+
+void touch(const std::string& path)
+{
+    std::ofstream(path) << "x";
+}
+
+TEST(DrumLoopCollectionTest, ScansNamedFilesAndSkipsTheRest)
+{
+    TempDir dir;
+    for (const char* name : { "120 16 Deep Groove.wav", "notes.txt", "90 8 Two  Spaces.ogg", "bad.wav",
+             "x y Swing.wav", "120 4.wav", "0 4 Zero.wav", "100 4 Upper.WAV", "70 2 Slow.ogg" })
+        touch(dir.file(name));
+    testing::internal::CaptureStderr();
+    DrumLoopCollection collection(dir.path().string());
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    ASSERT_EQ(collection.size(), 3u);
+    struct Expected { const char* file; const char* display; int bpm; int beats; };
+    const Expected expected[] = { { "120 16 Deep Groove.wav", "Deep Groove", 120, 16 },
+        { "70 2 Slow.ogg", "Slow", 70, 2 }, { "90 8 Two  Spaces.ogg", "Two Spaces", 90, 8 } };
+    for (std::size_t i = 0; i < 3; ++i) {
+        const DrumLoopInfo* info = collection.at(i);
+        EXPECT_EQ(info->fileName(), expected[i].file);
+        EXPECT_EQ(info->displayName(), expected[i].display);
+        EXPECT_EQ(info->bpm(), expected[i].bpm);
+        EXPECT_EQ(info->beats(), expected[i].beats);
+    }
+    EXPECT_EQ(collection.at(0)->art(), dir.path().string() + "/120 16 Deep Groove.png");
+    EXPECT_EQ(collection.at(3), nullptr);
+    for (const char* skipped : { "bad.wav", "x y Swing.wav", "120 4.wav", "0 4 Zero.wav" })
+        EXPECT_NE(err.find("***\nError: Invalid drum loop name:" + std::string(skipped) + "***\n"), std::string::npos)
+            << skipped << "\n" << err;
+
+    Json::Value root;
+    collection.toJson(root);
+    const Json::Value& first = root["drum_loop_collection"]["drum_loops"][0];
+    EXPECT_EQ(root["drum_loop_collection"]["drum_loops"].size(), 3u);
+    EXPECT_EQ(first["file_name"].asString(), "120 16 Deep Groove.wav");
+    EXPECT_EQ(first["display_name"].asString(), "Deep Groove");
+    EXPECT_EQ(first["art"].asString(), dir.path().string() + "/120 16 Deep Groove.png");
+    EXPECT_EQ(first["bpm"].asInt(), 120);
+    EXPECT_EQ(first["beats"].asInt(), 16);
+}
+
+TEST(DrumLoopCollectionTest, AMissingFolderGivesAnEmptyCollection)
+{
+    testing::internal::CaptureStderr();
+    DrumLoopCollection collection("/nonexistent/beats");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Couldn't open directory: /nonexistent/beats"),
+        std::string::npos);
+    EXPECT_EQ(collection.size(), 0u);
+    Json::Value root;
+    collection.toJson(root);
+    EXPECT_TRUE(root["drum_loop_collection"]["drum_loops"].isArray());
+}
+
+class DrumLoopTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        writeDrumLoop(dir.file("120 4 Basic.wav"), 88200, 22050);
+        writeDrumLoop(dir.file("200 4 Fast.wav"), 52920, 13230);
+        engine.drumLoopCollection()->scan(dir.path().string());
+    }
+    std::vector<std::shared_ptr<Loop>> activeLoops() const
+    {
+        Idea* idea = engine.ideaCollection()->activeIdea();
+        return idea ? idea->loops() : std::vector<std::shared_ptr<Loop>>();
+    }
+    TempDir dir;
+};
+
+TEST_F(DrumLoopTest, LoadingByIndexOrNamePlaysNothingUntilAsked)
+{
+    EXPECT_EQ(engine.loadDrumLoopByIndex(5), 1) << "past the list: ignored";
+    EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
+    for (const char* bad : { "Basic.wav", "../120 4 Basic.wav", "" })
+        EXPECT_EQ(engine.loadDrumLoopByName(bad), 1) << bad;
+    EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
+
+    EXPECT_EQ(send("loadDrumLoopByIndex:1"), ""); // "200 4 Fast.wav"
+    EXPECT_TRUE(engine.drumLoopPlayer()->isLoaded());
+    EXPECT_FLOAT_EQ(engine.drumLoopPlayer()->bpm(), 200.0f);
+    EXPECT_EQ(send("loadDrumLoopByName:120 4 Basic.wav"), "");
+    EXPECT_FLOAT_EQ(engine.drumLoopPlayer()->bpm(), 120.0f);
+    EXPECT_FLOAT_EQ(engine.drumLoopPlayer()->beats(), 4.0f);
+    EXPECT_TRUE(engine.ideaCollection()->ideas().empty());
+
+    Transport::instance().setPosition(5000);
+    EXPECT_EQ(send("playDrumLoop"), "");
+    ASSERT_EQ(activeLoops().size(), 1u);
+    EXPECT_EQ(activeLoops()[0]->numFrames(), 88200);
+    EXPECT_EQ(activeLoops()[0], engine.drumLoopPlayer()->loop());
+    EXPECT_EQ(Transport::instance().position(), 0);
+
+    Json::Value reply;
+    Json::Reader().parse(send("getDrumLoopCollection"), reply);
+    EXPECT_EQ(reply["drum_loop_collection"]["drum_loops"].size(), 2u);
+}
+
+TEST_F(DrumLoopTest, StoppingRemovesOnlyTheDrumLoop)
+{
+    std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
+    Idea* first = addIdea(engine, "Mine", { mine });
+    engine.loadDrumLoopByName("120 4 Basic.wav");
+    engine.playDrumLoop();
+    addIdea(engine, "Other", { makeLoop(engine, 500, constant(0.2f)) });
+    ASSERT_EQ(first->loops().size(), 2u);
+
+    EXPECT_EQ(send("stopDrumLoop"), "");
+    EXPECT_EQ(engine.ideaCollection()->ideas().size(), 2u);
+    ASSERT_EQ(first->loops().size(), 1u);
+    EXPECT_EQ(first->loops()[0], mine);
+    EXPECT_EQ(engine.drumLoopPlayer()->loop(), nullptr);
+    EXPECT_TRUE(engine.drumLoopPlayer()->isLoaded()) << "stopped, not cleared";
+
+    engine.playDrumLoop();
+    engine.playDrumLoop(); // a second play replaces the first
+    EXPECT_EQ(first->loops().size(), 2u);
+    EXPECT_EQ(send("clearDrumLoop"), "");
+    EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
+    EXPECT_EQ(first->loops().size(), 1u);
+}
+
+TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetronome)
+{
+    std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
+    Idea* idea = addIdea(engine, "Mine", { mine });
+    engine.loadDrumLoopByName("120 4 Basic.wav");
+    engine.playDrumLoop();
+    std::shared_ptr<Loop> before = engine.drumLoopPlayer()->loop();
+    Transport::instance().setPosition(9999);
+
+    ASSERT_EQ(engine.setTempo(60.0f), 0);
+    std::shared_ptr<Loop> drum = engine.drumLoopPlayer()->loop();
+    ASSERT_TRUE(drum);
+    EXPECT_NE(drum, before);
+    const int64 d = drum->numFrames();
+    EXPECT_EQ(d % 128, 0) << d;
+    EXPECT_NEAR(double(d), 176400.0, 256.0);
+    EXPECT_NEAR(engine.metronome()->framesPerBeat(), 44100, 64);
+    EXPECT_EQ(engine.metronome()->framesPerBeat(), int(d / 4));
+    EXPECT_EQ(engine.loopRecorder()->numBeats(), 16);
+    EXPECT_DOUBLE_EQ(engine.loopRecorder()->tempo(), 60.0);
+    EXPECT_EQ(Transport::instance().position(), 0);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 60.0f);
+
+    const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
+    ASSERT_EQ(loops.size(), 2u);
+    EXPECT_EQ(loops[0], mine) << "the user's loop stays, the drum loop is replaced";
+    EXPECT_EQ(loops[1], drum);
+
+    // The second beat's click lands twice as late.
+    const float* data = drum->data();
+    int64 secondClick = -1;
+    for (int64 k = 30000; k < d && secondClick < 0; ++k)
+        if (data[2 * k] > 0.25f)
+            secondClick = k;
+    EXPECT_NEAR(double(secondClick), 44100.0, 8.0);
+
+    ASSERT_EQ(engine.setTempo(120.0f), 0);
+    EXPECT_EQ(idea->loops().size(), 2u);
+    EXPECT_NEAR(double(engine.drumLoopPlayer()->loop()->numFrames()), 88200.0, 128.0);
+}
+
+TEST_F(DrumLoopTest, RatiosAtOrBelowAFifthAreRefused)
+{
+    engine.loadDrumLoopByName("200 4 Fast.wav");
+    engine.playDrumLoop();
+    std::shared_ptr<Loop> drum = engine.drumLoopPlayer()->loop();
+    ASSERT_EQ(engine.setTempo(45.0f), 0);
+    drum = engine.drumLoopPlayer()->loop();
+    EXPECT_EQ(engine.setTempo(40.0f), 1) << "40 / 200 = 0.2";
+    EXPECT_EQ(engine.setTempo(30.0f), 1);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 45.0f);
+    EXPECT_EQ(engine.drumLoopPlayer()->loop(), drum);
+}
+
+TEST_F(DrumLoopTest, WithoutADrumLoopTheTempoLeavesIdeasAlone)
+{
+    std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
+    Idea* idea = addIdea(engine, "Mine", { mine });
+    Transport::instance().setPosition(4321);
+    ASSERT_EQ(engine.setTempo(90.0f), 0);
+    EXPECT_EQ(idea->loops(), std::vector<std::shared_ptr<Loop>>({ mine }));
+    EXPECT_EQ(Transport::instance().position(), 4321);
+    EXPECT_DOUBLE_EQ(engine.loopRecorder()->tempo(), 90.0);
+
+    engine.loadDrumLoopByName("120 4 Basic.wav");
+    engine.clearProject();
+    EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
+    ASSERT_EQ(engine.setTempo(100.0f), 0);
+    EXPECT_TRUE(engine.ideaCollection()->ideas().empty());
+}
+
+// The drum loops the build renders into res/beats.
+TEST(ShippedDrumLoopsTest, EveryFileParsesAndLastsTheBeatsItsNameSays)
+{
+    const std::string folder = MOTIFO_BINARY_DIR "/res/beats";
+    DrumLoopCollection collection(folder);
+    if (collection.size() == 0)
+        GTEST_SKIP() << "build the beats target first";
+    EXPECT_GE(collection.size(), 5u);
+    for (std::size_t i = 0; i < collection.size(); ++i) {
+        const DrumLoopInfo* info = collection.at(i);
+        Sample sample(folder + "/" + info->fileName());
+        EXPECT_EQ(sample.numSamples() / 2, int64(info->beats()) * 60 * 44100 / info->bpm()) << info->fileName();
+        float peak = 0.0f;
+        for (int k = 0; k < sample.numSamples(); ++k)
+            peak = std::max(peak, std::abs(sample.data()[k]));
+        EXPECT_GT(peak, 0.05f) << info->fileName();
+        EXPECT_LT(peak, 1.0f) << info->fileName();
+    }
+}
+
+} // namespace

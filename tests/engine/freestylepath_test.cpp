@@ -1,0 +1,289 @@
+// The road of a free take through the engine and the JSON API, the way the
+// page drives it: keys start a take, silence ends it, taps give it a tempo
+// and a length, and the idea takes it over with the metronome in phase.
+#include "engine/metronome.h"
+#include "engine/recordingbuffer.h"
+#include "engine/project.h"
+#include "engine/transport.h"
+#include "instruments/instrument.h"
+#include "loops/freestylerecorder.h"
+#include "loops/freestyletempodetector.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
+#include "loops/looprecorder.h"
+#include "support/allocationcounter.h"
+#include "support/enginetest.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kBlock = 441;
+// The playing stops on a block boundary, 3.5 s less one block in, so that
+// the take ends at 4.5 s: 450 blocks.
+constexpr int64 kPlayedFrames = 349 * kBlock;
+
+float tone(int64 t)
+{
+    return 0.5f * float(std::sin(2.0 * M_PI * 220.0 * double(t) / 44100.0));
+}
+
+// Too quiet to count as playing, yet not nothing: it shows where the tail
+// of the take goes.
+float hush(int64 t)
+{
+    return 1e-5f * float(1 + t % 4);
+}
+
+float backing(int64 t)
+{
+    return t < kPlayedFrames ? tone(t) : hush(t);
+}
+
+class FreestylePathTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        engine.setJsBridge(&bridge);
+    }
+    void TearDown() override { engine.setJsBridge(nullptr); }
+
+    Json::Value parse(const std::string& text)
+    {
+        Json::Value v;
+        EXPECT_TRUE(Json::Reader().parse(text, v)) << text;
+        return v;
+    }
+    // What the user plays reaches the freestyle recorder through the loop
+    // recorder's playback, which the cycle hands on to it.
+    void playIntoLoopRecorder()
+    {
+        LoopRecorder& recorder = *engine.loopRecorder();
+        std::vector<float> all(2 * recorder.lengthFrames());
+        for (int64 k = 0; k < recorder.lengthFrames(); ++k)
+            all[2 * k] = all[2 * k + 1] = backing(k);
+        recorder.setRecord(true);
+        recorder.record(all.data(), int(recorder.lengthFrames()));
+        recorder.setRecord(false);
+    }
+    std::vector<float> run(int64 frames)
+    {
+        std::vector<float> out(2 * frames);
+        for (int64 done = 0; done < frames; done += kBlock)
+            engine.process(out.data() + 2 * done, kBlock);
+        return out;
+    }
+    std::vector<std::string> pushedStatuses()
+    {
+        engine.freestyleRecorder()->flushStatePushes();
+        std::vector<std::string> statuses;
+        for (const Json::Value& state : pushedStates(bridge.messages(), "freestyle_recorder"))
+            statuses.push_back(state["status"].asString());
+        return statuses;
+    }
+
+    RecordingBridge bridge;
+};
+
+TEST_F(FreestylePathTest, KeysTakeTapsAndTheIdeaTakesOverInPhase)
+{
+    send("setTempo->90");
+    playIntoLoopRecorder();
+    FreestyleRecorder& recorder = *engine.freestyleRecorder();
+    FreestyleTempoDetector& detector = *engine.freestyleTempoDetector();
+
+    // Keys start a take; more than a second of silence ends it.
+    EXPECT_EQ(send("{ \"freestyle_recorder\" : { \"initialize\" : true } }"), "");
+    send("noteOn->60");
+    run(20 * kBlock);
+    send("noteOff->60");
+    std::vector<float> block(2 * kBlock);
+    {
+        AllocationCounter counter;
+        while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
+            engine.process(block.data(), kBlock);
+        EXPECT_EQ(counter.count(), 0u);
+    }
+    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    ASSERT_EQ(take->numFrames(), 198450);
+    for (int64 k : { int64(0), int64(5000), kPlayedFrames - 1, kPlayedFrames, int64(198449) })
+        ASSERT_FLOAT_EQ(take->data()[2 * k], backing(k)) << k;
+    ASSERT_EQ(take->notes().events().size(), 2u);
+    EXPECT_EQ(pushedStatuses(), (std::vector<std::string> { "Idle", "Recording", "Idle" }));
+    const Json::Value listed = parse(send("getFreestyleRecorder"))["freestyle_recorder"];
+    EXPECT_EQ(listed["status"].asString(), "Idle");
+    ASSERT_EQ(listed["loops"].size(), 1u);
+    EXPECT_EQ(listed["loops"][0]["id"].asInt(), take->id());
+    EXPECT_EQ(listed["loops"][0]["notes"].size(), 1u);
+
+    // The page plays the take and asks for tempo detection.
+    const std::string id = std::to_string(take->id());
+    send("{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + id + " } }");
+    send("{ \"freestyle_recorder\" : { \"do_tempo_detection\" : true } }");
+    EXPECT_EQ(detector.loop(), take);
+    EXPECT_EQ(recorder.status(), "Suspended");
+    ASSERT_EQ(pushedStates(bridge.messages(), "freestyle_tempo_detector").size(), 1u);
+    EXPECT_EQ(parse(send("getFreestyleTempoDetector"))["freestyle_tempo_detector"]["loops"][0]["id"].asString(), id);
+
+    // While it auditions, the loop recorder follows the take, not the transport.
+    send("{ \"freestyle_tempo_detector\" : { \"play_loop\" : true } }");
+    ASSERT_TRUE(detector.isActive());
+    run(7 * kBlock);
+    for (int i = 0; i < 5; ++i) {
+        const int64 takePos = detector.playPosFrames();
+        const int64 transportPos = Transport::instance().position();
+        run(kBlock);
+        EXPECT_EQ(engine.loopRecorder()->posSamples(), 2 * (takePos % engine.loopRecorder()->lengthFrames()));
+        EXPECT_EQ(Transport::instance().position(), transportPos + kBlock);
+    }
+
+    // Taps at 120 bpm, 3.4 s from first to last: 8 beats, the tail folded on.
+    send("{ \"freestyle_tempo_detector\" : { \"bpm\" : 120, \"first_to_last_tap_time\" : 3400 } }");
+    ASSERT_EQ(take->numFrames(), 176400);
+    EXPECT_EQ(take->numBeats(), 8);
+    for (int64 k = 0; k < 176400; k += 97)
+        ASSERT_FLOAT_EQ(take->data()[2 * k], k < 22050 ? backing(k) + backing(k + 176400) : backing(k)) << k;
+
+    EXPECT_EQ(send("createLoopFromFreestyleTempoDetector"), "");
+    ASSERT_EQ(engine.ideaCollection()->ideas().size(), 1u);
+    Idea* idea = engine.ideaCollection()->activeIdea();
+    ASSERT_EQ(idea->loops().size(), 1u);
+    EXPECT_EQ(idea->loops()[0], take);
+    EXPECT_FALSE(detector.isActive());
+    EXPECT_EQ(detector.loop(), nullptr);
+    for (const auto& t : recorder.takes())
+        EXPECT_NE(t, take);
+    EXPECT_FLOAT_EQ(engine.metronome()->bpm(), 120.0f);
+    EXPECT_EQ(engine.metronome()->framesPerBeat(), 22050);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
+    EXPECT_EQ(Transport::instance().position(), take->playPosOffset() / 2);
+    EXPECT_EQ(engine.loopRecorder()->numBeats(), 16);
+    EXPECT_EQ(engine.loopRecorder()->lengthFrames(), 352800);
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    EXPECT_TRUE(engine.project()->isModified());
+
+    // The idea plays it from where it was, phase-locked to the transport.
+    for (int i = 0; i < 4; ++i) {
+        run(kBlock);
+        ASSERT_EQ(take->playPosOffset(), 2 * (Transport::instance().position() % 176400));
+    }
+    std::vector<float> out = run(kBlock);
+    EXPECT_NE(out[0], 0.0f);
+
+    // With the loop muted in the idea, the clicks fall on the loop's beats.
+    send("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : " + std::to_string(idea->id())
+         + ", \"loops\" : [ { \"id\" : " + id + ", \"mute\" : true } ] } ] } }");
+    send("{ \"metronome\" : { \"mute\" : false } }");
+    run(22050);
+    const int64 start = Transport::instance().position();
+    out = run(4 * 22050);
+    std::vector<int64> onsets;
+    for (int64 k = 0, quiet = 0; k < int64(out.size() / 2); ++k) {
+        if (std::fabs(out[2 * k]) > 0.05f && quiet > 10000)
+            onsets.push_back((start + k) % 22050);
+        quiet = std::fabs(out[2 * k]) > 0.05f ? 0 : quiet + 1;
+    }
+    ASSERT_GE(onsets.size(), 3u);
+    for (int64 phase : onsets)
+        EXPECT_LT(phase, 64) << "a click away from the beat";
+
+    // Taking the recorder up again leaves the idea's loop alone.
+    send("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+    EXPECT_TRUE(take->isMuted()); // muted by the idea above, and still the idea's
+    EXPECT_EQ(take->numFrames(), 176400);
+}
+
+TEST_F(FreestylePathTest, TakingOverBeforeAnyTakeChangesNothing)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(send("createLoopFromFreestyleTempoDetector"), "");
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("No freestyle loop to take over"), std::string::npos);
+    EXPECT_TRUE(engine.ideaCollection()->ideas().empty());
+    EXPECT_FALSE(engine.project()->isModified());
+    EXPECT_EQ(engine.metronome()->framesPerBeat(), 22050);
+    EXPECT_EQ(engine.loopRecorder()->lengthFrames(), 352800);
+    EXPECT_EQ(parse(send("getFreestyleTempoDetector")),
+              parse("{ \"freestyle_tempo_detector\" : { \"loops\" : [] } }"));
+    EXPECT_EQ(parse(send("getFreestyleRecorder")),
+              parse("{ \"freestyle_recorder\" : { \"loops\" : [], \"status\" : \"Suspended\" } }"));
+}
+
+// One message may address both components: the recorder hands over first.
+// Within the recorder the hand-over comes before the choice of take.
+TEST_F(FreestylePathTest, OneMessageReachesRecorderThenDetector)
+{
+    send("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+    send("noteOn->60");
+    send("noteOff->60");
+    run(2 * 44100);
+    const std::shared_ptr<Loop> take = engine.freestyleRecorder()->takes()[0];
+    ASSERT_FALSE(take->isEmpty());
+    const std::string both = "{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + std::to_string(take->id())
+        + ", \"do_tempo_detection\" : true }, \"freestyle_tempo_detector\" : { \"play_loop_once\" : true } }";
+    send(both);
+    EXPECT_EQ(engine.freestyleTempoDetector()->loop(), nullptr);
+    EXPECT_FALSE(engine.freestyleTempoDetector()->isActive());
+    send(both); // the take the first message played is handed over now
+    EXPECT_EQ(engine.freestyleTempoDetector()->loop(), take);
+    EXPECT_TRUE(engine.freestyleTempoDetector()->isActive());
+}
+
+// Live input arrives the way the input stream delivers it: written into the
+// instrument's recording buffer, read out by the instrument in the cycle.
+TEST(FreestyleLiveInput, NoTakeInTheFirstSecondThenTheInputStartsOne)
+{
+    EmptyWorkingDirectory directory;
+    Transport::instance().setPosition(0);
+    Transport::instance().setBpm(120.0f);
+    FakeAudioManager devices({ "Line In" });
+    ZubEngine engine(&devices);
+    ZubApi api(&engine);
+    FreestyleRecorder& recorder = *engine.freestyleRecorder();
+    api.handleMessage("loadInstrument:500");
+    ASSERT_EQ(recorder.inputMode(), FreestyleRecorder::INPUT_AUDIO);
+    api.handleMessage("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+
+    RecordingBuffer& input = *engine.instrument()->recordingBuffer();
+    int64 t = 0;
+    std::vector<float> in(2 * kBlock), out(2 * kBlock);
+    auto play = [&](float gain, int blocks) {
+        for (int b = 0; b < blocks; ++b, t += kBlock) {
+            for (int k = 0; k < kBlock; ++k)
+                in[2 * k] = in[2 * k + 1] = gain * tone(t + k);
+            input.write(in.data(), kBlock);
+            engine.process(out.data(), kBlock);
+        }
+    };
+    // However loud, the first second after going idle starts nothing.
+    for (int b = 0; b < 99; ++b) {
+        play(1.5f, 1);
+        ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE) << b;
+    }
+    api.handleMessage("noteOn->60"); // keys do not start takes from live input
+    play(0.0f, 150);
+    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+    const int64 start = t;
+    play(1.0f, 50);
+    EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_RECORDING);
+    play(0.0f, 120);
+    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    ASSERT_GT(take->numFrames(), 50 * kBlock + 44100);
+    for (int64 k : { 1, 441, 10000 })
+        ASSERT_FLOAT_EQ(take->data()[2 * k], tone(start + k)) << k;
+
+    api.handleMessage("loadInstrument:3");
+    EXPECT_EQ(recorder.inputMode(), FreestyleRecorder::INPUT_KEYS);
+}
+
+} // namespace

@@ -1,0 +1,285 @@
+#include "engine/ideafilenames.h"
+#include "engine/project.h"
+#include "engine/projectfile.h"
+#include "engine/transport.h"
+#include "support/enginetest.h"
+#include "support/tempdir.h"
+
+#include "enginefakes.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The loop files are 16-bit at half gain, read back doubled.
+constexpr float kLoopTolerance = 5.0f / 32766.0f;
+
+FrameValue wave(float frequency, float level)
+{
+    return [=](int64 k, int c) { return level * std::sin(float(k) * frequency + float(c)); };
+}
+
+TimedMidiEventList notes(std::initializer_list<std::pair<int64, int>> onsets, int64 lengthUs)
+{
+    TimedMidiEventList list;
+    for (const auto& [time, note] : onsets) {
+        list.addEvent(time, MidiMessage::noteOn(100, note, 0));
+        list.addEvent(time + lengthUs, MidiMessage::noteOff(0, note, 0));
+    }
+    return list;
+}
+
+std::set<std::string> filesBelow(const fs::path& root)
+{
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        files.insert(fs::relative(entry.path(), root).string());
+    return files;
+}
+
+class ProjectFileTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        engine.setJsBridge(&bridge);
+    }
+    std::string doc(const std::string& name = "My Song.zub") const { return dir.file(name); }
+    std::string audioFolder(const std::string& name = "My Song.zub") const
+    {
+        return ProjectFile::audioFolder(doc(name), 0, "");
+    }
+    std::vector<Idea*> ideas() const { return engine.ideaCollection()->ideas(); }
+    void expectSameAudio(const Loop& a, const Loop& b)
+    {
+        ASSERT_EQ(a.numFrames(), b.numFrames());
+        for (int64 i = 0; i < 2 * a.numFrames(); ++i)
+            ASSERT_NEAR(a.data()[i], b.data()[i], kLoopTolerance) << i;
+    }
+    RecordingBridge bridge;
+    TempDir dir;
+    ProjectFile file { &engine };
+};
+
+TEST(IdeaFileNamesTest, NamesStayInsideAndApart)
+{
+    struct Case { std::string name; std::string safe; };
+    const Case cases[] = { { "Verse", "Verse" }, { "../x", "___x" }, { "a/b", "a_b" }, { "", "Idea" },
+        { "..", "__" }, { ".", "_" }, { "a\\b:c*?\"<>|", "a_b_c______" }, { "tab\there", "tab_here" },
+        { "end. ", "end__" }, { "CON", "_CON" }, { "nul.txt", "_nul.txt" }, { "Ünïcödé", "Ünïcödé" },
+        { std::string(300, 'a'), std::string(200, 'a') } };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IdeaFileNames::safeName(c.name), c.safe) << c.name;
+        EXPECT_TRUE(IdeaFileNames::isSafe(c.safe)) << c.safe;
+    }
+    // Cut inside a two-byte character: the whole character goes.
+    const std::string umlauts = "a" + [] { std::string s; for (int i = 0; i < 150; ++i) s += "\xc3\xa4"; return s; }();
+    EXPECT_EQ(IdeaFileNames::safeName(umlauts), umlauts.substr(0, 199));
+    EXPECT_EQ(IdeaFileNames::forIdeas({ "Verse", "verse", "Verse", "a/b", "a_b" }),
+        std::vector<std::string>({ "Verse", "verse (2)", "Verse (3)", "a_b", "a_b (2)" }));
+}
+
+TEST_F(ProjectFileTest, SaveWritesTheDocumentAndOneFolderPerIdeaWithLoops)
+{
+    addIdea(engine, "Verse", { makeLoop(engine, 1000, wave(0.01f, 0.4f)), makeLoop(engine, 2000, constant(0.1f)) });
+    addIdea(engine, "Empty", {});
+    engine.project()->setModified(true);
+    ASSERT_EQ(file.save(doc()), 0);
+    EXPECT_FALSE(engine.project()->isModified());
+    EXPECT_EQ(filesBelow(audioFolder()),
+        std::set<std::string>({ "Verse.wav", "Verse.mid", "Verse", "Verse/loop0.wav", "Verse/loop1.wav" }));
+    EXPECT_EQ(filesBelow(dir.path()).size(), 2u + 5u) << "document, folder and its files, nothing left over";
+}
+
+TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
+{
+    engine.setTempo(100.0f);
+    std::shared_ptr<Loop> drums = makeLoop(engine, 44100, wave(0.02f, 0.6f));
+    std::shared_ptr<Loop> bass = makeLoop(engine, 22050, wave(0.005f, 0.3f));
+    bass->setNotes(notes({ { 0, 40 }, { 100000, 43 }, { 400000, 45 } }, 50000));
+    Idea* verse = addIdea(engine, "Verse", { drums, bass });
+    ASSERT_EQ(engine.ideaCollection()->cloneIdea(verse->id()), 0); // "Verse 2", now active
+    const std::string cloneName = ideas()[1]->name();
+    bass->setMute(true, true); // muted in the clone only
+
+    ASSERT_EQ(file.save(doc()), 0);
+    engine.setTempo(150.0f);
+    bridge.messages.clear();
+    ASSERT_EQ(file.open(doc(), ""), 0);
+
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 100.0f);
+    EXPECT_FALSE(engine.project()->isModified());
+    EXPECT_EQ(bridge.messages, std::vector<std::string>({ "{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }" }));
+    const std::vector<Idea*> loaded = ideas();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0]->name(), "Verse");
+    EXPECT_EQ(loaded[1]->name(), cloneName);
+    EXPECT_EQ(engine.ideaCollection()->activeIdeaId(), loaded[0]->id());
+    for (Idea* idea : loaded) {
+        const auto loops = idea->loops();
+        ASSERT_EQ(loops.size(), 2u);
+        expectSameAudio(*loops[0], *drums);
+        expectSameAudio(*loops[1], *bass); // a muted loop is saved with its audio
+        // Mute states are not part of the format: every loop comes back unmuted.
+        EXPECT_FALSE(loops[1]->isMuted());
+        const auto& got = loops[1]->notes().events();
+        const auto& want = bass->notes().events();
+        ASSERT_EQ(got.size(), want.size());
+        const double tickUs = 60e6 / (100.0 * 960.0);
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(double(got[i].first), double(want[i].first), tickUs) << i;
+            EXPECT_EQ(got[i].second, want[i].second) << i;
+        }
+        EXPECT_TRUE(loops[0]->notes().events().empty());
+    }
+    // Clones shared their loops; each reopened idea has its own copies.
+    EXPECT_NE(loaded[0]->loops()[0], loaded[1]->loops()[0]);
+}
+
+TEST_F(ProjectFileTest, ASecondSaveLeavesNoStaleIdeasOrLoops)
+{
+    std::shared_ptr<Loop> keep = makeLoop(engine, 500, constant(0.2f));
+    std::shared_ptr<Loop> drop = makeLoop(engine, 800, constant(0.3f));
+    Idea* a = addIdea(engine, "A", { keep, drop });
+    addIdea(engine, "B", { makeLoop(engine, 600, constant(0.1f)) });
+    ASSERT_EQ(file.save(doc()), 0);
+
+    a->removeLoop(drop, false);
+    engine.ideaCollection()->handleJson([&] {
+        Json::Value m;
+        m["idea_collection"]["ideas"][0]["id"] = ideas()[1]->id();
+        m["idea_collection"]["ideas"][0]["_destroy"] = true;
+        return m;
+    }());
+    ASSERT_EQ(ideas().size(), 1u);
+    ASSERT_EQ(file.save(doc()), 0);
+    EXPECT_EQ(filesBelow(audioFolder()), std::set<std::string>({ "A.wav", "A.mid", "A", "A/loop0.wav" }));
+
+    ASSERT_EQ(file.open(doc(), ""), 0);
+    ASSERT_EQ(ideas().size(), 1u);
+    ASSERT_EQ(ideas()[0]->loops().size(), 1u);
+    expectSameAudio(*ideas()[0]->loops()[0], *keep);
+}
+
+TEST_F(ProjectFileTest, AFailedSaveReportsAndKeepsThePreviousSaveWhole)
+{
+    addIdea(engine, "Old", { makeLoop(engine, 700, constant(0.25f)) });
+    ASSERT_EQ(file.save(doc()), 0);
+    const std::set<std::string> before = filesBelow(audioFolder());
+
+    // The document's place is taken by a folder: the very last step fails.
+    fs::rename(doc(), doc("kept.zub"));
+    fs::create_directory(doc());
+    std::ofstream(doc() + "/blocker") << "x";
+    engine.clearProject();
+    addIdea(engine, "New", { makeLoop(engine, 300, constant(0.5f)) });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(file.save(doc()), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("the previous save is kept"), std::string::npos);
+    EXPECT_EQ(filesBelow(audioFolder()), before);
+    EXPECT_EQ(filesBelow(dir.path()).size(), 1u + 2u + before.size() + 1u) << "no staging folders left";
+
+    // Failing before anything is written: a document below a file.
+    EXPECT_EQ(file.save(dir.file("kept.zub/inside.zub")), 1);
+
+    fs::remove_all(doc());
+    fs::rename(doc("kept.zub"), doc());
+    ASSERT_EQ(file.open(doc(), ""), 0);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Old");
+}
+
+TEST_F(ProjectFileTest, HostileIdeaNamesSaveInsideTheAudioFolderAndComeBack)
+{
+    const std::vector<std::string> names = { "../x", "a/b", "", "..", std::string(300, 'n'), "CON", "Same", "same",
+        "line\nbreak" };
+    for (const std::string& name : names)
+        addIdea(engine, name, { makeLoop(engine, 256, constant(0.1f)) });
+    ASSERT_EQ(file.save(doc()), 0);
+
+    const std::set<std::string> top = filesBelow(dir.path());
+    for (const std::string& path : top)
+        EXPECT_TRUE(path == "My Song.zub" || path.rfind("My Song - Audio and MIDI", 0) == 0) << path;
+    EXPECT_EQ(filesBelow(audioFolder()).size(), names.size() * 4);
+
+    ASSERT_EQ(file.open(doc(), ""), 0);
+    const std::vector<Idea*> loaded = ideas();
+    ASSERT_EQ(loaded.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(loaded[i]->name(), names[i]) << i;
+        EXPECT_EQ(loaded[i]->loops().size(), 1u) << i;
+    }
+}
+
+TEST_F(ProjectFileTest, OpenTakesTheGoodPartsOfADamagedFolder)
+{
+    std::shared_ptr<Loop> good = makeLoop(engine, 400, constant(0.2f));
+    std::shared_ptr<Loop> played = makeLoop(engine, 400, constant(0.3f));
+    played->setNotes(notes({ { 1000, 60 } }, 2000));
+    addIdea(engine, "A", { good, makeLoop(engine, 400, constant(0.4f)) });
+    addIdea(engine, "B", { played });
+    ASSERT_EQ(file.save(doc()), 0);
+
+    const std::string folder = audioFolder();
+    std::ofstream(folder + "/stray.txt") << "not an idea";
+    std::ofstream(folder + "/A/readme.txt") << "not a loop";
+    std::ofstream(folder + "/A/loop1.wav", std::ios::trunc) << "RIFF but not really";
+    std::ofstream(folder + "/B.mid", std::ios::trunc) << "MThd garbage";
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(file.open(doc(), ""), 0);
+    const std::string log = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("Skipped the unreadable loop file " + folder + "/A/loop1.wav"), std::string::npos) << log;
+
+    const std::vector<Idea*> loaded = ideas();
+    ASSERT_EQ(loaded.size(), 2u);
+    ASSERT_EQ(loaded[0]->loops().size(), 1u);
+    expectSameAudio(*loaded[0]->loops()[0], *good);
+    ASSERT_EQ(loaded[1]->loops().size(), 1u);
+    expectSameAudio(*loaded[1]->loops()[0], *played);
+    EXPECT_TRUE(loaded[1]->loops()[0]->notes().events().empty()) << "the damaged MIDI file gives no notes";
+}
+
+TEST_F(ProjectFileTest, OpenFallsBackToTheDefaultTempoAndFindsSandboxFolders)
+{
+    struct Case { const char* text; float bpm; int result; };
+    const Case cases[] = {
+        { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f, 0 },
+        { "// comment\n{ \"project\" : { \"bpm\" : 140 } }", 140.0f, 0 },
+        { "{ \"project\" : { } }", 120.0f, 0 },
+        { "{ \"project\" : { \"bpm\" : 0 } }", 120.0f, 0 },
+        { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f, 0 },
+        { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f, 0 },
+        { "{ \"project\" : 5, \"idea_folders\" : [ 1, { \"folder\" : \"..\" } ] }", 120.0f, 0 },
+        { "not json", 120.0f, 1 },
+    };
+    for (const Case& c : cases) {
+        engine.setTempo(77.0f);
+        std::ofstream(doc("t.zub")) << c.text;
+        engine.project()->setModified(true);
+        EXPECT_EQ(file.open(doc("t.zub"), ""), c.result) << c.text;
+        EXPECT_FLOAT_EQ(Transport::instance().bpm(), c.bpm) << c.text;
+        EXPECT_FALSE(engine.project()->isModified());
+    }
+    EXPECT_EQ(file.open(doc("missing.zub"), ""), 1);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
+
+    // A sandbox guid puts the audio folder in the documents folder.
+    TempDir documents;
+    fs::create_directories(documents.path() / "Sandboxed - Audio and MIDI" / "Chorus");
+    fs::create_directories(dir.path() / "Sandboxed - Audio and MIDI" / "Wrong");
+    std::ofstream(doc("Sandboxed.zub")) << "{ \"project\" : { \"bpm\" : 90, \"mac_sandbox_guid\" : 12345678901 } }";
+    ASSERT_EQ(file.open(doc("Sandboxed.zub"), documents.path().string()), 0);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Chorus");
+}
+
+} // namespace

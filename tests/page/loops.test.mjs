@@ -1,0 +1,204 @@
+// Looping and arranging: the loop recorder, keeping loops, and the ideas
+// with rename, clone, delete, switching and per-loop mute.
+import assert from 'node:assert/strict';
+import { after, before, describe, test } from 'node:test';
+import { setup, waitIdle, mark, sentSince, screenshot } from './harness.mjs';
+
+async function recordNotes(page, notes) {
+  await page.click('#record');
+  await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+  await page.locator('body').focus();
+  for (const k of notes) {
+    await page.keyboard.down(k);
+    await page.waitForTimeout(30);
+    await page.keyboard.up(k);
+  }
+}
+
+async function keepLoop(page) {
+  const before = await page.locator('#loops .loop-card').count();
+  await page.click('#keep-loop');
+  await page.waitForFunction((n) => document.querySelectorAll('#loops .loop-card').length === n + 1, before);
+}
+
+describe('loop recorder', () => {
+  let h;
+  before(async () => { h = await setup(); });
+  after(async () => { await h.close(); });
+
+  test('record toggles, the length is chosen in powers of two, clear empties it', async () => {
+    const { page, errors } = await h.open();
+    const m = await mark(page);
+    await page.locator('body').focus();
+    await page.keyboard.press('r');
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+    assert.match(await page.textContent('#record'), /Recording/);
+    const values = await page.$$eval('#recorder-beats option', (o) => o.map((x) => Number(x.value)));
+    assert.deepEqual(values, [2, 4, 8, 16, 32, 64]);
+    await page.selectOption('#recorder-beats', '4');
+    await page.waitForFunction(() => document.querySelectorAll('#recorder-beat-marks span').length === 4);
+    await page.click('#recorder-clear');
+    await page.click('#record');
+    await waitIdle(page);
+    const s = (await sentSince(page, m)).filter((t) => t.startsWith('{'));
+    assert.deepEqual(s.map((t) => JSON.parse(t)), [
+      { loop_recorder: { record: true } },
+      { loop_recorder: { beats: 4 } },
+      { loop_recorder: { clear: true } },
+      { loop_recorder: { record: false } },
+    ]);
+    assert.equal(await page.evaluate(() => window.__fake.state.recorder.seconds), 2);
+    assert.deepEqual(errors, []);
+  });
+
+  test('the playhead moves on animation frames from the recorder position, with few requests', async () => {
+    const { page } = await h.open();
+    await page.selectOption('#recorder-beats', '2'); // one second at 120 bpm
+    const m = await mark(page);
+    const positions = await page.evaluate(async () => {
+      const line = document.querySelector('#recorder-line');
+      const seen = [];
+      for (let i = 0; i < 6; i++) {
+        await new Promise((r) => setTimeout(r, 150));
+        seen.push(Number(/translateX\(([\d.]+)%\)/.exec(line.style.transform)?.[1]));
+      }
+      return seen;
+    });
+    assert.ok(positions.every((p) => p >= 0 && p <= 100), String(positions));
+    assert.ok(new Set(positions).size >= 5, String(positions));
+    // The position wraps around within a second.
+    assert.ok(positions.some((p, i) => i > 0 && p < positions[i - 1]), String(positions));
+    const asks = (await sentSince(page, m)).filter((t) => t === 'getLoopRecorder').length;
+    assert.ok(asks <= 1, `asked ${asks} times`);
+  });
+
+  test('keep loop puts the recording into the first idea, drawn as a piano roll of its notes', async () => {
+    const { page, errors } = await h.open();
+    await recordNotes(page, ['a', 'd', 'g']);
+    const m = await mark(page);
+    await keepLoop(page);
+    assert.equal((await sentSince(page, m))[0], 'createLoopFromLoopRecorder');
+    assert.equal(await page.textContent('#idea-name'), 'A New Idea');
+    assert.equal(await page.textContent('.loop-kind'), '3 notes');
+    assert.equal(await page.getAttribute('.loop-canvas', 'aria-label'), '3 notes');
+    // Some note colour was drawn on the canvas.
+    const painted = await page.$eval('.loop-canvas', (c) => {
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let i = 0; i < d.length; i += 4) if (d[i] > 200 && d[i + 1] > 120 && d[i + 2] < 100) n++;
+      return n;
+    });
+    assert.ok(painted > 20, `painted ${painted}`);
+    assert.match(await page.textContent('#status'), /Unsaved/);
+    assert.deepEqual(errors, []);
+  });
+});
+
+describe('ideas', () => {
+  let h;
+  before(async () => { h = await setup(); });
+  after(async () => { await h.close(); });
+
+  async function twoLoops(page) {
+    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await keepLoop(page);
+    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await keepLoop(page);
+  }
+
+  test('audio loops are drawn from their waveform summary', async () => {
+    const { page } = await h.open();
+    await twoLoops(page);
+    assert.equal(await page.getAttribute('.loop-canvas', 'aria-label'), 'Waveform');
+    const painted = await page.$eval('.loop-canvas', (c) => {
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let i = 3; i < d.length; i += 4) if (d[i] > 0) n++;
+      return n / (d.length / 4);
+    });
+    assert.ok(painted > 0.1, `covered ${painted}`);
+  });
+
+  test('clone, mute a loop in the clone, switch back: each idea keeps its own mutes', async () => {
+    const { page, errors } = await h.open();
+    await twoLoops(page);
+    const firstId = await page.evaluate(() => window.__fake.state.activeId);
+    await page.click('#idea-clone');
+    await page.waitForFunction(() => document.querySelector('#idea-name').textContent === 'A New Idea 2');
+    assert.equal(await page.locator('#ideas .idea-item').count(), 2);
+    assert.equal(await page.getAttribute('#ideas .idea-item >> nth=1', 'aria-current'), 'true');
+    const m = await mark(page);
+    await page.click('.loop-card >> nth=1 >> [data-role="mute"]');
+    await page.waitForFunction(() => document.querySelector('.loop-card:nth-child(2) [data-role="mute"]').getAttribute('aria-pressed') === 'true');
+    const cloneId = await page.evaluate(() => window.__fake.state.activeId);
+    const loopId = await page.evaluate(() => window.__fake.state.ideas[1].loops[1].id);
+    assert.deepEqual(JSON.parse((await sentSince(page, m))[0]),
+      { idea_collection: { ideas: [{ id: cloneId, loops: [{ id: loopId, mute: true }] }] } });
+    await screenshot(page, 'ideas');
+    // Back to the first idea: its loop plays.
+    await page.click('#ideas .idea-item >> nth=0');
+    await page.waitForFunction((id) => window.__fake.state.activeId === id, firstId);
+    await page.waitForFunction(() => document.querySelector('.loop-card:nth-child(2) [data-role="mute"]').getAttribute('aria-pressed') === 'false');
+    // And the clone still has it muted.
+    await page.click('#ideas .idea-item >> nth=1');
+    await page.waitForFunction(() => document.querySelector('.loop-card:nth-child(2)')?.classList.contains('muted'));
+    assert.deepEqual(errors, []);
+  });
+
+  test('rename from the keyboard; Escape keeps the old name', async () => {
+    const { page, errors } = await h.open();
+    await twoLoops(page);
+    await page.focus('#idea-rename');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'rename-input');
+    await page.keyboard.type('Chorus');
+    await page.keyboard.press('Escape');
+    assert.equal(await page.textContent('#idea-name'), 'A New Idea');
+    await page.click('#idea-rename');
+    await page.fill('#rename-input', '  Verse   one ');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => document.querySelector('#idea-name').textContent === 'Verse one');
+    assert.equal(await page.evaluate(() => window.__fake.state.ideas[0].name), 'Verse one');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'idea-rename');
+    assert.deepEqual(errors, []);
+  });
+
+  test('delete asks once more in place; Keep cancels, Confirm deletes and the neighbour plays', async () => {
+    const { page, errors } = await h.open();
+    await twoLoops(page);
+    await page.click('#idea-clone');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 2);
+    await page.click('#idea-delete');
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Keep');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => window.__fake.state.ideas.length), 2);
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'idea-delete');
+    const m = await mark(page);
+    await page.click('#idea-delete');
+    await page.click('text=Confirm');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 1);
+    const destroyed = JSON.parse((await sentSince(page, m))[0]);
+    assert.equal(destroyed.idea_collection.ideas[0]._destroy, true);
+    assert.equal(await page.textContent('#idea-name'), 'A New Idea');
+    assert.deepEqual(errors, []);
+  });
+
+  test('a loop can be removed from the idea after confirming', async () => {
+    const { page } = await h.open();
+    await twoLoops(page);
+    await page.click('.loop-card >> nth=0 >> [data-role="remove"]');
+    await page.click('.loop-card >> nth=0 >> text=Confirm');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 1);
+  });
+
+  test('switching ideas works from the keyboard', async () => {
+    const { page } = await h.open();
+    await twoLoops(page);
+    await page.click('#idea-clone');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 2);
+    await page.focus('#ideas .idea-item >> nth=0');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => document.querySelector('#ideas .idea-item').getAttribute('aria-current') === 'true');
+    assert.equal(await page.evaluate(() => document.activeElement.dataset.id), String(await page.evaluate(() => window.__fake.state.activeId)));
+  });
+});
