@@ -1,17 +1,22 @@
 // Every thread that touches the engine at once: the audio callback, the page's
-// messages on the GUI thread (a storm of them, tempo and recorder changes
-// included) and a MIDI keyboard playing as fast as its thread can. Meant for
+// messages on the GUI thread (a storm of them: instrument switches between a
+// sampled, a synth, a SoundFont and a live-input instrument, tempo and
+// recorder changes) and a MIDI keyboard playing as fast as its thread can. Meant for
 // ThreadSanitizer (scripts/sanitize); MOTIFO_STRESS_SECONDS sets the length.
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
 #include "loops/ideacollection.h"
 #include "loops/looppool.h"
+#include "support/enginetest.h"
+#include "support/instrumentlibrary.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -49,6 +54,12 @@ const char* const kMessages[] = {
     "{ \"idea_collection\" : { \"active_idea_id\" : 1 } }",
     "{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : 1, \"loops\" : [ { \"id\" : 1, \"mute\" : true } ] } ] } }",
     "{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : 1, \"_destroy\" : true } ] } }",
+    "loadInstrument:1",
+    "loadInstrument:260",
+    "loadInstrument:4001",
+    "loadInstrument:500",
+    "loadInstrument:77777",
+    "getInstrument",
     "noteOn->64",
     "noteOff->64",
     "not a command",
@@ -58,7 +69,10 @@ TEST(Concurrency, AudioCycleUnderAnApiStormAndAMidiNoteStorm)
 {
     Transport::instance().setPosition(0);
     Transport::instance().setBpm(120.0f);
-    ZubEngine engine(nullptr);
+    EmptyWorkingDirectory workingDirectory;
+    InstrumentLibrary(std::filesystem::current_path().string()).makeStandard();
+    FakeAudioManager audioManager({ "Line In" });
+    ZubEngine engine(&audioManager);
     ZubApi api(&engine);
 
     std::atomic<bool> stop { false };
@@ -94,6 +108,8 @@ TEST(Concurrency, AudioCycleUnderAnApiStormAndAMidiNoteStorm)
     stop = true;
     audio.join();
     midi.join();
+    api.handleMessage("loadInstrument:1");
+    engine.instrument()->waitForLoad();
 
     EXPECT_GT(messages, 100);
     EXPECT_GT(cycles.load(), 100);
