@@ -7,6 +7,7 @@
 #include "loops/loop.h"
 #include "loops/looppool.h"
 #include "loops/midirecorder.h"
+#include "loops/takecopier.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,12 +38,14 @@ FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector*
     , m_pLoopPool(loopPool)
     , m_status(STATUS_SUSPENDED)
 {
-    // The LoopRecorder part never plays its buffer and never silences the input.
+    // The LoopRecorder part stamps the notes; takes are recorded into the
+    // copier's buffers, so its own buffer stays at its first, small size.
     LoopRecorder::suspend();
-    setLengthSamples(BUFFER_SAMPLES);
-    m_takeEvents.reserve(kTakeEventRoom);
+    midiRecorder().setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
     for (int i = 0; i < NUM_TAKES; ++i)
         m_loops.push_back(makeTake());
+    m_pCopier = std::make_unique<TakeCopier>([this] { return oldestTake(); },
+        [this](const std::shared_ptr<Loop>& take) { makeNewest(take); }, kTakeEventRoom);
     m_pPoster = std::make_unique<StatePoster>([this](int status) { return stateText(status); });
     suspend();
 }
@@ -50,20 +53,34 @@ FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector*
 FreestyleRecorder::~FreestyleRecorder()
 {
     m_pPoster.reset();
+    m_pCopier.reset();
 }
 
-// Every take's buffer is allocated and zeroed here, so that storing a take on
-// the audio thread only copies.
+// A take loop gets its audio buffer from the copier, sized to the take.
 std::shared_ptr<Loop> FreestyleRecorder::makeTake() const
 {
     std::shared_ptr<Loop> take = m_pLoopPool->createLoop();
     if (!take)
         take = std::make_shared<Loop>(); // every id taken: a take outside the pool
-    take->setLength(BUFFER_FRAMES);
-    take->setLength(0); // keeps the room; an empty take costs nothing to clear
-    take->reserveNotesAndWaveform(kTakeEventRoom);
     take->setMute(true, true);
     return take;
+}
+
+// Copier thread: the loop the next take overwrites.
+std::shared_ptr<Loop> FreestyleRecorder::oldestTake() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_loops.back();
+}
+
+// Copier thread: the take is whole in its loop, which becomes the newest. A
+// loop released meanwhile has left the ring and stays out of it.
+void FreestyleRecorder::makeNewest(const std::shared_ptr<Loop>& take)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = std::find(m_loops.begin(), m_loops.end(), take);
+    if (it != m_loops.end())
+        std::rotate(m_loops.begin(), it, it + 1);
 }
 
 void FreestyleRecorder::process(float* out, int numFrames)
@@ -87,7 +104,7 @@ void FreestyleRecorder::record(float* in, int numFrames)
     analyseInput(in, numFrames);
     if (m_state == STATE_IDLE && m_inputMode == INPUT_AUDIO && !waitForSignal(in, numFrames, threshold))
         return;
-    if (m_state == STATE_RECORDING)
+    if (m_state == STATE_RECORDING && m_pCapture)
         capture(in, numFrames);
 }
 
@@ -121,22 +138,19 @@ bool FreestyleRecorder::waitForSignal(const float* in, int numFrames, double thr
         setStatus(STATUS_IDLE);
     }
     for (int i = 0; i < numFrames; ++i) {
-        if (magnitude(in + ZUB_FRAMESIZE * i) > threshold) {
-            startTake();
-            return true;
-        }
+        if (magnitude(in + ZUB_FRAMESIZE * i) > threshold)
+            return startTake();
     }
     return false;
 }
 
 void FreestyleRecorder::capture(float* in, int numFrames)
 {
-    // A take started from another thread since the last block starts here.
-    if (m_framesRecorded == 0)
-        setPlayPosFrames(0);
     // A take ends at the buffer's end rather than wrapping over its start.
     const int fit = int(std::min<int64>(numFrames, BUFFER_FRAMES - m_framesRecorded));
-    LoopRecorder::record(in, fit);
+    float* dst = m_pCapture + int64(ZUB_FRAMESIZE) * m_framesRecorded;
+    for (int i = 0; i < ZUB_FRAMESIZE * fit; ++i)
+        dst[i] += in[i];
     m_framesRecorded += fit;
 
     double level = m_dLevel;
@@ -156,37 +170,39 @@ void FreestyleRecorder::capture(float* in, int numFrames)
     }
 }
 
-void FreestyleRecorder::startTake()
+// Returns false when no take buffer is free: none made yet, or both still
+// being copied.
+bool FreestyleRecorder::startTake()
 {
-    setPlayPosFrames(0);
+    m_pCapture = m_pCopier->beginTake();
+    if (!m_pCapture)
+        return false;
     m_framesRecorded = 0;
     m_silentFrames = 0;
     m_state = STATE_RECORDING;
     setRecord(true);
     midiRecorder().start();
     setStatus(STATUS_RECORDING);
+    return true;
 }
 
-// The take, with the silence that ended it, becomes the newest take loop
-// from position 0. Copies only: the loop's room was made at construction.
+// The take, with the silence that ended it, goes to the copier, which makes
+// it the newest take loop, playing from position 0. Swaps buffers only: the
+// audio thread copies nothing.
 void FreestyleRecorder::storeTake()
 {
-    std::rotate(m_loops.rbegin(), m_loops.rbegin() + 1, m_loops.rend());
-    Loop& take = *m_loops[0];
     std::lock_guard base(mutex());
-    take.clear();
-    take.copyFrom(buffer(), uint32_t(m_framesRecorded), 0);
-    midiRecorder().copyEventsTo(m_takeEvents);
-    take.setNotes(m_takeEvents);
-    // Only the start of the buffer was written since the last take.
-    std::fill(buffer(), buffer() + int64(ZUB_FRAMESIZE) * m_framesRecorded, 0.0f);
+    if (m_framesRecorded > 0)
+        m_pCopier->endTake(m_framesRecorded, midiRecorder());
+    else
+        m_pCopier->cancelTake();
     midiRecorder().clear();
+    m_pCapture = nullptr;
     m_framesRecorded = 0;
 }
 
 void FreestyleRecorder::goIdle()
 {
-    setPlayPosFrames(0);
     m_state = STATE_IDLE;
     // Nothing is captured between takes, or the next take would start on top of it.
     setRecord(false);
@@ -207,8 +223,10 @@ void FreestyleRecorder::noteOn(int note)
     if (m_inputMode == INPUT_AUDIO)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_state == STATE_IDLE)
-        startTake();
+    if (m_state == STATE_IDLE && !startTake()) {
+        std::cout << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded" << std::endl;
+        return;
+    }
     if (midiRecorder().numEvents() >= MAX_TAKE_EVENTS) {
         std::cout << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
                   << note << " not recorded" << std::endl;
@@ -239,6 +257,8 @@ void FreestyleRecorder::setJsBridge(NativeJsBridge* bridge)
 void FreestyleRecorder::activate()
 {
     std::cout << "FreestyleRecorder activated." << std::endl;
+    // Made here, never on the audio thread, and only once the recorder is used.
+    m_pCopier->allocate(BUFFER_FRAMES);
     std::lock_guard lock(m_mutex);
     m_bActive = true;
     goIdle();
@@ -249,7 +269,7 @@ void FreestyleRecorder::suspend()
     std::cout << "FreestyleRecorder suspended." << std::endl;
     std::lock_guard lock(m_mutex);
     // What was played so far is kept as a take rather than left in the buffer.
-    if (m_state == STATE_RECORDING && m_framesRecorded > 0)
+    if (m_state == STATE_RECORDING)
         storeTake();
     m_framesRecorded = 0;
     m_bActive = false;
@@ -262,6 +282,8 @@ int FreestyleRecorder::releaseTake(const std::shared_ptr<Loop>& take)
 {
     // Made before the lock: the audio thread must not wait for the allocation.
     std::shared_ptr<Loop> fresh = makeTake();
+    // A take still on its way into this loop would land in the released one.
+    m_pCopier->flush();
     std::lock_guard lock(m_mutex);
     const auto it = std::find(m_loops.begin(), m_loops.end(), take);
     if (!take || it == m_loops.end())
@@ -284,8 +306,14 @@ std::string FreestyleRecorder::status() const
 
 std::vector<std::shared_ptr<Loop>> FreestyleRecorder::takes() const
 {
+    m_pCopier->flush();
     std::lock_guard lock(m_mutex);
     return m_loops;
+}
+
+void FreestyleRecorder::pauseTakeCopies(bool paused)
+{
+    m_pCopier->setPaused(paused);
 }
 
 void FreestyleRecorder::flushStatePushes()

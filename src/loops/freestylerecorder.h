@@ -14,14 +14,16 @@ class Loop;
 class LoopPool;
 class NativeJsBridge;
 class StatePoster;
+class TakeCopier;
 
 // Records free playing that keeps to no tempo. A take starts when the user
 // plays (a key, or live input rising above its noise floor) and ends after
 // more than a second of silence; it becomes the newest of a ring of five take
 // loops that the page lists and auditions, and one of them can go to the tempo
 // detector. The audio thread calls record and process; key input, JSON
-// commands and the engine come from other threads. Lock order: this
-// recorder, the LoopRecorder part, a loop.
+// commands and the engine come from other threads. A finished take is copied
+// into its loop on the take copier's thread and is listed once it is there.
+// Lock order: this recorder, the LoopRecorder part, the copier, a loop.
 class FreestyleRecorder : public LoopRecorder
 {
 public:
@@ -33,8 +35,8 @@ public:
     static constexpr uint64_t SILENCE_FRAMES = 44100;
     // Live input is left this long to settle before it can start a take.
     static constexpr uint64_t SETTLING_FRAMES = 44100;
-    // Notes a take stamps; key presses beyond are not recorded, so that the
-    // copy into a take loop always fits the room reserved for it.
+    // Notes a take stamps; key presses beyond are not recorded, so that
+    // handing the notes over always fits the room reserved for them.
     static constexpr std::size_t MAX_TAKE_EVENTS = 8192;
 
     enum State { STATE_IDLE = 0, STATE_RECORDING = 1, STATE_SUSPENDED = 2 };
@@ -55,6 +57,7 @@ public:
     int inputMode() const { return m_inputMode.load(); }
     void setJsBridge(NativeJsBridge* bridge);
 
+    // Makes the take buffers on first use: call from the message thread.
     void activate();
     void suspend();
     // Message thread: an idea took this take over, so it leaves the ring and a
@@ -63,8 +66,10 @@ public:
 
     int state() const;
     std::string status() const;
-    // Newest first.
+    // Newest first, every take ended so far included: waits for the copier.
     std::vector<std::shared_ptr<Loop>> takes() const;
+    // For tests: while paused, finished takes wait to be copied.
+    void pauseTakeCopies(bool paused);
     // Returns once every state push asked for so far has reached the bridge.
     void flushStatePushes();
 
@@ -75,7 +80,7 @@ private:
     void analyseInput(const float* in, int numFrames);
     bool waitForSignal(const float* in, int numFrames, double threshold);
     void capture(float* in, int numFrames);
-    void startTake();
+    bool startTake();
     void storeTake();
     void goIdle();
     void setStatus(int status);
@@ -84,6 +89,8 @@ private:
     void solo(long long id);
     std::shared_ptr<Loop> findTake(long long id) const;
     std::shared_ptr<Loop> makeTake() const;
+    std::shared_ptr<Loop> oldestTake() const;
+    void makeNewest(const std::shared_ptr<Loop>& take);
     Json::Value stateJson(int status) const;
     std::string stateText(int status) const;
 
@@ -102,9 +109,11 @@ private:
     bool m_bActive = false;
     std::atomic<int32> m_inputMode { INPUT_KEYS };
     int m_status;
-    // The notes of a take on their way into its loop, reserved up front.
-    TimedMidiEventList m_takeEvents;
+    // The copier's buffer the take being recorded goes into; null between takes.
+    float* m_pCapture = nullptr;
     mutable std::recursive_mutex m_mutex;
+    // Goes before the ring and the lock it uses.
+    std::unique_ptr<TakeCopier> m_pCopier;
     // Last: goes first, while what it reads still exists.
     std::unique_ptr<StatePoster> m_pPoster;
 };

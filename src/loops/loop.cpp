@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kWaveformBlocks = 512;
 constexpr int kWaveformSampleSpacing = 512; // frames between the frames a block averages
-constexpr std::size_t kWaveformReserve = 4096;
 // Loops are written to disk at half gain.
 constexpr float kWavLoadGain = 2.0f;
 
@@ -269,14 +268,6 @@ void Loop::setNotes(const TimedMidiEventList& notes)
     m_notes = notes;
 }
 
-void Loop::reserveNotesAndWaveform(std::size_t numEvents)
-{
-    std::lock_guard lock(m_mutex);
-    m_notes.reserve(numEvents);
-    // Up to 1,023 blocks of two digits, three for loud input.
-    m_waveform.reserve(kWaveformReserve);
-}
-
 TimedMidiEventList Loop::notes() const
 {
     std::lock_guard lock(m_mutex);
@@ -291,11 +282,78 @@ void Loop::copyFrom(const float* src, uint32_t numFrames, uint32_t transportPosS
         return;
     if (numFrames > 0)
         std::memcpy(m_pLoopBuffer, src, sizeof(float) * ZUB_FRAMESIZE * numFrames);
+    finishCopy(numFrames, transportPosSamples);
+}
+
+void Loop::finishCopy(uint32_t numFrames, uint32_t transportPosSamples)
+{
+    std::lock_guard lock(m_mutex);
+    m_iPlayPosOffset = 0;
     m_iLoopLengthFrames = numFrames;
     // Continue exactly where the source was playing.
     syncPlayPos(transportPosSamples);
     m_bEmpty = false;
     computeWaveform();
+}
+
+int Loop::copyInPieces(const float* src, uint32_t numFrames, uint32_t pieceFrames)
+{
+    int64 oldFrames;
+    {
+        std::lock_guard lock(m_mutex);
+        oldFrames = m_iLoopLengthFrames;
+        m_iLoopLengthFrames = 0; // silent until the copy is whole
+        m_iPlayPosOffset = 0;
+        m_bEmpty = true;
+        m_waveform.clear();
+    }
+    if (reserveFrames(numFrames) != 0)
+        return 1;
+    const int64 end = std::max<int64>(numFrames, oldFrames);
+    const int64 step = std::max<uint32_t>(pieceFrames, 1);
+    for (int64 start = 0; start < end; start += step) {
+        std::lock_guard lock(m_mutex);
+        const int64 stop = std::min(start + step, end);
+        if (stop > m_iBufferLengthFrames)
+            return 1;
+        const int64 copied = std::clamp<int64>(int64(numFrames) - start, 0, stop - start);
+        float* dst = m_pLoopBuffer + ZUB_FRAMESIZE * start;
+        std::memcpy(dst, src + ZUB_FRAMESIZE * start, sizeof(float) * ZUB_FRAMESIZE * copied);
+        std::fill(dst + ZUB_FRAMESIZE * copied, m_pLoopBuffer + ZUB_FRAMESIZE * stop, 0.0f);
+    }
+    std::lock_guard lock(m_mutex);
+    if (numFrames > m_iBufferLengthFrames)
+        return 1;
+    finishCopy(numFrames, 0);
+    return 0;
+}
+
+// Room for numFrames, the loop's audio kept. The new buffer is made and
+// zeroed before the lock is taken, so that the audio thread never waits on it.
+int Loop::reserveFrames(int64 numFrames)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (numFrames <= m_iBufferLengthFrames)
+            return 0;
+    }
+    float* grown = allocateAlignedFloats(std::size_t(numFrames) * ZUB_FRAMESIZE);
+    if (!grown) {
+        std::cout << "No memory for a loop of " << numFrames << " frames" << std::endl;
+        return 1;
+    }
+    std::fill(grown, grown + numFrames * ZUB_FRAMESIZE, 0.0f);
+    {
+        std::lock_guard lock(m_mutex);
+        if (numFrames > m_iBufferLengthFrames) {
+            if (m_pLoopBuffer)
+                std::memcpy(grown, m_pLoopBuffer, sizeof(float) * ZUB_FRAMESIZE * m_iLoopLengthFrames);
+            std::swap(grown, m_pLoopBuffer);
+            m_iBufferLengthFrames = numFrames;
+        }
+    }
+    freeAlignedFloats(grown);
+    return 0;
 }
 
 int Loop::loadWav(const std::string& path)

@@ -58,12 +58,16 @@ public:
     void setPlayMode(int playMode);
 
     void setNotes(const TimedMidiEventList& notes);
-    // Room for this many note events and for the waveform, so that copying a
-    // take into the loop on the audio thread allocates nothing.
-    void reserveNotesAndWaveform(std::size_t numEvents);
     TimedMidiEventList notes() const;
 
     void copyFrom(const float* src, uint32_t numFrames, uint32_t transportPosSamples);
+    // Copies src in pieces of pieceFrames, holding the lock for one piece at
+    // a time, so that the audio thread playing this loop never waits long.
+    // The loop is silent and empty until the copy is whole; audio past the
+    // new length is zeroed. Plays from position 0. Grows outside the lock.
+    // Returns 0, or 1 for no memory or a buffer replaced meanwhile (the loop
+    // is then left empty).
+    int copyInPieces(const float* src, uint32_t numFrames, uint32_t pieceFrames);
     // Returns 0, or 1 when the file cannot be read (the loop is then empty).
     int loadWav(const std::string& path);
 
@@ -85,6 +89,8 @@ private:
     void freeBuffer();
     void advanceSilently(int64 n, int64 loopSamples);
     void computeWaveform();
+    int reserveFrames(int64 numFrames);
+    void finishCopy(uint32_t numFrames, uint32_t transportPosSamples);
 
     int32 m_id;
     bool m_bEmpty = true;

@@ -309,6 +309,64 @@ TEST_F(FreestyleRecorderTest, FinishingATakeCopiesWithoutAllocating)
     EXPECT_FALSE(take->waveform().empty());
 }
 
+// Ending a take hands its buffer to the copier and records on into the
+// other one: with the copier paused, the cycles that end a 60 s take and a
+// second take return, allocate nothing and leave the take loops untouched,
+// so the audio thread copied nothing. A third take waits for a free buffer.
+TEST_F(FreestyleRecorderTest, EndingATakeLeavesTheCopyToTheCopier)
+{
+    recorder.handleJson(command("initialize", true));
+    const auto ring = recorder.takes();
+    const Signal ramp = [](int64 t) { return float(t % 1000 + 1) / 2000.0f; };
+    recorder.pauseTakeCopies(true);
+    const int64 takeFrames = 646 * 4096; // just over 60 s
+    recorder.noteOn(60);
+    feed(ramp, takeFrames, 4096);
+    recorder.noteOff(60);
+    const std::vector<float> silence = block(kSilence, 4096), sound = block(dc(0.25f), 4096);
+    std::vector<float> b = silence;
+    auto untilIdle = [&] {
+        while (recorder.state() != FreestyleRecorder::STATE_IDLE) {
+            std::copy(silence.begin(), silence.end(), b.begin());
+            recorder.record(b.data(), 4096);
+            recorder.process(b.data(), 4096);
+        }
+    };
+    {
+        AllocationCounter counter;
+        untilIdle();
+        recorder.noteOn(61);
+        std::copy(sound.begin(), sound.end(), b.begin());
+        recorder.record(b.data(), 4096);
+        recorder.process(b.data(), 4096);
+        untilIdle();
+        EXPECT_EQ(counter.count(), 0u);
+    }
+    for (const auto& take : ring) {
+        EXPECT_TRUE(take->isEmpty());
+        EXPECT_EQ(take->numFrames(), 0);
+    }
+    testing::internal::CaptureStdout();
+    recorder.noteOn(62);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("no take buffer is free, note 62 not recorded"),
+        std::string::npos);
+    EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+
+    recorder.pauseTakeCopies(false);
+    const auto takes = recorder.takes();
+    EXPECT_EQ(takes[0], ring[3]);
+    EXPECT_EQ(takes[1], ring[4]);
+    EXPECT_FLOAT_EQ(takes[0]->data()[0], 0.25f);
+    ASSERT_EQ(takes[1]->numFrames(), takeFrames + 11 * 4096);
+    for (int64 k : { int64(0), int64(999), takeFrames - 1 })
+        ASSERT_FLOAT_EQ(takes[1]->data()[2 * k], ramp(k)) << k;
+    EXPECT_EQ(state()["loops"].size(), 2u);
+    // Both buffers came back zeroed: a take starts again, on silence.
+    keyTake(dc(0.125f), 4410);
+    EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 4409], 0.125f);
+    EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 4410], 0.0f);
+}
+
 TEST_F(FreestyleRecorderTest, DoTempoDetectionHandsOverTheHeardTake)
 {
     recorder.handleJson(command("initialize", true));

@@ -164,6 +164,27 @@ TEST(Loop, CopyFromContinuesAtTheSourcePhase)
     EXPECT_FLOAT_EQ(play(loop, 1)[0], 468.0f);
 }
 
+// Pieces of every size, over a loop that was longer, shorter or had no
+// buffer: the new audio plays from its start and nothing of the old is left.
+TEST(Loop, CopyInPiecesReplacesTheWholeOldAudio)
+{
+    struct Case { int oldFrames; uint32_t frames; uint32_t piece; };
+    for (const Case c : { Case { 10, 4, 3 }, Case { 3, 7, 2 }, Case { 0, 5, 16 }, Case { 6, 6, 1 }, Case { 8, 0, 4 } }) {
+        SCOPED_TRACE(testing::Message() << c.oldFrames << " -> " << c.frames << " in " << c.piece);
+        auto loop = c.oldFrames > 0 ? rampLoop(c.oldFrames, 100.0f) : std::make_shared<Loop>();
+        loop->setPlayPosOffset(2);
+        const std::shared_ptr<Loop> src = rampLoop(int(c.frames));
+        ASSERT_EQ(loop->copyInPieces(src->data(), c.frames, c.piece), 0);
+        EXPECT_EQ(loop->numFrames(), c.frames);
+        EXPECT_EQ(loop->playPosOffset(), 0);
+        EXPECT_FALSE(loop->isEmpty());
+        const int all = std::max(c.oldFrames, int(c.frames));
+        ASSERT_EQ(loop->setLength(all), 0);
+        for (int f = 0; f < all; ++f)
+            ASSERT_FLOAT_EQ(loop->data()[2 * f + 1], f < int(c.frames) ? -(f + 1.0f) : 0.0f) << f;
+    }
+}
+
 TEST(Loop, ZeroLengthLoopIsSilentAtPositionZero)
 {
     auto loop = rampLoop(10);
