@@ -139,9 +139,11 @@ protected:
         const std::vector<TimedBridge::Message> meters = bridge.meters(since);
         ASSERT_GE(meters.size(), 5u) << "the meter stopped";
         const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        // Each interval starts when the level is read, a moment before
+        // posting: single intervals get some slack for a busy machine, their
+        // mean none.
         for (std::size_t i = 1; i < meters.size(); ++i)
-            EXPECT_GT(ms(meters[i].time - meters[i - 1].time), 45.0) << "meter message " << i;
-        // Each interval starts when the level is read, a moment before posting.
+            EXPECT_GT(ms(meters[i].time - meters[i - 1].time), 40.0) << "meter message " << i;
         EXPECT_GE(ms(meters.back().time - meters.front().time) / double(meters.size() - 1), 49.9);
         std::vector<std::string> texts;
         for (const TimedBridge::Message& m : meters) {
