@@ -418,7 +418,7 @@ describe('Motifo end to end', () => {
       requestAnimationFrame(tick);
     }));
     assert.ok(seen.levels >= 15, `levels every 50 ms: ${seen.levels} in 1.5 s`);
-    assert.ok(seen.longest < 200, `longest frame ${seen.longest} ms`);
+    assert.ok(seen.longest < 250, `longest frame ${seen.longest} ms`);
     assert.ok(seen.valuetext, 'the meter reports its level');
     const t0 = Date.now();
     await page.click('#metronome', { force: true });
