@@ -13,6 +13,10 @@ namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// A write cut short loses its tail; the silence put in its place is limited
+// to one second, so a damaged header cannot make a tiny file cost gigabytes.
+constexpr std::uint32_t kMaxSilentTailBytes = 44100 * 4;
+
 std::uint32_t le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 std::uint32_t le32(const std::uint8_t* p) { return le16(p) | (le16(p + 2) << 16); }
 bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
@@ -42,6 +46,17 @@ const char* readHeader(std::FILE* f, std::uint32_t& dataSize)
         return "no data chunk where expected";
     dataSize = le32(chunk + 4);
     return nullptr;
+}
+
+// Bytes from the current position to the end of the file.
+std::uint64_t bytesLeft(std::FILE* f)
+{
+    const long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0)
+        return 0;
+    const long end = std::ftell(f);
+    std::fseek(f, here, SEEK_SET);
+    return end > here ? std::uint64_t(end - here) : 0;
 }
 
 // Converts the 16-bit samples present in the file; the rest stay zero.
@@ -77,6 +92,12 @@ int readWav(const std::string& path, float*& samples, int& numSamples)
     if (const char* reason = readHeader(f.get(), dataSize)) {
         std::cerr << "Unsupported WAV file " << path << ": " << reason << std::endl;
         return 1;
+    }
+    const std::uint64_t present = bytesLeft(f.get());
+    if (dataSize > present + kMaxSilentTailBytes) {
+        std::cout << "WAV header of " << path << " announces " << dataSize << " data bytes, the file holds "
+                  << present << "; reading those" << std::endl;
+        dataSize = std::uint32_t(present);
     }
     const std::size_t n = dataSize / 2;
     std::cout << "Number of samples in WAVE: " << n << std::endl;

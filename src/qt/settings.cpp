@@ -28,6 +28,7 @@ void Settings::setValue(const QString& key, const QString& value)
 
 void Settings::load()
 {
+    m_values.clear();
     QFile file(filePath());
     QDomDocument doc("settings");
     if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file)) {

@@ -12,8 +12,10 @@ public:
 
     QString value(const QString& key) const { return m_values.value(key); }
     void setValue(const QString& key, const QString& value);
+    const QMap<QString, QString>& values() const { return m_values; }
 
     void save();
+    // Replaces the map with the file's entries.
     void load();
 
     static QString filePath();

@@ -129,8 +129,10 @@ TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
         expectSameAudio(*loops[1], *bass); // a muted loop is saved with its audio
         // Mute states are not part of the format: every loop comes back unmuted.
         EXPECT_FALSE(loops[1]->isMuted());
-        const auto& got = loops[1]->notes().events();
-        const auto& want = bass->notes().events();
+        // notes() returns a copy: keep it, not a reference into it.
+        const TimedMidiEventList gotNotes = loops[1]->notes(), wantNotes = bass->notes();
+        const auto& got = gotNotes.events();
+        const auto& want = wantNotes.events();
         ASSERT_EQ(got.size(), want.size());
         const double tickUs = 60e6 / (100.0 * 960.0);
         for (std::size_t i = 0; i < got.size(); ++i) {

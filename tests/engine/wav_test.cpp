@@ -190,6 +190,33 @@ TEST(ReadWav, ShortDataEndsInSilence)
         EXPECT_EQ(r.samples[i], 0.0f) << i;
 }
 
+// A damaged header must not make a small file cost gigabytes: up to one
+// second of missing data becomes silence, a larger claim reads what is there.
+TEST(ReadWav, MissingDataBecomesSilenceForAtMostOneSecond)
+{
+    struct Case
+    {
+        std::uint32_t declared;
+        std::size_t expected;
+    };
+    const Case cases[] = {
+        { 4 + 88200, 4 + 88200 },  // one second short: zero-filled
+        { 4 + 88202, 4 },          // a frame more: only the data present
+        { 0x7FFFFFFF, 4 },         // the largest count the header can hold
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        WavFixture f;
+        f.declaredSamples = int(c.declared);
+        testing::internal::CaptureStdout();
+        const ReadResult r = read(f.write(dir, "claims.wav"));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(r.rc, 0) << c.declared;
+        EXPECT_EQ(r.samples.size(), c.expected) << c.declared;
+        EXPECT_FLOAT_EQ(r.samples[1], 1.0f) << c.declared;
+    }
+}
+
 std::set<int> convertMany(float value)
 {
     TriangularDither dither;

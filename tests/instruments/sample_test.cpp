@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -44,10 +46,10 @@ protected:
         return m_dir.file(name);
     }
 
-    std::string encodeStereoOgg()
+    std::string encodeStereoOgg(const std::string& options = "")
     {
         const std::string ogg = m_dir.file("stereo.ogg");
-        run("oggenc -Q -o '" + ogg + "' '" + writeStereoWav("stereo.wav") + "'");
+        run("oggenc -Q " + options + " -o '" + ogg + "' '" + writeStereoWav("stereo.wav") + "'");
         return ogg;
     }
 
@@ -60,6 +62,32 @@ protected:
         std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(pcm.data()), 2 * kFrames);
         run("oggenc -Q -r -B 16 -C 1 -R 44100 -o '" + ogg + "' '" + raw + "'");
         return ogg;
+    }
+
+    // Offset of the comment header's vendor length: the packet starts the
+    // second page, after its type byte and "vorbis".
+    static std::size_t vendorLengthOffset(const std::string& ogg)
+    {
+        const std::size_t page = ogg.find("OggS", 4);
+        const std::size_t segments = static_cast<unsigned char>(ogg[page + 26]);
+        return page + 27 + segments + 7;
+    }
+    static std::uint32_t le32At(const std::string& s, std::size_t at)
+    {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(s[at + i]);
+        return v;
+    }
+    static void putLe32(std::string& s, std::size_t at, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            s[at + i] = char(v >> (8 * i));
+    }
+    std::string readFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     static void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
@@ -121,3 +149,64 @@ TEST_F(SampleFiles, UnknownOrUnreadableFilesLeaveAnEmptySample)
 }
 
 } // namespace
+
+// The decoder trusts the lengths in the comment header; lengths that do not
+// fit their packet once overran its buffers. Such files load as empty samples.
+TEST_F(SampleFiles, OggCommentLengthsBeyondTheirPacketAreRefused)
+{
+    const std::string good = readFile(encodeStereoOgg("-c TITLE=Seed"));
+    const std::size_t vendorAt = vendorLengthOffset(good);
+    const std::size_t countAt = vendorAt + 4 + le32At(good, vendorAt);
+    ASSERT_EQ(le32At(good, countAt), 1u);
+    const std::pair<std::size_t, std::uint32_t> damages[] = {
+        { vendorAt, 0x7FFFFFFF },   // vendor longer than the packet
+        { vendorAt, 0xFFFFFFFF },
+        { countAt, 0x20000001 },    // eight bytes per entry wrap to a tiny table
+        { countAt, 0x40000000 },
+        { countAt + 4, 0x7FFFFFFF }, // the first comment's length
+    };
+    for (const auto& [at, value] : damages) {
+        std::string bad = good;
+        putLe32(bad, at, value);
+        const std::string path = m_dir.file("damaged.ogg");
+        std::ofstream(path, std::ios::binary) << bad;
+        testing::internal::CaptureStdout();
+        const Sample s(path);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(s.numSamples(), 0) << at << " " << value;
+        EXPECT_NE(out.find("Damaged Ogg Vorbis header in " + path), std::string::npos) << at;
+    }
+}
+
+// Cut inside the comment header the file is refused; cut inside the audio it
+// gives the audio before the cut.
+TEST_F(SampleFiles, TruncatedOggKeepsTheAudioBeforeTheCut)
+{
+    const std::string good = readFile(encodeStereoOgg());
+    const std::string path = m_dir.file("cut.ogg");
+    std::ofstream(path, std::ios::binary) << good.substr(0, vendorLengthOffset(good) + 2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Sample(path).numSamples(), 0);
+    // The audio pages follow the comment and setup pages.
+    const std::size_t audio = good.find("OggS", good.find("OggS", 4) + 4);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << good.substr(0, audio + (good.size() - audio) / 2);
+    const Sample half(path);
+    testing::internal::GetCapturedStdout();
+    EXPECT_GT(half.numSamples(), kFrames / 4);
+    EXPECT_LT(half.numSamples(), 2 * kFrames);
+}
+
+// The length in the last page is not trusted for the allocation: a file that
+// claims two billion frames holds, and gives, its one second.
+TEST_F(SampleFiles, OggLengthClaimIsNotTrusted)
+{
+    std::string ogg = readFile(encodeStereoOgg());
+    const std::size_t lastPage = ogg.rfind("OggS");
+    putLe32(ogg, lastPage + 6, 0x7FFFFFF0);
+    putLe32(ogg, lastPage + 10, 0);
+    const std::string path = m_dir.file("long.ogg");
+    std::ofstream(path, std::ios::binary) << ogg;
+    const Sample s(path);
+    EXPECT_GE(s.numSamples(), 2 * kFrames);
+    EXPECT_LE(s.numSamples(), 2 * (kFrames + 4096));
+}

@@ -36,34 +36,18 @@ async function waitForDevtools(port, proc, timeoutMs) {
   throw new Error('the program did not open its debugging port');
 }
 
-// A JACK server with the dummy driver gives the program a real audio clock
-// without a sound card; null where jackd is missing or does not come up.
-function startJack(name) {
-  if (spawnSync('sh', ['-c', 'command -v jackd && command -v jack_wait']).status !== 0) return null;
-  const env = { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' };
-  const jackd = spawn('jackd', ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512'],
-    { env, stdio: 'ignore' });
-  const up = spawnSync('jack_wait', ['-s', name, '-w', '-t', '10'], { env, timeout: 15000 });
-  if (up.status !== 0 || jackd.exitCode !== null) {
-    jackd.kill('SIGKILL');
-    return null;
-  }
-  return jackd;
-}
-
-function stopProcess(proc, signal = 'SIGTERM') {
-  if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
-  return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
-}
-
-// Options: cwd; audio: play through a JACK dummy server (the stored device
-// choice names its output), so the engine's cycle runs in real time.
-export async function startMotifo({ cwd, audio = false } = {}) {
+// Options: cwd; env adds to the program's environment; prepareHome(home)
+// runs before the program starts (to store settings, for example); audio:
+// play through a JACK dummy server of its own (the stored device choice names
+// its output), so the engine's cycle runs in real time.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
+  if (prepareHome) prepareHome(home);
   const logs = [];
   const jackName = `motifo-page-${process.pid}`;
   const jackd = audio ? startJack(jackName) : null;
+  const jackEnv = jackd ? { JACK_DEFAULT_SERVER: jackName, JACK_NO_AUDIO_RESERVATION: '1' } : {};
   if (jackd) {
     // PortAudio's index may differ: the program finds the device by its name.
     const settingsDir = path.join(home, 'data', 'Quavertone', 'Motifo');
@@ -75,8 +59,7 @@ export async function startMotifo({ cwd, audio = false } = {}) {
     cwd: cwd || home,
     env: {
       ...process.env,
-      JACK_DEFAULT_SERVER: jackName,
-      JACK_NO_AUDIO_RESERVATION: '1',
+      ...jackEnv,
       QT_QPA_PLATFORM: 'offscreen',
       QTWEBENGINE_DISABLE_SANDBOX: '1',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
@@ -84,6 +67,7 @@ export async function startMotifo({ cwd, audio = false } = {}) {
       XDG_CONFIG_HOME: path.join(home, 'config'),
       XDG_RUNTIME_DIR: home,
       HOME: home,
+      ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -99,7 +83,7 @@ export async function startMotifo({ cwd, audio = false } = {}) {
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, audio: jackd !== null, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, logs, stop };
   } catch (e) {
     await stop();
     throw e;

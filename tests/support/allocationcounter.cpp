@@ -7,7 +7,7 @@ namespace {
 thread_local bool t_bCounting = false;
 thread_local std::size_t t_count = 0;
 
-void* countedAlloc(std::size_t size, std::size_t align)
+void* countedAllocOrNull(std::size_t size, std::size_t align) noexcept
 {
     if (t_bCounting)
         ++t_count;
@@ -16,6 +16,12 @@ void* countedAlloc(std::size_t size, std::size_t align)
     void* p = align > alignof(std::max_align_t)
         ? std::aligned_alloc(align, (size + align - 1) / align * align)
         : std::malloc(size);
+    return p;
+}
+
+void* countedAlloc(std::size_t size, std::size_t align)
+{
+    void* p = countedAllocOrNull(size, align);
     if (!p)
         throw std::bad_alloc();
     return p;
@@ -26,6 +32,21 @@ void* operator new(std::size_t size) { return countedAlloc(size, 0); }
 void* operator new[](std::size_t size) { return countedAlloc(size, 0); }
 void* operator new(std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
 void* operator new[](std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+// The nothrow forms as well: every allocation must pair with these deletes.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocOrNull(size, 0); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocOrNull(size, 0); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return countedAllocOrNull(size, std::size_t(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return countedAllocOrNull(size, std::size_t(a));
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }

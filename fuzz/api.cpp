@@ -1,0 +1,51 @@
+// The JSON message API on a live engine: each input is a few messages, one
+// per line, as the page would send them, with an audio cycle after each.
+#include "engine/transport.h"
+#include "engine/zubapi.h"
+#include "engine/zubengine.h"
+#include "support/fuzzfile.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+constexpr int kMaxMessages = 16;
+constexpr int kCycleFrames = 256;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzFile::silenceLogs();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    // One engine for the run (making one per input is slow); each input
+    // starts from the same state, so a crash replays from its input alone.
+    static ZubEngine engine(nullptr);
+    static ZubApi api(&engine);
+    static std::vector<float> buffer(2 * kCycleFrames);
+    // (Clearing the recorder's audio is left out: it is slow under coverage
+    // and the samples' values steer nothing.)
+    Transport::instance().setPosition(0);
+    if (Transport::instance().bpm() != 120.0f)
+        engine.setTempo(120.0f);
+    api.handleMessage("clearProject");
+    api.handleMessage("{ \"loop_recorder\" : { \"record\" : false, \"beats\" : 4 }, "
+                      "\"metronome\" : { \"mute\" : false } }");
+
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::size_t begin = 0;
+    for (int i = 0; i < kMaxMessages && begin <= text.size(); ++i) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        api.handleMessage(text.substr(begin, end - begin));
+        (void)api.reply();
+        engine.process(buffer.data(), kCycleFrames);
+        begin = end + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,46 @@
+// Sample pack files: the pack is read from a folder holding one real sample,
+// installed, and played across the keyboard.
+#include "instruments/sampler.h"
+#include "support/fuzzfile.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+// A one-frame-per-sample ramp in the only format samples come in.
+std::string tinyWav()
+{
+    std::string data;
+    for (int i = 0; i < 2000; ++i) {
+        const int16_t v = int16_t((i % 200) * 100 - 10000);
+        data.append(reinterpret_cast<const char*>(&v), 2);
+        data.append(reinterpret_cast<const char*>(&v), 2);
+    }
+    auto le = [](uint32_t v, int n) { std::string s; for (int i = 0; i < n; ++i) s += char(v >> (8 * i)); return s; };
+    return "RIFF" + le(36 + data.size(), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(2, 2) + le(44100, 4)
+        + le(44100 * 4, 4) + le(4, 2) + le(16, 2) + "data" + le(data.size(), 4) + data;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzFile::silenceLogs();
+    FuzzFile::write("a.wav", tinyWav());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    FuzzFile::write("samplepack.zsfb", data, size);
+    Sampler sampler;
+    if (sampler.load(FuzzFile::folder()) != 0)
+        return 0;
+    std::vector<float> out(2 * 256);
+    for (int key = 0; key < Sampler::kNumKeys; key += 11) {
+        sampler.noteOn(key);
+        sampler.process(out.data(), 256);
+        sampler.noteOff(key);
+    }
+    sampler.process(out.data(), 256);
+    return 0;
+}
