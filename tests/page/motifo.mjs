@@ -36,6 +36,26 @@ async function waitForDevtools(port, proc, timeoutMs) {
   throw new Error('the program did not open its debugging port');
 }
 
+// A JACK server with the dummy driver gives the program a real audio clock
+// without a sound card; null where jackd is missing or does not come up.
+function startJack(name) {
+  if (spawnSync('sh', ['-c', 'command -v jackd && command -v jack_wait']).status !== 0) return null;
+  const env = { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' };
+  const jackd = spawn('jackd', ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512'],
+    { env, stdio: 'ignore' });
+  const up = spawnSync('jack_wait', ['-s', name, '-w', '-t', '10'], { env, timeout: 15000 });
+  if (up.status !== 0 || jackd.exitCode !== null) {
+    jackd.kill('SIGKILL');
+    return null;
+  }
+  return jackd;
+}
+
+function stopProcess(proc, signal = 'SIGTERM') {
+  if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
+  return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
+}
+
 // Options: cwd; env adds to the program's environment; prepareHome(home)
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
