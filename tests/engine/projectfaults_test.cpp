@@ -8,6 +8,7 @@
 
 #include "enginefakes.h"
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -336,6 +337,97 @@ TEST_F(ProjectFaultsTest, AnInterruptedSaveIsReportedAndUndoneOnOpen)
     EXPECT_NE(err.find("The last save of " + doc() + " was interrupted; the previous save is restored."),
         std::string::npos)
         << err;
+}
+
+class DamagedProjectTest : public ProjectFaultsTest
+{
+protected:
+    // Each idea's name and its loops' levels in hundredths, as opened.
+    std::vector<std::pair<std::string, std::vector<int>>> opened(int expectedResult)
+    {
+        EXPECT_EQ(file.open(doc(), ""), expectedResult);
+        std::vector<std::pair<std::string, std::vector<int>>> contents;
+        for (Idea* idea : engine.ideaCollection()->ideas()) {
+            std::vector<int> levels;
+            for (const auto& loop : idea->loops())
+                levels.push_back(int(std::lround(loop->data()[0] * 100.0f)));
+            contents.push_back({ idea->name(), levels });
+        }
+        return contents;
+    }
+};
+
+TEST_F(DamagedProjectTest, OpenTakesTheGoodPartsAndNamesWhatItLeftOut)
+{
+    using Levels = std::vector<std::pair<std::string, std::vector<int>>>;
+    const std::string folder = audioFolder();
+    const auto cut = [](const std::string& path, double keep) {
+        fs::resize_file(path, std::uintmax_t(double(fs::file_size(path)) * keep));
+    };
+    const auto garbage = [](const std::string& path, const std::string& head) {
+        std::string bytes = head;
+        for (int i = 0; i < 5000; ++i)
+            bytes += char((i * 7919) >> 3);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> damage;
+        int result;
+        Levels contents;
+        std::string logLine;
+    };
+    const Levels whole = { { "A \"1\"", { 20, 40 } }, { "B/2", { 30 } } };
+    const Case cases[] = {
+        { "a loop file cut in half", [&] { cut(folder + "/A _1_/loop0.wav", 0.5); }, 0, whole,
+            "WAV data of " + folder + "/A _1_/loop0.wav ends early" },
+        { "a loop file cut inside its header", [&] { cut(folder + "/A _1_/loop1.wav", 0.0005); }, 0,
+            { { "A \"1\"", { 20 } }, { "B/2", { 30 } } },
+            "Skipped the unreadable loop file " + folder + "/A _1_/loop1.wav" },
+        { "an empty loop file", [&] { cut(folder + "/B_2/loop0.wav", 0.0); }, 0,
+            { { "A \"1\"", { 20, 40 } }, { "B/2", {} } }, "Skipped the unreadable loop file " + folder + "/B_2/loop0.wav" },
+        { "a loop file swapped for garbage", [&] { garbage(folder + "/A _1_/loop0.wav", "RIFF"); }, 0,
+            { { "A \"1\"", { 40 } }, { "B/2", { 30 } } },
+            "Skipped the unreadable loop file " + folder + "/A _1_/loop0.wav" },
+        { "a folder in a loop file's place",
+            [&] {
+                fs::remove(folder + "/A _1_/loop1.wav");
+                fs::create_directory(folder + "/A _1_/loop1.wav");
+            },
+            0, { { "A \"1\"", { 20 } }, { "B/2", { 30 } } }, "Skipped the unreadable loop file" },
+        { "the MIDI file cut in half", [&] { cut(folder + "/B_2.mid", 0.5); }, 0, whole, "" },
+        { "the idea's mixdown swapped for garbage", [&] { garbage(folder + "/A _1_.wav", ""); }, 0, whole, "" },
+        // Without the document the ideas keep their folders' names.
+        { "the document cut in half", [&] { cut(doc(), 0.5); }, 1, { { "A _1_", { 20, 40 } }, { "B_2", { 30 } } },
+            "Failed to read the project document " + doc() + "; opening the ideas found in its audio folder." },
+        { "the document swapped for garbage", [&] { garbage(doc(), "{"); }, 1,
+            { { "A _1_", { 20, 40 } }, { "B_2", { 30 } } }, "Failed to read the project document" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        engine.clearProject();
+        addIdea(engine, "A \"1\"", { makeLoop(engine, 3000, constant(0.2f)), makeLoop(engine, 3000, constant(0.4f)) });
+        std::shared_ptr<Loop> played = makeLoop(engine, 3000, constant(0.3f));
+        TimedMidiEventList notes;
+        for (int64 t = 0; t < 60000; t += 5000) {
+            notes.addEvent(t, MidiMessage::noteOn(100, 60, 0));
+            notes.addEvent(t + 2000, MidiMessage::noteOff(0, 60, 0));
+        }
+        played->setNotes(notes);
+        addIdea(engine, "B/2", { played });
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(file.save(doc()), 0);
+        testing::internal::GetCapturedStdout();
+
+        c.damage();
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const Levels got = opened(c.result);
+        const std::string log = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        EXPECT_EQ(got, c.contents);
+        EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+        fs::remove_all(folder + "/A _1_/loop1.wav");
+    }
 }
 
 } // namespace
