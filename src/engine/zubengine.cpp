@@ -75,14 +75,15 @@ void ZubEngine::setJsBridge(NativeJsBridge* bridge)
 
 void ZubEngine::process(float* buffer, int numFrames)
 {
+    const int64 start = CycleMeter::now();
     DenormalGuard denormals;
     // The host may hand us any buffer size; the components take bounded pieces.
-    while (numFrames > 0) {
-        const int n = std::min(numFrames, MAX_CYCLE_FRAMES);
-        processCycle(buffer, n);
-        buffer += n * ZUB_FRAMESIZE;
-        numFrames -= n;
+    for (int done = 0; done < numFrames;) {
+        const int n = std::min(numFrames - done, MAX_CYCLE_FRAMES);
+        processCycle(buffer + done * ZUB_FRAMESIZE, n);
+        done += n;
     }
+    m_cycleMeter.finish(start, numFrames);
 }
 
 void ZubEngine::processCycle(float* buffer, int n)

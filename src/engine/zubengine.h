@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/cyclemeter.h"
 #include "engine/playbackengine.h"
 #include "engine/zubtypes.h"
 
@@ -96,6 +97,8 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // The largest cycle so far, read from any thread.
+    CycleMeter& cycleMeter() { return m_cycleMeter; }
 
 private:
     void processCycle(float* buffer, int numFrames);
@@ -119,4 +122,5 @@ private:
     Project* m_pProject;
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
+    CycleMeter m_cycleMeter;
 };

@@ -3,6 +3,7 @@
 #include "synth/kelppresetbank.h"
 #include "synth/kelpparameter.h"
 
+#include <algorithm>
 #include <cmath>
 
 KelpSynthEngine::KelpSynthEngine()
@@ -31,20 +32,21 @@ float KelpSynthEngine::noteFrequency(int note)
 void KelpSynthEngine::process(float** inputs, float** outputs, int numFrames)
 {
     setUpBlock();
-    for (int frame = 0; frame < numFrames; ++frame) {
-        const float out = renderFrame();
-        outputs[0][frame] = out;
-        outputs[1][frame] = out;
-    }
+    render(outputs[0], numFrames);
+    if (outputs[1] != outputs[0])
+        std::copy(outputs[0], outputs[0] + numFrames, outputs[1]);
 }
 
 void KelpSynthEngine::process(float* buffer, int numFrames)
 {
     setUpBlock();
-    for (int frame = 0; frame < numFrames; ++frame) {
-        const float out = renderFrame();
-        buffer[ZUB_FRAMESIZE * frame] += out;
-        buffer[ZUB_FRAMESIZE * frame + 1] += out;
+    for (int frame = 0; frame < numFrames; frame += kBlockFrames) {
+        const int n = std::min(kBlockFrames, numFrames - frame);
+        render(m_out, n);
+        for (int i = 0; i < n; ++i) {
+            buffer[ZUB_FRAMESIZE * (frame + i)] += m_out[i];
+            buffer[ZUB_FRAMESIZE * (frame + i) + 1] += m_out[i];
+        }
     }
 }
 
@@ -86,22 +88,45 @@ void KelpSynthEngine::setUpBlock()
     m_envelopeSettings.release = program.value(KELP_RELEASE);
 }
 
-float KelpSynthEngine::renderFrame()
+void KelpSynthEngine::render(float* out, int numFrames)
 {
-    dispatchEvents();
-    float mix = 0.0f;
-    float envelopeSum = 0.0f;
+    int frame = 0;
+    while (frame < numFrames) {
+        dispatchEvents();
+        const int n = hasPendingEvents() ? 1 : std::min(kBlockFrames, numFrames - frame);
+        renderFrames(out + frame, n);
+        frame += n;
+    }
+}
+
+void KelpSynthEngine::renderFrames(float* out, int numFrames)
+{
+    std::fill_n(m_mix, numFrames, 0.0f);
+    std::fill_n(m_envelopeSum, numFrames, 0.0f);
     for (int i = 0; i < m_numVoices; ++i) {
         if (m_voiceNotes[i] == -1)
             continue;
+        const int live = advanceEnvelope(i, numFrames);
+        m_voices[i].renderBlock(m_voiceOut, live);
+        for (int s = 0; s < live; ++s) {
+            m_mix[s] += m_voiceOut[s] * m_envelope[s];
+            m_envelopeSum[s] += m_envelope[s];
+        }
+    }
+    for (int s = 0; s < numFrames; ++s) {
+        const float g = m_envelopeSum[s] <= 3.0f ? 0.33333334f : 1.0f / m_envelopeSum[s];
+        out[s] = g * m_mix[s] * kOutputGain;
+    }
+}
+
+int KelpSynthEngine::advanceEnvelope(int i, int numFrames)
+{
+    for (int s = 0; s < numFrames; ++s) {
         if (!m_envelopes[i].isActive()) {
             m_voiceNotes[i] = -1;
-            continue;
+            return s;
         }
-        const float e = m_envelopes[i].advance(m_model.m_dt);
-        mix += m_voices[i].tick() * e;
-        envelopeSum += e;
+        m_envelope[s] = m_envelopes[i].advance(m_model.m_dt);
     }
-    const float g = envelopeSum <= 3.0f ? 0.33333334f : 1.0f / envelopeSum;
-    return g * mix * kOutputGain;
+    return numFrames;
 }

@@ -15,6 +15,8 @@ class KelpSynthEngine : public SynthEngine
 public:
     static constexpr int kNumVoices = 32;
     static constexpr float kOutputGain = 3.1622f;
+    // Frames rendered voice by voice in one go.
+    static constexpr int kBlockFrames = 256;
 
     KelpSynthEngine();
 
@@ -33,11 +35,25 @@ public:
 
 private:
     void setUpBlock();
-    float renderFrame();
+    // Mono into out[0, numFrames). Events are dispatched before a run of
+    // frames; a queue still holding entries is served frame by frame, as it
+    // would be by a dispatch before every frame.
+    void render(float* out, int numFrames);
+    // Frames with no event among them, each voice over all of them at once;
+    // the voices are summed in voice order, so every frame comes out as
+    // summing them frame by frame would give it.
+    void renderFrames(float* out, int numFrames);
+    // The envelope of voice i into m_envelope; returns the frames it is live.
+    int advanceEnvelope(int i, int numFrames);
 
     float m_noteFrequencies[128];
     ModalModel m_model;
     ADSRSettings m_envelopeSettings { 0.2, 0.1, 0.7, 0.3 };
     std::vector<ModalVoice> m_voices;
     std::vector<ADSR> m_envelopes;
+    float m_mix[kBlockFrames];
+    float m_envelopeSum[kBlockFrames];
+    float m_envelope[kBlockFrames];
+    float m_voiceOut[kBlockFrames];
+    float m_out[kBlockFrames];
 };

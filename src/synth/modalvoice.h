@@ -18,6 +18,11 @@ public:
     void start(float frequency);
     // One output sample; advances the voice by the model's sample period.
     float tick();
+    // Replaces out[0, numFrames) with what numFrames calls of tick() return,
+    // to the bit. Between mode shifts every mode runs through the whole
+    // block on its own (four at a time), which keeps its state in registers;
+    // the frame of a shift goes through tick().
+    void renderBlock(float* out, int numFrames);
 
     int activeCount() const { return m_active; }
     int targetCount() const { return m_targetCount; }
@@ -32,6 +37,17 @@ public:
 
 private:
     void layoutTargets(int n);
+    bool shiftDue() const;
+    // Advances the clock over the frames before the next shift, at most limit.
+    int framesBeforeShift(int limit);
+    void renderSteady(float* out, int numFrames);
+    // Modes that trimming removes within the block: until[i] frames rendered
+    // for i in [return value, m_active); the modes below it stay.
+    int planTrim(int numFrames, int* until) const;
+    // First frame after whose glide mode i is silent for good, or numFrames.
+    int silentFrame(int i, int numFrames) const;
+    void renderModeGroup(int first, float* out, int numFrames);
+    void renderMode(int i, float* out, int renderFrames, int advanceFrames);
     float render();
     void glide();
     void trim();

@@ -74,3 +74,8 @@ void SynthEngine::dispatchEvents()
     }
     m_pEventQueue->endPass();
 }
+
+bool SynthEngine::hasPendingEvents() const
+{
+    return m_pEventQueue->size() > 0;
+}

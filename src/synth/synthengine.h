@@ -63,6 +63,8 @@ public:
 protected:
     // Audio thread, once before every output frame.
     void dispatchEvents();
+    // Audio thread: entries left waiting by the last pass (delays, a burst).
+    bool hasPendingEvents() const;
 
     int32 m_numInputs;
     int32 m_numOutputs;

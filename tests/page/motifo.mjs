@@ -36,9 +36,12 @@ async function waitForDevtools(port, proc, timeoutMs) {
   throw new Error('the program did not open its debugging port');
 }
 
-export async function startMotifo({ cwd } = {}) {
+// env adds to the program's environment; prepareHome(home) runs before the
+// program starts (to store settings, for example).
+export async function startMotifo({ cwd, env = {}, prepareHome } = {}) {
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
+  if (prepareHome) prepareHome(home);
   const logs = [];
   const proc = spawn(path.join(buildDir, 'motifo'), [], {
     cwd: cwd || home,
@@ -51,6 +54,7 @@ export async function startMotifo({ cwd } = {}) {
       XDG_CONFIG_HOME: path.join(home, 'config'),
       XDG_RUNTIME_DIR: home,
       HOME: home,
+      ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -78,6 +82,7 @@ export async function startMotifo({ cwd } = {}) {
 
   return {
     page,
+    pid: proc.pid,
     welcome,
     logs,
     consoleErrors,

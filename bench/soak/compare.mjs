@@ -1,0 +1,143 @@
+// Motifo next to SooperLooper in one run on one JACK dummy server (44,100 Hz,
+// 256-frame periods): the resident memory of each at idle, then each playing
+// 8 loops of 16 beats at 120 bpm for 30 s; the CPU time of each process per
+// second of audio and their ratio; Motifo's largest memory regions.
+//
+//   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
+//
+// SooperLooper is driven headless over OSC (oscsend); the preload lets it run
+// on machines without an ALSA sequencer. Prints one JSON object.
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { send, sleep, startJack, startMotifoOnJack, usage } from './jack.mjs';
+
+const seconds = Number(process.argv[2] || 30);
+const preload = process.argv[3] || '';
+const oscPort = String(19951 + (process.pid % 1000));
+const work = mkdtempSync(path.join(tmpdir(), 'motifo-compare-'));
+
+function startSooperLooper(jack, loops) {
+  const env = { ...jack.env, ...(preload ? { LD_PRELOAD: preload } : {}) };
+  return spawn('sooperlooper', ['-q', '-l', String(loops), '-c', '2', '-p', oscPort], { env, stdio: 'ignore' });
+}
+
+function osc(...args) {
+  spawnSync('oscsend', ['localhost', oscPort, ...args]);
+}
+
+async function waitForPorts(jack, prefix) {
+  for (let i = 0; i < 100 && !jack.ports().includes(prefix); ++i) await sleep(100);
+  if (!jack.ports().includes(prefix)) throw new Error(`${prefix} never joined the JACK server`);
+}
+
+// The CPU time of a process and all its descendants (Motifo's web renderer).
+function descendants(pid) {
+  const children = [];
+  for (const entry of readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
+      if (Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]) === pid) children.push(Number(entry));
+    } catch { /* gone */ }
+  }
+  return children.flatMap((c) => [c, ...descendants(c)]);
+}
+
+function treeCpu(pid) {
+  return [pid, ...descendants(pid)].reduce((sum, p) => {
+    try { return sum + usage(p).cpuSeconds; } catch { return sum; }
+  }, 0);
+}
+
+// Resident kB per mapping, largest first; anonymous regions keep their size.
+function largestRegions(pid, count) {
+  const regions = [];
+  let current = null;
+  for (const line of readFileSync(`/proc/${pid}/smaps`, 'utf8').split('\n')) {
+    const head = /^([0-9a-f]+)-([0-9a-f]+)\s+\S+\s+\S+\s+\S+\s+\S+\s*(.*)$/.exec(line);
+    if (head) {
+      const sizeKb = (parseInt(head[2], 16) - parseInt(head[1], 16)) / 1024;
+      current = { name: head[3] || `[anonymous ${Math.round(sizeKb / 1024)} MB]`, rssKb: 0 };
+      regions.push(current);
+    } else if (current && line.startsWith('Rss:')) {
+      current.rssKb = Number(line.split(/\s+/)[1]);
+    }
+  }
+  const byName = new Map();
+  for (const r of regions) byName.set(r.name, (byName.get(r.name) || 0) + r.rssKb);
+  return [...byName.entries()].map(([name, rssKb]) => ({ name, rssKb })).sort((a, b) => b.rssKb - a.rssKb).slice(0, count);
+}
+
+const jack = startJack(`motifo-compare-${process.pid}`);
+let motifo;
+let sooper;
+let failed = false;
+try {
+  // Idle: SooperLooper as it starts (one loop), Motifo as it starts.
+  sooper = startSooperLooper(jack, 1);
+  await waitForPorts(jack, 'sooperlooper:');
+  await sleep(3000);
+  const sooperIdle = usage(sooper.pid).rssKb;
+  sooper.kill('SIGTERM');
+  await new Promise((r) => (sooper.exitCode !== null ? r() : sooper.once('exit', r)));
+
+  motifo = await startMotifoOnJack(jack);
+  await sleep(3000);
+  const motifoIdle = usage(motifo.pid).rssKb;
+  const motifoRegions = largestRegions(motifo.pid, 8);
+
+  // Eight loops of 16 beats at 120 bpm in each.
+  const loopFile = path.join(work, 'loop.wav');
+  spawnSync('sox', ['-n', '-r', '44100', '-c', '2', '-b', '16', loopFile, 'synth', '8', 'pinknoise', 'vol', '0.1']);
+  sooper = startSooperLooper(jack, 8);
+  await waitForPorts(jack, 'sooperlooper:');
+  await sleep(1000);
+  osc('/set', 'sf', 'tempo', '120.0');
+  for (let i = 0; i < 8; ++i) osc(`/sl/${i}/load_loop`, 'sss', loopFile, 'osc.udp://localhost:9/', '/error');
+  await sleep(1000);
+  osc('/sl/-1/hit', 's', 'trigger');
+
+  await send(motifo.page, 'setTempo->120');
+  await send(motifo.page, JSON.stringify({ loop_recorder: { beats: 16 } }));
+  for (let i = 0; i < 8; ++i) {
+    await send(motifo.page, `noteOn->${60 + i}`);
+    await sleep(300);
+    await send(motifo.page, `noteOff->${60 + i}`);
+    await send(motifo.page, 'createLoopFromLoopRecorder');
+  }
+  const ideas = await send(motifo.page, 'getIdeaCollection');
+  const loopsPlaying = ideas?.idea_collection?.ideas?.[0]?.loops?.length ?? 0;
+  const beats = (await send(motifo.page, 'getLoopRecorder'))?.loop_recorder?.num_beats;
+  await sleep(2000);
+
+  const before = { motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds };
+  await sleep(seconds * 1000);
+  const after = { motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds };
+  const perSecond = (k) => (after[k] - before[k]) / seconds;
+  const result = {
+    seconds,
+    loops: { motifo: loopsPlaying, motifo_beats: beats, sooperlooper: 8 },
+    cpu_seconds_per_audio_second: {
+      motifo: perSecond('motifo'),
+      motifo_with_web_renderer: perSecond('motifoTree'),
+      sooperlooper: perSecond('sooper'),
+    },
+    motifo_over_sooperlooper: perSecond('motifo') / perSecond('sooper'),
+    resident_kb_idle: { motifo: motifoIdle, sooperlooper: sooperIdle },
+    resident_kb_playing: { motifo: usage(motifo.pid).rssKb, sooperlooper: usage(sooper.pid).rssKb },
+    motifo_largest_regions_idle: motifoRegions,
+  };
+  console.log(JSON.stringify(result, null, 2));
+  failed = loopsPlaying !== 8;
+} catch (e) {
+  console.error(String(e.stack || e));
+  failed = true;
+} finally {
+  if (sooper && sooper.exitCode === null) sooper.kill('SIGTERM');
+  if (motifo) await motifo.stop();
+  jack.jackd.kill('SIGTERM');
+  rmSync(work, { recursive: true, force: true });
+}
+process.exit(failed ? 1 : 0);
