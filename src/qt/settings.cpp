@@ -62,7 +62,9 @@ int Settings::save()
     // (a full disk, a crash) leaves the previous settings.
     QSaveFile file(path);
     const QByteArray bytes = doc.toString(1).toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // A write cut short can pass unnoticed by QFile: the size tells.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
+        || file.size() != bytes.size() || !file.commit()) {
         qDebug() << "Failed to write to" << path << file.errorString();
         return 1;
     }
