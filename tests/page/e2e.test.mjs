@@ -428,6 +428,22 @@ describe('Motifo end to end', () => {
     await page.waitForFunction(() => document.querySelector('#input-meter').hidden);
   });
 
+  test('a hostile idea name travels to the page and back as plain text', async () => {
+    const { page } = motifo;
+    const hostile = `it's "x" \\ </script><img src=x onerror="window.pwned=1"> ../..\u2028line\nbreak`;
+    const shown = await page.evaluate(async (name) => {
+      const state = JSON.parse(await window.nativeZub.handleMessage('getIdeaCollection'));
+      const id = state.idea_collection.active_idea_id;
+      await window.nativeZub.handleMessage(JSON.stringify({ idea_collection: { ideas: [{ id, name }] } }));
+      const after = JSON.parse(await window.nativeZub.handleMessage('getIdeaCollection'));
+      return after.idea_collection.ideas.find((i) => i.id === id).name;
+    }, hostile);
+    assert.equal(shown, hostile, 'the engine keeps the name as it was sent');
+    await page.waitForFunction((name) => document.querySelector('#idea-name').textContent === name, hostile);
+    assert.equal(await page.evaluate(() => window.pwned), undefined);
+    assert.equal(await page.$$eval('#ideas img, #idea-name img', (els) => els.length), 0);
+  });
+
   test('the page reports the native backend and no console errors', async () => {
     const { page, consoleErrors } = motifo;
     assert.equal(await page.evaluate(() => window.nativeZub.nativeBackendId()), 'Qt4');
