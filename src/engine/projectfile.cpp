@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <unistd.h>
@@ -48,29 +49,18 @@ int renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames)
     return 0;
 }
 
-// A fresh, empty directory named after base; empty on failure.
-std::string makeUniqueDirectory(const std::string& base)
+// Writes the whole text to path, flushed to the disk. Returns true on success.
+bool writeSynced(const std::string& path, const std::string& text)
 {
-    std::string pattern = base + "-XXXXXX";
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-}
-
-// Writes the whole text to a new file beside path; its name, or empty on failure.
-std::string writeBeside(const std::string& path, const std::string& text)
-{
-    std::string temp = path + ".saving-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return {};
-    std::FILE* file = fdopen(fd, "wb");
-    bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
-        && fsync(fd) == 0;
-    ok = (file ? std::fclose(file) == 0 : ::close(fd) == 0) && ok;
-    if (!ok) {
-        std::remove(temp.c_str());
-        return {};
-    }
-    return temp;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
+        && fsync(fileno(file)) == 0;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok)
+        std::remove(path.c_str());
+    return ok;
 }
 
 bool renamed(const std::string& from, const std::string& to)
@@ -85,11 +75,31 @@ bool renamed(const std::string& from, const std::string& to)
 void removeAll(const std::string& path)
 {
     std::error_code ec;
-    if (!path.empty())
-        fs::remove_all(path, ec);
+    fs::remove_all(path, ec);
+    if (ec)
+        std::cerr << "Failed to remove " << path << ": " << ec.message() << std::endl;
+}
+
+bool exists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
 } // namespace
+
+// The names a save works under beside the document and its audio folder.
+struct ProjectFile::SavePaths {
+    explicit SavePaths(const std::string& documentPath)
+        : document(fs::absolute(documentPath).string())
+        , folder(audioFolder(document, 0, std::string()))
+        , stage(folder + ".saving")
+        , old(folder + ".old")
+        , documentTemp(document + ".saving")
+    {
+    }
+    std::string document, folder, stage, old, documentTemp;
+};
 
 ProjectFile::ProjectFile(ZubEngine* engine)
     : m_pEngine(engine)
@@ -137,7 +147,9 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
 {
     Idea* idea = saved.idea;
     idea->syncPlayPos(0);
-    int failed = renderFile(folder + "/" + saved.fileName + ".wav", idea, idea->maxLoopLengthFrames());
+    const std::string mixdown = folder + "/" + saved.fileName + ".wav";
+    int failed = renderFile(mixdown, idea, idea->maxLoopLengthFrames());
+    reached(mixdown);
 
     const std::string loopFolder = folder + "/" + saved.fileName;
     std::error_code ec;
@@ -150,7 +162,9 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
     for (std::size_t i = 0; i < loops.size(); ++i) {
         // The loop's own audio: a muted loop must not be saved as silence.
         LoopAudioSource source(loops[i]);
-        failed |= renderFile(loopFolder + "/loop" + std::to_string(i) + ".wav", &source, loops[i]->numFrames());
+        const std::string path = loopFolder + "/loop" + std::to_string(i) + ".wav";
+        failed |= renderFile(path, &source, loops[i]->numFrames());
+        reached(path);
     }
     return failed;
 }
@@ -186,6 +200,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
         failed |= writer.writeTrack(bpm, notes, loop->lengthSeconds(), repetitions);
     }
     failed |= writer.close();
+    reached(path);
     if (failed)
         std::cerr << "Failed to write " << path << std::endl;
     return failed;
@@ -216,43 +231,96 @@ std::string ProjectFile::documentText() const
     return JsonField::styled(root);
 }
 
+int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
+{
+    const SavePaths paths(documentPath);
+    if (!exists(paths.old)) {
+        // Stopped before the swap began: the previous save is untouched.
+        removeAll(paths.stage);
+        std::remove(paths.documentTemp.c_str());
+        return 0;
+    }
+    // The old folder steps aside only after the new document is on disk, and
+    // the new document goes in last: its temporary file still being there
+    // means the swap did not finish.
+    const bool documentPending = exists(paths.documentTemp);
+    if (exists(paths.folder) && !documentPending) {
+        removeAll(paths.old);
+        return exists(paths.old) ? 1 : 0;
+    }
+    removeAll(paths.stage);
+    if (exists(paths.folder) && !renamed(paths.folder, paths.stage))
+        return 1;
+    if (!renamed(paths.old, paths.folder))
+        return 1;
+    removeAll(paths.stage);
+    std::remove(paths.documentTemp.c_str());
+    std::cerr << "The last save of " << paths.document << " was interrupted; the previous save is restored."
+              << std::endl;
+    return 0;
+}
+
 int ProjectFile::save(const std::string& documentPath)
 {
-    const std::string document = fs::absolute(documentPath).string();
-    const std::string folder = audioFolder(document, 0, std::string());
-    const std::string stage = makeUniqueDirectory(folder + ".saving");
-    if (stage.empty()) {
-        std::cerr << "Failed to create a folder beside " << folder << std::endl;
+    const SavePaths paths(documentPath);
+    if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
+        std::cerr << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed."
+                  << std::endl;
         return 1;
     }
-    const int written = saveAudio(stage) | saveMidi(stage);
-    const std::string documentTemp = written == 0 ? writeBeside(document, documentText()) : std::string();
-    if (documentTemp.empty()) {
-        std::cerr << "Failed to save " << document << "; the previous save is kept." << std::endl;
-        removeAll(stage);
-        return 1;
-    }
-    // Swap in: the old folder steps aside, the new one takes its name, then the document.
     std::error_code ec;
-    const bool hadFolder = fs::exists(folder, ec);
-    const std::string old = hadFolder ? makeUniqueDirectory(folder + ".old") : std::string();
-    const bool asideOk = !hadFolder || (!old.empty() && renamed(folder, old));
-    const bool folderOk = asideOk && renamed(stage, folder);
-    const bool documentOk = folderOk && renamed(documentTemp, document);
-    if (!documentOk) {
-        if (folderOk)
-            renamed(folder, stage);
-        if (hadFolder && asideOk)
-            renamed(old, folder);
-        removeAll(old);
-        removeAll(stage);
-        std::remove(documentTemp.c_str());
-        std::cerr << "Failed to save " << document << "; the previous save is kept." << std::endl;
+    if (!fs::create_directory(paths.stage, ec)) {
+        std::cerr << "Failed to create " << paths.stage << ": " << ec.message() << std::endl;
         return 1;
     }
-    removeAll(old);
+    reached(paths.stage);
+    const int written = saveAudio(paths.stage) | saveMidi(paths.stage);
+    const bool documentWritten = written == 0 && writeSynced(paths.documentTemp, documentText());
+    if (documentWritten)
+        reached(paths.documentTemp);
+    if (!documentWritten || swapIn(paths) != 0) {
+        removeAll(paths.stage);
+        std::remove(paths.documentTemp.c_str());
+        std::cerr << "Failed to save " << paths.document << "; the previous save is kept." << std::endl;
+        return 1;
+    }
     m_pEngine->project()->setModified(false);
     return 0;
+}
+
+int ProjectFile::swapIn(const SavePaths& paths)
+{
+    // The old folder steps aside, the new one takes its name, then the document.
+    const bool hadFolder = exists(paths.folder);
+    const bool asideOk = !hadFolder || renamed(paths.folder, paths.old);
+    if (asideOk && hadFolder)
+        reached(paths.old);
+    const bool folderOk = asideOk && renamed(paths.stage, paths.folder);
+    if (folderOk)
+        reached(paths.folder);
+    const bool documentOk = folderOk && renamed(paths.documentTemp, paths.document);
+    if (!documentOk) {
+        if (folderOk)
+            renamed(paths.folder, paths.stage);
+        if (hadFolder && asideOk)
+            renamed(paths.old, paths.folder);
+        return 1;
+    }
+    reached(paths.document);
+    if (hadFolder)
+        removeAll(paths.old);
+    return 0;
+}
+
+void ProjectFile::setStepHook(std::function<void(const std::string&)> hook)
+{
+    m_stepHook = std::move(hook);
+}
+
+void ProjectFile::reached(const std::string& path)
+{
+    if (m_stepHook)
+        m_stepHook(path);
 }
 
 void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& named)
@@ -291,6 +359,7 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pa
 int ProjectFile::open(const std::string& documentPath, const std::string& documentsFolder)
 {
     m_pEngine->clearProject();
+    recoverInterruptedSave(documentPath);
     std::ifstream in(documentPath, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -303,6 +372,9 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     Json::Reader reader(Json::Features::all());
 #pragma GCC diagnostic pop
     const bool parsed = reader.parse(text.str(), root, false) && root.isObject();
+    if (!parsed)
+        std::cerr << "Failed to read the project document " << documentPath
+                  << "; opening the ideas found in its audio folder." << std::endl;
     const Json::Value project = parsed ? root["project"] : Json::Value();
     const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {

@@ -2,6 +2,7 @@
 
 #include "engine/zubtypes.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,14 @@ public:
     // leaves the previous save whole and a reload gives exactly what was
     // saved. Returns 0, or 1 with log lines; clears the modified flag on success.
     int save(const std::string& documentPath);
+    // Puts back the previous save when a save of this document was stopped
+    // part way (the process was killed or the machine went down), and removes
+    // what such a save left beside it. save() and open() call it first.
+    // Returns 0, or 1 with log lines when the files could not be moved.
+    static int recoverInterruptedSave(const std::string& documentPath);
+    // Called with each file or folder name once a save has written or moved
+    // it; lets a test stop a save at a chosen moment.
+    void setStepHook(std::function<void(const std::string&)> hook);
     // Clears the project, takes the tempo from "project"."bpm" (120 when it is
     // missing, unreadable or out of range) and loads one idea per sub-folder
     // of the audio folder, which lies in documentsFolder for a non-zero
@@ -40,6 +49,7 @@ public:
     static std::string audioFolder(const std::string& documentPath, int64 guid, const std::string& documentsFolder);
 
 private:
+    struct SavePaths;
     struct SavedIdea {
         Idea* idea;
         std::string fileName;
@@ -48,7 +58,10 @@ private:
     int writeIdeaAudio(const std::string& folder, const SavedIdea& saved);
     int writeIdeaMidi(const std::string& folder, const SavedIdea& saved);
     std::string documentText() const;
+    int swapIn(const SavePaths& paths);
+    void reached(const std::string& path);
     void loadIdeas(const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named);
 
     ZubEngine* m_pEngine;
+    std::function<void(const std::string&)> m_stepHook;
 };

@@ -34,6 +34,14 @@ void RecordingBuffer::mixInto(float* out, int64 numFrames)
     }
 }
 
+void RecordingBuffer::dropStale(int64 numFrames)
+{
+    const std::size_t available = m_ring.readAvailable();
+    const std::size_t keep = static_cast<std::size_t>(std::max<int64>(numFrames, 0) * ZUB_FRAMESIZE);
+    if (available > m_ring.capacity() / 2 && available > keep)
+        m_ring.skip(available - keep);
+}
+
 float RecordingBuffer::level()
 {
     m_levelTime.store(m_clock.nowMicros(), std::memory_order_relaxed);

@@ -20,6 +20,11 @@ public:
     void write(const float* frames, int64 numFrames) override;
     // Output callback thread.
     void mixInto(float* out, int64 numFrames);
+    // Output callback thread. A backlog of more than half the ring means the
+    // reader stood still (the output was stopped for a render or a device
+    // change) while the input went on: keeps only the newest numFrames
+    // frames, so the input is heard live again instead of late for good.
+    void dropStale(int64 numFrames);
 
     float level();
     int64 microsecondsSinceLevel() const;

@@ -48,6 +48,15 @@ public:
         return n;
     }
 
+    // Reader thread. Discards up to count of the oldest values; returns how many.
+    std::size_t skip(std::size_t count)
+    {
+        const std::size_t r = m_readIndex.load(std::memory_order_relaxed);
+        const std::size_t n = std::min(count, m_writeIndex.load(std::memory_order_acquire) - r);
+        m_readIndex.store(r + n, std::memory_order_release);
+        return n;
+    }
+
 private:
     const std::size_t m_capacity;
     const std::size_t m_mask;

@@ -323,6 +323,7 @@ void Instrument::renderStereo(float* buffer, int numFrames)
 
 void Instrument::processInput(float* buffer, int numFrames)
 {
+    m_pRecordingBuffer->dropStale(numFrames);
     m_pRecordingBuffer->mixInto(buffer, numFrames);
     NativeJsBridge* bridge = m_pJsBridge.load();
     if (!bridge || m_pRecordingBuffer->microsecondsSinceLevel() <= kLevelIntervalMicros)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 
 namespace {
 // A damaged pack must not make the envelope leave 0..1 or produce NaN: times
@@ -18,10 +19,34 @@ double sanitizedLevel(float level)
 {
     return std::isnan(level) ? 1.0 : std::clamp(static_cast<double>(level), 0.0, 1.0);
 }
+// A zone's file must lie inside the pack's folder: no absolute path or drive,
+// no ".." part, with either kind of separator.
+bool staysInside(const std::string& name)
+{
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
+        return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find_first_of("/\\", start), name.size());
+        if (name.compare(start, end - start, "..") == 0)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::unique_ptr<Sample> loadSample(const std::string& dir, const std::string& name)
+{
+    if (staysInside(name))
+        return std::make_unique<Sample>(dir + "/" + name);
+    std::cout << "Refused the sample file name \"" << name << "\" in " << dir
+              << ": it leads outside the instrument folder" << std::endl;
+    return nullptr;
+}
 } // namespace
 
 SamplerZone::SamplerZone(const Quavertone::SamplePack_Zone& zone, const std::string& dir)
-    : m_pSample(std::make_unique<Sample>(dir + "/" + zone.filename()))
+    : m_pSample(loadSample(dir, zone.filename()))
     , m_pEnvelopeParams(std::make_unique<ADSRSettings>())
     , m_startKey(zone.start_key())
     , m_endKey(zone.end_key())

@@ -21,7 +21,8 @@ public:
     static constexpr int kNumKeys = 128;
 
     // Decodes the zone's sample from dir + "/" + filename. A sample that
-    // cannot be decoded stays empty and the zone plays silence.
+    // cannot be decoded stays empty and the zone plays silence; a file name
+    // that leads outside dir is refused with a log line and gives no sample.
     SamplerZone(const Quavertone::SamplePack_Zone& zone, const std::string& dir);
     ~SamplerZone();
 

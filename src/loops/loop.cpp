@@ -413,7 +413,9 @@ void Loop::computeWaveform()
             const float l = m_pLoopBuffer[2 * f], r = m_pLoopBuffer[2 * f + 1];
             sum += std::sqrt(l * l + r * r);
         }
-        const double value = sum / count * 64.0;
+        // Louder than full scale (overdubs, loaded files) is held at 99 so
+        // every number keeps its two digits and the string stays readable.
+        const double value = std::min(sum / count * 64.0, 99.0);
         if (value < 10.0)
             m_waveform += '0';
         m_waveform += std::to_string(static_cast<long long>(value));

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 Settings& Settings::instance()
@@ -45,7 +46,7 @@ void Settings::load()
     }
 }
 
-void Settings::save()
+int Settings::save()
 {
     const QString path = filePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -57,10 +58,15 @@ void Settings::save()
         e.appendChild(doc.createTextNode(it.value()));
         root.appendChild(e);
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug() << "Failed to write to" << path << __FILE__ << __LINE__;
-        return;
+    // Written beside the old file and swapped in whole, so a failed write
+    // (a full disk, a crash) leaves the previous settings.
+    QSaveFile file(path);
+    const QByteArray bytes = doc.toString(1).toUtf8();
+    // A write cut short can pass unnoticed by QFile: the size tells.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
+        || file.size() != bytes.size() || !file.commit()) {
+        qDebug() << "Failed to write to" << path << file.errorString();
+        return 1;
     }
-    file.write(doc.toString(1).toUtf8());
+    return 0;
 }

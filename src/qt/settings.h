@@ -14,7 +14,9 @@ public:
     void setValue(const QString& key, const QString& value);
     const QMap<QString, QString>& values() const { return m_values; }
 
-    void save();
+    // Returns 0, or 1 with a log line when the file could not be written; the
+    // previous file is then kept whole.
+    int save();
     // Replaces the map with the file's entries.
     void load();
 

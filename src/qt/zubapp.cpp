@@ -6,6 +6,7 @@
 #include "instruments/instrument.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/liveinput.h"
 #include "qt/midithread.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
@@ -33,7 +34,10 @@ ZubApp::ZubApp(int& argc, char** argv)
         Settings::instance().setValue("version", kVersion);
     }
     m_pEnumerator = new AudioDeviceEnumerator;
+    m_pLiveInput = new LiveInput(m_pEnumerator);
     m_pEngineContext = new EngineContext(this);
+    // The one instrument's buffer: it reads it whenever it is a live input.
+    m_pLiveInput->setRecordingEngine(m_pEngineContext->engine()->instrument()->recordingBuffer());
     m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
     openOutput();
     // Last: the MIDI input copies the page bridge the window registered.
@@ -46,7 +50,7 @@ ZubApp::~ZubApp()
     deleteMidiThread();
     // Streams stop before anything their callbacks use goes away.
     closeOutput();
-    closeRecording();
+    delete m_pLiveInput; // stops the recording device
     delete m_pEnumerator;
     delete m_pMainWindow;
     // The engine lives until the process ends; only its holder goes.
@@ -96,19 +100,19 @@ void ZubApp::closeOutput()
     m_pOutputDevice = nullptr;
 }
 
-// The one instrument's buffer: it reads it whenever it is a live input.
-RecordingEngine* ZubApp::liveInputBuffer() const
-{
-    return m_pEngineContext->engine()->instrument()->recordingBuffer();
-}
-
 void ZubApp::openRecording(int position)
 {
-    const int index = m_pEnumerator->inputDeviceIndex(position);
-    const PaStreamParameters params = m_pEnumerator->inputParameters(index);
-    m_pRecordingDevice = new AudioDevice(nullptr, liveInputBuffer(), nullptr, &params, m_pEnumerator->sampleRate());
-    qDebug() << "Opening recording device with PA id:" << index;
-    m_pRecordingDevice->start();
+    m_pLiveInput->openRecording(position);
+}
+
+void ZubApp::closeRecording()
+{
+    m_pLiveInput->closeRecording();
+}
+
+AudioDevice* ZubApp::recordingDevice() const
+{
+    return m_pLiveInput->recordingDevice();
 }
 
 void ZubApp::createMidiThread()
@@ -123,23 +127,12 @@ void ZubApp::deleteMidiThread()
     m_pMidiThread = nullptr;
 }
 
-void ZubApp::closeRecording()
-{
-    if (!m_pRecordingDevice)
-        return;
-    m_pRecordingDevice->stop();
-    delete m_pRecordingDevice;
-    m_pRecordingDevice = nullptr;
-}
-
 std::vector<std::string> ZubApp::inputDeviceNames()
 {
-    return m_pEnumerator->inputDeviceNames();
+    return m_pLiveInput->inputDeviceNames();
 }
 
 void ZubApp::setRecordingDevice(int position)
 {
-    closeRecording();
-    if (position >= 0)
-        openRecording(position);
+    m_pLiveInput->setRecordingDevice(position);
 }

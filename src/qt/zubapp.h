@@ -8,8 +8,8 @@
 class AudioDevice;
 class AudioDeviceEnumerator;
 class EngineContext;
+class LiveInput;
 class MidiThread;
-class RecordingEngine;
 class ZubUI;
 
 // The application: creates every long-lived object in a fixed order, owns
@@ -29,7 +29,7 @@ public:
     void deleteMidiThread() override;
     AudioDeviceEnumerator* enumerator() const override { return m_pEnumerator; }
     AudioDevice* outputDevice() const { return m_pOutputDevice; }
-    AudioDevice* recordingDevice() const { return m_pRecordingDevice; }
+    AudioDevice* recordingDevice() const;
     MidiThread* midiThread() const { return m_pMidiThread; }
 
     std::vector<std::string> inputDeviceNames() override;
@@ -45,13 +45,10 @@ public:
     static void findResources();
 
 private:
-    // The buffer the live-input instrument plays from.
-    RecordingEngine* liveInputBuffer() const;
-
     EngineContext* m_pEngineContext = nullptr;
     ZubUI* m_pMainWindow = nullptr;
     AudioDevice* m_pOutputDevice = nullptr;
-    AudioDevice* m_pRecordingDevice = nullptr;
+    LiveInput* m_pLiveInput = nullptr; // the recording device
     AudioDeviceEnumerator* m_pEnumerator = nullptr;
     MidiThread* m_pMidiThread = nullptr;
     bool m_bFirstRun = false;

@@ -47,6 +47,41 @@ TEST(RecordingBuffer, MixesWhatWasWrittenAndDropsOverflow)
         ASSERT_FLOAT_EQ(out[i], 1.0f) << "nothing beyond what fitted " << i;
 }
 
+TEST(RecordingBuffer, StaleBacklogGivesWayToTheNewestInput)
+{
+    // Frame k holds k in both channels.
+    const auto frames = [](int first, int count) {
+        std::vector<float> v;
+        for (int k = first; k < first + count; ++k)
+            v.insert(v.end(), { float(k), float(k) });
+        return v;
+    };
+    RecordingBuffer rb;
+    std::vector<float> out(2 * 256);
+
+    // A backlog of up to half the ring is what a slower reader leaves: kept.
+    const int half = RecordingBuffer::RING_SAMPLES / 4;
+    rb.write(frames(0, half).data(), half);
+    rb.dropStale(256);
+    rb.mixInto(out.data(), 256);
+    EXPECT_EQ(out[0], 0.0f);
+
+    // More means the reader stood still: only the newest frames are heard.
+    std::vector<float> rest(2 * half);
+    rb.mixInto(rest.data(), half);
+    const int filled = RecordingBuffer::RING_SAMPLES / 2;
+    rb.write(frames(1, filled).data(), filled);
+    {
+        AllocationCounter counter;
+        rb.dropStale(256);
+        EXPECT_EQ(counter.count(), 0u);
+    }
+    std::fill(out.begin(), out.end(), 0.0f);
+    rb.mixInto(out.data(), 256);
+    EXPECT_EQ(out[0], float(filled - 255));
+    EXPECT_EQ(out[511], float(filled));
+}
+
 TEST(RecordingBuffer, OneWriterOneReaderKeepOrder)
 {
     RecordingBuffer rb;

@@ -325,6 +325,39 @@ TEST_F(SamplerTest, MissingSampleFileGivesASilentZoneWithItsLogLine)
     EXPECT_EQ(signalmeasure::rms(render(1024), 0, 1024), 0.0);
 }
 
+TEST_F(SamplerTest, ZoneFileNamesLeadingOutsideThePackAreRefused)
+{
+    // A real sample outside the pack's folder, reachable by each name below.
+    TempDir outside;
+    packfiles::writeSample(outside.path().string(), "x.wav", packfiles::constant(0.5f, 4096));
+    const std::string outsideName = outside.path().filename().string();
+    const std::string names[] = { "../" + outsideName + "/x.wav", outside.file("x.wav"),
+        "sub/../../" + outsideName + "/x.wav", "..\\" + outsideName + "\\x.wav", "C:\\x.wav", "" };
+    for (const std::string& name : names) {
+        std::string quoted; // as a JSON string
+        for (char c : name)
+            quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        packfiles::writePack(dir(), packJson(zoneJson(0, 127, 60, quoted)));
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(m_sampler.load(dir()), 0);
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_NE(log.find("Refused the sample file name \"" + name + "\" in " + dir()
+                      + ": it leads outside the instrument folder"),
+            std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("Loaded sample"), std::string::npos) << log;
+        m_sampler.noteOn(60);
+        EXPECT_EQ(signalmeasure::rms(render(512), 0, 512), 0.0) << name;
+        m_sampler.noteOff(60);
+    }
+    // Names that only look alike stay allowed.
+    packfiles::writeSample(dir(), "..x.wav", packfiles::constant(0.5f, 4096));
+    packfiles::writePack(dir(), packJson(zoneJson(0, 127, 60, "..x.wav")));
+    ASSERT_EQ(m_sampler.load(dir()), 0);
+    m_sampler.noteOn(60);
+    EXPECT_NEAR(render(256)[2 * 100], 0.5, 1e-3);
+}
+
 TEST_F(SamplerTest, DamagedPackLoadsWhatItCanWithoutCrashing)
 {
     packfiles::writeSample(dir(), "s.wav", packfiles::constant(0.5f, 4096));

@@ -212,6 +212,7 @@ TEST(Loop, WaveformSummary)
         { 512 * 100 + 37, 0.1f, 513 },
         { 300, 0.01f, 300 }, // shorter than 512 frames: one number per frame
         { 1, 1.0f, 1 },
+        { 512 * 10, 4.0f, 512 }, // beyond full scale: held at two digits
     };
     for (const Case& c : cases) {
         std::vector<float> src(2 * c.frames, c.level);
@@ -220,7 +221,8 @@ TEST(Loop, WaveformSummary)
         const std::string w = loop.waveform();
         ASSERT_EQ(w.size(), 2 * c.numbers) << c.frames;
         const std::string first = w.substr(0, 2);
-        EXPECT_EQ(first, c.level == 1.0f ? "90" : c.level == 0.1f ? "09" : "00") << c.frames;
+        const char* expected = c.level == 4.0f ? "99" : c.level == 1.0f ? "90" : c.level == 0.1f ? "09" : "00";
+        EXPECT_EQ(first, expected) << c.frames;
     }
 }
 

@@ -357,18 +357,29 @@
   }
 
   // ---- tempo, drums -------------------------------------------------------
+  // The drum loop leaves every idea that holds it; those ideas are returned.
+  function removeDrumLoop() {
+    const holders = st.ideas.filter((idea) => idea.loops.includes(st.drumLoop));
+    for (const idea of holders) {
+      const i = idea.loops.indexOf(st.drumLoop);
+      idea.loops.splice(i, 1);
+      idea.states.splice(i, 1);
+    }
+    st.drumLoop = null;
+    return holders;
+  }
+  // The re-timed loop replaces the old one wherever it was, and plays in the
+  // active idea; the recorder gets sixteen beats of it.
   function retimeDrums(bpm) {
     if (!st.drum) return false;
-    const idea = ensureIdea();
-    if (st.drumLoop) {
-      const i = idea.loops.indexOf(st.drumLoop);
-      if (i >= 0) { idea.loops.splice(i, 1); idea.states.splice(i, 1); }
-    }
+    const holders = removeDrumLoop();
+    const active = ensureIdea();
+    if (!holders.includes(active)) holders.push(active);
     const seconds = (st.drum.beats * 60) / bpm;
-    st.drumLoop = makeLoop({ seconds, beats: 16 });
-    addLoop(idea, st.drumLoop);
+    st.drumLoop = makeLoop({ seconds, beats: st.drum.beats });
+    for (const idea of holders) addLoop(idea, st.drumLoop);
     setTransport(0);
-    rec.seconds = seconds;
+    rec.seconds = (seconds * 16) / st.drum.beats;
     rec.beats = 16;
     rec.notes = [];
     return true;
@@ -380,12 +391,7 @@
     if (!retimeDrums(bpm)) recorderLength((rec.beats * 60) / bpm);
   }
   function stopDrums() {
-    const idea = activeIdea();
-    if (idea && st.drumLoop) {
-      const i = idea.loops.indexOf(st.drumLoop);
-      if (i >= 0) { idea.loops.splice(i, 1); idea.states.splice(i, 1); }
-    }
-    st.drumLoop = null;
+    removeDrumLoop();
   }
 
   // ---- instruments --------------------------------------------------------
@@ -501,14 +507,14 @@
       const i = st.instrument;
       return styled({ instrument: { name: i.name, description: i.description, id: i.id, logo: i.logo, instrument_type: i.instrument_type, control_type: i.control_type } });
     },
-    getInstrumentCollection: () => styled({ instrument_collection: { instrument_groups: groups.map((g) => ({ instrument_group: g })) } }),
+    getInstrumentCollection: () => styled({ instrument_collection: { instrument_groups: groups } }),
     getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops } }),
     clearDrumLoop: () => { st.drum = null; stopDrums(); return ''; },
     stopDrumLoop: () => { stopDrums(); return ''; },
     playDrumLoop: () => {
       if (!st.drum) return '';
       stopDrums();
-      st.drumLoop = makeLoop({ seconds: (st.drum.beats * 60) / st.drum.bpm, beats: 16 });
+      st.drumLoop = makeLoop({ seconds: (st.drum.beats * 60) / st.drum.bpm, beats: st.drum.beats });
       addLoop(ensureIdea(), st.drumLoop);
       setTransport(0);
       return '';

@@ -1,7 +1,7 @@
 // Starts the real program offscreen with its page open to remote debugging,
 // and connects playwright-core to it.
-import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -36,17 +36,50 @@ async function waitForDevtools(port, proc, timeoutMs) {
   throw new Error('the program did not open its debugging port');
 }
 
-// env adds to the program's environment; prepareHome(home) runs before the
-// program starts (to store settings, for example).
-export async function startMotifo({ cwd, env = {}, prepareHome } = {}) {
+// A JACK server with the dummy driver gives the program a real audio clock
+// without a sound card; null where jackd is missing or does not come up.
+function startJack(name) {
+  if (spawnSync('sh', ['-c', 'command -v jackd && command -v jack_wait']).status !== 0) return null;
+  const env = { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' };
+  const jackd = spawn('jackd', ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512'],
+    { env, stdio: 'ignore' });
+  const up = spawnSync('jack_wait', ['-s', name, '-w', '-t', '10'], { env, timeout: 15000 });
+  if (up.status !== 0 || jackd.exitCode !== null) {
+    jackd.kill('SIGKILL');
+    return null;
+  }
+  return jackd;
+}
+
+function stopProcess(proc, signal = 'SIGTERM') {
+  if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
+  return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
+}
+
+// Options: cwd; env adds to the program's environment; prepareHome(home)
+// runs before the program starts (to store settings, for example); audio:
+// play through a JACK dummy server of its own (the stored device choice names
+// its output), so the engine's cycle runs in real time.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
   const logs = [];
+  const jackName = `motifo-page-${process.pid}`;
+  const jackd = audio ? startJack(jackName) : null;
+  const jackEnv = jackd ? { JACK_DEFAULT_SERVER: jackName, JACK_NO_AUDIO_RESERVATION: '1' } : {};
+  if (jackd) {
+    // PortAudio's index may differ: the program finds the device by its name.
+    const settingsDir = path.join(home, 'data', 'Quavertone', 'Motifo');
+    mkdirSync(settingsDir, { recursive: true });
+    writeFileSync(path.join(settingsDir, 'settings.xml'),
+      '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
+  }
   const proc = spawn(path.join(buildDir, 'motifo'), [], {
     cwd: cwd || home,
     env: {
       ...process.env,
+      ...jackEnv,
       QT_QPA_PLATFORM: 'offscreen',
       QTWEBENGINE_DISABLE_SANDBOX: '1',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
@@ -60,9 +93,30 @@ export async function startMotifo({ cwd, env = {}, prepareHome } = {}) {
   });
   proc.stdout.on('data', (d) => logs.push(String(d)));
   proc.stderr.on('data', (d) => logs.push(String(d)));
+  let browser;
+  const stop = async () => {
+    await browser?.close().catch(() => {});
+    await stopProcess(proc);
+    await stopProcess(jackd);
+    rmSync(home, { recursive: true, force: true });
+  };
+  try {
+    browser = await connect(port, proc);
+    const opened = await openPage(browser);
+    return { ...opened, pid: proc.pid, audio: jackd !== null, logs, stop };
+  } catch (e) {
+    await stop();
+    throw e;
+  }
+}
+
+async function connect(port, proc) {
   await waitForDevtools(port, proc, 30000);
   // QtWebEngine 6.4 is Chromium 102: no default context options.
-  const browser = await chromium.connectOverCDP(`http://127.0.0.1:${port}`, { noDefaults: true });
+  return chromium.connectOverCDP(`http://127.0.0.1:${port}`, { noDefaults: true });
+}
+
+async function openPage(browser) {
   let page;
   const deadline = Date.now() + 30000;
   while (!page && Date.now() < deadline) {
@@ -80,17 +134,5 @@ export async function startMotifo({ cwd, env = {}, prepareHome } = {}) {
   const welcome = await page.evaluate(() => document.querySelector('#welcome')?.open === true);
   await page.evaluate(() => document.querySelector('#welcome')?.close());
 
-  return {
-    page,
-    pid: proc.pid,
-    welcome,
-    logs,
-    consoleErrors,
-    async stop() {
-      await browser.close().catch(() => {});
-      proc.kill('SIGTERM');
-      await new Promise((r) => (proc.exitCode !== null ? r() : proc.once('exit', r)));
-      rmSync(home, { recursive: true, force: true });
-    },
-  };
+  return { page, welcome, consoleErrors };
 }

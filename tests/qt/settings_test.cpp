@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 QString readFile(const QString& path)
@@ -58,7 +61,8 @@ TEST(Settings, MalformedFileIsReplacedAndKnownValuesRead)
 {
     writeFile(Settings::filePath(), "<settings><AudioDevice>3. Speakers (Windows WASAPI)</AudioDevice>"
                                     "<Unknown>kept</Unknown><AudioDevice>later wins</AudioDevice></settings>");
-    Settings& s = Settings::instance(); // loads the file above
+    Settings& s = Settings::instance();
+    s.load(); // the file above, whether or not an earlier test made the store
     EXPECT_EQ(s.value("AudioDevice"), "later wins");
     EXPECT_EQ(s.value("Unknown"), "kept");
 
@@ -66,6 +70,34 @@ TEST(Settings, MalformedFileIsReplacedAndKnownValuesRead)
     s.load();
     EXPECT_EQ(readFile(Settings::filePath()).trimmed().contains("<settings"), true);
     EXPECT_FALSE(readFile(Settings::filePath()).contains("not xml"));
+}
+
+
+TEST(Settings, AFailedWriteKeepsThePreviousFile)
+{
+    Settings& s = Settings::instance();
+    s.setValue("AudioDevice", "3. Speakers");
+    ASSERT_EQ(s.save(), 0);
+    const QString before = readFile(Settings::filePath());
+
+    // Files may grow to a few bytes only: the write is cut short as on a full disk.
+    s.setValue("last_zub_load_path", QString(4000, 'p'));
+    rlimit previous {};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = s.save();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(readFile(Settings::filePath()), before);
+    EXPECT_EQ(QDir(QFileInfo(Settings::filePath()).absolutePath()).entryList(QDir::Files), QStringList({ "settings.xml" }))
+        << "no temporary file left";
+    s.load();
+    EXPECT_EQ(s.value("AudioDevice"), "3. Speakers");
 }
 
 } // namespace

@@ -1,0 +1,268 @@
+// Live input end to end on a real JACK server: a test tone played into
+// Motifo's input port goes through the live-input instrument, the engine's
+// cycle and the output stream, and the page is told the input level. The
+// pieces are the application's own: the enumerator, the engine context, the
+// output device and the live input that opens the recording device.
+#include "engine/enginecontext.h"
+#include "engine/nativejsbridge.h"
+#include "engine/offlinesection.h"
+#include "engine/recordingbuffer.h"
+#include "engine/transport.h"
+#include "engine/zubapi.h"
+#include "engine/zubengine.h"
+#include "instruments/instrument.h"
+#include "capturedsignal.h"
+#include "jackserver.h"
+#include "qt/audiodevice.h"
+#include "qt/audiodeviceenumerator.h"
+#include "qt/liveinput.h"
+#include "qt/settings.h"
+#include "support/enginetest.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
+#include "toneclient.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+using namespace capturedsignal;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kToneHz = 440.0;
+constexpr float kToneAmplitude = 0.25f;
+
+// What the engine posts to the page, with the time it was posted.
+class TimedBridge : public NativeJsBridge
+{
+public:
+    struct Message
+    {
+        Clock::time_point time;
+        std::string text;
+    };
+    void deliverMessage(std::string message) override { postMessage(std::move(message)); }
+    void postMessage(std::string message) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.push_back({ Clock::now(), std::move(message) });
+    }
+    // The input meter messages posted after `since`.
+    std::vector<Message> meters(Clock::time_point since)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Message> found;
+        for (const Message& m : m_messages)
+            if (m.time > since && m.text.find("input_vu_meter") != std::string::npos)
+                found.push_back(m);
+        return found;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Message> m_messages;
+};
+
+class LiveInputTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!jack.start())
+            GTEST_SKIP() << "JACK cannot run here: " << jack.error().toStdString();
+        ASSERT_TRUE(tone.start());
+        InstrumentLibrary(std::filesystem::current_path().string()).makeStandard();
+        Transport::instance().setPosition(0);
+
+        enumerator = std::make_unique<AudioDeviceEnumerator>(); // after jackd is up
+        for (const QString& entry : enumerator->deviceList(1))
+            if (entry.contains("(JACK Audio Connection Kit)"))
+                Settings::instance().setValue("AudioDevice", entry);
+        Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+
+        liveInput = std::make_unique<LiveInput>(enumerator.get());
+        context = std::make_unique<EngineContext>(liveInput.get());
+        engine()->setJsBridge(&bridge);
+        liveInput->setRecordingEngine(engine()->instrument()->recordingBuffer());
+        const PaStreamParameters out = enumerator->outputParameters();
+        output = std::make_unique<AudioDevice>(engine(), nullptr, &out, nullptr, enumerator->sampleRate());
+        ASSERT_EQ(output->start(), 0);
+        engine()->setAudioInterface(output.get());
+
+        const std::vector<std::string> inputs = liveInput->inputDeviceNames();
+        for (std::size_t i = 0; i < inputs.size() && jackInputId < 0; ++i)
+            if (inputs[i] == "system")
+                jackInputId = 500 + int(i);
+        ASSERT_GE(jackInputId, 500) << "PortAudio lists no JACK input";
+    }
+
+    void TearDown() override
+    {
+        // The engine outlives the test, as it outlives the program's objects.
+        if (output)
+            output->stop();
+        if (context) {
+            engine()->setAudioInterface(nullptr);
+            engine()->setJsBridge(nullptr);
+        }
+        if (liveInput)
+            liveInput->closeRecording();
+    }
+
+    ZubEngine* engine() const { return context->engine(); }
+
+    // Picks an instrument the way the page does.
+    void loadInstrument(int id) { context->api()->handleMessage("loadInstrument:" + std::to_string(id)); }
+
+    QStringList inputPorts() const { return jack.ports("motifo:in"); }
+    QStringList outputPorts() const { return jack.ports("motifo:out"); }
+
+    // Plays the tone into every input port Motifo has open; returns when.
+    Clock::time_point connectTone()
+    {
+        for (const QString& port : inputPorts())
+            EXPECT_EQ(QProcess::execute("jack_connect", { "-s", jack.name(), tone.portName(), port }), 0);
+        return Clock::now();
+    }
+
+    // The input meter from `since` on: never more often than every 50 ms,
+    // and showing the level of the tone.
+    void expectMeterShowsTheTone(Clock::time_point since)
+    {
+        const std::vector<TimedBridge::Message> meters = bridge.meters(since);
+        ASSERT_GE(meters.size(), 5u) << "the meter stopped";
+        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        // Each interval starts when the level is read, a moment before
+        // posting: single intervals get some slack for a busy machine, their
+        // mean none.
+        for (std::size_t i = 1; i < meters.size(); ++i)
+            EXPECT_GT(ms(meters[i].time - meters[i - 1].time), 40.0) << "meter message " << i;
+        EXPECT_GE(ms(meters.back().time - meters.front().time) / double(meters.size() - 1), 49.9);
+        std::vector<std::string> texts;
+        for (const TimedBridge::Message& m : meters) {
+            EXPECT_EQ(m.text.rfind("{ \"input_vu_meter\" : { \"value\" : ", 0), 0u) << m.text;
+            texts.push_back(m.text);
+        }
+        // The same tone in both channels: the root mean square per frame is
+        // the amplitude.
+        for (const Json::Value& meter : pushedStates(texts, "input_vu_meter"))
+            EXPECT_NEAR(meter["value"].asDouble(), kToneAmplitude, 0.05 * kToneAmplitude);
+    }
+
+    // Records the output for `seconds` and finds the tone in it at its level.
+    void expectOutputHoldsTheTone(double seconds)
+    {
+        const QStringList ports = outputPorts();
+        ASSERT_EQ(ports.size(), 2);
+        const std::vector<float> recorded = jack.capture(ports, seconds, dir.path());
+        ASSERT_GE(recorded.size(), std::size_t(2 * 44100 * (seconds - 0.2)));
+        const std::vector<float> left = channel(recorded, 2, 0);
+        EXPECT_NEAR(frequency(left), kToneHz, 1.0);
+        const double expected = outputRms(kToneHz, kToneAmplitude);
+        EXPECT_NEAR(rms(left, left.size() / 2), expected, 0.03 * expected);
+    }
+
+    EmptyWorkingDirectory workingDirectory; // holds the instrument library
+    JackServer jack;
+    ToneClient tone { kToneHz, kToneAmplitude };
+    QTemporaryDir dir;
+    TimedBridge bridge;
+    std::unique_ptr<AudioDeviceEnumerator> enumerator;
+    std::unique_ptr<LiveInput> liveInput;
+    std::unique_ptr<EngineContext> context;
+    std::unique_ptr<AudioDevice> output;
+    int jackInputId = -1;
+};
+
+TEST_F(LiveInputTest, ToneAtTheInputIsHeardAtTheOutputAndOnTheMeter)
+{
+    loadInstrument(jackInputId);
+    Json::Value state;
+    engine()->instrument()->toJson(state);
+    EXPECT_EQ(state["instrument"]["instrument_type"].asInt(), int(Instrument::InputDevice));
+    EXPECT_EQ(state["instrument"]["id"].asInt(), jackInputId);
+    EXPECT_EQ(state["instrument"]["name"].asString(), "system");
+    ASSERT_NE(liveInput->recordingDevice(), nullptr);
+    ASSERT_EQ(inputPorts().size(), 2) << inputPorts().join(",").toStdString();
+
+    const Clock::time_point connected = connectTone();
+    QThread::msleep(200);
+    expectOutputHoldsTheTone(2.0);
+    expectMeterShowsTheTone(connected + std::chrono::milliseconds(100));
+}
+
+TEST_F(LiveInputTest, ChoosingTheInputAgainReplacesItsStreamAndASampledInstrumentClosesIt)
+{
+    loadInstrument(jackInputId);
+    connectTone();
+    const AudioDevice* first = liveInput->recordingDevice();
+    ASSERT_NE(first, nullptr);
+
+    loadInstrument(jackInputId);
+    // One stream: two writers on the instrument's buffer would garble the tone.
+    ASSERT_NE(liveInput->recordingDevice(), nullptr);
+    ASSERT_EQ(inputPorts().size(), 2) << inputPorts().join(",").toStdString();
+    const Clock::time_point connected = connectTone();
+    QThread::msleep(200);
+    expectOutputHoldsTheTone(1.5);
+    expectMeterShowsTheTone(connected + std::chrono::milliseconds(100));
+
+    loadInstrument(1); // the sampled instrument of the library
+    EXPECT_EQ(liveInput->recordingDevice(), nullptr);
+    EXPECT_TRUE(inputPorts().isEmpty()) << inputPorts().join(",").toStdString();
+    Json::Value state;
+    engine()->instrument()->toJson(state);
+    EXPECT_EQ(state["instrument"]["instrument_type"].asInt(), int(Instrument::Sampled));
+    const Clock::time_point closed = Clock::now();
+    const std::vector<float> recorded = jack.capture(outputPorts(), 1.0, dir.path());
+    ASSERT_FALSE(recorded.empty());
+    EXPECT_LT(rms(channel(recorded, 2, 0)), 1e-4) << "the input is still heard";
+    EXPECT_TRUE(bridge.meters(closed + std::chrono::milliseconds(100)).empty());
+}
+
+// The output stream stands still while a render runs; the input does not.
+// What the input wrote meanwhile is stale and must not delay what follows.
+TEST_F(LiveInputTest, InputIsHeardWithoutDelayAfterTheOutputStoodStill)
+{
+    tone.setGate(4410, 4410 * 4); // a beep of a tenth of a second, twice a second
+    loadInstrument(jackInputId);
+    connectTone();
+    const auto delays = [&] {
+        QStringList ports = outputPorts();
+        ports.prepend(tone.portName());
+        const std::vector<float> recorded = jack.capture(ports, 2.0, dir.path());
+        const std::vector<long> played = onsets(channel(recorded, 3, 0), 0.01f);
+        const std::vector<long> heard = onsets(channel(recorded, 3, 1), 0.01f);
+        std::vector<long> found;
+        for (long p : played) {
+            const auto h = std::lower_bound(heard.begin(), heard.end(), p);
+            if (h != heard.end())
+                found.push_back(*h - p);
+        }
+        return found;
+    };
+    QThread::msleep(200);
+    const std::vector<long> before = delays();
+    ASSERT_GE(before.size(), 2u);
+    for (long d : before)
+        EXPECT_LE(d, 1024) << "frames between the tone and its sound at the output";
+
+    {
+        OfflineSection render(Transport::instance(), engine()->audioInterface());
+        QThread::msleep(2000);
+    }
+    QThread::msleep(200);
+    const std::vector<long> after = delays();
+    ASSERT_GE(after.size(), 2u);
+    for (long d : after)
+        EXPECT_LE(d, 1024) << "frames between the tone and its sound at the output after the restart";
+}
+
+} // namespace
