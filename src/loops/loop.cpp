@@ -318,7 +318,8 @@ int Loop::copyInPieces(const float* src, uint32_t numFrames, uint32_t pieceFrame
             return 1;
         const int64 copied = std::clamp<int64>(int64(numFrames) - start, 0, stop - start);
         float* dst = m_pLoopBuffer + ZUB_FRAMESIZE * start;
-        std::memcpy(dst, src + ZUB_FRAMESIZE * start, sizeof(float) * ZUB_FRAMESIZE * copied);
+        if (copied > 0) // an empty copy may come without a source
+            std::memcpy(dst, src + ZUB_FRAMESIZE * start, sizeof(float) * ZUB_FRAMESIZE * copied);
         std::fill(dst + ZUB_FRAMESIZE * copied, m_pLoopBuffer + ZUB_FRAMESIZE * stop, 0.0f);
     }
     std::lock_guard lock(m_mutex);
