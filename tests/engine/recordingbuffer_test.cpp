@@ -1,5 +1,6 @@
 #include "engine/recordingbuffer.h"
 #include "support/allocationcounter.h"
+#include "support/setclock.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -8,22 +9,16 @@
 
 namespace {
 
-class FakeClock : public ZubClock
-{
-public:
-    int64 nowMicros() const override { return now; }
-    int64 now = 1000;
-};
-
 TEST(RecordingBuffer, LevelIsRootMeanSquarePerFrame)
 {
-    FakeClock clock;
+    SetClock clock;
+    clock.m_now = 1000;
     RecordingBuffer rb(clock);
     EXPECT_EQ(rb.level(), 0.0f);
     const float frames[] = { 0.5f, 0.5f, -0.5f, -0.5f };
     rb.write(frames, 2);
     EXPECT_NEAR(rb.level(), std::sqrt(0.5f), 1e-6); // L*L + R*R summed per frame
-    clock.now += 40000;
+    clock.m_now += 40000;
     EXPECT_EQ(rb.microsecondsSinceLevel(), 40000);
 }
 

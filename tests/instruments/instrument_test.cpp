@@ -6,6 +6,7 @@
 #include "signalmeasure.h"
 #include "support/allocationcounter.h"
 #include "support/instrumentlibrary.h"
+#include "support/setclock.h"
 #include "support/tempdir.h"
 #include "synth/synthengine.h"
 
@@ -236,16 +237,10 @@ TEST(InstrumentInputDevice, NamesAndLogos)
     }
 }
 
-class FixedClock : public ZubClock
-{
-public:
-    int64 nowMicros() const override { return m_now; }
-    int64 m_now = 1000000;
-};
-
 TEST(InstrumentInputDevice, PassesInputThroughAndMetersAtMostEvery50ms)
 {
-    FixedClock clock;
+    SetClock clock;
+    clock.m_now = 1000000;
     RecordingBridge bridge;
     Instrument instrument(clock);
     instrument.setJsBridge(&bridge);

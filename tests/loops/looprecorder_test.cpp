@@ -2,18 +2,13 @@
 #include "loops/looprecorder.h"
 #include "support/allocationcounter.h"
 
+#include "support/setclock.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-class SetClock : public ZubClock
-{
-public:
-    int64 nowMicros() const override { return m_now; }
-    int64 m_now = 0;
-};
 
 constexpr int64 kBeat = 44100; // samples per beat at 120 bpm
 

@@ -2,19 +2,14 @@
 #include "loops/midirecorder.h"
 #include "loops/timedmidieventlist.h"
 
+#include "support/setclock.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-class SetClock : public ZubClock
-{
-public:
-    int64 nowMicros() const override { return m_now; }
-    int64 m_now = 0;
-};
 
 struct Note
 {
