@@ -23,11 +23,30 @@ JackServer::~JackServer()
     }
 }
 
+bool JackServer::installed()
+{
+    return !QStandardPaths::findExecutable("jackd").isEmpty();
+}
+
 bool JackServer::start(int sampleRate, int period)
 {
-    if (QStandardPaths::findExecutable("jackd").isEmpty()) {
+    if (!installed()) {
         m_error = "jackd is not installed";
         return false;
+    }
+    // Two servers starting in the same instant can trip over JACK's shared
+    // registry; a second attempt then succeeds.
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (startOnce(sampleRate, period))
+            return true;
+    return false;
+}
+
+bool JackServer::startOnce(int sampleRate, int period)
+{
+    if (m_jackd.state() != QProcess::NotRunning) {
+        m_jackd.kill();
+        m_jackd.waitForFinished(2000);
     }
     m_jackd.setProcessChannelMode(QProcess::MergedChannels);
     // Synchronous mode with a long client timeout: the server waits for every
