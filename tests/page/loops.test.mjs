@@ -51,28 +51,46 @@ describe('loop recorder', () => {
     assert.deepEqual(errors, []);
   });
 
-  test('the playhead moves on animation frames from the recorder position, with few requests', async () => {
+  test('the playhead steps through the beats from the recorder position, with few requests and no frame-by-frame work', async () => {
     const { page } = await h.open();
-    await page.selectOption('#recorder-beats', '2'); // one second at 120 bpm
+    await page.selectOption('#recorder-beats', '2'); // one second at 120 bpm: 4 steps of 250 ms
     const m = await mark(page);
-    const positions = await page.evaluate(async () => {
+    const { positions, writes, elapsed } = await page.evaluate(async () => {
       const line = document.querySelector('#recorder-line');
       const seen = [];
+      let writes = 0;
+      const obs = new MutationObserver((list) => { writes += list.length; });
+      obs.observe(line, { attributes: true });
+      const t0 = performance.now();
       const wrapped = () => seen.some((p, i) => i > 0 && p < seen[i - 1]);
       // Sample until the line has wrapped once: timers stretch on a busy machine.
       for (let i = 0; i < 30 && !(seen.length >= 6 && wrapped()); i++) {
         await new Promise((r) => setTimeout(r, 150));
         seen.push(Number(/translateX\(([\d.]+)%\)/.exec(line.style.transform)?.[1]));
       }
-      return seen;
+      obs.disconnect();
+      return { positions: seen, writes, elapsed: performance.now() - t0 };
     });
-    assert.ok(positions.every((p) => p >= 0 && p <= 100), String(positions));
-    assert.ok(new Set(positions).size >= 5, String(positions));
+    assert.ok(positions.every((p) => p >= 0 && p < 100), String(positions));
+    assert.ok(positions.every((p) => Math.abs(p / 25 - Math.round(p / 25)) < 1e-6), `on eighth notes: ${positions}`);
+    assert.equal(new Set(positions).size, 4, String(positions));
     // The position wraps around within a second.
     assert.ok(positions.some((p, i) => i > 0 && p < positions[i - 1]), String(positions));
+    // The line is written once per step, not on every display frame.
+    assert.ok(writes <= elapsed / 250 + 2, `${writes} writes in ${Math.round(elapsed)} ms`);
     const asks = (await sentSince(page, m)).filter((t) => t === 'getLoopRecorder').length;
     // One request, plus the page's re-sync every few seconds if sampling ran long.
-    assert.ok(asks <= 1 + Math.floor((positions.length * 150) / 3000), `asked ${asks} times`);
+    assert.ok(asks <= 1 + Math.floor(elapsed / 3000), `asked ${asks} times`);
+  });
+
+  test('slow tempos get more playhead steps per beat, so a step never lasts longer than a quarter second', async () => {
+    const { page } = await h.open();
+    const table = [[30, 8], [60, 4], [61, 4], [120, 2], [200, 2], [239, 2], [240, 1]];
+    const got = await page.evaluate(async (bpms) => {
+      const { stepsPerBeat } = await import('./js/pulse.js');
+      return bpms.map((bpm) => stepsPerBeat(60000 / bpm));
+    }, table.map(([bpm]) => bpm));
+    assert.deepEqual(got, table.map(([, steps]) => steps));
   });
 
   test('keep loop puts the recording into the first idea, drawn as a piano roll of its notes', async () => {

@@ -119,16 +119,26 @@ describe('time', () => {
     await page.locator('body').focus();
     await page.keyboard.press('m');
     await page.waitForFunction(() => document.querySelector('#metronome').getAttribute('aria-pressed') === 'false');
-    // The light flashes on beats: count animations over a second at 120 bpm.
-    const flashes = await page.evaluate(async () => {
-      const light = document.querySelector('#beat-light');
-      let n = 0;
-      const original = light.animate.bind(light);
-      light.animate = (...a) => { n++; return original(...a); };
-      await new Promise((r) => setTimeout(r, 1100));
-      return n;
+    // The light is lit on each beat, brighter on the first of four, and
+    // stays still in between: count its changes over a second at 120 bpm.
+    const light = await page.evaluate(async () => {
+      const node = document.querySelector('#beat-light');
+      let lit = 0;
+      let ones = 0;
+      let writes = 0;
+      const obs = new MutationObserver((list) => {
+        writes += list.length;
+        if (list.some((r) => r.oldValue !== null && !r.oldValue.includes('lit')) && node.classList.contains('lit')) lit++;
+        if (node.classList.contains('one')) ones++;
+      });
+      obs.observe(node, { attributes: true, attributeFilter: ['class'], attributeOldValue: true });
+      await new Promise((r) => setTimeout(r, 2100));
+      obs.disconnect();
+      return { lit, ones, writes };
     });
-    assert.ok(flashes >= 2 && flashes <= 3, `flashes ${flashes}`);
+    assert.ok(light.lit >= 4 && light.lit <= 5, JSON.stringify(light));
+    assert.ok(light.ones >= 1 && light.ones <= 2, JSON.stringify(light));
+    assert.ok(light.writes <= 4 * light.lit + 4, JSON.stringify(light));
     // It asks the engine only every few seconds, not every frame.
     const asks = (await page.evaluate(() => window.__fake.sent)).filter((t) => t === 'getMicrosecondsUntilNextBeat').length;
     assert.ok(asks <= 3, `asked ${asks} times`);

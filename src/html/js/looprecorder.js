@@ -2,6 +2,7 @@
 // "keep loop".
 import { on, send, sendJson } from './bridge.js';
 import { $, el, announce, setText, setAttr, setClass } from './ui.js';
+import { stepsPerBeat } from './pulse.js';
 
 export const BEAT_CHOICES = [2, 4, 8, 16, 32, 64];
 const RESYNC_MS = 3000;
@@ -14,8 +15,9 @@ export class LoopRecorder {
     this.anchor = null; // { at: performance.now(), seconds: position }
     this.nextSync = 0;
     this.syncing = false;
-    this.shownBeat = -1;
-    this.shownFraction = -1;
+    this.shownStep = -1;
+    this.shownSteps = 0;
+    this.changed = () => {}; // set by the page's pulse
     this.suspended = false;
     this.marksFor = 0;
 
@@ -76,6 +78,7 @@ export class LoopRecorder {
     this.syncing = false;
     this.nextSync = performance.now() + RESYNC_MS;
     this.show();
+    this.changed();
   }
 
   show() {
@@ -100,28 +103,34 @@ export class LoopRecorder {
     }
   }
 
-  // Called every animation frame: the playhead moves from the last known
-  // position; the engine is asked again only every few seconds.
-  frame(now) {
-    if (now >= this.nextSync && !this.syncing) {
+  // Shows the playhead as of `at` and returns when it next moves. It moves
+  // from the last known position; the engine is asked again only every few
+  // seconds.
+  step(at) {
+    if (at >= this.nextSync && !this.syncing) {
       this.syncing = true;
-      this.nextSync = now + RESYNC_MS;
+      this.nextSync = at + RESYNC_MS;
       send('getLoopRecorder').finally(() => { this.syncing = false; });
     }
-    if (!this.anchor) return;
+    if (!this.anchor) return this.nextSync;
     const len = this.state.length_seconds;
-    const pos = (((this.anchor.seconds + (now - this.anchor.at) / 1000) % len) + len) % len;
-    const fraction = pos / len;
-    if (Math.abs(fraction - this.shownFraction) > 0.0005) {
-      this.shownFraction = fraction;
-      // The line's box spans the bar, so a percentage moves it along the bar.
-      $('recorder-line').style.transform = `translateX(${(fraction * 100).toFixed(3)}%)`;
-    }
-    const beat = Math.floor(fraction * this.state.num_beats);
-    if (beat !== this.shownBeat) {
-      this.shownBeat = beat;
-      $('recorder-time').textContent = `${beat + 1} / ${this.state.num_beats}`;
-      $('recorder-playhead').setAttribute('aria-valuenow', String(beat + 1));
-    }
+    const perBeat = stepsPerBeat((len * 1000) / this.state.num_beats);
+    const steps = this.state.num_beats * perBeat;
+    const pos = (((this.anchor.seconds + (at - this.anchor.at) / 1000) % len) + len) % len;
+    const index = Math.min(steps - 1, Math.floor((pos / len) * steps));
+    this.showStep(index, steps, perBeat);
+    const untilNext = ((index + 1) * len) / steps - pos;
+    return Math.min(this.nextSync, at + untilNext * 1000);
+  }
+
+  showStep(index, steps, perBeat) {
+    if (index === this.shownStep && steps === this.shownSteps) return;
+    this.shownStep = index;
+    this.shownSteps = steps;
+    // The line's box spans the bar, so a percentage moves it along the bar.
+    $('recorder-line').style.transform = `translateX(${((index / steps) * 100).toFixed(3)}%)`;
+    const beat = Math.floor(index / perBeat);
+    setText($('recorder-time'), `${beat + 1} / ${this.state.num_beats}`);
+    setAttr($('recorder-playhead'), 'aria-valuenow', String(beat + 1));
   }
 }

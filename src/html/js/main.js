@@ -7,6 +7,7 @@ import { LoopRecorder } from './looprecorder.js';
 import { Ideas } from './ideas.js';
 import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
+import { Pulse } from './pulse.js';
 
 const SCREENS = { ideas: 'idea-setup', freestyle: 'freestyle-screen', tempo: 'tempo-screen' };
 
@@ -40,6 +41,7 @@ const ideas = new Ideas({
   onJustLoaded: () => { time.forgetDrums(); refreshSong(); },
   afterChange: () => send('getProject'),
 });
+const pulse = new Pulse([time, loopRecorder]);
 const freestyle = new Freestyle({ showScreen, loopRecorder, afterAccept: refreshSong });
 const files = new Files({
   canRender: () => {
@@ -120,16 +122,6 @@ window.addEventListener('keydown', (e) => {
   }
 });
 
-// One frame loop for everything that moves.
-function frame(now) {
-  if (document.body.classList.contains('connected')) {
-    time.frame(now);
-    loopRecorder.frame(now);
-  }
-  requestAnimationFrame(frame);
-}
-requestAnimationFrame(frame);
-
 initDialogs();
 showScreen('ideas');
 
@@ -165,6 +157,7 @@ window.afterNewSong = async function () {
 window.checkInit = async function () {
   document.body.classList.add('connected');
   $('status').textContent = 'Connected';
+  pulse.start();
   await loopRecorder.activate();
   await refreshAll();
   if (await callNative('firstRun') === true && !$('welcome').open) openDialog('welcome');

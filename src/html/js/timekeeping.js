@@ -1,7 +1,8 @@
 // Keeping time: tempo (typed or tapped), the metronome with a beat light that
 // follows the engine's transport, and the drum loop browser.
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce, openDialog, closeDialog, logoImage, flash } from './ui.js';
+import { $, el, announce, openDialog, closeDialog, logoImage, flash, setClass } from './ui.js';
+import { stepsPerBeat } from './pulse.js';
 
 export const MIN_BPM = 30;
 export const MAX_BPM = 200;
@@ -34,7 +35,7 @@ export class Timekeeping {
     this.tapTimer = 0;
     this.beatAnchor = null; // performance.now() of a beat boundary
     this.nextSync = 0;
-    this.lastFlashBeat = -1;
+    this.changed = () => {}; // set by the page's pulse
     this.syncing = false;
     this.drumLoops = [];
     this.drum = null; // { index, name, bpm, beats }
@@ -127,26 +128,32 @@ export class Timekeeping {
     if (!Number.isFinite(since) || since < 0) return;
     this.beatAnchor = performance.now() - since / 1000;
     this.nextSync = performance.now() + BEAT_RESYNC_MS;
+    this.changed();
   }
 
   resyncBeat() {
     this.nextSync = 0;
+    this.changed();
   }
 
-  // Called every animation frame by the page's frame loop.
-  frame(now) {
-    if (now >= this.nextSync && !this.syncing) {
+  // Shows the beat light as of `at` and returns when it next changes: it is
+  // lit for the first step of each beat, brighter on the first of four.
+  step(at) {
+    if (at >= this.nextSync && !this.syncing) {
       this.syncing = true;
-      this.nextSync = now + BEAT_RESYNC_MS;
+      this.nextSync = at + BEAT_RESYNC_MS;
       send('getMicrosecondsUntilNextBeat').then(() => { this.syncing = false; });
     }
-    if (this.beatAnchor === null) return;
+    if (this.beatAnchor === null) return this.nextSync;
     const beatMs = 60000 / this.bpm;
-    const beat = Math.floor((now - this.beatAnchor) / beatMs);
-    if (beat !== this.lastFlashBeat) {
-      this.lastFlashBeat = beat;
-      flash($('beat-light'), beat % 4 === 0 ? 'var(--beat-one)' : 'var(--beat)');
-    }
+    const litMs = beatMs / stepsPerBeat(beatMs);
+    const beat = Math.floor((at - this.beatAnchor) / beatMs);
+    const beatStart = this.beatAnchor + beat * beatMs;
+    const lit = at - beatStart < litMs;
+    const light = $('beat-light');
+    setClass(light, 'lit', lit);
+    setClass(light, 'one', lit && beat % 4 === 0);
+    return Math.min(this.nextSync, lit ? beatStart + litMs : beatStart + beatMs);
   }
 
   // Drum loops

@@ -1,0 +1,54 @@
+// The page's one clock for what moves with the music: the loop recorder's
+// playhead and the beat light. Each part shows itself as of a moment and says
+// when it next changes; the clock sleeps until then. A frame of the web view
+// costs the program about as much as its engine playing loops for a second,
+// so nothing here runs on every display frame.
+
+// Wake this early, and show what falls due this soon after, so changes a few
+// milliseconds apart (a beat and a playhead step) share one frame.
+const LEAD_MS = 8;
+// A part that asks for a change sooner than this gets it this late.
+const MIN_SLEEP_MS = 4;
+
+export class Pulse {
+  // parts: objects with step(at) that show their state as of `at`
+  // (performance.now() time) and return when it next changes (Infinity for
+  // never). Each part gets changed(), to call when its state jumps.
+  constructor(parts) {
+    this.parts = parts;
+    this.timer = 0;
+    this.running = false;
+    for (const part of parts) part.changed = () => this.poke();
+  }
+
+  start() {
+    this.running = true;
+    this.poke();
+  }
+
+  // A part's state jumped (a new position from the engine): show it now.
+  poke() {
+    if (!this.running) return;
+    clearTimeout(this.timer);
+    this.timer = setTimeout(() => this.wake(), 0);
+  }
+
+  wake() {
+    const now = performance.now();
+    let next = Infinity;
+    for (const part of this.parts) next = Math.min(next, part.step(now + 2 * LEAD_MS));
+    if (next === Infinity) return; // until a part changes
+    this.timer = setTimeout(() => this.wake(), Math.max(MIN_SLEEP_MS, next - LEAD_MS - now));
+  }
+}
+
+// The playhead and the beat light move in steps of the beat: halves,
+// quarters or eighths of it, the fewest that keep a step at most this long,
+// so they keep up with slow tempos and draw no more often at fast ones.
+const LONGEST_STEP_MS = 250;
+
+export function stepsPerBeat(beatMs) {
+  let steps = 1;
+  while (steps < 16 && beatMs / steps > LONGEST_STEP_MS) steps *= 2;
+  return steps;
+}
