@@ -52,6 +52,18 @@ void Fade::mixSample(float* dst, const float* src)
     }
 }
 
+void Fade::mix(float* dst, const float* src, int64 count)
+{
+    if (m_state != kSteady) {
+        for (int64 i = 0; i < count; ++i)
+            mixSample(dst + i, src + i);
+        return;
+    }
+    const float gain = m_value;
+    for (int64 i = 0; i < count; ++i)
+        dst[i] += gain * src[i];
+}
+
 void Fade::process(float* buffer, int numFrames)
 {
     if (m_state == kSteady || m_value == m_target)

@@ -23,6 +23,8 @@ public:
 
     // *dst += gain x *src, then one step of a running ramp. Once per sample.
     void mixSample(float* dst, const float* src);
+    // mixSample over count samples; a steady gain runs as one plain loop.
+    void mix(float* dst, const float* src, int64 count);
     // Applies a running ramp to an interleaved stereo block, one step per frame.
     void process(float* buffer, int numFrames);
 

@@ -78,9 +78,13 @@ void Loop::process(float* out, int numFrames)
     if (endsHere)
         n = loopSamples - m_iPlayPosOffset;
     int64 src = m_iPlayPosOffset % loopSamples;
-    for (int64 i = 0; i < n; ++i) {
-        m_pFade->mixSample(out + i, m_pLoopBuffer + src);
-        if (++src == loopSamples)
+    for (int64 i = 0; i < n;) {
+        // A steady gain mixes whole runs up to the loop's end; a ramp steps per sample.
+        const int64 run = m_pFade->isSteady() ? std::min(n - i, loopSamples - src) : 1;
+        m_pFade->mix(out + i, m_pLoopBuffer + src, run);
+        i += run;
+        src += run;
+        if (src == loopSamples)
             src = 0;
     }
     if (endsHere) {

@@ -93,4 +93,32 @@ TEST(Fade, BlockOperationScalesFramesWhileARampRuns)
     EXPECT_LT(longBlock[2 * 100], 0.05f);
 }
 
+TEST(Fade, MixingARunEqualsMixingSampleBySample)
+{
+    struct Case { const char* what; void (*start)(Fade&); };
+    const Case cases[] = {
+        { "steady at unity", [](Fade&) {} },
+        { "steady at a set gain", [](Fade& f) { f.setValue(0.37f); } },
+        { "fading out", [](Fade& f) { f.startFade(true); } },
+        { "fading in, steady within the run", [](Fade& f) { f.setValue(0.5f); f.startFade(false); } },
+    };
+    std::vector<float> src(9000);
+    for (std::size_t i = 0; i < src.size(); ++i)
+        src[i] = float((i * 7919) % 2001) / 1000.0f - 1.0f;
+    for (const Case& c : cases) {
+        Fade byRun;
+        Fade bySample;
+        c.start(byRun);
+        c.start(bySample);
+        std::vector<float> run(src.size(), 0.25f);
+        std::vector<float> samples(run);
+        byRun.mix(run.data(), src.data(), int64(src.size()));
+        for (std::size_t i = 0; i < src.size(); ++i)
+            bySample.mixSample(&samples[i], &src[i]);
+        EXPECT_EQ(run, samples) << c.what;
+        EXPECT_EQ(byRun.value(), bySample.value()) << c.what;
+        EXPECT_EQ(byRun.isSteady(), bySample.isSteady()) << c.what;
+    }
+}
+
 } // namespace
