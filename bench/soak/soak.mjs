@@ -26,8 +26,21 @@ function serverXruns(log) {
   return (log.join('').match(/JackTimedDriver::Process XRun/g) || []).length;
 }
 
+// SOAK_DEBUG=1 names the actions of every 50 ms step whose largest cycle
+// passed a third of the period.
+async function watchCycles(page, done, worst) {
+  const load = (await send(page, 'getEngineLoad'))?.engine_load;
+  if (!load) return;
+  worst.max_cycle_fraction = Math.max(worst.max_cycle_fraction, load.max_cycle_fraction);
+  worst.max_cycle_cpu_fraction = Math.max(worst.max_cycle_cpu_fraction, load.max_cycle_cpu_fraction);
+  if (load.max_cycle_fraction > 1 / 3) {
+    console.error(`cycle ${load.max_cycle_fraction.toFixed(3)} (CPU ${load.max_cycle_cpu_fraction.toFixed(3)}) after: ${done.join(' ')}`);
+  }
+  await send(page, 'resetEngineLoad');
+}
+
 // The busy user: every 50 ms a note, and on a slower beat the heavier work.
-async function drive(page, durationMs) {
+async function drive(page, durationMs, worst) {
   const counts = { notes: 0, loops: 0, clones: 0, mutes: 0, switches: 0, instruments: 0, tempos: 0 };
   const collection = await send(page, 'getInstrumentCollection');
   const instrumentIds = JSON.stringify(collection || {}).match(/"id"\s*:\s*\d+/g)
@@ -38,6 +51,7 @@ async function drive(page, durationMs) {
   let held = null;
   while (Date.now() < end) {
     const started = Date.now();
+    const before = { ...counts };
     if (held !== null) await send(page, `noteOff->${held}`);
     held = 48 + ((tick * 7) % 24);
     await send(page, `noteOn->${held}`);
@@ -70,6 +84,7 @@ async function drive(page, durationMs) {
       await send(page, `setTempo->${tempos[(tick / 200 | 0) % tempos.length]}`);
       counts.tempos += 1;
     }
+    if (worst) await watchCycles(page, Object.keys(counts).filter((k) => counts[k] !== before[k]), worst);
     tick += 1;
     await sleep(Math.max(0, 50 - (Date.now() - started)));
   }
@@ -89,8 +104,13 @@ try {
   await sleep(1000);
   const xrunsBefore = { motifo: xrunsOf(log, 'motifo'), trivial: xrunsOf(log, 'trivial'), server: serverXruns(log) };
   await send(motifo.page, 'resetEngineLoad');
-  const counts = await drive(motifo.page, seconds * 1000);
+  const worst = process.env.SOAK_DEBUG ? { max_cycle_fraction: 0, max_cycle_cpu_fraction: 0 } : null;
+  const counts = await drive(motifo.page, seconds * 1000, worst);
   const load = (await send(motifo.page, 'getEngineLoad'))?.engine_load;
+  if (worst && load) {
+    load.max_cycle_fraction = Math.max(load.max_cycle_fraction, worst.max_cycle_fraction);
+    load.max_cycle_cpu_fraction = Math.max(load.max_cycle_cpu_fraction, worst.max_cycle_cpu_fraction);
+  }
   await new Promise((r) => (trivial.exitCode !== null ? r() : trivial.once('exit', r)));
   const result = {
     seconds,

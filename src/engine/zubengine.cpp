@@ -75,7 +75,7 @@ void ZubEngine::setJsBridge(NativeJsBridge* bridge)
 
 void ZubEngine::process(float* buffer, int numFrames)
 {
-    const int64 start = CycleMeter::now();
+    const CycleMeter::Stamp start = CycleMeter::now();
     DenormalGuard denormals;
     // The host may hand us any buffer size; the components take bounded pieces.
     for (int done = 0; done < numFrames;) {

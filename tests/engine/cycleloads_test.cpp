@@ -144,6 +144,9 @@ TEST(CycleMeter, TheApiReportsTheLargestCycle)
     EXPECT_GT(state["max_cycle_fraction"].asDouble(), 0.0);
     EXPECT_NEAR(state["max_cycle_usec"].asDouble() * 1e-6 / (256.0 / 44100.0),
         state["max_cycle_fraction"].asDouble(), 1e-6);
+    // The cycle's own CPU time lies within its wall time.
+    EXPECT_GT(state["max_cycle_cpu_fraction"].asDouble(), 0.0);
+    EXPECT_LE(state["max_cycle_cpu_fraction"].asDouble(), state["max_cycle_fraction"].asDouble());
 
     api.handleMessage("resetEngineLoad");
     engine->process(buffer.data(), 256);
