@@ -51,6 +51,21 @@ function treeCpu(pid) {
   }, 0);
 }
 
+// CPU seconds of a process's threads: its real-time audio thread(s) (JACK
+// gives them a real-time policy) and all the others.
+function threadCpu(pid) {
+  const split = { audio: 0, other: 0 };
+  for (const tid of readdirSync(`/proc/${pid}/task`)) {
+    try {
+      const stat = readFileSync(`/proc/${pid}/task/${tid}/stat`, 'utf8');
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      const seconds = (Number(fields[11]) + Number(fields[12])) / 100;
+      split[Number(fields[38]) !== 0 ? 'audio' : 'other'] += seconds; // policy: 0 is SCHED_OTHER
+    } catch { /* gone */ }
+  }
+  return split;
+}
+
 // Resident kB per mapping, largest first; anonymous regions keep their size.
 function largestRegions(pid, count) {
   const regions = [];
@@ -112,9 +127,17 @@ try {
   const beats = (await send(motifo.page, 'getLoopRecorder'))?.loop_recorder?.num_beats;
   await sleep(2000);
 
-  const before = { motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds };
+  const sample = () => {
+    const m = threadCpu(motifo.pid);
+    const s = threadCpu(sooper.pid);
+    return {
+      motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds,
+      motifoAudio: m.audio, motifoOther: m.other, sooperAudio: s.audio, sooperOther: s.other,
+    };
+  };
+  const before = sample();
   await sleep(seconds * 1000);
-  const after = { motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds };
+  const after = sample();
   const perSecond = (k) => (after[k] - before[k]) / seconds;
   const result = {
     seconds,
@@ -123,6 +146,14 @@ try {
       motifo: perSecond('motifo'),
       motifo_with_web_renderer: perSecond('motifoTree'),
       sooperlooper: perSecond('sooper'),
+    },
+    // The real-time audio thread (engine and JACK client) apart from the
+    // rest of each process (Motifo: the window, its page and MIDI input).
+    cpu_seconds_per_audio_second_by_thread: {
+      motifo_audio: perSecond('motifoAudio'),
+      motifo_other: perSecond('motifoOther'),
+      sooperlooper_audio: perSecond('sooperAudio'),
+      sooperlooper_other: perSecond('sooperOther'),
     },
     motifo_over_sooperlooper: perSecond('motifo') / perSecond('sooper'),
     resident_kb_idle: { motifo: motifoIdle, sooperlooper: sooperIdle },
