@@ -1,7 +1,9 @@
 // Motifo next to SooperLooper in one run on one JACK dummy server (44,100 Hz,
 // 256-frame periods): the resident memory of each at idle, then each playing
 // 8 loops of 16 beats at 120 bpm for 30 s; the CPU time of each process per
-// second of audio and their ratio; Motifo's largest memory regions.
+// second of audio and their ratio; Motifo's largest memory regions. Then,
+// where xvfb-run and slgui exist, the same with SooperLooper's window open,
+// since Motifo always draws its own.
 //
 //   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
 //
@@ -21,6 +23,15 @@ const work = mkdtempSync(path.join(tmpdir(), 'motifo-compare-'));
 function startSooperLooper(jack, loops) {
   const env = { ...jack.env, ...(preload ? { LD_PRELOAD: preload } : {}) };
   return spawn('sooperlooper', ['-q', '-l', String(loops), '-c', '2', '-p', oscPort], { env, stdio: 'ignore' });
+}
+
+// SooperLooper's own window (slgui) on a virtual X server, connected to the
+// running engine: the display a musician would have. Null where xvfb-run or
+// slgui is missing. Its CPU time includes the X server's drawing.
+function startSooperLooperGui(home) {
+  if (spawnSync('sh', ['-c', 'command -v xvfb-run && command -v slgui']).status !== 0) return null;
+  return spawn('xvfb-run', ['-a', 'slgui', '-N', '-H', 'localhost', '-P', oscPort],
+    { env: { ...process.env, HOME: home }, stdio: 'ignore' });
 }
 
 function osc(...args) {
@@ -88,6 +99,7 @@ function largestRegions(pid, count) {
 const jack = startJack(`motifo-compare-${process.pid}`);
 let motifo;
 let sooper;
+let gui;
 let failed = false;
 try {
   // Idle: SooperLooper as it starts (one loop), Motifo as it starts.
@@ -127,18 +139,31 @@ try {
   const beats = (await send(motifo.page, 'getLoopRecorder'))?.loop_recorder?.num_beats;
   await sleep(2000);
 
-  const sample = () => {
+  const sample = (gui) => {
     const m = threadCpu(motifo.pid);
     const s = threadCpu(sooper.pid);
     return {
       motifo: usage(motifo.pid).cpuSeconds, motifoTree: treeCpu(motifo.pid), sooper: usage(sooper.pid).cpuSeconds,
       motifoAudio: m.audio, motifoOther: m.other, sooperAudio: s.audio, sooperOther: s.other,
+      sooperGui: gui ? treeCpu(gui.pid) : 0,
     };
   };
   const before = sample();
   await sleep(seconds * 1000);
   const after = sample();
   const perSecond = (k) => (after[k] - before[k]) / seconds;
+
+  // The same again with SooperLooper's window open.
+  let guiPerSecond = null;
+  gui = startSooperLooperGui(work);
+  if (gui) {
+    await sleep(5000);
+    const guiBefore = sample(gui);
+    await sleep(seconds * 1000);
+    const guiAfter = sample(gui);
+    const per = (k) => (guiAfter[k] - guiBefore[k]) / seconds;
+    guiPerSecond = { sooperlooper: per('sooper'), slgui_and_x_server: per('sooperGui'), motifo_with_web_renderer: per('motifoTree') };
+  }
   const result = {
     seconds,
     loops: { motifo: loopsPlaying, motifo_beats: beats, sooperlooper: 8 },
@@ -156,6 +181,12 @@ try {
       sooperlooper_other: perSecond('sooperOther'),
     },
     motifo_over_sooperlooper: perSecond('motifo') / perSecond('sooper'),
+    // Both with their windows: Motifo and its web renderer next to SooperLooper
+    // and slgui (with its X server).
+    with_windows: guiPerSecond && {
+      ...guiPerSecond,
+      motifo_over_sooperlooper: guiPerSecond.motifo_with_web_renderer / (guiPerSecond.sooperlooper + guiPerSecond.slgui_and_x_server),
+    },
     resident_kb_idle: { motifo: motifoIdle, sooperlooper: sooperIdle },
     resident_kb_playing: { motifo: usage(motifo.pid).rssKb, sooperlooper: usage(sooper.pid).rssKb },
     motifo_largest_regions_idle: motifoRegions,
@@ -166,6 +197,7 @@ try {
   console.error(String(e.stack || e));
   failed = true;
 } finally {
+  if (gui) for (const pid of [...descendants(gui.pid), gui.pid].reverse()) { try { process.kill(pid, 'SIGTERM'); } catch { /* gone */ } }
   if (sooper && sooper.exitCode === null) sooper.kill('SIGTERM');
   if (motifo) await motifo.stop();
   jack.jackd.kill('SIGTERM');
