@@ -38,6 +38,15 @@ Instrument::Instrument(const ZubClock& clock)
 {
 }
 
+Instrument::Instrument(CatalogueEntryTag)
+{
+}
+
+Instrument* Instrument::catalogueEntry()
+{
+    return new Instrument(CatalogueEntryTag {});
+}
+
 Instrument::~Instrument()
 {
     // The loader thread uses the sound sources; it goes first.
@@ -323,6 +332,8 @@ void Instrument::renderStereo(float* buffer, int numFrames)
 
 void Instrument::processInput(float* buffer, int numFrames)
 {
+    if (!m_pRecordingBuffer)
+        return;
     m_pRecordingBuffer->dropStale(numFrames);
     m_pRecordingBuffer->mixInto(buffer, numFrames);
     NativeJsBridge* bridge = m_pJsBridge.load();
@@ -334,8 +345,15 @@ void Instrument::processInput(float* buffer, int numFrames)
     bridge->postMessage(text);
 }
 
+void Instrument::setJsBridge(NativeJsBridge* bridge)
+{
+    std::lock_guard lock(m_bridgeMutex);
+    m_pJsBridge = bridge;
+}
+
 void Instrument::postLoading(int state)
 {
+    std::lock_guard lock(m_bridgeMutex);
     if (NativeJsBridge* bridge = m_pJsBridge.load())
         bridge->postMessage(state ? kLoadingStarted : kLoadingFinished);
 }

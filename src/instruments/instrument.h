@@ -46,10 +46,16 @@ public:
     explicit Instrument(const ZubClock& clock = ZubClock::system());
     ~Instrument();
 
+    // A catalogue entry: it describes an instrument and never plays, so it
+    // holds no live-input buffer (half a megabyte each).
+    static Instrument* catalogueEntry();
+
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
 
-    void setJsBridge(NativeJsBridge* bridge) { m_pJsBridge = bridge; }
+    // Once this returns, the loader thread no longer posts to the previous
+    // bridge, so its owner may destroy it.
+    void setJsBridge(NativeJsBridge* bridge);
 
     // Reads dir + "/instrument.zimbo" and takes its metadata. A missing file
     // leaves the instrument silent; a descriptor of a kind that cannot be
@@ -82,6 +88,7 @@ public:
     const std::string& logo() const { return m_logo; }
     int instrumentType() const { return m_instrumentType; }
     int controlType() const { return m_controlType; }
+    // Null for a catalogue entry.
     RecordingBuffer* recordingBuffer() const { return m_pRecordingBuffer.get(); }
 
     // True when the current kind can play (its load has completed).
@@ -101,6 +108,11 @@ public:
     static std::string inputDeviceLogo(const std::string& deviceName);
 
 private:
+    struct CatalogueEntryTag
+    {
+    };
+    explicit Instrument(CatalogueEntryTag);
+
     // Supersedes pending loads and silences the instrument until one completes.
     unsigned beginChange();
     void loadSampled(const std::string& dir, unsigned generation);
@@ -126,6 +138,9 @@ private:
     bool m_bEngineReady = false;
     bool m_bSamplerReady = false;
     std::atomic<NativeJsBridge*> m_pJsBridge { nullptr };
+    // Held by the loader thread while it posts and by setJsBridge; the audio
+    // thread reads the atomic alone.
+    std::mutex m_bridgeMutex;
     std::unique_ptr<RecordingBuffer> m_pRecordingBuffer;
     float m_gain = 1.0f;
     SoundFontSynth* m_pSoundFont = nullptr;

@@ -76,7 +76,7 @@ void InstrumentCollection::readGroup(const std::string& dir)
         readInstrument(dir + "/" + name, *group);
     if (endsWith(dir, "inputdevices")) {
         for (std::size_t i = 0; i < m_inputDeviceNames.size(); ++i) {
-            auto* input = new Instrument;
+            auto* input = Instrument::catalogueEntry();
             input->setInputDevice(static_cast<int>(i), m_inputDeviceNames[i]);
             group->addInstrument(input);
         }
@@ -94,7 +94,7 @@ void InstrumentCollection::readGroup(const std::string& dir)
 void InstrumentCollection::readInstrument(const std::string& dir, InstrumentGroup& group)
 {
     std::printf("Reading instrument directory: %s\n", dir.c_str());
-    auto* instrument = new Instrument;
+    auto* instrument = Instrument::catalogueEntry();
     Quavertone::ZubInstrument descriptor;
     if (!instrument->readDescriptor(dir, descriptor)) {
         delete instrument;

@@ -11,6 +11,9 @@
 #include "synth/synthengine.h"
 
 #include <gtest/gtest.h>
+#include <thread>
+#include <chrono>
+#include <atomic>
 
 #include <cmath>
 #include <vector>
@@ -292,6 +295,34 @@ TEST_F(InstrumentTest, ProcessAllocatesNothing)
     AllocationCounter counter;
     instrument.process(buf.data(), 256);
     EXPECT_EQ(counter.count(), 0u);
+}
+
+// A bridge that is slow to take a message, so the loader is caught posting.
+class SlowBridge : public NativeJsBridge
+{
+public:
+    void deliverMessage(std::string message) override { postMessage(std::move(message)); }
+    void postMessage(std::string) override
+    {
+        m_bPosting = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        m_bPosting = false;
+    }
+    std::atomic<bool> m_bPosting { false };
+};
+
+TEST_F(InstrumentTest, DetachingTheBridgeWaitsForAPostInFlight)
+{
+    SlowBridge slow;
+    instrument.setJsBridge(&slow);
+    // A sample pack loads on the loader thread, which announces the end.
+    instrument.loadFromDirectory(dir("00_essentials/classic"));
+    while (!slow.m_bPosting)
+        std::this_thread::yield();
+    instrument.setJsBridge(nullptr);
+    // The bridge could be destroyed now: nothing is posting to it.
+    EXPECT_FALSE(slow.m_bPosting);
+    instrument.waitForLoad();
 }
 
 } // namespace

@@ -69,6 +69,11 @@ TEST_F(InstrumentCollectionTest, ScanOrderGroupsAndIds)
     EXPECT_EQ(groups[2]->instruments()[1]->id(), 501);
     EXPECT_EQ(groups[2]->instruments()[1]->name(), "Line In");
     EXPECT_EQ(collection.pathForId(500), "");
+
+    // Entries only describe instruments: none holds a live-input buffer.
+    for (const InstrumentGroup* group : groups)
+        for (const Instrument* instrument : group->instruments())
+            EXPECT_EQ(instrument->recordingBuffer(), nullptr) << instrument->name();
 }
 
 TEST_F(InstrumentCollectionTest, GroupColoursAndLogo)

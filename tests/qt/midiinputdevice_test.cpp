@@ -1,6 +1,7 @@
 #include "engine/enginecontext.h"
 #include "engine/nativejsbridge.h"
 #include "engine/zubengine.h"
+#include "instruments/instrument.h"
 #include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
 #include "qt/settings.h"
@@ -42,7 +43,15 @@ std::string off(int note) { return "{ \"keyboard\" : { \"note_off\" : \"" + std:
 class MidiDecoding : public ::testing::Test
 {
 protected:
-    void SetUp() override { context.engine()->setJsBridge(&bridge); }
+    // The engine is never torn down and outlives each test: its first
+    // instrument load is over before a bridge is attached, and the bridge
+    // is detached before it goes.
+    void SetUp() override
+    {
+        context.engine()->instrument()->waitForLoad();
+        context.engine()->setJsBridge(&bridge);
+    }
+    void TearDown() override { context.engine()->setJsBridge(nullptr); }
 
     RecordingBridge bridge;
     EngineContext context { nullptr };
@@ -75,6 +84,7 @@ TEST_F(MidiDecoding, RecordedStreamsGiveTheseMessages)
         device.handleEvents(c.events.data(), int(c.events.size()));
         EXPECT_EQ(fresh.messages(), c.expected) << c.what;
         EXPECT_FALSE(device.inSysex()) << c.what;
+        context.engine()->setJsBridge(&bridge);
     }
 }
 
@@ -122,6 +132,7 @@ TEST(MidiThread, StartsPollingAndStopsWithoutNoteOffs)
 {
     RecordingBridge bridge;
     EngineContext context(nullptr);
+    context.engine()->instrument()->waitForLoad();
     context.engine()->setJsBridge(&bridge);
     Settings::instance().setValue("MidiDevice", "None");
     auto* thread = new MidiThread(context.engine());
@@ -130,6 +141,7 @@ TEST(MidiThread, StartsPollingAndStopsWithoutNoteOffs)
     thread->device()->handleEvents(held, 1);
     delete thread; // returns once run() has ended
     EXPECT_EQ(bridge.messages(), std::vector<std::string> { on(60) });
+    context.engine()->setJsBridge(nullptr);
 }
 
 } // namespace
