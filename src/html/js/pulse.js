@@ -42,9 +42,9 @@ export class Pulse {
   }
 }
 
-// The playhead and the beat light move in steps of the beat: halves,
-// quarters or eighths of it, the fewest that keep a step at most this long,
-// so they keep up with slow tempos and draw no more often at fast ones.
+// The playhead and the beat light move in steps of the beat (whole beats,
+// halves, quarters, ...): the fewest per beat that keep a step at most this
+// long, so they keep up with slow tempos and draw no more often at fast ones.
 const LONGEST_STEP_MS = 250;
 
 export function stepsPerBeat(beatMs) {
