@@ -1,7 +1,7 @@
 #include "engine/metronome.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
-#include "support/allocationcounter.h"
+#include "support/enginetest.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -79,11 +79,7 @@ TEST_F(ZubEngineTest, ProcessAllocatesNothing)
     Json::Value msg;
     msg["metronome"]["mute"] = false;
     engine.metronome()->handleJson(msg);
-    std::vector<float> buf(2 * 40000);
-    AllocationCounter counter;
-    for (int frames : { 1, 64, 256, 1024, 40000 })
-        engine.process(buf.data(), frames);
-    EXPECT_EQ(counter.count(), 0u);
+    EXPECT_EQ(cycleAllocations(engine), 0u);
 }
 
 } // namespace

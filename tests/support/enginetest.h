@@ -3,12 +3,14 @@
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "support/allocationcounter.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // Runs the engine in an empty working directory: it finds no instrument
 // library there, so what a test hears is only what it feeds in.
@@ -47,3 +49,14 @@ protected:
     ZubEngine engine { nullptr };
     ZubApi api { &engine };
 };
+
+// Heap allocations made by the engine's cycle over buffers of uneven sizes,
+// the largest above what its components take in one piece.
+inline std::size_t cycleAllocations(ZubEngine& engine)
+{
+    std::vector<float> buf(2 * 40000);
+    AllocationCounter counter;
+    for (int frames : { 1, 64, 256, 1024, 40000 })
+        engine.process(buf.data(), frames);
+    return counter.count();
+}
