@@ -82,6 +82,9 @@ protected:
         feed(s, frames);
         recorder.noteOff(60);
         feedUntilIdle(kSilence);
+        // Played, the next take comes a second of silence later, long after
+        // the copier freed this one's buffer; fed blocks outrun it, so wait.
+        recorder.takes();
     }
     std::vector<std::string> pushedStatuses()
     {
