@@ -170,6 +170,17 @@ protected:
         EXPECT_NEAR(rms(left, left.size() / 2), expected, 0.03 * expected);
     }
 
+    // Both input ports open, the tone played into them is heard at the
+    // output for `seconds` and shown on the meter.
+    void expectTheToneHeard(double seconds)
+    {
+        ASSERT_EQ(inputPorts().size(), 2) << inputPorts().join(",").toStdString();
+        const Clock::time_point connected = connectTone();
+        QThread::msleep(200);
+        expectOutputHoldsTheTone(seconds);
+        expectMeterShowsTheTone(connected + std::chrono::milliseconds(100));
+    }
+
     EmptyWorkingDirectory workingDirectory; // holds the instrument library
     JackServer jack;
     ToneClient tone { kToneHz, kToneAmplitude };
@@ -191,12 +202,7 @@ TEST_F(LiveInputTest, ToneAtTheInputIsHeardAtTheOutputAndOnTheMeter)
     EXPECT_EQ(state["instrument"]["id"].asInt(), jackInputId);
     EXPECT_EQ(state["instrument"]["name"].asString(), "system");
     ASSERT_NE(liveInput->recordingDevice(), nullptr);
-    ASSERT_EQ(inputPorts().size(), 2) << inputPorts().join(",").toStdString();
-
-    const Clock::time_point connected = connectTone();
-    QThread::msleep(200);
-    expectOutputHoldsTheTone(2.0);
-    expectMeterShowsTheTone(connected + std::chrono::milliseconds(100));
+    expectTheToneHeard(2.0);
 }
 
 TEST_F(LiveInputTest, ChoosingTheInputAgainReplacesItsStreamAndASampledInstrumentClosesIt)
@@ -209,11 +215,7 @@ TEST_F(LiveInputTest, ChoosingTheInputAgainReplacesItsStreamAndASampledInstrumen
     loadInstrument(jackInputId);
     // One stream: two writers on the instrument's buffer would garble the tone.
     ASSERT_NE(liveInput->recordingDevice(), nullptr);
-    ASSERT_EQ(inputPorts().size(), 2) << inputPorts().join(",").toStdString();
-    const Clock::time_point connected = connectTone();
-    QThread::msleep(200);
-    expectOutputHoldsTheTone(1.5);
-    expectMeterShowsTheTone(connected + std::chrono::milliseconds(100));
+    expectTheToneHeard(1.5);
 
     loadInstrument(1); // the sampled instrument of the library
     EXPECT_EQ(liveInput->recordingDevice(), nullptr);
