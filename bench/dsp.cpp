@@ -1,15 +1,15 @@
 // Costs of the DSP building blocks. Whole-buffer processors report their cost
 // as a fraction of the real-time budget of the same buffer (frames / 44100 s);
 // per-frame units report throughput in frames per second.
-#include "engine/fade.h"
-#include "engine/ghettocomp.h"
-#include "engine/masterbus.h"
+#include "dsp/fade.h"
+#include "dsp/ghettocomp.h"
+#include "dsp/linearresampler.h"
+#include "dsp/masterbus.h"
+#include "dsp/superresampler.h"
 #include "filters/chebyshevibandpass.h"
 #include "filters/chebyshevilowpass.h"
 #include "filters/rbjlowpass.h"
 #include "filters/stereofilter.h"
-#include "loops/linearresampler.h"
-#include "loops/superresampler.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,10 +7,10 @@
 
 #include "engine/metronome.h"
 #include "engine/transport.h"
-#include "engine/wavewriter.h"
 #include "engine/zubengine.h"
+#include "formats/protofile.h"
+#include "formats/wavewriter.h"
 #include "instruments/instrument.h"
-#include "instruments/protofile.h"
 #include "instruments/sampler.h"
 #include "loops/freestylerecorder.h"
 #include "loops/looprecorder.h"

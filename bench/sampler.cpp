@@ -2,9 +2,9 @@
 // of the same buffer (frames / 44100 s): ten voices at the root key (direct
 // path) and ten voices 19 semitones up (filtered, upsampled path).
 
-#include "engine/wavewriter.h"
-#include "engine/zubtypes.h"
-#include "instruments/protofile.h"
+#include "core/zubtypes.h"
+#include "formats/protofile.h"
+#include "formats/wavewriter.h"
 #include "instruments/sampler.h"
 #include "proto/samplepack.pb.h"
 

@@ -2,8 +2,8 @@
 // real-time budget (counter "rt_fraction": 1.0 uses the whole budget). The
 // cost is the thread's CPU time, so other load on a shared machine does not
 // count against the synth.
-#include "synth/kelpsynthengine.h"
 #include "synth/kelpparameter.h"
+#include "synth/kelpsynthengine.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Instrument descriptors: the binary file, and the readable description the
 // authoring tool turns into one.
-#include "instruments/protofile.h"
+#include "formats/protofile.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
 #include "support/fuzzfile.h"

@@ -1,5 +1,5 @@
 // Standard MIDI files as an idea's notes are read back from a project.
-#include "loops/midireader.h"
+#include "formats/midireader.h"
 #include "support/fuzzfile.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Ogg Vorbis samples and drum loops: the decoder behind Sample.
-#include "instruments/sample.h"
+#include "formats/sample.h"
 #include "support/fuzzfile.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The WAV reader, through a loop loading its file (as opening a project
 // does) and through a sample, then played for a cycle.
-#include "instruments/sample.h"
+#include "formats/sample.h"
 #include "loops/loop.h"
 #include "support/fuzzfile.h"
 

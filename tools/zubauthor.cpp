@@ -9,7 +9,7 @@
 // DESCRIPTION is a file name, or "-" for standard input. Field names are the
 // schema's (start_key, root_key, adsr_params ...); enums are given by name.
 
-#include "instruments/protofile.h"
+#include "formats/protofile.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
 

@@ -8,8 +8,8 @@
 // written REPEATS times, so that a render can take a repetition whose start
 // holds the tails of the one before.
 
-#include "loops/midiwriter.h"
-#include "loops/timedmidieventlist.h"
+#include "core/timedmidieventlist.h"
+#include "formats/midiwriter.h"
 
 #include <cstdlib>
 #include <iostream>

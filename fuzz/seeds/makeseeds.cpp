@@ -1,10 +1,10 @@
 // Writes the seed corpora of the fuzz targets with Motifo's own writers:
 //   makeseeds CORPUS_DIR
 // (the Ogg seed is the WAV seed through oggenc; see scripts/fuzz).
-#include "engine/wavewriter.h"
-#include "instruments/protofile.h"
-#include "loops/midiwriter.h"
-#include "loops/timedmidieventlist.h"
+#include "core/timedmidieventlist.h"
+#include "formats/midiwriter.h"
+#include "formats/protofile.h"
+#include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
 

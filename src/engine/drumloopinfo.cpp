@@ -1,6 +1,6 @@
 #include "engine/drumloopinfo.h"
 
-#include "engine/tokenizer.h"
+#include "core/tokenizer.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include "engine/drumloopinfo.h"
 #include "engine/metronome.h"
 #include "engine/transport.h"
-#include "instruments/sample.h"
+#include "formats/sample.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"

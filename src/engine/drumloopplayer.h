@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/zubtypes.h"
+#include "core/zubtypes.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubtypes.h"
-#include "instruments/adsr.h"
+#include "core/playbackengine.h"
+#include "core/zubtypes.h"
+#include "dsp/adsr.h"
 
 #include <atomic>
 #include <json/value.h>

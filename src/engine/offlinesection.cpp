@@ -1,6 +1,6 @@
 #include "engine/offlinesection.h"
 
-#include "engine/nativeaudiointerface.h"
+#include "core/nativeaudiointerface.h"
 #include "engine/transport.h"
 
 OfflineSection::OfflineSection(Transport& transport, NativeAudioInterface* audioInterface)

@@ -1,6 +1,6 @@
 #include "engine/project.h"
 
-#include "engine/jsonfield.h"
+#include "core/jsonfield.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,18 +1,18 @@
 #include "engine/projectfile.h"
 
+#include "core/jsonfield.h"
+#include "core/nativejsbridge.h"
 #include "engine/ideafilenames.h"
-#include "engine/jsonfield.h"
 #include "engine/loopaudiosource.h"
-#include "engine/nativejsbridge.h"
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
-#include "loops/midiwriter.h"
 
 #include <json/reader.h>
 

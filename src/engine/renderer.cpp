@@ -1,8 +1,8 @@
 #include "engine/renderer.h"
 
-#include "engine/floattoint16.h"
-#include "engine/playbackengine.h"
-#include "engine/wavheader.h"
+#include "core/playbackengine.h"
+#include "dsp/floattoint16.h"
+#include "formats/wavheader.h"
 
 #include <algorithm>
 #include <iostream>

@@ -1,10 +1,10 @@
 #include "engine/zubapi.h"
 
+#include "core/jsonfield.h"
+#include "core/tokenizer.h"
 #include "engine/drumloopcollection.h"
-#include "engine/jsonfield.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
-#include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"

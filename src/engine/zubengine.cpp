@@ -1,13 +1,13 @@
 #include "engine/zubengine.h"
 
-#include "engine/base64.h"
-#include "engine/denormalguard.h"
+#include "core/base64.h"
+#include "core/denormalguard.h"
+#include "core/nativeaudiomanagerinterface.h"
+#include "core/nativejsbridge.h"
+#include "dsp/masterbus.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
-#include "engine/masterbus.h"
 #include "engine/metronome.h"
-#include "engine/nativeaudiomanagerinterface.h"
-#include "engine/nativejsbridge.h"
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
@@ -41,7 +41,7 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pFreestyleTempoDetector = new FreestyleTempoDetector;
     m_pFreestyleRecorder = new FreestyleRecorder(m_pLoopPool, m_pFreestyleTempoDetector);
     m_pProject = new Project;
-    m_pIdeaCollection = new IdeaCollection(m_pLoopPool, m_pProject);
+    m_pIdeaCollection = new IdeaCollection(m_pLoopPool, [this] { m_pProject->setModified(true); });
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/cyclemeter.h"
-#include "engine/playbackengine.h"
-#include "engine/zubtypes.h"
+#include "core/cyclemeter.h"
+#include "core/playbackengine.h"
+#include "core/zubtypes.h"
 
 #include <cstdio>
 #include <string>

@@ -1,8 +1,8 @@
 #include "instruments/instrument.h"
 
-#include "engine/nativejsbridge.h"
-#include "engine/recordingbuffer.h"
-#include "instruments/protofile.h"
+#include "core/nativejsbridge.h"
+#include "core/recordingbuffer.h"
+#include "formats/protofile.h"
 #include "instruments/sampler.h"
 #include "instruments/soundfontsynth.h"
 #include "proto/zubinstrument.pb.h"

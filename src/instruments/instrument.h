@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubclock.h"
+#include "core/playbackengine.h"
+#include "core/zubclock.h"
 #include "instruments/instrumentloader.h"
 
 #include <atomic>

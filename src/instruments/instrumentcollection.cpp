@@ -1,6 +1,6 @@
 #include "instruments/instrumentcollection.h"
 
-#include "engine/nativeaudiomanagerinterface.h"
+#include "core/nativeaudiomanagerinterface.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentgroup.h"
 #include "proto/zubinstrument.pb.h"

@@ -1,6 +1,6 @@
 #include "instruments/sampler.h"
 
-#include "instruments/protofile.h"
+#include "formats/protofile.h"
 #include "instruments/samplervoice.h"
 #include "instruments/samplerzone.h"
 #include "proto/samplepack.pb.h"

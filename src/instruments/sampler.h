@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/playbackengine.h"
+#include "core/playbackengine.h"
 #include "instruments/loaderthread.h"
 
 #include <array>

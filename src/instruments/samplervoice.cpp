@@ -1,9 +1,9 @@
 #include "instruments/samplervoice.h"
 
-#include "instruments/adsr.h"
-#include "instruments/sample.h"
+#include "dsp/adsr.h"
+#include "dsp/linearresampler.h"
+#include "formats/sample.h"
 #include "instruments/samplerzone.h"
-#include "loops/linearresampler.h"
 
 #include <algorithm>
 #include <cmath>

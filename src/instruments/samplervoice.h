@@ -1,9 +1,9 @@
 #pragma once
 
-#include "engine/zubtypes.h"
+#include "core/zubtypes.h"
+#include "dsp/adsrsettings.h"
 #include "filters/chebyshevilowpass.h"
 #include "filters/stereofilter.h"
-#include "instruments/adsrsettings.h"
 
 #include <memory>
 #include <vector>

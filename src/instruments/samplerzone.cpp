@@ -1,6 +1,6 @@
 #include "instruments/samplerzone.h"
 
-#include "instruments/sample.h"
+#include "formats/sample.h"
 #include "proto/samplepack.pb.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/zubtypes.h"
-#include "instruments/adsrsettings.h"
+#include "core/zubtypes.h"
+#include "dsp/adsrsettings.h"
 
 #include <array>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "loops/freestylerecorder.h"
 
-#include "engine/componentcommands.h"
-#include "engine/jsonfield.h"
-#include "engine/stateposter.h"
+#include "core/componentcommands.h"
+#include "core/jsonfield.h"
+#include "core/stateposter.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/timedmidieventlist.h"
 #include "loops/looprecorder.h"
-#include "loops/timedmidieventlist.h"
 
 #include <atomic>
 #include <memory>

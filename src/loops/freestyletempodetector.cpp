@@ -1,11 +1,11 @@
 #include "loops/freestyletempodetector.h"
 
-#include "engine/componentcommands.h"
-#include "engine/jsonfield.h"
-#include "engine/nativejsbridge.h"
+#include "core/componentcommands.h"
+#include "core/jsonfield.h"
+#include "core/midimessage.h"
+#include "core/nativejsbridge.h"
+#include "core/timedmidieventlist.h"
 #include "loops/loop.h"
-#include "loops/midimessage.h"
-#include "loops/timedmidieventlist.h"
 
 #include <cmath>
 #include <iostream>

@@ -1,8 +1,8 @@
 #include "loops/idea.h"
 
-#include "engine/alignedfloats.h"
-#include "engine/fade.h"
-#include "engine/jsonfield.h"
+#include "core/alignedfloats.h"
+#include "core/jsonfield.h"
+#include "dsp/fade.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
 

@@ -1,12 +1,11 @@
 #include "loops/ideacollection.h"
 
-#include "engine/jsonfield.h"
-#include "engine/project.h"
+#include "core/jsonfield.h"
+#include "formats/midireader.h"
+#include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
-#include "loops/midireader.h"
-#include "loops/midiwriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -87,8 +86,8 @@ TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, 
 
 } // namespace
 
-IdeaCollection::IdeaCollection(LoopPool* loopPool, Project* project)
-    : m_pProject(project)
+IdeaCollection::IdeaCollection(LoopPool* loopPool, std::function<void()> onModified)
+    : m_onModified(std::move(onModified))
     , m_pLoopPool(loopPool)
 {
 }
@@ -102,8 +101,8 @@ IdeaCollection::~IdeaCollection()
 
 void IdeaCollection::markModified()
 {
-    if (m_pProject)
-        m_pProject->setModified(true);
+    if (m_onModified)
+        m_onModified();
 }
 
 Idea* IdeaCollection::findIdea(int32 id) const

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubtypes.h"
+#include "core/playbackengine.h"
+#include "core/zubtypes.h"
 
+#include <functional>
 #include <json/value.h>
 
 #include <mutex>
@@ -11,7 +12,6 @@
 
 class Idea;
 class LoopPool;
-class Project;
 
 constexpr int IDEACOLLECTION_MIXING_BUF_SAMPLES = 32768;
 
@@ -21,7 +21,8 @@ constexpr int IDEACOLLECTION_MIXING_BUF_SAMPLES = 32768;
 class IdeaCollection : public PlaybackEngine
 {
 public:
-    IdeaCollection(LoopPool* loopPool, Project* project);
+    // onModified runs whenever the song changes (the project's unsaved mark lives above).
+    IdeaCollection(LoopPool* loopPool, std::function<void()> onModified);
     virtual ~IdeaCollection();
 
     IdeaCollection(const IdeaCollection&) = delete;
@@ -64,7 +65,7 @@ private:
     void giveUniqueId(Idea* idea) const;
 
     std::vector<Idea*> m_ideas;
-    Project* m_pProject;
+    std::function<void()> m_onModified;
     mutable std::recursive_mutex m_mutex;
     LoopPool* m_pLoopPool;
     int32 m_activeIdeaId = 0;

@@ -1,10 +1,10 @@
 #include "loops/loop.h"
 
-#include "engine/alignedfloats.h"
-#include "engine/fade.h"
-#include "engine/jsonfield.h"
-#include "engine/wavereader.h"
-#include "loops/superresampler.h"
+#include "core/alignedfloats.h"
+#include "core/jsonfield.h"
+#include "dsp/fade.h"
+#include "dsp/superresampler.h"
+#include "formats/wavereader.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubtypes.h"
-#include "loops/timedmidieventlist.h"
+#include "core/playbackengine.h"
+#include "core/timedmidieventlist.h"
+#include "core/zubtypes.h"
 
 #include <json/value.h>
 

@@ -1,7 +1,7 @@
 #include "loops/looprecorder.h"
 
-#include "engine/componentcommands.h"
-#include "engine/jsonfield.h"
+#include "core/componentcommands.h"
+#include "core/jsonfield.h"
 #include "loops/loop.h"
 #include "loops/midirecorder.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubclock.h"
-#include "engine/zubtypes.h"
-#include "loops/timedmidieventlist.h"
+#include "core/playbackengine.h"
+#include "core/timedmidieventlist.h"
+#include "core/zubclock.h"
+#include "core/zubtypes.h"
 
 #include <json/value.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/zubclock.h"
-#include "loops/midimessage.h"
-#include "loops/timedmidieventlist.h"
+#include "core/midimessage.h"
+#include "core/timedmidieventlist.h"
+#include "core/zubclock.h"
 
 #include <mutex>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/zubtypes.h"
-#include "loops/timedmidieventlist.h"
+#include "core/timedmidieventlist.h"
+#include "core/zubtypes.h"
 
 #include <condition_variable>
 #include <functional>

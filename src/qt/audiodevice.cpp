@@ -1,8 +1,8 @@
 #include "qt/audiodevice.h"
 
-#include "engine/playbackengine.h"
-#include "engine/recordingengine.h"
-#include "engine/zubtypes.h"
+#include "core/playbackengine.h"
+#include "core/recordingengine.h"
+#include "core/zubtypes.h"
 
 #include <QDebug>
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/nativeaudiointerface.h"
+#include "core/nativeaudiointerface.h"
 
 #include <portaudio.h>
 

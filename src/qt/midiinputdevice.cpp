@@ -1,6 +1,6 @@
 #include "qt/midiinputdevice.h"
 
-#include "engine/nativejsbridge.h"
+#include "core/nativejsbridge.h"
 #include "engine/zubengine.h"
 #include "qt/settings.h"
 

@@ -1,7 +1,7 @@
 #include "qt/zubapp.h"
 
+#include "core/recordingbuffer.h"
 #include "engine/enginecontext.h"
-#include "engine/recordingbuffer.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "qt/audiodevice.h"

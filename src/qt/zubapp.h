@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/nativeaudiomanagerinterface.h"
+#include "core/nativeaudiomanagerinterface.h"
 #include "qt/devicecontrol.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/nativejsbridge.h"
+#include "core/nativejsbridge.h"
 
 #include <QString>
 #include <QWebEngineView>

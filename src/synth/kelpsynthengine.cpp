@@ -1,7 +1,7 @@
 #include "synth/kelpsynthengine.h"
 
-#include "synth/kelppresetbank.h"
 #include "synth/kelpparameter.h"
+#include "synth/kelppresetbank.h"
 
 #include <algorithm>
 #include <cmath>

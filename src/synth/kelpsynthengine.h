@@ -1,7 +1,7 @@
 #pragma once
 
-#include "instruments/adsr.h"
-#include "instruments/adsrsettings.h"
+#include "dsp/adsr.h"
+#include "dsp/adsrsettings.h"
 #include "synth/modalmodel.h"
 #include "synth/modalvoice.h"
 #include "synth/synthengine.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/playbackengine.h"
-#include "engine/zubtypes.h"
+#include "core/playbackengine.h"
+#include "core/zubtypes.h"
 #include "synth/synthprogram.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/zubtypes.h"
+#include "core/zubtypes.h"
 #include "synth/enginenoteoffevent.h"
 #include "synth/enginenoteonevent.h"
 #include "synth/enginepitchbendevent.h"

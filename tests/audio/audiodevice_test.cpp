@@ -1,5 +1,5 @@
-#include "engine/playbackengine.h"
-#include "engine/recordingengine.h"
+#include "core/playbackengine.h"
+#include "core/recordingengine.h"
 #include "qt/audiodevice.h"
 #include "support/allocationcounter.h"
 

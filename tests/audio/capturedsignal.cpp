@@ -1,6 +1,6 @@
 #include "capturedsignal.h"
 
-#include "engine/masterbus.h"
+#include "dsp/masterbus.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,11 +1,11 @@
 // Live input: a tone played into Motifo's input on a real JACK server reaches
 // the live-input buffer through the enumerator's input parameters.
-#include "engine/recordingbuffer.h"
+#include "core/recordingbuffer.h"
 #include "jackserver.h"
-#include "toneclient.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/settings.h"
+#include "toneclient.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -3,15 +3,15 @@
 // cycle and the output stream, and the page is told the input level. The
 // pieces are the application's own: the enumerator, the engine context, the
 // output device and the live input that opens the recording device.
+#include "capturedsignal.h"
+#include "core/nativejsbridge.h"
+#include "core/recordingbuffer.h"
 #include "engine/enginecontext.h"
-#include "engine/nativejsbridge.h"
 #include "engine/offlinesection.h"
-#include "engine/recordingbuffer.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
-#include "capturedsignal.h"
 #include "jackserver.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"

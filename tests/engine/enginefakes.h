@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/nativeaudiointerface.h"
-#include "engine/nativejsbridge.h"
+#include "core/nativeaudiointerface.h"
+#include "core/nativejsbridge.h"
 #include "engine/zubengine.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"

@@ -1,8 +1,8 @@
 // The road of a free take through the engine and the JSON API, the way the
 // page drives it: keys start a take, silence ends it, taps give it a tempo
 // and a length, and the idea takes it over with the metronome in phase.
+#include "core/recordingbuffer.h"
 #include "engine/metronome.h"
-#include "engine/recordingbuffer.h"
 #include "engine/project.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"

@@ -1,4 +1,4 @@
-#include "engine/recordingbuffer.h"
+#include "core/recordingbuffer.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"

@@ -1,8 +1,8 @@
-#include "engine/base64.h"
+#include "core/alignedfloats.h"
+#include "core/base64.h"
 #include "engine/renderer.h"
 #include "engine/transport.h"
-#include "engine/wavereader.h"
-#include "engine/alignedfloats.h"
+#include "formats/wavereader.h"
 #include "support/enginetest.h"
 #include "support/tempdir.h"
 

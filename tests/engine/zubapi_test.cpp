@@ -1,6 +1,6 @@
+#include "core/tokenizer.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
-#include "engine/tokenizer.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"

@@ -1,7 +1,7 @@
+#include "formats/protofile.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentcollection.h"
 #include "instruments/instrumentgroup.h"
-#include "instruments/protofile.h"
 #include "proto/samplepack.pb.h"
 #include "signalmeasure.h"
 #include "support/instrumentlibrary.h"

@@ -1,4 +1,4 @@
-#include "engine/recordingbuffer.h"
+#include "core/recordingbuffer.h"
 #include "instruments/instrument.h"
 #include "instruments/sampler.h"
 #include "instruments/soundfontsynth.h"

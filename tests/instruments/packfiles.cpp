@@ -1,7 +1,7 @@
 #include "packfiles.h"
 
-#include "engine/wavewriter.h"
-#include "instruments/protofile.h"
+#include "formats/protofile.h"
+#include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 
 #include <gtest/gtest.h>

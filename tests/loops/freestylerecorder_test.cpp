@@ -1,4 +1,4 @@
-#include "engine/recordingbuffer.h"
+#include "core/recordingbuffer.h"
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"

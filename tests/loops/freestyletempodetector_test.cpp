@@ -1,6 +1,6 @@
+#include "core/midimessage.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"
-#include "loops/midimessage.h"
 #include "support/instrumentlibrary.h"
 #include "support/pushedstates.h"
 

@@ -1,10 +1,10 @@
 #include "engine/project.h"
-#include "engine/wavewriter.h"
+#include "formats/midiwriter.h"
+#include "formats/wavewriter.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
-#include "loops/midiwriter.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ protected:
 
     LoopPool pool;
     Project project;
-    IdeaCollection ideas { &pool, &project };
+    IdeaCollection ideas { &pool, [this] { project.setModified(true); } };
 };
 
 TEST(IdeaCloneName, NumbersTheClone)

@@ -1,4 +1,4 @@
-#include "engine/wavewriter.h"
+#include "formats/wavewriter.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
 #include "support/allocationcounter.h"

@@ -1,6 +1,6 @@
-#include "loops/midimessage.h"
+#include "core/midimessage.h"
+#include "core/timedmidieventlist.h"
 #include "loops/midirecorder.h"
-#include "loops/timedmidieventlist.h"
 
 #include "support/setclock.h"
 

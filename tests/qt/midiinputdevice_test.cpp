@@ -1,5 +1,5 @@
+#include "core/nativejsbridge.h"
 #include "engine/enginecontext.h"
-#include "engine/nativejsbridge.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "qt/midiinputdevice.h"

@@ -1,7 +1,7 @@
 #include "support/instrumentlibrary.h"
 
-#include "engine/wavewriter.h"
-#include "instruments/protofile.h"
+#include "formats/protofile.h"
+#include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
 

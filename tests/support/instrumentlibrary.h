@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/nativeaudiomanagerinterface.h"
-#include "engine/nativejsbridge.h"
+#include "core/nativeaudiomanagerinterface.h"
+#include "core/nativejsbridge.h"
 
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/zubclock.h"
+#include "core/zubclock.h"
 
 // A clock the test moves by hand.
 class SetClock : public ZubClock

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/playbackengine.h"
+
+// Block compressor: the loudness of each block sets a target factor, the
+// factor glides towards it during the first glide-time samples of the block,
+// and the gain is the factor's inverse square root. Audio thread only.
+class GhettoComp : public PlaybackEngine
+{
+public:
+    explicit GhettoComp(float glideMs);
+
+    void process(float* buffer, int numFrames) override;
+
+    float compFactor() const { return m_fCompFactor; }
+
+private:
+    float m_fCompFactor = 1.0f; // never 0: the target is at least 1
+    float m_fGlideMs;
+};

@@ -1,0 +1,102 @@
+#include "formats/sample.h"
+
+#include "core/alignedfloats.h"
+#include "formats/vorbisheadercheck.h"
+#include "formats/wavereader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#define STB_VORBIS_HEADER_ONLY
+#include "stb_vorbis.h"
+
+namespace {
+
+// Larger files are not samples; the decoder takes an int length.
+constexpr std::size_t kMaxOggFileBytes = std::size_t(256) << 20;
+constexpr int kDecodeChunkFrames = 4096;
+// As long as the longest loop the recorder makes (about 12.7 minutes).
+constexpr std::size_t kMaxOggSamples = std::size_t(1) << 26;
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& data)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+    if (size < 0 || std::size_t(size) > kMaxOggFileBytes)
+        return false;
+    data.resize(std::size_t(size));
+    in.seekg(0);
+    return bool(in.read(reinterpret_cast<char*>(data.data()), size));
+}
+
+bool endsWith(const std::string& s, const char* suffix)
+{
+    const std::string tail(suffix);
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+} // namespace
+
+Sample::Sample(const std::string& path)
+    : m_path(path)
+{
+    int rc = 1;
+    if (endsWith(path, ".wav"))
+        rc = readWav(path, m_pData, m_numSamples);
+    else if (endsWith(path, ".ogg"))
+        rc = loadOgg();
+
+    if (rc == 0)
+        std::cout << "Loaded sample " << path << " with length " << m_numSamples << std::endl;
+    else
+        std::cout << "Failed to load " << path << std::endl;
+}
+
+Sample::~Sample()
+{
+    freeAlignedFloats(m_pData);
+}
+
+int Sample::loadOgg()
+{
+    std::vector<uint8_t> file;
+    if (!readWholeFile(m_path, file))
+        return 1;
+    if (!VorbisHeaderCheck::commentsFit(file.data(), file.size())) {
+        std::cout << "Damaged Ogg Vorbis header in " << m_path << std::endl;
+        return 1;
+    }
+    int error = 0;
+    stb_vorbis* vorbis = stb_vorbis_open_memory(file.data(), int(file.size()), &error, nullptr);
+    if (!vorbis)
+        return 1;
+    const stb_vorbis_info info = stb_vorbis_get_info(vorbis);
+    // The length the file announces is not trusted: it is decoded piece by
+    // piece up to the longest sample there can be.
+    std::vector<float> decoded;
+    std::vector<float> chunk(2 * kDecodeChunkFrames);
+    int frames = 0;
+    while (decoded.size() < kMaxOggSamples
+        && (frames = stb_vorbis_get_samples_float_interleaved(vorbis, 2, chunk.data(), int(chunk.size()))) > 0)
+        decoded.insert(decoded.end(), chunk.begin(), chunk.begin() + 2 * frames);
+    stb_vorbis_close(vorbis);
+    if (decoded.size() > kMaxOggSamples) {
+        std::cout << "Ogg file " << m_path << " is longer than " << kMaxOggSamples / 2 << " frames; the rest is left out"
+                  << std::endl;
+        decoded.resize(kMaxOggSamples);
+    }
+
+    // The decoder leaves the second channel of a mono file silent.
+    if (info.channels == 1)
+        for (std::size_t i = 0; i + 1 < decoded.size(); i += 2)
+            decoded[i + 1] = decoded[i];
+    m_pData = allocateAlignedFloats(decoded.size());
+    if (!m_pData)
+        return 1;
+    std::copy(decoded.begin(), decoded.end(), m_pData);
+    m_numSamples = int(decoded.size());
+    return 0;
+}

@@ -1,0 +1,120 @@
+#include "formats/wavereader.h"
+
+#include "core/alignedfloats.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// A write cut short loses its tail; the silence put in its place is limited
+// to one second, so a damaged header cannot make a tiny file cost gigabytes.
+constexpr std::uint32_t kMaxSilentTailBytes = 44100 * 4;
+
+std::uint32_t le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) { return le16(p) | (le16(p + 2) << 16); }
+bool isId(const std::uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+// Checks the RIFF and format headers and finds the data chunk (one "cue "
+// chunk may come before it). Returns null when all is well, else the reason.
+const char* readHeader(std::FILE* f, std::uint32_t& dataSize)
+{
+    std::uint8_t riff[12], fmt[24], chunk[8];
+    if (std::fread(riff, 1, 12, f) != 12 || std::fread(fmt, 1, 24, f) != 24
+        || std::fread(chunk, 1, 8, f) != 8)
+        return "header too short";
+    if (!isId(riff, "RIFF") || !isId(riff + 8, "WAVE"))
+        return "not a RIFF/WAVE file";
+    if (!isId(fmt, "fmt ") || le32(fmt + 4) != 16 || le16(fmt + 8) != 1)
+        return "not a plain PCM format chunk";
+    const std::uint32_t channels = le16(fmt + 10), rate = le32(fmt + 12), bits = le16(fmt + 22);
+    if (channels != 2 || rate != 44100 || bits != 16)
+        return "not 16-bit stereo at 44100 Hz";
+    if (le32(fmt + 16) != rate * channels * bits / 8 || le16(fmt + 20) != channels * bits / 8)
+        return "byte rate or block align do not match the format";
+    if (isId(chunk, "cue ")) {
+        if (std::fseek(f, le32(chunk + 4), SEEK_CUR) != 0 || std::fread(chunk, 1, 8, f) != 8)
+            return "header too short";
+    }
+    if (!isId(chunk, "data"))
+        return "no data chunk where expected";
+    dataSize = le32(chunk + 4);
+    return nullptr;
+}
+
+// Bytes from the current position to the end of the file.
+std::uint64_t bytesLeft(std::FILE* f)
+{
+    const long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0)
+        return 0;
+    const long end = std::ftell(f);
+    std::fseek(f, here, SEEK_SET);
+    return end > here ? std::uint64_t(end - here) : 0;
+}
+
+// Converts the 16-bit samples present in the file; the rest stay zero.
+std::size_t readSamples(std::FILE* f, float* samples, std::size_t n)
+{
+    std::uint8_t block[8192];
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t want = std::min(n - done, sizeof(block) / 2);
+        const std::size_t got = std::fread(block, 2, want, f);
+        for (std::size_t i = 0; i < got; ++i)
+            samples[done + i] = static_cast<float>(static_cast<std::int16_t>(le16(block + 2 * i)) / 32767.0);
+        done += got;
+        if (got < want)
+            break;
+    }
+    std::fill(samples + done, samples + n, 0.0f);
+    return done;
+}
+
+} // namespace
+
+int readWav(const std::string& path, float*& samples, int& numSamples)
+{
+    samples = nullptr;
+    numSamples = 0;
+    FilePtr f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!f) {
+        std::cerr << "Failed to open sample: " << path << std::endl;
+        return 1;
+    }
+    std::uint32_t dataSize = 0;
+    if (const char* reason = readHeader(f.get(), dataSize)) {
+        std::cerr << "Unsupported WAV file " << path << ": " << reason << std::endl;
+        return 1;
+    }
+    const std::uint64_t present = bytesLeft(f.get());
+    if (dataSize > present + kMaxSilentTailBytes) {
+        std::cout << "WAV header of " << path << " announces " << dataSize << " data bytes, the file holds "
+                  << present << "; reading those" << std::endl;
+        dataSize = std::uint32_t(present);
+    }
+    const std::size_t n = dataSize / 2;
+    std::cout << "Number of samples in WAVE: " << n << std::endl;
+
+    float* out = allocateAlignedFloats(n);
+    if (!out) {
+        std::cerr << "Unsupported WAV file " << path << ": no memory for " << n << " samples" << std::endl;
+        return 1;
+    }
+    const std::size_t got = readSamples(f.get(), out, n);
+    std::cout << "Bytes read: " << got * 2 << std::endl;
+    std::cout << "= # of samples: " << got << std::endl;
+    std::cout << "error code: " << std::ferror(f.get()) << std::endl;
+    if (got < n)
+        std::cout << "WAV data of " << path << " ends early; the last " << n - got << " samples are silence"
+                  << std::endl;
+    samples = out;
+    numSamples = static_cast<int>(n);
+    return 0;
+}
