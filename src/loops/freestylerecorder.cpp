@@ -31,17 +31,15 @@ double magnitude(const float* frame)
 
 } // namespace
 
-FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
-                                     const ZubClock& clock)
-    : LoopRecorder(clock)
-    , m_pTempoDetector(tempoDetector)
+FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector)
+    : m_pTempoDetector(tempoDetector)
     , m_pLoopPool(loopPool)
     , m_status(STATUS_SUSPENDED)
 {
     // The LoopRecorder part stamps the notes; takes are recorded into the
     // copier's buffers, so its own buffer stays at its first, small size.
     LoopRecorder::suspend();
-    midiRecorder().setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
+    midiRecorder().setLoopLengthUs(framesToMicroseconds(BUFFER_FRAMES));
     for (int i = 0; i < NUM_TAKES; ++i)
         m_loops.push_back(makeTake());
     m_pCopier = std::make_unique<TakeCopier>([this] { return oldestTake(); },
@@ -139,7 +137,7 @@ bool FreestyleRecorder::waitForSignal(const float* in, int numFrames, double thr
     }
     for (int i = 0; i < numFrames; ++i) {
         if (magnitude(in + ZUB_FRAMESIZE * i) > threshold)
-            return startTake();
+            return startTake(m_takeOriginFrame.load()); // live input stamps no notes
     }
     return false;
 }
@@ -172,7 +170,7 @@ void FreestyleRecorder::capture(float* in, int numFrames)
 
 // Returns false when no take buffer is free: none made yet, or both still
 // being copied.
-bool FreestyleRecorder::startTake()
+bool FreestyleRecorder::startTake(int64 originFrame)
 {
     m_pCapture = m_pCopier->beginTake();
     if (!m_pCapture)
@@ -180,8 +178,8 @@ bool FreestyleRecorder::startTake()
     m_framesRecorded = 0;
     m_silentFrames = 0;
     m_state = STATE_RECORDING;
+    m_takeOriginFrame = originFrame;
     setRecord(true);
-    midiRecorder().start();
     setStatus(STATUS_RECORDING);
     return true;
 }
@@ -196,7 +194,8 @@ void FreestyleRecorder::storeTake()
         m_pCopier->endTake(m_framesRecorded, midiRecorder());
     else
         m_pCopier->cancelTake();
-    midiRecorder().clear();
+    // Notes still held were ended with the take; their keys start nothing more.
+    midiRecorder().reset();
     m_pCapture = nullptr;
     m_framesRecorded = 0;
 }
@@ -218,12 +217,17 @@ void FreestyleRecorder::setStatus(int status)
     m_pPoster->request(status);
 }
 
-void FreestyleRecorder::noteOn(int note)
+int64 FreestyleRecorder::noteTimeUs(int64 transportFrame) const
+{
+    return framesToMicroseconds(std::clamp<int64>(transportFrame - m_takeOriginFrame.load(), 0, BUFFER_FRAMES - 1));
+}
+
+void FreestyleRecorder::noteOn(int note, int64 transportFrame)
 {
     if (m_inputMode == INPUT_AUDIO)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_state == STATE_IDLE && !startTake()) {
+    if (m_state == STATE_IDLE && !startTake(transportFrame)) {
         std::cout << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded" << std::endl;
         return;
     }
@@ -232,7 +236,7 @@ void FreestyleRecorder::noteOn(int note)
                   << note << " not recorded" << std::endl;
         return;
     }
-    LoopRecorder::noteOn(note);
+    LoopRecorder::noteOn(note, transportFrame);
 }
 
 void FreestyleRecorder::setInputMode(int inputMode)

@@ -42,8 +42,7 @@ public:
     enum State { STATE_IDLE = 0, STATE_RECORDING = 1, STATE_SUSPENDED = 2 };
     enum InputMode { INPUT_KEYS = 0, INPUT_AUDIO = 1 };
 
-    FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
-                      const ZubClock& clock = ZubClock::system());
+    FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector);
     ~FreestyleRecorder() override;
 
     // Audio thread: advances the capture position and plays the takes.
@@ -51,8 +50,10 @@ public:
     // Audio thread: analyses the input, starts and ends takes, captures.
     void record(float* in, int numFrames) override;
 
-    // Key and MIDI threads. Note-offs go to the LoopRecorder part directly.
-    void noteOn(int note);
+    // Key and MIDI threads: a key starts a take when idle; its notes are
+    // timed from the frame the take started at. Note-offs go to the
+    // LoopRecorder part directly.
+    void noteOn(int note, int64 transportFrame);
     void setInputMode(int inputMode);
     int inputMode() const { return m_inputMode.load(); }
     void setJsBridge(NativeJsBridge* bridge);
@@ -76,11 +77,14 @@ public:
     void toJson(Json::Value& root) const;
     void handleJson(const Json::Value& root);
 
+protected:
+    int64 noteTimeUs(int64 transportFrame) const override;
+
 private:
     void analyseInput(const float* in, int numFrames);
     bool waitForSignal(const float* in, int numFrames, double threshold);
     void capture(float* in, int numFrames);
-    bool startTake();
+    bool startTake(int64 originFrame);
     void storeTake();
     void goIdle();
     void setStatus(int status);
@@ -106,6 +110,8 @@ private:
     int32 m_state = STATE_SUSPENDED;
     int32 m_framesRecorded = 0;
     uint64_t m_waitFrames = 0;
+    // The transport frame the take's note times count from.
+    std::atomic<int64> m_takeOriginFrame { 0 };
     bool m_bActive = false;
     std::atomic<int32> m_inputMode { INPUT_KEYS };
     int m_status;

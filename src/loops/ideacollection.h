@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
 
@@ -42,6 +43,8 @@ public:
     std::vector<Idea*> ideas() const;
 
     void syncPlayPos(int transportFrame);
+    // Audio thread, every cycle: every loop of every idea to the frame on the grid.
+    void alignTo(int64 frame, const BeatGrid& grid);
     // At most IDEACOLLECTION_MIXING_BUF_SAMPLES / 2 frames.
     void process(float* out, int numFrames) override;
 

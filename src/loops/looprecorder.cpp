@@ -38,8 +38,8 @@ bool isPowerOfTwoOfAtLeast2(long long beats)
 
 } // namespace
 
-LoopRecorder::LoopRecorder(const ZubClock& clock)
-    : m_pMidiRecorder(std::make_unique<MidiRecorder>(clock))
+LoopRecorder::LoopRecorder()
+    : m_pMidiRecorder(std::make_unique<MidiRecorder>())
 {
     m_pMidiRecorder->setLoopLengthUs(8000000);
     setLengthSamples(kInitialLengthSamples);
@@ -54,10 +54,6 @@ void LoopRecorder::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
     m_frameCounter += numFrames;
-    if (m_bFirstCycle) {
-        m_pMidiRecorder->start();
-        m_bFirstCycle = false;
-    }
     const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(std::max(numFrames, 0));
     if (!m_bSuspended) {
         uint32_t src = m_posSamples;
@@ -91,7 +87,7 @@ void LoopRecorder::setRecord(bool record)
 {
     std::lock_guard lock(m_mutex);
     m_bRecord = record;
-    m_pMidiRecorder->setRecord(record);
+    m_pMidiRecorder->setRecord(record, positionUsLocked());
 }
 
 bool LoopRecorder::isRecording() const
@@ -109,7 +105,28 @@ void LoopRecorder::clear()
 void LoopRecorder::clearLocked()
 {
     std::fill(m_pBuffer, m_pBuffer + m_capacitySamples, 0.0f);
-    m_pMidiRecorder->clear();
+    m_pMidiRecorder->clear(positionUsLocked());
+}
+
+int64 LoopRecorder::positionUsLocked() const
+{
+    return framesToMicroseconds(m_posSamples / ZUB_FRAMESIZE);
+}
+
+void LoopRecorder::publishAnchorLocked(int64 transportFrame)
+{
+    m_anchor.store({ transportFrame, m_posSamples / ZUB_FRAMESIZE, m_lengthSamples / ZUB_FRAMESIZE });
+}
+
+int64 LoopRecorder::noteTimeUs(int64 transportFrame) const
+{
+    const Anchor a = m_anchor.load();
+    if (a.lengthFrames <= 0)
+        return 0;
+    int64 pos = (a.posFrames + (transportFrame - a.transportFrame)) % a.lengthFrames;
+    if (pos < 0)
+        pos += a.lengthFrames;
+    return framesToMicroseconds(pos);
 }
 
 int64 LoopRecorder::lengthFrames() const
@@ -122,6 +139,14 @@ void LoopRecorder::setPlayPosFrames(uint32_t frames)
 {
     std::lock_guard lock(m_mutex);
     m_posSamples = uint32_t(uint64_t(ZUB_FRAMESIZE) * frames % m_lengthSamples);
+}
+
+void LoopRecorder::alignTo(int64 timelineFrame, const BeatGrid& grid, int64 transportFrame)
+{
+    std::lock_guard lock(m_mutex);
+    const int64 lengthFrames = m_lengthSamples / ZUB_FRAMESIZE;
+    m_posSamples = uint32_t(ZUB_FRAMESIZE * grid.loopPhase(timelineFrame, m_numBeats, lengthFrames));
+    publishAnchorLocked(transportFrame);
 }
 
 int LoopRecorder::setLengthSamples(int64 numSamples)
@@ -150,10 +175,12 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
             m_capacitySamples = int32(n);
         }
         m_lengthSamples = uint32_t(n);
-        // Every change of length discards what was recorded.
-        clearLocked();
-        m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
+        // Every change of length discards what was recorded, notes held included.
+        std::fill(m_pBuffer, m_pBuffer + m_capacitySamples, 0.0f);
+        m_pMidiRecorder->reset();
+        m_pMidiRecorder->setLoopLengthUs(framesToMicroseconds(n / ZUB_FRAMESIZE));
         m_posSamples %= m_lengthSamples;
+        publishAnchorLocked(m_anchor.load().transportFrame);
         const double spb = samplesPerBeat(m_dTempo);
         m_numBeats = roundedBeats(double(n), spb);
         std::cout << "new loop recorder length: " << n << " spb: " << spb << std::endl;
@@ -172,10 +199,12 @@ int LoopRecorder::setNumBeats(int newBeats)
     }
     int32 oldBeats;
     int64 length;
+    double tempo;
     {
         std::lock_guard lock(m_mutex);
         oldBeats = m_numBeats;
         length = m_lengthSamples;
+        tempo = m_dTempo;
     }
     if (newBeats == oldBeats) {
         std::cout << "LoopRecorder: number of beats is the same, returning" << std::endl;
@@ -189,6 +218,9 @@ int LoopRecorder::setNumBeats(int newBeats)
         return 1;
     }
     std::cout << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor << std::endl;
+    const BeatGrid grid(tempo);
+    if (grid.fits(oldBeats, length / ZUB_FRAMESIZE))
+        return setLengthSamples(ZUB_FRAMESIZE * grid.framesForBeats(newBeats));
     return setLengthSamples(grow ? length * factor : length / factor);
 }
 
@@ -204,19 +236,19 @@ int LoopRecorder::setTempo(double bpm, bool resize)
         m_dTempo = bpm;
         if (!resize)
             return 0;
-        length = int64(samplesPerBeat(bpm) * m_numBeats);
+        length = ZUB_FRAMESIZE * BeatGrid(bpm).framesForBeats(m_numBeats);
     }
     return setLengthSamples(length);
 }
 
-void LoopRecorder::noteOn(int note)
+void LoopRecorder::noteOn(int note, int64 transportFrame)
 {
-    m_pMidiRecorder->noteOn(note);
+    m_pMidiRecorder->noteOn(note, noteTimeUs(transportFrame));
 }
 
-void LoopRecorder::noteOff(int note)
+void LoopRecorder::noteOff(int note, int64 transportFrame)
 {
-    m_pMidiRecorder->noteOff(note);
+    m_pMidiRecorder->noteOff(note, noteTimeUs(transportFrame));
 }
 
 TimedMidiEventList LoopRecorder::events() const
@@ -254,6 +286,7 @@ void LoopRecorder::moveInto(Loop& loop)
     loop.setLength(lengthFrames());
     std::lock_guard lock(m_mutex);
     loop.copyFrom(m_pBuffer, m_lengthSamples / ZUB_FRAMESIZE, m_posSamples);
+    m_pMidiRecorder->closeHeldNotes(positionUsLocked());
     loop.setNotes(m_pMidiRecorder->events());
     loop.setNumBeats(m_numBeats);
     clearLocked();
@@ -272,7 +305,7 @@ void LoopRecorder::suspend()
     std::lock_guard lock(m_mutex);
     m_bSuspended = true;
     m_bRecord = false;
-    m_pMidiRecorder->setRecord(false);
+    m_pMidiRecorder->setRecord(false, positionUsLocked());
 }
 
 bool LoopRecorder::isSuspended() const

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
+#include "core/seqlocked.h"
 #include "core/timedmidieventlist.h"
-#include "core/zubclock.h"
 #include "core/zubtypes.h"
 
 #include <json/value.h>
@@ -17,15 +18,18 @@ class MidiRecorder;
 // An always-running circular recording buffer a power-of-two number of beats
 // long: while recording it sums the instrument into the buffer, and it always
 // plays the buffer back in time with the transport. The audio thread calls
-// record, process and setPlayPosFrames; the message thread everything else.
-// One recursive mutex guards all of it.
+// record, process and alignTo; the message thread everything else; notes
+// come from the key and MIDI threads stamped with the transport frame they
+// were played at, and land where the recorder's audio was at that frame.
+// One recursive mutex guards all of it but the note stamping, which reads
+// where the recorder is without a lock.
 class LoopRecorder : public PlaybackEngine
 {
 public:
     // Lengths beyond this (about 12.7 minutes) are refused.
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
-    explicit LoopRecorder(const ZubClock& clock = ZubClock::system());
+    LoopRecorder();
     virtual ~LoopRecorder();
 
     void process(float* out, int numFrames) override;
@@ -36,17 +40,27 @@ public:
     void clear();
     int64 lengthFrames() const;
     void setPlayPosFrames(uint32_t frames);
+    // Audio thread, every cycle: the position for the timeline frame (the
+    // transport's, or the tempo detector's loop while it owns the timeline),
+    // locked to the grid when the loop is its beats long at the grid's tempo,
+    // and where the transport then is, for stamping notes.
+    void alignTo(int64 timelineFrame, const BeatGrid& grid, int64 transportFrame);
     // Odd lengths are cut to whole frames. Returns 0, or 1 (nothing changed)
     // for a length below one frame or above MAX_LENGTH_SAMPLES.
     int setLengthSamples(int64 numSamples);
-    // Beats move between powers of two by whole factors. Returns 0, or 1
+    // Beats move between powers of two of at least 2; the length becomes
+    // exactly that many beats at the recorder's tempo (or changes by the
+    // same factor when it was not a whole number of beats). Returns 0, or 1
     // (nothing changed) for a count that is not a power of two of at least 2.
     int setNumBeats(int newBeats);
+    // With resize the length becomes exactly the beats at the new tempo.
     // Returns 0, or 1 (nothing changed) for a tempo that is not positive.
     int setTempo(double bpm, bool resize);
 
-    void noteOn(int note);
-    void noteOff(int note);
+    // Key and MIDI threads: transportFrame is where the audio was when the
+    // key moved (Transport::frameNow).
+    void noteOn(int note, int64 transportFrame);
+    void noteOff(int note, int64 transportFrame);
     TimedMidiEventList events() const;
 
     uint32_t posSamples() const;
@@ -56,7 +70,8 @@ public:
 
     // Copies the buffer (continuing at the recorder's phase), the notes and
     // the beat count into the loop and clears the recorder, in one step under
-    // the lock so that no block recorded in between is lost.
+    // the lock so that no block recorded in between is lost. Notes still held
+    // end at the loop's end; keys still down go on in the recorder from 0.
     void moveInto(Loop& loop);
 
     void activate();
@@ -73,13 +88,25 @@ protected:
     std::recursive_mutex& mutex() const { return m_mutex; }
     float* buffer() { return m_pBuffer; }
     MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
+    // The loop time, in microseconds, of a note played at the transport frame.
+    virtual int64 noteTimeUs(int64 transportFrame) const;
 
 private:
+    // Where the recorder was at a transport frame; read lock-free by note input.
+    struct Anchor
+    {
+        int64 transportFrame = 0;
+        int64 posFrames = 0;
+        int64 lengthFrames = 0;
+    };
+
     void clearLocked();
+    void publishAnchorLocked(int64 transportFrame);
+    int64 positionUsLocked() const;
 
     float* m_pBuffer = nullptr;
     std::unique_ptr<MidiRecorder> m_pMidiRecorder;
-    bool m_bFirstCycle = true;
+    SeqLocked<Anchor> m_anchor;
     int32 m_capacitySamples = 0;
     uint32_t m_lengthSamples = 0;
     uint32_t m_posSamples = 0;

@@ -143,6 +143,8 @@ void TakeCopier::copy(Slot& slot)
 {
     const std::shared_ptr<Loop> loop = m_target();
     if (loop) {
+        // A key still down when the take ended is let go at its end.
+        slot.notes.closeOpenNotes(framesToMicroseconds(slot.frames));
         loop->setNotes(slot.notes);
         if (loop->copyInPieces(slot.samples.get(), uint32_t(slot.frames), PIECE_FRAMES) != 0)
             std::cout << "TakeCopier: a take of " << slot.frames << " frames could not be stored" << std::endl;
