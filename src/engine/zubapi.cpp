@@ -32,10 +32,19 @@ std::string ZubApi::styledState(const Component& component)
     return JsonField::styled(root);
 }
 
-void ZubApi::handleMessage(const std::string& message)
+std::string ZubApi::handleMessage(const std::string& message)
+{
+    // A call made from inside this one finds its own empty reply and gives
+    // the outer one back when it ends.
+    std::string outer = std::exchange(m_reply, std::string());
+    dispatch(message);
+    m_lastReply = std::exchange(m_reply, std::move(outer));
+    return m_lastReply;
+}
+
+void ZubApi::dispatch(const std::string& message)
 {
     const std::vector<std::string> tokens = Tokenizer::split(message, ":");
-    m_reply.clear();
     if (tokens.size() >= 2) {
         Json::Value root;
         if (!JsonField::parse(message, root))
