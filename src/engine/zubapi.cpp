@@ -1,6 +1,7 @@
 #include "engine/zubapi.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/tokenizer.h"
 #include "engine/drumloopcollection.h"
 #include "engine/metronome.h"
@@ -51,7 +52,7 @@ void ZubApi::handleMessage(const std::string& message)
         if (!handleBareCommand(tokens[0]))
             handleArrowCommand(message);
     } else {
-        std::printf("Unhandled JSON API call: %s\n", message.c_str());
+        logInfo() << "Unhandled JSON API call: " << message;
     }
 }
 
