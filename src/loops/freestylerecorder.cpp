@@ -2,6 +2,7 @@
 
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/stateposter.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -220,12 +220,12 @@ void FreestyleRecorder::noteOn(int note)
         return;
     std::lock_guard lock(m_mutex);
     if (m_state == STATE_IDLE && !startTake()) {
-        std::cout << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded" << std::endl;
+        logInfo() << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded";
         return;
     }
     if (m_midiRecorder.numEvents() >= MAX_TAKE_EVENTS) {
-        std::cout << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
-                  << note << " not recorded" << std::endl;
+        logInfo() << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
+                  << note << " not recorded";
         return;
     }
     m_midiRecorder.noteOn(note);
@@ -239,7 +239,7 @@ void FreestyleRecorder::noteOff(int note)
 void FreestyleRecorder::setInputMode(int inputMode)
 {
     if (inputMode != INPUT_KEYS && inputMode != INPUT_AUDIO) {
-        std::cout << "FreestyleRecorder: unknown input mode refused: " << inputMode << std::endl;
+        logInfo() << "FreestyleRecorder: unknown input mode refused: " << inputMode;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -257,7 +257,7 @@ void FreestyleRecorder::setJsBridge(NativeJsBridge* bridge)
 
 void FreestyleRecorder::activate()
 {
-    std::cout << "FreestyleRecorder activated." << std::endl;
+    logInfo() << "FreestyleRecorder activated.";
     // Made here, never on the audio thread, and only once the recorder is used.
     m_pCopier->allocate(BUFFER_FRAMES);
     std::lock_guard lock(m_mutex);
@@ -267,7 +267,7 @@ void FreestyleRecorder::activate()
 
 void FreestyleRecorder::suspend()
 {
-    std::cout << "FreestyleRecorder suspended." << std::endl;
+    logInfo() << "FreestyleRecorder suspended.";
     std::lock_guard lock(m_mutex);
     // What was played so far is kept as a take rather than left in the buffer.
     if (m_state == STATE_RECORDING)
@@ -369,7 +369,7 @@ void FreestyleRecorder::handleJson(const Json::Value& root)
     if (msg.isMember("playing_loop_id")) {
         const long long id = JsonField::toInt64(msg["playing_loop_id"], -1);
         if (id < 0)
-            std::cout << "FreestyleRecorder: playing_loop_id is not a loop id" << std::endl;
+            logInfo() << "FreestyleRecorder: playing_loop_id is not a loop id";
         else
             solo(id);
     }
@@ -389,7 +389,7 @@ void FreestyleRecorder::doTempoDetection()
     if (chosen)
         m_pTempoDetector->setLoop(chosen);
     else
-        std::cout << "FreestyleRecorder: no take is playing, none handed to the tempo detector" << std::endl;
+        logInfo() << "FreestyleRecorder: no take is playing, none handed to the tempo detector";
     m_pTempoDetector->activate();
     suspend();
 }
@@ -409,7 +409,7 @@ void FreestyleRecorder::applyLoopEntries(const Json::Value& entries)
     for (const Json::Value& entry : entries) {
         const std::shared_ptr<Loop> take = entry.isObject() ? findTake(JsonField::toInt64(entry["id"], -1)) : nullptr;
         if (!take) {
-            std::cout << "FreestyleRecorder: no take with the id of a loops entry" << std::endl;
+            logInfo() << "FreestyleRecorder: no take with the id of a loops entry";
             continue;
         }
         take->fromJson(entry);
@@ -421,7 +421,7 @@ void FreestyleRecorder::applyLoopEntries(const Json::Value& entries)
 void FreestyleRecorder::solo(long long id)
 {
     if (!findTake(id))
-        std::cout << "FreestyleRecorder: no take with id " << id << " to play" << std::endl;
+        logInfo() << "FreestyleRecorder: no take with id " << id << " to play";
     for (const auto& take : takes()) {
         if (take->id() == id) {
             take->setMute(false, true);
