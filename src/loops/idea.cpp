@@ -2,13 +2,13 @@
 
 #include "core/alignedfloats.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "dsp/fade.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <iostream>
 
 namespace {
 
@@ -53,7 +53,7 @@ Idea::Idea(const Idea& other)
 Idea::~Idea()
 {
     freeAlignedFloats(m_pMixingBuffer);
-    std::cout << "Destroyed idea " << m_id << " (" << m_pContent->name << ")" << std::endl;
+    logInfo() << "Destroyed idea " << m_id << " (" << m_pContent->name << ")";
 }
 
 std::shared_ptr<const Idea::Content> Idea::content() const
@@ -186,7 +186,7 @@ void Idea::activate()
     const std::size_t n = std::min(c->loops.size(), c->loopStates.size());
     for (std::size_t i = 0; i < n; ++i)
         c->loops[i]->setMute(c->loopStates[i], false);
-    std::cout << "Activated idea: " << m_id << " (" << c->name << ")" << std::endl;
+    logInfo() << "Activated idea: " << m_id << " (" << c->name << ")";
 }
 
 void Idea::syncPlayPos(int64 samples)
@@ -283,7 +283,7 @@ void Idea::applyLoopEntry(Content& next, const Json::Value& entry, LoopList& rem
         return;
     const int i = indexOf(next.loops, loop.get());
     if (i < 0) {
-        std::cout << "Loop " << loop->id() << " is not in idea " << m_id << "; ignored" << std::endl;
+        logInfo() << "Loop " << loop->id() << " is not in idea " << m_id << "; ignored";
         return;
     }
     if (entry.isMember("_destroy")) {

@@ -1,6 +1,7 @@
 #include "loops/ideacollection.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "formats/midireader.h"
 #include "formats/midiwriter.h"
 #include "loops/idea.h"
@@ -13,7 +14,6 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <sstream>
 
 namespace {
@@ -169,7 +169,7 @@ int IdeaCollection::setActiveIdea(int32 id)
 {
     std::lock_guard edit(m_editMutex);
     if (id != 0 && !findIdea(id)) {
-        std::cout << "No idea with id " << id << " to activate" << std::endl;
+        logInfo() << "No idea with id " << id << " to activate";
         return 1;
     }
     setActiveIdeaLocked(id);
@@ -198,6 +198,14 @@ void IdeaCollection::addIdea(Idea* idea)
     next->push_back(std::move(added));
     publish(std::move(next), m_activeIdeaId == 0 ? idea->id() : m_activeIdeaId);
     markModified();
+}
+
+Idea* IdeaCollection::activeIdeaMadeIfNone()
+{
+    std::lock_guard edit(m_editMutex);
+    if (m_pIdeas->empty())
+        addIdea(new Idea(m_pLoopPool));
+    return findIdea(m_activeIdeaId);
 }
 
 IdeaCollection::State IdeaCollection::capture()
@@ -247,7 +255,7 @@ int IdeaCollection::cloneIdea(int32 id)
     std::lock_guard edit(m_editMutex);
     const int i = indexOf(id);
     if (i < 0) {
-        std::cout << "No idea with id " << id << " to clone" << std::endl;
+        logInfo() << "No idea with id " << id << " to clone";
         return 1;
     }
     Idea* source = (*m_pIdeas)[i].get();
@@ -308,8 +316,8 @@ void IdeaCollection::process(float* out, int numFrames)
 
 void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
 {
-    std::cout << "Loading idea: " << name << std::endl;
-    std::cout << "from: " << dir << std::endl;
+    logInfo() << "Loading idea: " << name;
+    logInfo() << "from: " << dir;
     Idea* idea = new Idea(m_pLoopPool);
 
     std::vector<TimedMidiEventList> tracks;
@@ -320,7 +328,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
     bool opened = false;
     const std::vector<std::string> files = wavFilesInIndexOrder(dir, opened);
     if (!opened)
-        std::cerr << "Couldn't open directory: " << dir << std::endl;
+        logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -329,7 +337,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
             break;
         // An unreadable file is left out; track i still belongs to file i.
         if (loop->loadWav(files[i]) != 0) {
-            std::cerr << "Skipped the unreadable loop file " << files[i] << std::endl;
+            logError() << "Skipped the unreadable loop file " << files[i];
             continue;
         }
         if (i < tracks.size())
@@ -351,7 +359,7 @@ void IdeaCollection::toJson(Json::Value& root) const
         list = m_pIdeas;
         activeId = m_activeIdeaId;
     }
-    std::cout << "number of ideas: " << list->size() << std::endl;
+    logInfo() << "number of ideas: " << list->size();
     Json::Value& state = root["idea_collection"];
     Json::Value& ideas = state["ideas"] = Json::Value(Json::arrayValue);
     for (const auto& idea : *list) {
@@ -376,7 +384,7 @@ bool IdeaCollection::handleJson(const Json::Value& root)
         const long long id = JsonField::toInt64(element["id"], 0);
         Idea* idea = id > 0 && id <= INT32_MAX ? findIdea(int32(id)) : nullptr;
         if (!idea) {
-            std::cout << "No idea with id " << element["id"].toStyledString();
+            logInfo() << "No idea with id " << element["id"].toStyledString();
         } else if (element.isMember("_destroy")) {
             deleteIdea(idea->id());
             return true;

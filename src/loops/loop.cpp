@@ -2,6 +2,7 @@
 
 #include "core/alignedfloats.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "dsp/fade.h"
 #include "dsp/superresampler.h"
 #include "formats/wavereader.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 
@@ -113,7 +113,7 @@ std::shared_ptr<const LoopAudio> Loop::swapAudio(std::shared_ptr<const LoopAudio
 int Loop::setLength(int64 numFrames)
 {
     if (numFrames < 0) {
-        std::cout << "Loop length must not be negative: " << numFrames << std::endl;
+        logInfo() << "Loop length must not be negative: " << numFrames;
         return 1;
     }
     std::lock_guard edit(m_editMutex);
@@ -172,7 +172,7 @@ int Loop::numBeats() const
 void Loop::setPlayPosOffset(int64 playPosOffset)
 {
     if (playPosOffset < 0) {
-        std::cout << "Loop play position must not be negative: " << playPosOffset << std::endl;
+        logInfo() << "Loop play position must not be negative: " << playPosOffset;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -250,7 +250,7 @@ bool Loop::isPlaying() const
 void Loop::setPlayMode(int playMode)
 {
     if (playMode != 0 && playMode != 1) {
-        std::cout << "Unknown loop play mode refused: " << playMode << std::endl;
+        logInfo() << "Unknown loop play mode refused: " << playMode;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -322,9 +322,9 @@ int Loop::loadWav(const std::string& path)
         for (int i = 0; i < numSamples; ++i)
             samples[i] *= kWavLoadGain;
         audio = LoopAudio::adopt(samples, numSamples / ZUB_FRAMESIZE);
-        std::cout << "Loaded loop " << path << " with length " << numSamples << std::endl;
+        logInfo() << "Loaded loop " << path << " with length " << numSamples;
     } else {
-        std::cout << "Failed to load " << path << std::endl;
+        logInfo() << "Failed to load " << path;
     }
     std::lock_guard edit(m_editMutex);
     std::lock_guard lock(m_mutex);

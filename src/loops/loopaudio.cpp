@@ -1,11 +1,11 @@
 #include "loops/loopaudio.h"
 
 #include "core/alignedfloats.h"
+#include "core/log.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -61,7 +61,7 @@ std::shared_ptr<const LoopAudio> LoopAudio::copyOf(const float* src, int64 srcFr
     frames = std::max<int64>(frames, 0);
     float* samples = allocateAlignedFloats(std::size_t(frames) * ZUB_FRAMESIZE);
     if (!samples) {
-        std::cout << "No memory for a loop of " << frames << " frames" << std::endl;
+        logInfo() << "No memory for a loop of " << frames << " frames";
         return nullptr;
     }
     const int64 copied = src ? std::clamp<int64>(srcFrames, 0, frames) : 0;

@@ -3,6 +3,7 @@
 #include "core/alignedfloats.h"
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "loops/loop.h"
 #include "loops/loopaudio.h"
 #include "loops/midirecorder.h"
@@ -11,7 +12,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -29,9 +29,9 @@ double samplesPerBeat(double bpm)
 int32 roundedBeats(double lengthSamples, double spb)
 {
     const double beats = std::max(1.0, std::floor(lengthSamples / spb + 0.5));
-    std::cout << "loop recorder number of beats calulcated as: " << beats << std::endl;
+    logDebug() << "loop recorder number of beats calulcated as: " << beats;
     const int32 rounded = int32(std::pow(2.0, std::floor(std::log2(beats) + 0.5)));
-    std::cout << "loop recorder number of beats log2 rounded to: " << rounded << std::endl;
+    logDebug() << "loop recorder number of beats log2 rounded to: " << rounded;
     return rounded;
 }
 
@@ -118,7 +118,7 @@ LoopRecorder::Taken LoopRecorder::swapOut()
     for (;;) {
         float* fresh = m_spare.take(samples);
         if (!fresh) {
-            std::cout << "LoopRecorder: no memory for " << samples << " samples" << std::endl;
+            logInfo() << "LoopRecorder: no memory for " << samples << " samples";
             return taken;
         }
         std::lock_guard lock(m_mutex);
@@ -156,12 +156,12 @@ LoopRecorder::Content LoopRecorder::putContent(const Content& content)
 {
     const int64 samples = content.audio ? content.audio->frames() * ZUB_FRAMESIZE : 0;
     if (samples < ZUB_FRAMESIZE || samples > MAX_LENGTH_SAMPLES) {
-        std::cout << "LoopRecorder: refusing content of " << samples << " samples" << std::endl;
+        logInfo() << "LoopRecorder: refusing content of " << samples << " samples";
         return {};
     }
     float* buffer = allocateAlignedFloats(std::size_t(samples));
     if (!buffer) {
-        std::cout << "LoopRecorder: no memory for " << samples << " samples" << std::endl;
+        logInfo() << "LoopRecorder: no memory for " << samples << " samples";
         return {};
     }
     std::memcpy(buffer, content.audio->data(), sizeof(float) * std::size_t(samples));
@@ -234,14 +234,14 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
     // Whole frames only: an odd length would swap left and right at every wrap.
     const int64 n = numSamples - numSamples % ZUB_FRAMESIZE;
     if (n < ZUB_FRAMESIZE || n > MAX_LENGTH_SAMPLES) {
-        std::cout << "LoopRecorder: refusing length of " << numSamples << " samples" << std::endl;
+        logInfo() << "LoopRecorder: refusing length of " << numSamples << " samples";
         return 1;
     }
     // Every change of length discards what was recorded: a zeroed buffer of
     // the new length is made before the audio thread is held up.
     float* fresh = m_spare.take(n);
     if (!fresh) {
-        std::cout << "LoopRecorder: no memory for " << n << " samples" << std::endl;
+        logInfo() << "LoopRecorder: no memory for " << n << " samples";
         return 1;
     }
     int64 oldSamples;
@@ -266,15 +266,15 @@ void LoopRecorder::setLengthLocked(int64 n)
     m_posSamples %= m_lengthSamples;
     const double spb = samplesPerBeat(m_dTempo);
     m_numBeats = roundedBeats(double(n), spb);
-    std::cout << "new loop recorder length: " << n << " spb: " << spb << std::endl;
-    std::cout << "new loop recorder length in beats: " << m_numBeats << std::endl;
+    logInfo() << "new loop recorder length: " << n << " spb: " << spb;
+    logInfo() << "new loop recorder length in beats: " << m_numBeats;
 }
 
 int LoopRecorder::setNumBeats(int newBeats)
 {
     if (!isPowerOfTwoOfAtLeast2(newBeats)) {
-        std::cout << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
-                  << std::endl;
+        logInfo() << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
+                 ;
         return 1;
     }
     int32 oldBeats;
@@ -285,24 +285,24 @@ int LoopRecorder::setNumBeats(int newBeats)
         length = m_lengthSamples;
     }
     if (newBeats == oldBeats) {
-        std::cout << "LoopRecorder: number of beats is the same, returning" << std::endl;
+        logInfo() << "LoopRecorder: number of beats is the same, returning";
         return 0;
     }
-    std::cout << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats << std::endl;
+    logInfo() << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats;
     const bool grow = oldBeats < newBeats;
     const int factor = grow ? newBeats / oldBeats : oldBeats / newBeats;
     if (factor % 2 != 0) {
-        std::cout << "LoopRecorder: refusing a change of length by the odd factor " << factor << std::endl;
+        logInfo() << "LoopRecorder: refusing a change of length by the odd factor " << factor;
         return 1;
     }
-    std::cout << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor << std::endl;
+    logInfo() << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor;
     return setLengthSamples(grow ? length * factor : length / factor);
 }
 
 int LoopRecorder::setTempo(double bpm, bool resize)
 {
     if (!(bpm > 0.0) || !std::isfinite(bpm)) {
-        std::cout << "LoopRecorder: refusing tempo " << bpm << std::endl;
+        logInfo() << "LoopRecorder: refusing tempo " << bpm;
         return 1;
     }
     int64 length;
@@ -367,14 +367,14 @@ void LoopRecorder::moveInto(Loop& loop)
 
 void LoopRecorder::activate()
 {
-    std::cout << "LoopRecorder activated." << std::endl;
+    logInfo() << "LoopRecorder activated.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = false;
 }
 
 void LoopRecorder::suspend()
 {
-    std::cout << "LoopRecorder suspended." << std::endl;
+    logInfo() << "LoopRecorder suspended.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = true;
     m_bRecord = false;
@@ -410,7 +410,7 @@ void LoopRecorder::handleJson(const Json::Value& root)
         if (record)
             prepareSpare();
         setRecord(record);
-        std::cout << "parsed json to m_bRecord: " << (record ? 1 : 0) << std::endl;
+        logDebug() << "parsed json to m_bRecord: " << (record ? 1 : 0);
     }
     if (JsonField::toBool(msg["clear"], false))
         clear();
