@@ -1,7 +1,10 @@
 #pragma once
 
-#include "core/timedmidieventlist.h"
-#include "loops/looprecorder.h"
+#include "core/playbackengine.h"
+#include "core/zubtypes.h"
+#include "loops/midirecorder.h"
+
+#include <json/value.h>
 
 #include <atomic>
 #include <memory>
@@ -23,8 +26,8 @@ class TakeCopier;
 // detector. The audio thread calls record and process; key input, JSON
 // commands and the engine come from other threads. A finished take is copied
 // into its loop on the take copier's thread and is listed once it is there.
-// Lock order: this recorder, the LoopRecorder part, the copier, a loop.
-class FreestyleRecorder : public LoopRecorder
+// Lock order: this recorder, the copier, a loop.
+class FreestyleRecorder final : public PlaybackEngine
 {
 public:
     static constexpr int64 BUFFER_SAMPLES = 5644800; // 64 seconds
@@ -43,17 +46,18 @@ public:
     enum InputMode { INPUT_KEYS = 0, INPUT_AUDIO = 1 };
 
     FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector);
-    ~FreestyleRecorder() override;
+    ~FreestyleRecorder();
 
-    // Audio thread: advances the capture position and plays the takes.
+    // Audio thread: plays the takes.
     void process(float* out, int numFrames) override;
     // Audio thread: analyses the input, starts and ends takes, captures.
-    void record(float* in, int numFrames) override;
+    void record(float* in, int numFrames);
 
-    // Key and MIDI threads: a key starts a take when idle; its notes are
-    // timed from the frame the take started at. Note-offs go to the
-    // LoopRecorder part directly.
+    // Key and MIDI threads. A key starts a take when none is being recorded;
+    // a take's notes are timed from the transport frame it started at
+    // (transportFrame: where the audio was when the key moved).
     void noteOn(int note, int64 transportFrame);
+    void noteOff(int note, int64 transportFrame);
     void setInputMode(int inputMode);
     int inputMode() const { return m_inputMode.load(); }
     void setJsBridge(NativeJsBridge* bridge);
@@ -77,14 +81,12 @@ public:
     void toJson(Json::Value& root) const;
     void handleJson(const Json::Value& root);
 
-protected:
-    int64 noteTimeUs(int64 transportFrame) const override;
-
 private:
     void analyseInput(const float* in, int numFrames);
     bool waitForSignal(const float* in, int numFrames, double threshold);
     void capture(float* in, int numFrames);
     bool startTake(int64 originFrame);
+    int64 noteTimeUs(int64 transportFrame) const;
     void storeTake();
     void goIdle();
     void setStatus(int status);
@@ -100,6 +102,8 @@ private:
 
     FreestyleTempoDetector* m_pTempoDetector;
     LoopPool* m_pLoopPool;
+    // Stamps the notes of the take being recorded.
+    MidiRecorder m_midiRecorder;
     double m_dLevel = 0.0;
     double m_dNoise = 0.0;
     // Low-pass state of the input analysis, one per channel.

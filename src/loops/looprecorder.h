@@ -5,6 +5,7 @@
 #include "core/seqlocked.h"
 #include "core/timedmidieventlist.h"
 #include "core/zubtypes.h"
+#include "loops/sparebuffer.h"
 
 #include <json/value.h>
 
@@ -13,6 +14,7 @@
 #include <mutex>
 
 class Loop;
+class LoopAudio;
 class MidiRecorder;
 
 // An always-running circular recording buffer a power-of-two number of beats
@@ -22,10 +24,22 @@ class MidiRecorder;
 // come from the key and MIDI threads stamped with the transport frame they
 // were played at, and land where the recorder's audio was at that frame.
 // One recursive mutex guards all of it but the note stamping, which reads
-// where the recorder is without a lock.
+// where the recorder is without a lock. Clearing, making a loop and changing
+// the length never write the buffer under that mutex: the buffer is traded
+// for a zeroed one made ahead on another thread, in one pointer swap.
 class LoopRecorder : public PlaybackEngine
 {
 public:
+    // What the recorder holds: for a loop made from it, the undo history and
+    // the recovery copy.
+    struct Content
+    {
+        std::shared_ptr<const LoopAudio> audio; // the whole buffer
+        TimedMidiEventList notes;
+        int32 numBeats = 0;
+        uint32_t posSamples = 0; // where the recorder was playing
+    };
+
     // Lengths beyond this (about 12.7 minutes) are refused.
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
@@ -68,11 +82,24 @@ public:
     double tempo() const;
     uint64_t frameCounter() const;
 
-    // Copies the buffer (continuing at the recorder's phase), the notes and
-    // the beat count into the loop and clears the recorder, in one step under
-    // the lock so that no block recorded in between is lost. Notes still held
-    // end at the loop's end; keys still down go on in the recorder from 0.
+    // The buffer (continuing at the recorder's phase), the notes and the beat
+    // count become the loop's and the recorder is clear, in one step under
+    // the lock so that no block recorded in between is lost. Nothing is copied.
+    // Notes still held end at the loop's end; keys still down go on in the
+    // recorder from 0 once it wraps.
     void moveInto(Loop& loop);
+    // The recorder's content leaves it (which is then clear), in one step.
+    // Null audio when no memory could be had (nothing changed then).
+    Content takeContent();
+    // The content goes back into the recorder, its length and beats with it;
+    // returns what the recorder held, as takeContent does. Copies the audio
+    // outside the lock.
+    Content putContent(const Content& content);
+    // A copy taken in short holds of the lock while recording goes on.
+    Content copyContent() const;
+    // Starts making the buffer the next clear or loop trades for; the page's
+    // record button asks for it.
+    void prepareSpare();
 
     void activate();
     void suspend();
@@ -88,8 +115,6 @@ protected:
     std::recursive_mutex& mutex() const { return m_mutex; }
     float* buffer() { return m_pBuffer; }
     MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
-    // The loop time, in microseconds, of a note played at the transport frame.
-    virtual int64 noteTimeUs(int64 transportFrame) const;
 
 private:
     // Where the recorder was at a transport frame; read lock-free by note input.
@@ -99,15 +124,26 @@ private:
         int64 posFrames = 0;
         int64 lengthFrames = 0;
     };
-
-    void clearLocked();
+    // The loop time, in microseconds, of a note played at the transport frame.
+    int64 noteTimeUs(int64 transportFrame) const;
     void publishAnchorLocked(int64 transportFrame);
     int64 positionUsLocked() const;
+
+    struct Taken
+    {
+        float* buffer = nullptr;
+        int64 samples = 0;
+        uint32_t posSamples = 0;
+        int32 numBeats = 0;
+        TimedMidiEventList notes;
+    };
+    // Trades the buffer and notes for empty ones; the old buffer is the caller's.
+    Taken swapOut();
+    void setLengthLocked(int64 numSamples);
 
     float* m_pBuffer = nullptr;
     std::unique_ptr<MidiRecorder> m_pMidiRecorder;
     SeqLocked<Anchor> m_anchor;
-    int32 m_capacitySamples = 0;
     uint32_t m_lengthSamples = 0;
     uint32_t m_posSamples = 0;
     int32 m_numBeats = 8;
@@ -116,4 +152,7 @@ private:
     bool m_bSuspended = false;
     uint64_t m_frameCounter = 0;
     mutable std::recursive_mutex m_mutex;
+    // Once a buffer was traded, the next one is always made ahead.
+    bool m_bSpareWanted = false;
+    SpareBuffer m_spare;
 };

@@ -1,7 +1,8 @@
 #include "loops/midirecorder.h"
 
+#include "core/log.h"
+
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -34,7 +35,7 @@ MidiRecorder::MidiRecorder()
 void MidiRecorder::setLoopLengthUs(int64 loopLengthUs)
 {
     if (loopLengthUs <= 0) {
-        std::cout << "Ignoring MIDI loop length " << loopLengthUs << std::endl;
+        logInfo() << "Ignoring MIDI loop length " << loopLengthUs;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -76,7 +77,7 @@ void MidiRecorder::noteOn(int note, int64 timeUs)
         m_heldSinceUs[note] = timeUs;
         m_bContinued[note] = false;
     }
-    std::cout << "note on at " << static_cast<float>(timeUs) / 1000000.0f << " seconds." << std::endl;
+    logDebug() << "note on at " << static_cast<float>(timeUs) / 1000000.0f << " seconds.";
 }
 
 void MidiRecorder::noteOff(int note, int64 timeUs)
@@ -109,7 +110,7 @@ void MidiRecorder::noteOff(int note, int64 timeUs)
         m_events.addEvent(timeUs, off(note));
     }
     if (wrapped)
-        std::cout << "Note wrapped, splitting it up!" << std::endl;
+        logDebug() << "Note wrapped, splitting it up!";
 }
 
 // nowUs -1: the loop has not wrapped since a continued note was closed.
@@ -168,6 +169,12 @@ void MidiRecorder::reset()
     std::lock_guard lock(m_mutex);
     m_events.clear();
     std::fill(std::begin(m_heldSinceUs), std::end(m_heldSinceUs), -1);
+}
+
+void MidiRecorder::swapEvents(TimedMidiEventList& events)
+{
+    std::lock_guard lock(m_mutex);
+    m_events.swap(events);
 }
 
 TimedMidiEventList MidiRecorder::events() const

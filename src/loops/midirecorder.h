@@ -36,6 +36,8 @@ public:
     void clear(int64 nowUs);
     // Removes the events and forgets the keys held.
     void reset();
+    // Trades the recorded events for `events` in one step, copying none.
+    void swapEvents(TimedMidiEventList& events);
 
     // A copy, safe to keep while notes go on being recorded.
     TimedMidiEventList events() const;

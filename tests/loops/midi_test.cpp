@@ -2,6 +2,8 @@
 #include "core/timedmidieventlist.h"
 #include "loops/midirecorder.h"
 
+#include "support/debuglog.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -104,6 +106,7 @@ protected:
 
 TEST_F(Recorder, NoteHeldAcrossTheLoopEndIsSplitInTwo)
 {
+    DebugLogOn debug; // per-note lines
     testing::internal::CaptureStdout();
     at(3900000, &MidiRecorder::noteOn, 60);
     at(100000, &MidiRecorder::noteOff, 60);
