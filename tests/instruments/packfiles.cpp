@@ -40,4 +40,16 @@ void writePack(const std::string& dir, const std::string& description)
     ASSERT_EQ(ProtoFile::write(dir + "/samplepack.zsfb", pack), 0);
 }
 
+std::string zoneJson(int startKey, int endKey, int rootKey, const std::string& file, const std::string& adsr)
+{
+    return "{ \"start_key\": " + std::to_string(startKey) + ", \"end_key\": " + std::to_string(endKey)
+        + ", \"root_key\": " + std::to_string(rootKey) + ", \"adsr_params\": " + adsr
+        + ", \"filename\": \"" + file + "\" }";
+}
+
+std::string packJson(const std::string& zones)
+{
+    return "{ \"zone\": [ " + zones + " ] }";
+}
+
 } // namespace packfiles
