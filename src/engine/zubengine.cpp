@@ -145,6 +145,8 @@ int ZubEngine::setTempo(float bpm)
         std::printf("Tempo too slow to re-time the drum loop, ignored: %f\n", bpm);
         return 1;
     }
+    // The tempo is saved with the song: a new one is a change to it.
+    const bool changed = m_pProject->bpm() != double(bpm);
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
@@ -154,6 +156,8 @@ int ZubEngine::setTempo(float bpm)
         m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
     if (!m_pDrumLoopPlayer->retime(bpm, timeline))
         m_pLoopRecorder->setTempo(bpm, true);
+    if (changed)
+        m_pProject->setModified(true);
     return 0;
 }
 
