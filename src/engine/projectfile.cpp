@@ -14,8 +14,6 @@
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 
-#include <json/reader.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -414,11 +412,7 @@ std::string ProjectFile::readDocument(const std::string& documentPath, Json::Val
     if (in.bad())
         return "it cannot be read (" + lastError() + ")";
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader(Json::Features::all());
-#pragma GCC diagnostic pop
-    if (reader.parse(text.str(), root, false) && root.isObject() && root["project"].isObject())
+    if (JsonField::parse(text.str(), root) && root.isObject() && root["project"].isObject())
         return {};
     if (damaged)
         *damaged = true;

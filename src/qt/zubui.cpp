@@ -1,5 +1,6 @@
 #include "qt/zubui.h"
 
+#include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
@@ -195,7 +196,7 @@ void ZubUI::registerFonts()
 {
     for (const char* font : { "/fonts/Muli-Regular.ttf", "/fonts/Muli-Italic.ttf", "/fonts/Muli-Light.ttf",
              "/fonts/Muli-LightItalic.ttf" })
-        QFontDatabase::addApplicationFont(QString("res") + font);
+        QFontDatabase::addApplicationFont(QString(ZUB_RESOURCE_DIR) + font);
 }
 
 bool ZubUI::confirmDiscard()
