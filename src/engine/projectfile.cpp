@@ -475,7 +475,7 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     if (NativeJsBridge* bridge = m_pEngine->jsBridge())
         bridge->deliverMessage("{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
     m_pEngine->project()->setModified(false);
-    return folderOnly ? 1 : 0;
+    return 0;
 }
 
 void ProjectFile::fail(const std::string& reason)

@@ -38,9 +38,10 @@ public:
     // missing, unreadable or out of range) and loads one idea per sub-folder
     // of the audio folder, which lies in documentsFolder for a non-zero
     // "mac_sandbox_guid". Tells the page "just_loaded" and clears the modified
-    // flag. Returns 0. Returns 1 with failure() when the document cannot be
-    // read or is not a song: a damaged one whose audio folder holds ideas
-    // opens those; otherwise nothing of the current song has changed.
+    // flag and returns 0. A damaged document whose audio folder holds ideas
+    // opens those, with failure() saying what was wrong. Returns 1 with
+    // failure() when nothing could be opened; the current song is then as it
+    // was.
     int open(const std::string& documentPath, const std::string& documentsFolder);
     // Why the last save or open failed, in the system's or plain words
     // ("No space left on device", "it is not a Motifo song, or it is

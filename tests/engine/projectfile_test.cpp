@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/resource.h>
@@ -339,6 +340,11 @@ TEST_F(ProjectFileTest, AFailedSaveSaysWhy)
     const int result = file.save(doc());
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldHandler);
+    // A log that goes to a file could not be written meanwhile either.
+    for (std::ostream* log : { &std::cout, &std::cerr })
+        log->clear();
+    std::clearerr(stdout);
+    std::clearerr(stderr);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(file.failure(), "File too large");
     EXPECT_FALSE(fs::exists(doc())) << "nothing half-written is left";
