@@ -1,5 +1,6 @@
 #include "engine/loopimport.h"
 
+#include "core/log.h"
 #include "dsp/rateconverter.h"
 #include "engine/project.h"
 #include "engine/transport.h"
@@ -11,7 +12,6 @@
 #include "loops/looppool.h"
 
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -60,7 +60,7 @@ int LoopImport::addToActiveIdea(const std::string& path, std::string& message)
         message = "its sample rate of " + std::to_string(audio.sampleRate) + " Hz is outside "
             + std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
     if (!message.empty()) {
-        std::cerr << "Refused the WAV file " << path << ": " << message << std::endl;
+        logError() << "Refused the WAV file " << path << ": " << message;
         return 1;
     }
 
@@ -71,7 +71,7 @@ int LoopImport::addToActiveIdea(const std::string& path, std::string& message)
         std::vector<float> converted;
         message = RateConverter::convert(stereo, ZUB_FRAMESIZE, audio.sampleRate, ZUB_SAMPLE_RATE, converted);
         if (!message.empty()) {
-            std::cerr << "Refused the WAV file " << path << ": " << message << std::endl;
+            logError() << "Refused the WAV file " << path << ": " << message;
             return 1;
         }
         stereo.swap(converted);
@@ -100,7 +100,7 @@ int LoopImport::addToActiveIdea(const std::string& path, std::string& message)
         message += message.empty() ? "" : ", ";
         message += std::to_string(beats) + " beats long with silence at the end";
     }
-    std::cout << "Added the WAV file " << path << " as a loop of " << beats << " beats"
-              << (message.empty() ? "" : " (" + message + ")") << std::endl;
+    logInfo() << "Added the WAV file " << path << " as a loop of " << beats << " beats"
+              << (message.empty() ? "" : " (" + message + ")");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "engine/projectfile.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/nativejsbridge.h"
 #include "engine/ideafilenames.h"
 #include "engine/loopaudiosource.h"
@@ -22,7 +23,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <sstream>
 #include <system_error>
 #include <unistd.h>
@@ -46,7 +46,7 @@ void removeAll(const std::string& path)
     std::error_code ec;
     fs::remove_all(path, ec);
     if (ec)
-        std::cerr << "Failed to remove " << path << ": " << ec.message() << std::endl;
+        logError() << "Failed to remove " << path << ": " << ec.message();
 }
 
 // why, when given, receives the system's words for a failure.
@@ -57,7 +57,7 @@ bool renamed(const std::string& from, const std::string& to, std::string* why = 
     if (ec) {
         if (why)
             *why = ec.message();
-        std::cerr << "Failed to move " << from << " to " << to << ": " << ec.message() << std::endl;
+        logError() << "Failed to move " << from << " to " << to << ": " << ec.message();
     }
     return !ec;
 }
@@ -76,7 +76,7 @@ int ProjectFile::renderFile(const std::string& path, PlaybackEngine* source, int
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         fail(lastError());
-        std::cerr << "Failed to open " << path << " for writing." << std::endl;
+        logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
     const bool rendered = Renderer::renderToWav(file, source, numFrames, 0.5f) == 0;
@@ -89,7 +89,7 @@ int ProjectFile::renderFile(const std::string& path, PlaybackEngine* source, int
     else
         errno = renderError;
     fail(lastError());
-    std::cerr << "Failed to write " << path << std::endl;
+    logError() << "Failed to write " << path;
     return 1;
 }
 
@@ -179,13 +179,13 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
     fs::create_directory(loopFolder, ec);
     if (ec) {
         fail(ec.message());
-        std::cerr << "Failed to create " << loopFolder << ": " << ec.message() << std::endl;
+        logError() << "Failed to create " << loopFolder << ": " << ec.message();
         return 1;
     }
     const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
     for (std::size_t i = 0; i < loops.size(); ++i) {
         // The loop's own audio: a muted loop must not be saved as silence.
-        LoopAudioSource source(loops[i]);
+        LoopAudioSource source(loops[i]->audio(), loops[i]->numFrames());
         const std::string path = loopFolder + "/loop" + std::to_string(i) + ".wav";
         failed |= renderFile(path, &source, loops[i]->numFrames());
         reached(path);
@@ -208,7 +208,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     MidiWriter writer;
     if (writer.open(path) != 0) {
         fail(lastError());
-        std::cerr << "Failed to open " << path << " for writing." << std::endl;
+        logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
     const float bpm = m_pEngine->transport()->bpm();
@@ -218,7 +218,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
         // The loop keeps its notes in time order already.
         const TimedMidiEventList notes = loop->notes();
         for (const auto& [time, message] : notes.events())
-            std::cout << time << " " << int(message.data1()) << std::endl;
+            logDebug() << time << " " << int(message.data1());
         // Every track spans the idea's longest loop.
         const int64 frames = loop->numFrames();
         const int repetitions = int(std::clamp<int64>(frames > 0 ? longest / frames : 1, 1, INT_MAX));
@@ -229,7 +229,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     reached(path);
     if (failed) {
         fail(errno != 0 ? lastError() : "the MIDI file could not be written");
-        std::cerr << "Failed to write " << path << std::endl;
+        logError() << "Failed to write " << path;
     }
     return failed;
 }
@@ -283,8 +283,7 @@ int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
         return 1;
     removeAll(paths.stage);
     std::remove(paths.documentTemp.c_str());
-    std::cerr << "The last save of " << paths.document << " was interrupted; the previous save is restored."
-              << std::endl;
+    logError() << "The last save of " << paths.document << " was interrupted; the previous save is restored.";
     return 0;
 }
 
@@ -294,14 +293,13 @@ int ProjectFile::save(const std::string& documentPath)
     const SavePaths paths(documentPath);
     if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
         fail("an earlier save left files beside it that cannot be removed");
-        std::cerr << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed."
-                  << std::endl;
+        logError() << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed.";
         return 1;
     }
     std::error_code ec;
     if (!fs::create_directory(paths.stage, ec)) {
         fail(ec ? ec.message() : "a folder of that name is in the way");
-        std::cerr << "Failed to create " << paths.stage << ": " << ec.message() << std::endl;
+        logError() << "Failed to create " << paths.stage << ": " << ec.message();
         return 1;
     }
     reached(paths.stage);
@@ -312,7 +310,7 @@ int ProjectFile::save(const std::string& documentPath)
     if (!documentWritten || swapIn(paths) != 0) {
         removeAll(paths.stage);
         std::remove(paths.documentTemp.c_str());
-        std::cerr << "Failed to save " << paths.document << "; the previous save is kept." << std::endl;
+        logError() << "Failed to save " << paths.document << "; the previous save is kept.";
         return 1;
     }
     m_pEngine->project()->setModified(false);
@@ -362,7 +360,7 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pa
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec)
-        std::cerr << "Couldn't open directory: " << folder << std::endl;
+        logError() << "Couldn't open directory: " << folder;
     for (; !ec && it != fs::directory_iterator(); it.increment(ec))
         if (it->is_directory(ec))
             subfolders.push_back(it->path().filename().string());
@@ -439,24 +437,23 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     m_failure = readDocument(documentPath, root, &damaged);
     const bool folderOnly = !m_failure.empty();
     if (folderOnly && !(damaged && audioFolderHoldsIdeas(documentPath))) {
-        std::cerr << "Failed to open " << documentPath << ": " << m_failure << "; the current song stays open."
-                  << std::endl;
+        logError() << "Failed to open " << documentPath << ": " << m_failure << "; the current song stays open.";
         return 1;
     }
     if (folderOnly) {
         root = Json::Value(); // a parser that gave up may leave a part behind
-        std::cerr << "Failed to read the project document " << documentPath
-                  << "; opening the ideas found in its audio folder." << std::endl;
+        logError() << "Failed to read the project document " << documentPath
+                   << "; opening the ideas found in its audio folder.";
     }
     m_pEngine->clearProject();
     const Json::Value& project = root["project"];
     const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
         m_pEngine->setTempo(float(bpm));
-        std::cout << "Read the tempo and set it as: " << bpm << std::endl;
+        logInfo() << "Read the tempo and set it as: " << bpm;
     } else {
         m_pEngine->setTempo(float(kFallbackBpm));
-        std::cout << "Failed to find tempo in project file, defaulting to 120 bpm." << std::endl;
+        logInfo() << "Failed to find tempo in project file, defaulting to 120 bpm.";
     }
     const int64 guid = project.isObject() ? JsonField::toInt64(project["mac_sandbox_guid"], 0) : 0;
 

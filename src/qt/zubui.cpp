@@ -11,6 +11,7 @@
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 #include "qt/zubapp.h"
 #include "qt/zubicon.h"
@@ -543,7 +544,7 @@ void ZubUI::showMidiExportDialog(int midiExportApp)
 void ZubUI::projectModified(bool modified)
 {
     if (modified) {
-        qDebug() << "project modified in Qt land!";
+        qCDebug(motifoDebug) << "project modified in Qt land!";
         action("actionSaveZub")->setEnabled(true);
     }
     showDocumentState();
