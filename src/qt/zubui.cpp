@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,7 @@
 #include <QSignalMapper>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QUrl>
 #include <cstdio>
 #include <unistd.h>
 
@@ -174,6 +176,10 @@ void ZubUI::buildForm()
     QAction* prefs = addAction(m_pMenuOptions, "actionPreferences", "Preferences...");
     prefs->setMenuRole(QAction::PreferencesRole);
     connect(prefs, &QAction::triggered, this, &ZubUI::showPreferences);
+
+    QMenu* help = menuBar()->addMenu(translate("Help"));
+    help->setObjectName("menuHelp");
+    connect(addAction(help, "actionOpenLogFolder", "Open log folder"), &QAction::triggered, this, &ZubUI::openLogFolder);
 }
 
 void ZubUI::buildExportMenu()
@@ -240,8 +246,18 @@ void ZubUI::openZub()
 {
     const QString startFolder = Settings::instance().value("last_zub_load_path");
     const QString path = m_pFileChooser->openFileName(this, tr("Open Existing Zub..."), startFolder, "*.zub");
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        readSong(path);
+}
+
+void ZubUI::openDocument(const QString& path)
+{
+    if (confirmDiscard())
+        readSong(path);
+}
+
+void ZubUI::readSong(const QString& path)
+{
     // Clears the project (which notifies projectCleared()), reads the tempo and
     // the ideas and tells the page "just_loaded".
     ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
@@ -249,6 +265,13 @@ void ZubUI::openZub()
     setWindowFilePath(path);
     setWindowModified(false);
     Settings::instance().setValue("last_zub_load_path", QFileInfo(path).absolutePath());
+}
+
+void ZubUI::openLogFolder()
+{
+    const QString folder = ZubApp::logFolder();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 int ZubUI::saveZub()

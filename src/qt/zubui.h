@@ -41,6 +41,10 @@ public slots:
     void projectModified(bool modified);
     void projectCleared();
     bool discardChangesConfirmation();
+    // Opens a song, asking about unsaved changes first.
+    void openDocument(const QString& path);
+    // Help > "Open log folder": shows the folder that holds motifo.log.
+    void openLogFolder();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,6 +64,7 @@ private:
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
     void reportFailure(const QString& text);
+    void readSong(const QString& path);
 
     EngineContext* m_pContext;
     ZubApp* m_pApp;

@@ -24,8 +24,6 @@ public:
     void loadPage(const QString& pagePath);
     bool isPageReady() const { return m_bPageReady; }
 
-    // Where the page lives: beside the executable, else the installed data.
-    static QString htmlDirectory();
 
 public slots:
     QString handleMessage(const QString& message);

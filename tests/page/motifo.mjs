@@ -26,7 +26,7 @@ function freePort() {
 async function waitForDevtools(port, proc, timeoutMs) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
-    if (proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
+    if (proc && proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
     try {
       const res = await fetch(`http://127.0.0.1:${port}/json/version`);
       if (res.ok) return;
@@ -59,8 +59,9 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // Options: cwd; env adds to the program's environment; prepareHome(home)
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
-// its output), so the engine's cycle runs in real time.
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
+// its output), so the engine's cycle runs in real time; program: another
+// copy of Motifo than the build tree's (an installed one).
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, program } = {}) {
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
@@ -75,7 +76,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(path.join(buildDir, 'motifo'), [], {
+  const proc = spawn(program || path.join(buildDir, 'motifo'), [], {
     cwd: cwd || home,
     env: {
       ...process.env,
@@ -110,13 +111,16 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
   }
 }
 
-async function connect(port, proc) {
+// Connects to a Motifo that listens for remote debugging on `port`; `proc`,
+// where this process started it, ends the wait early when it exits.
+export async function connect(port, proc) {
   await waitForDevtools(port, proc, 30000);
   // QtWebEngine 6.4 is Chromium 102: no default context options.
   return chromium.connectOverCDP(`http://127.0.0.1:${port}`, { noDefaults: true });
 }
 
-async function openPage(browser) {
+// The program's page once it is up, with the first-run welcome closed.
+export async function openPage(browser) {
   let page;
   const deadline = Date.now() + 30000;
   while (!page && Date.now() < deadline) {
