@@ -33,15 +33,13 @@ double magnitude(const float* frame)
 
 FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
                                      const ZubClock& clock)
-    : LoopRecorder(clock)
-    , m_pTempoDetector(tempoDetector)
+    : m_pTempoDetector(tempoDetector)
     , m_pLoopPool(loopPool)
+    , m_midiRecorder(clock)
     , m_status(STATUS_SUSPENDED)
 {
-    // The LoopRecorder part stamps the notes; takes are recorded into the
-    // copier's buffers, so its own buffer stays at its first, small size.
-    LoopRecorder::suspend();
-    midiRecorder().setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
+    // Takes are recorded into the copier's buffers; only the notes are kept here.
+    m_midiRecorder.setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
     for (int i = 0; i < NUM_TAKES; ++i)
         m_loops.push_back(makeTake());
     m_pCopier = std::make_unique<TakeCopier>([this] { return oldestTake(); },
@@ -85,7 +83,6 @@ void FreestyleRecorder::makeNewest(const std::shared_ptr<Loop>& take)
 
 void FreestyleRecorder::process(float* out, int numFrames)
 {
-    LoopRecorder::process(out, numFrames);
     std::lock_guard lock(m_mutex);
     if (!m_bActive)
         return;
@@ -180,8 +177,8 @@ bool FreestyleRecorder::startTake()
     m_framesRecorded = 0;
     m_silentFrames = 0;
     m_state = STATE_RECORDING;
-    setRecord(true);
-    midiRecorder().start();
+    m_midiRecorder.setRecord(true);
+    m_midiRecorder.start();
     setStatus(STATUS_RECORDING);
     return true;
 }
@@ -191,12 +188,11 @@ bool FreestyleRecorder::startTake()
 // audio thread copies nothing.
 void FreestyleRecorder::storeTake()
 {
-    std::lock_guard base(mutex());
     if (m_framesRecorded > 0)
-        m_pCopier->endTake(m_framesRecorded, midiRecorder());
+        m_pCopier->endTake(m_framesRecorded, m_midiRecorder);
     else
         m_pCopier->cancelTake();
-    midiRecorder().clear();
+    m_midiRecorder.clear();
     m_pCapture = nullptr;
     m_framesRecorded = 0;
 }
@@ -204,8 +200,8 @@ void FreestyleRecorder::storeTake()
 void FreestyleRecorder::goIdle()
 {
     m_state = STATE_IDLE;
-    // Nothing is captured between takes, or the next take would start on top of it.
-    setRecord(false);
+    // Keys played between takes are not notes of either take.
+    m_midiRecorder.setRecord(false);
     m_waitFrames = 0;
     for (const auto& take : m_loops)
         take->setMute(true, true);
@@ -227,12 +223,17 @@ void FreestyleRecorder::noteOn(int note)
         logInfo() << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded";
         return;
     }
-    if (midiRecorder().numEvents() >= MAX_TAKE_EVENTS) {
+    if (m_midiRecorder.numEvents() >= MAX_TAKE_EVENTS) {
         logInfo() << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
                   << note << " not recorded";
         return;
     }
-    LoopRecorder::noteOn(note);
+    m_midiRecorder.noteOn(note);
+}
+
+void FreestyleRecorder::noteOff(int note)
+{
+    m_midiRecorder.noteOff(note);
 }
 
 void FreestyleRecorder::setInputMode(int inputMode)
@@ -273,7 +274,7 @@ void FreestyleRecorder::suspend()
         storeTake();
     m_framesRecorded = 0;
     m_bActive = false;
-    setRecord(false);
+    m_midiRecorder.setRecord(false);
     m_state = STATE_SUSPENDED;
     setStatus(STATUS_SUSPENDED);
 }
