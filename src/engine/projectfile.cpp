@@ -169,7 +169,7 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
 
 int ProjectFile::saveAudio(const std::string& folder)
 {
-    OfflineSection offline(*m_pEngine->transport(), m_pEngine->audioInterface());
+    OfflineSection offline(*m_pEngine);
     int failed = 0;
     for (const SavedIdea& saved : savedIdeas())
         failed |= writeIdeaAudio(folder, saved);
