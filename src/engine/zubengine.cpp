@@ -167,6 +167,8 @@ int ZubEngine::setTempo(float bpm)
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
+    // The tempo is saved with the song: a new one is a change to it.
+    const bool changed = m_pProject->bpm() != double(bpm);
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
@@ -176,6 +178,8 @@ int ZubEngine::setTempo(float bpm)
         m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
     if (!m_pDrumLoopPlayer->retime(bpm, timeline))
         m_pLoopRecorder->setTempo(bpm, true);
+    if (changed)
+        m_pProject->setModified(true);
     return 0;
 }
 
