@@ -23,7 +23,7 @@ class MidiRecorder;
 // One recursive mutex guards all of it. Clearing, making a loop and changing
 // the length never write the buffer under that mutex: the buffer is traded
 // for a zeroed one made ahead on another thread, in one pointer swap.
-class LoopRecorder : public PlaybackEngine
+class LoopRecorder final : public PlaybackEngine
 {
 public:
     // What the recorder holds: for a loop made from it, the undo history and
@@ -40,10 +40,10 @@ public:
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
     explicit LoopRecorder(const ZubClock& clock = ZubClock::system());
-    virtual ~LoopRecorder();
+    ~LoopRecorder();
 
     void process(float* out, int numFrames) override;
-    virtual void record(float* in, int numFrames);
+    void record(float* in, int numFrames);
 
     void setRecord(bool record);
     bool isRecording() const;
@@ -91,14 +91,6 @@ public:
 
     void toJson(Json::Value& root) const;
     void handleJson(const Json::Value& root);
-
-protected:
-    // For recorders built on this one. The buffer and the MIDI recorder are
-    // reached under mutex(); the buffer is never reallocated after the last
-    // setLengthSamples.
-    std::recursive_mutex& mutex() const { return m_mutex; }
-    float* buffer() { return m_pBuffer; }
-    MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
 
 private:
     struct Taken
