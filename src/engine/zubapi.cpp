@@ -117,6 +117,8 @@ bool ZubApi::handleBareCommand(const std::string& command)
                  + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
         { "render", [&] { m_pEngine->renderToJs(); } },
+        { "stopSong", [&] { m_pEngine->stopSong(); } },
+        { "playSong", [&] { m_pEngine->playSong(); } },
         // Diagnostics: the largest audio cycle since the start or the last reset.
         { "getEngineLoad", [&] { m_reply = styledState(m_pEngine->cycleMeter()); } },
         { "resetEngineLoad", [&] { m_pEngine->cycleMeter().reset(); } },

@@ -11,6 +11,7 @@
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
+#include "engine/songsource.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentcollection.h"
@@ -97,12 +98,16 @@ void ZubEngine::processCycle(float* buffer, int n)
                                                             : m_pTransport->position();
     const uint32_t posLow = static_cast<uint32_t>(pos);
 
+    const bool stopped = m_pIdeaCollection->isStopped();
+
     m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop.
-    m_pLoopRecorder->record(buffer, n);
-    m_pLoopRecorder->process(buffer, n);
+    // and plays it back from its loop; a stopped song leaves it silent.
+    if (!stopped) {
+        m_pLoopRecorder->record(buffer, n);
+        m_pLoopRecorder->process(buffer, n);
+    }
     m_pLoopRecorder->setPlayPosFrames(posLow);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
@@ -110,13 +115,56 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pFreestyleRecorder->process(buffer, n);
     m_pFreestyleTempoDetector->process(buffer, n);
 
-    m_pIdeaCollection->process(buffer, n);
+    mixIdeas(buffer, n, pos - n);
     m_pIdeaCollection->syncPlayPos(static_cast<int>(posLow));
 
-    m_pMetronome->process(buffer, n);
+    if (!stopped)
+        m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
 
     m_pMasterBus->process(buffer, n);
+}
+
+// After a play the ideas wait, silent, for the next bar; they start on it at
+// the loops' own phase.
+void ZubEngine::mixIdeas(float* buffer, int n, int64 cycleStart)
+{
+    if (m_pIdeaCollection->takeStartRequest())
+        m_ideasStartFrame = nextBarFrame(cycleStart);
+    int skip = 0;
+    if (m_ideasStartFrame >= 0) {
+        if (m_ideasStartFrame >= cycleStart + n)
+            return;
+        skip = int(std::max<int64>(0, m_ideasStartFrame - cycleStart));
+        m_pIdeaCollection->syncPlayPos(static_cast<int>(static_cast<uint32_t>(cycleStart + skip)));
+        m_ideasStartFrame = -1;
+    }
+    m_pIdeaCollection->process(buffer + skip * ZUB_FRAMESIZE, n - skip);
+}
+
+// Bars of four beats of the click's own grid.
+int64 ZubEngine::nextBarFrame(int64 frame) const
+{
+    const int64 bar = 4 * int64(std::max(1, m_pMetronome->framesPerBeat()));
+    const int64 from = std::max<int64>(0, frame);
+    return (from + bar - 1) / bar * bar;
+}
+
+int ZubEngine::stopSong()
+{
+    if (m_pIdeaCollection->stop() != 0)
+        return 1;
+    m_pLoopRecorder->setRecord(false);
+    std::printf("Song stopped\n");
+    return 0;
+}
+
+int ZubEngine::playSong()
+{
+    if (m_pIdeaCollection->play() != 0)
+        return 1;
+    std::printf("Song plays from the next bar\n");
+    return 0;
 }
 
 // The velocity is accepted and not passed on.
@@ -170,6 +218,10 @@ Idea* ZubEngine::ideaForNewLoop()
 
 int ZubEngine::createLoopFromLoopRecorder()
 {
+    if (!m_pLoopRecorder->holdsAudio()) {
+        std::printf("The loop recorder holds nothing to keep\n");
+        return 1;
+    }
     Idea* idea = ideaForNewLoop();
     if (!idea)
         return 1;
@@ -250,7 +302,30 @@ int ZubEngine::loadDrumLoopByIndex(unsigned index)
 
 void ZubEngine::playDrumLoop()
 {
+    if (!m_pDrumLoopPlayer->isLoaded())
+        return;
+    // Loops already kept stay in time: the drum loop follows the song.
+    if (songHasOwnLoops() && setTempo(float(m_pProject->bpm())) == 0)
+        return;
+    // An empty song takes the drum loop as it is, at its own tempo.
     m_pDrumLoopPlayer->play();
+    const float bpm = m_pDrumLoopPlayer->bpm();
+    if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM))
+        return;
+    m_pProject->setBpm(bpm);
+    m_pTransport->setBpm(bpm);
+    m_pMetronome->setTempo(bpm);
+    m_pLoopRecorder->setTempo(bpm, true);
+}
+
+bool ZubEngine::songHasOwnLoops() const
+{
+    const std::shared_ptr<Loop> drums = m_pDrumLoopPlayer->loop();
+    for (const Idea* idea : m_pIdeaCollection->ideas())
+        for (const std::shared_ptr<Loop>& loop : idea->loops())
+            if (loop != drums)
+                return true;
+    return false;
 }
 
 void ZubEngine::stopDrumLoop()
@@ -263,7 +338,7 @@ void ZubEngine::clearDrumLoop()
     m_pDrumLoopPlayer->clear();
 }
 
-int ZubEngine::renderToFile(std::FILE* file)
+int ZubEngine::renderToFile(std::FILE* file, const Renderer::Progress& progress)
 {
     if (m_pIdeaCollection->ideas().empty()) {
         std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
@@ -275,14 +350,25 @@ int ZubEngine::renderToFile(std::FILE* file)
         return 1;
     }
     int numLoops = 0;
-    const int64 length = idea->maxLoopLengthFrames(&numLoops);
+    idea->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
         std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
         return 1;
     }
+    SongSource section(*m_pIdeaCollection, idea->id());
     OfflineSection offline(*m_pTransport, m_pAudioInterface);
-    idea->syncPlayPos(0);
-    return Renderer::renderToWav(file, idea, length, 0.5f);
+    return Renderer::renderToWav(file, &section, section.lengthFrames(), 0.5f, progress);
+}
+
+int ZubEngine::renderSongToFile(std::FILE* file, const Renderer::Progress& progress)
+{
+    SongSource song(*m_pIdeaCollection);
+    if (song.numSections() == 0) {
+        std::cerr << "Error: No loop to render. Keep a loop in an idea first!" << std::endl;
+        return 1;
+    }
+    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    return Renderer::renderToWav(file, &song, song.lengthFrames(), 0.5f, progress);
 }
 
 void ZubEngine::deliverWave(const std::string& member)

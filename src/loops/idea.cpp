@@ -118,12 +118,12 @@ void Idea::saveLoopStatesLocked()
         m_loopStates[i] = m_loops[i]->isMuted();
 }
 
-void Idea::activate()
+void Idea::activate(bool immediate)
 {
     std::lock_guard lock(m_mutex);
     const std::size_t n = std::min(m_loops.size(), m_loopStates.size());
     for (std::size_t i = 0; i < n; ++i)
-        m_loops[i]->setMute(m_loopStates[i], false);
+        m_loops[i]->setMute(m_loopStates[i], immediate);
     std::cout << "Activated idea: " << m_id << " (" << m_name << ")" << std::endl;
 }
 

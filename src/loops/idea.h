@@ -43,8 +43,8 @@ public:
     std::size_t numFadingLoops() const;
 
     void saveLoopStates();
-    // Re-applies the stored mute pattern to the loops, with fades.
-    void activate();
+    // Re-applies the stored mute pattern to the loops, with fades unless immediate.
+    void activate(bool immediate = false);
     void syncPlayPos(int64 samples);
     // The longest loop in frames and the number of loops.
     int64 maxLoopLengthFrames(int* numLoops = nullptr) const;

@@ -1,6 +1,8 @@
 #include "loops/ideacollection.h"
 
+#include "core/alignedfloats.h"
 #include "core/jsonfield.h"
+#include "dsp/fade.h"
 #include "formats/midireader.h"
 #include "formats/midiwriter.h"
 #include "loops/idea.h"
@@ -17,6 +19,8 @@
 #include <sstream>
 
 namespace {
+
+constexpr float kStopFadeMs = 150.0f;
 
 bool isDigit(char c)
 {
@@ -89,6 +93,8 @@ TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, 
 IdeaCollection::IdeaCollection(LoopPool* loopPool, std::function<void()> onModified)
     : m_onModified(std::move(onModified))
     , m_pLoopPool(loopPool)
+    , m_pStopFade(std::make_unique<Fade>())
+    , m_pMixingBuffer(allocateAlignedFloats(IDEACOLLECTION_MIXING_BUF_SAMPLES))
 {
 }
 
@@ -97,6 +103,7 @@ IdeaCollection::~IdeaCollection()
     std::lock_guard lock(m_mutex);
     for (Idea* idea : m_ideas)
         delete idea;
+    freeAlignedFloats(m_pMixingBuffer);
 }
 
 void IdeaCollection::markModified()
@@ -157,6 +164,10 @@ int IdeaCollection::setActiveIdea(int32 id)
 
 void IdeaCollection::setActiveIdeaLocked(int32 id)
 {
+    if (id != 0) {
+        m_bStopped = false;
+        m_fadingIdeaId = 0;
+    }
     if (id == m_activeIdeaId)
         return;
     if (Idea* leaving = findIdea(m_activeIdeaId))
@@ -217,10 +228,38 @@ int IdeaCollection::cloneIdea(int32 id)
     return 0;
 }
 
+int IdeaCollection::stop()
+{
+    std::lock_guard lock(m_mutex);
+    const int32 playing = m_activeIdeaId;
+    if (playing == 0)
+        return 1;
+    setActiveIdeaLocked(0);
+    m_lastPlayedIdeaId = playing;
+    m_fadingIdeaId = playing;
+    m_pStopFade->fadeOut(kStopFadeMs);
+    m_bStopped = true;
+    return 0;
+}
+
+int IdeaCollection::play()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_bStopped || m_ideas.empty())
+        return 1;
+    const int32 id = findIdea(m_lastPlayedIdeaId) ? m_lastPlayedIdeaId : m_ideas.front()->id();
+    // Asked before the idea is active, so that no cycle plays it early.
+    m_bStartRequested = true;
+    setActiveIdeaLocked(id);
+    return 0;
+}
+
 void IdeaCollection::clearAll()
 {
     std::lock_guard lock(m_mutex);
     setActiveIdeaLocked(0);
+    m_bStopped = false;
+    m_fadingIdeaId = 0;
     while (!m_ideas.empty()) {
         delete m_ideas.back();
         m_ideas.pop_back();
@@ -236,8 +275,10 @@ void IdeaCollection::deleteIdea(int32 id)
     if (next < int(m_ideas.size()))
         setActiveIdeaLocked(m_ideas[next]->id());
     m_ideas.erase(m_ideas.begin() + i);
-    if (m_ideas.empty())
+    if (m_ideas.empty()) {
         setActiveIdeaLocked(0);
+        m_bStopped = false;
+    }
     delete idea;
     markModified();
 }
@@ -254,8 +295,21 @@ void IdeaCollection::syncPlayPos(int transportFrame)
 void IdeaCollection::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (Idea* idea = findIdea(m_activeIdeaId))
+    if (Idea* idea = findIdea(m_activeIdeaId)) {
         idea->process(out, numFrames);
+        return;
+    }
+    Idea* fading = findIdea(m_fadingIdeaId);
+    if (!fading)
+        return;
+    const int count = numFrames * ZUB_FRAMESIZE;
+    std::fill(m_pMixingBuffer, m_pMixingBuffer + count, 0.0f);
+    fading->process(m_pMixingBuffer, numFrames);
+    m_pStopFade->process(m_pMixingBuffer, numFrames);
+    for (int i = 0; i < count; ++i)
+        out[i] += m_pMixingBuffer[i];
+    if (m_pStopFade->isSteady())
+        m_fadingIdeaId = 0;
 }
 
 void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
@@ -305,6 +359,7 @@ void IdeaCollection::toJson(Json::Value& root) const
         ideas.append(entry);
     }
     state["active_idea_id"] = m_activeIdeaId;
+    state["stopped"] = m_bStopped.load();
     state["test"] = "foobar";
 }
 

@@ -6,10 +6,13 @@
 #include <functional>
 #include <json/value.h>
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class Fade;
 class Idea;
 class LoopPool;
 
@@ -41,6 +44,17 @@ public:
     void clearAll();
     std::vector<Idea*> ideas() const;
 
+    // The song stops: no idea is active and the one that played fades out.
+    // Returns 1 (nothing changed) when no idea plays.
+    int stop();
+    // The idea that played before the stop (else the first) becomes active
+    // again; the engine starts it at the next bar. Returns 1 (nothing
+    // changed) when the song is not stopped.
+    int play();
+    bool isStopped() const { return m_bStopped.load(); }
+    // Audio thread: true once for each play().
+    bool takeStartRequest() { return m_bStartRequested.exchange(false); }
+
     void syncPlayPos(int transportFrame);
     // At most IDEACOLLECTION_MIXING_BUF_SAMPLES / 2 frames.
     void process(float* out, int numFrames) override;
@@ -69,4 +83,11 @@ private:
     mutable std::recursive_mutex m_mutex;
     LoopPool* m_pLoopPool;
     int32 m_activeIdeaId = 0;
+    // Stopping: the idea that played fades out through m_pStopFade.
+    std::atomic<bool> m_bStopped { false };
+    std::atomic<bool> m_bStartRequested { false };
+    int32 m_lastPlayedIdeaId = 0;
+    int32 m_fadingIdeaId = 0;
+    std::unique_ptr<Fade> m_pStopFade;
+    float* m_pMixingBuffer;
 };

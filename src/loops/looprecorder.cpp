@@ -77,11 +77,14 @@ void LoopRecorder::record(float* in, int numFrames)
         return;
     const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(numFrames);
     uint32_t dst = m_posSamples;
+    bool audible = false;
     for (uint32_t i = 0; i < n; ++i) {
         m_pBuffer[dst] += in[i];
+        audible = audible || in[i] != 0.0f;
         if (++dst == m_lengthSamples)
             dst = 0;
     }
+    m_bHoldsAudio = m_bHoldsAudio || audible;
     // Heard only through the playback, never twice.
     if (!m_bSuspended)
         std::fill(in, in + n, 0.0f);
@@ -106,9 +109,16 @@ void LoopRecorder::clear()
     clearLocked();
 }
 
+bool LoopRecorder::holdsAudio() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bHoldsAudio;
+}
+
 void LoopRecorder::clearLocked()
 {
     std::fill(m_pBuffer, m_pBuffer + m_capacitySamples, 0.0f);
+    m_bHoldsAudio = false;
     m_pMidiRecorder->clear();
 }
 
@@ -290,6 +300,7 @@ void LoopRecorder::toJson(Json::Value& root) const
     state["num_beats"] = m_numBeats;
     state["frame_counter"] = Json::UInt64(m_frameCounter);
     state["play_pos_frame"] = Json::Int64(m_posSamples / ZUB_FRAMESIZE);
+    state["empty"] = !m_bHoldsAudio;
 }
 
 void LoopRecorder::handleJson(const Json::Value& root)

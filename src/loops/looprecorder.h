@@ -33,6 +33,9 @@ public:
 
     void setRecord(bool record);
     bool isRecording() const;
+    // True once something audible was recorded, until the next clear, length
+    // change or move into a loop.
+    bool holdsAudio() const;
     void clear();
     int64 lengthFrames() const;
     void setPlayPosFrames(uint32_t frames);
@@ -87,6 +90,7 @@ private:
     double m_dTempo = 120.0;
     bool m_bRecord = false;
     bool m_bSuspended = false;
+    bool m_bHoldsAudio = false;
     uint64_t m_frameCounter = 0;
     mutable std::recursive_mutex m_mutex;
 };

@@ -7,6 +7,7 @@
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/liveinput.h"
+#include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
@@ -119,6 +120,11 @@ void ZubApp::createMidiThread()
 {
     deleteMidiThread(); // one thread owns PortMidi at a time
     m_pMidiThread = new MidiThread(m_pEngineContext->engine());
+}
+
+QString ZubApp::midiInputName() const
+{
+    return m_pMidiThread ? m_pMidiThread->device()->name() : QString();
 }
 
 void ZubApp::deleteMidiThread()

@@ -31,6 +31,8 @@ public:
     AudioDevice* outputDevice() const { return m_pOutputDevice; }
     AudioDevice* recordingDevice() const;
     MidiThread* midiThread() const { return m_pMidiThread; }
+    // The MIDI input that is open, empty when none is.
+    QString midiInputName() const;
 
     std::vector<std::string> inputDeviceNames() override;
     void setRecordingDevice(int position) override;

@@ -14,3 +14,5 @@ bool ZubNative::render() { return m_pView->render(); }
 bool ZubNative::save() { return m_pView->save(); }
 bool ZubNative::share() { return m_pView->share(); }
 bool ZubNative::firstRun() const { return m_pView->firstRun(); }
+void ZubNative::command(const QString& name) { m_pView->requestCommand(name); }
+QString ZubNative::midiInput() const { return m_pView->midiInputName(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSize>
 #include <QStringList>
 
 class EngineContext;
@@ -29,8 +30,18 @@ public:
     QString midiExportFolder() const;
     QAction* action(const QString& objectName) const;
 
+    // Below this the page no longer fits.
+    static constexpr QSize MINIMUM_SIZE { 900, 600 };
+    static constexpr QSize DEFAULT_SIZE { 1120, 720 };
+
 public slots:
     void saveRender();
+    // The active idea, or every idea in order, into a WAV file the user
+    // chooses; progress and the result go to the page as "render" messages.
+    void exportIdea();
+    void exportSong();
+    // A command the page asked for by name.
+    void runPageCommand(const QString& name);
     void openZub();
     void newZub();
     int saveZub(QString projectFileName);
@@ -59,6 +70,9 @@ private:
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
     void reportFailure(const QString& text);
+    void exportWav(bool song);
+    void failExport(const char* what, const QString& text);
+    void tellPage(const char* what, const char* key, const QString& value);
 
     EngineContext* m_pContext;
     ZubApp* m_pApp;

@@ -44,7 +44,8 @@ const char* kBootstrap = R"JS(
       };
     }
     window.nativeZub = {};
-    ['handleMessage', 'render', 'save', 'share', 'firstRun', 'nativeBackendId', 'installJavaScriptObjects']
+    ['handleMessage', 'render', 'save', 'share', 'firstRun', 'nativeBackendId', 'installJavaScriptObjects',
+     'command', 'midiInput']
       .forEach(function (n) { window.nativeZub[n] = call(n); });
     whenLoaded(function () { raw.installJavaScriptObjects(); });
   });
@@ -183,6 +184,13 @@ bool ZubWebView::event(QEvent* e)
 void ZubWebView::evaluateStatement(const QString& statement)
 {
     page()->runJavaScript(statement + "; null");
+}
+
+void ZubWebView::requestCommand(const QString& name)
+{
+    qDebug() << "Page command" << name;
+    // Queued: a command may open a dialog, and the page's call returns first.
+    QMetaObject::invokeMethod(this, [this, name] { emit commandRequested(name); }, Qt::QueuedConnection);
 }
 
 bool ZubWebView::render()

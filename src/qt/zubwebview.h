@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWebEngineView>
 
+#include <functional>
+
 class EngineContext;
 class QWebChannel;
 
@@ -27,6 +29,11 @@ public:
     // Where the page lives: beside the executable, else the installed data.
     static QString htmlDirectory();
 
+    // The page's window commands reach the window after its call returned.
+    void requestCommand(const QString& name);
+    void setMidiInputName(std::function<QString()> name) { m_midiInputName = std::move(name); }
+    QString midiInputName() const { return m_midiInputName ? m_midiInputName() : QString(); }
+
 public slots:
     QString handleMessage(const QString& message);
     void installJavaScriptObjects();
@@ -41,6 +48,7 @@ signals:
     void renderRequested();
     void saveRequested();
     void shareRequested();
+    void commandRequested(const QString& name);
     void pageReady();
 
 protected:
@@ -54,4 +62,5 @@ private:
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
+    std::function<QString()> m_midiInputName;
 };

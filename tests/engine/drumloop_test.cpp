@@ -1,6 +1,7 @@
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
 #include "engine/metronome.h"
+#include "engine/project.h"
 #include "engine/transport.h"
 #include "formats/sample.h"
 #include "formats/wavewriter.h"
@@ -151,6 +152,27 @@ TEST_F(DrumLoopTest, StoppingRemovesOnlyTheDrumLoop)
     EXPECT_EQ(send("clearDrumLoop"), "");
     EXPECT_FALSE(engine.drumLoopPlayer()->isLoaded());
     EXPECT_EQ(first->loops().size(), 1u);
+}
+
+// Loops already kept fix the song's tempo: a drum loop chosen then is
+// re-timed to it. Only an empty song takes the drum loop's own tempo.
+TEST_F(DrumLoopTest, ADrumLoopFollowsTheSongOnceItHasLoops)
+{
+    engine.setTempo(90.0f);
+    engine.loadDrumLoopByName("120 4 Basic.wav");
+    engine.playDrumLoop();
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 120.0) << "an empty song takes the drum loop's tempo";
+    EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), 88200) << "played as it is";
+
+    engine.setTempo(90.0f);
+    engine.stopDrumLoop();
+    addIdea(engine, "Mine", { makeLoop(engine, 117600, constant(0.1f)) }); // 4 beats at 90 bpm
+    engine.playDrumLoop();
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
+    // Four beats at 90 bpm, in whole chunks of the resampler.
+    EXPECT_NEAR(double(engine.drumLoopPlayer()->loop()->numFrames()), 117600.0, 256.0);
+    EXPECT_EQ(engine.ideaCollection()->activeIdea()->loops().back(), engine.drumLoopPlayer()->loop());
 }
 
 TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetronome)
