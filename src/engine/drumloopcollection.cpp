@@ -4,15 +4,6 @@
 #include <filesystem>
 #include <iostream>
 
-namespace {
-
-bool endsWith(const std::string& s, const std::string& tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-} // namespace
-
 DrumLoopCollection::DrumLoopCollection(const std::string& folder)
 {
     scan(folder);
@@ -31,7 +22,7 @@ void DrumLoopCollection::scan(const std::string& folder)
     std::vector<std::string> names;
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (endsWith(name, ".wav") || endsWith(name, ".ogg"))
+        if (name.ends_with(".wav") || name.ends_with(".ogg"))
             names.push_back(name);
     }
     // The listing order of the file system means nothing to the user.

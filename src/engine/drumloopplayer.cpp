@@ -52,13 +52,6 @@ int64 DrumLoopPlayer::sampleFrames() const
     return m_pSample ? m_pSample->numSamples() / ZUB_FRAMESIZE : 0;
 }
 
-Idea* DrumLoopPlayer::activeIdeaMadeIfNone()
-{
-    if (m_pIdeaCollection->ideas().empty())
-        m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
-    return m_pIdeaCollection->activeIdea();
-}
-
 std::vector<Idea*> DrumLoopPlayer::removeFromIdeas()
 {
     std::vector<Idea*> holders;
@@ -84,7 +77,7 @@ void DrumLoopPlayer::play()
         return;
     // One drum loop at a time: a second play replaces the first.
     removeFromIdeas();
-    Idea* idea = activeIdeaMadeIfNone();
+    Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
     std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
     if (!idea || !loop)
         return;
@@ -179,7 +172,7 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
 
     // The new loop goes wherever the old one was, and into the playing idea.
     std::vector<Idea*> ideas = removeFromIdeas();
-    Idea* active = activeIdeaMadeIfNone();
+    Idea* active = m_pIdeaCollection->activeIdeaMadeIfNone();
     if (active && std::find(ideas.begin(), ideas.end(), active) == ideas.end())
         ideas.push_back(active);
     for (Idea* idea : ideas)

@@ -14,8 +14,6 @@
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 
-#include <json/reader.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -367,11 +365,7 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
         std::cerr << "Failed to open " << documentPath << std::endl;
 
     Json::Value root;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader(Json::Features::all());
-#pragma GCC diagnostic pop
-    const bool parsed = reader.parse(text.str(), root, false) && root.isObject();
+    const bool parsed = JsonField::parse(text.str(), root) && root.isObject();
     if (!parsed)
         std::cerr << "Failed to read the project document " << documentPath
                   << "; opening the ideas found in its audio folder." << std::endl;

@@ -4,6 +4,7 @@
 #include "core/denormalguard.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "core/nativejsbridge.h"
+#include "core/resourcedir.h"
 #include "dsp/masterbus.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
@@ -34,9 +35,9 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
     m_pInstrument = new Instrument;
-    m_pInstrument->loadFromDirectory(std::string(Instrument::kResourceDir) + "/instruments/00_essentials/classic");
-    m_pInstrumentCollection = new InstrumentCollection(audioManager, Instrument::kResourceDir);
-    m_pDrumLoopCollection = new DrumLoopCollection(std::string(Instrument::kResourceDir) + "/beats");
+    m_pInstrument->loadFromDirectory(std::string(ZUB_RESOURCE_DIR) + "/instruments/00_essentials/classic");
+    m_pInstrumentCollection = new InstrumentCollection(audioManager, ZUB_RESOURCE_DIR);
+    m_pDrumLoopCollection = new DrumLoopCollection(std::string(ZUB_RESOURCE_DIR) + "/beats");
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
     m_pFreestyleTempoDetector = new FreestyleTempoDetector;
@@ -205,12 +206,9 @@ int ZubEngine::setTempo(float bpm)
     return 0;
 }
 
-// The first idea is made when there is none.
 Idea* ZubEngine::ideaForNewLoop()
 {
-    if (m_pIdeaCollection->ideas().empty())
-        m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
-    Idea* idea = m_pIdeaCollection->activeIdea();
+    Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
     if (!idea)
         std::printf("No active idea to take the new loop\n");
     return idea;

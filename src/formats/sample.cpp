@@ -32,21 +32,15 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& data)
     return bool(in.read(reinterpret_cast<char*>(data.data()), size));
 }
 
-bool endsWith(const std::string& s, const char* suffix)
-{
-    const std::string tail(suffix);
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 } // namespace
 
 Sample::Sample(const std::string& path)
     : m_path(path)
 {
     int rc = 1;
-    if (endsWith(path, ".wav"))
+    if (path.ends_with(".wav"))
         rc = readWav(path, m_pData, m_numSamples);
-    else if (endsWith(path, ".ogg"))
+    else if (path.ends_with(".ogg"))
         rc = loadOgg();
 
     if (rc == 0)

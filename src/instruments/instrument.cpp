@@ -2,6 +2,7 @@
 
 #include "core/nativejsbridge.h"
 #include "core/recordingbuffer.h"
+#include "core/resourcedir.h"
 #include "formats/protofile.h"
 #include "instruments/sampler.h"
 #include "instruments/soundfontsynth.h"
@@ -247,7 +248,7 @@ std::string Instrument::shownDeviceName(const std::string& deviceName)
 
 std::string Instrument::inputDeviceLogo(const std::string& deviceName)
 {
-    const std::string dir = std::string("../../") + "/" + kResourceDir + "/instruments/50_inputdevices";
+    const std::string dir = std::string("../../") + "/" + ZUB_RESOURCE_DIR + "/instruments/50_inputdevices";
     auto contains = [&](const char* word) { return deviceName.find(word) != std::string::npos; };
     if (contains("Microphone") || contains("Camera"))
         return dir + "/microphone/logo.png";

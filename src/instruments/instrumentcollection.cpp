@@ -40,11 +40,6 @@ bool listDirectory(const std::string& dir, std::vector<std::string>& names)
     return true;
 }
 
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 } // namespace
 
 InstrumentCollection::InstrumentCollection(NativeAudioManagerInterface* audio, const std::string& resDir)
@@ -74,7 +69,7 @@ void InstrumentCollection::readGroup(const std::string& dir)
     auto* group = new InstrumentGroup(dir);
     for (const std::string& name : names)
         readInstrument(dir + "/" + name, *group);
-    if (endsWith(dir, "inputdevices")) {
+    if (dir.ends_with("inputdevices")) {
         for (std::size_t i = 0; i < m_inputDeviceNames.size(); ++i) {
             auto* input = Instrument::catalogueEntry();
             input->setInputDevice(static_cast<int>(i), m_inputDeviceNames[i]);

@@ -139,6 +139,14 @@ Idea* IdeaCollection::activeIdea() const
     return findIdea(m_activeIdeaId);
 }
 
+Idea* IdeaCollection::activeIdeaMadeIfNone()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_ideas.empty())
+        addIdea(new Idea(m_pLoopPool));
+    return findIdea(m_activeIdeaId);
+}
+
 int32 IdeaCollection::activeIdeaId() const
 {
     std::lock_guard lock(m_mutex);

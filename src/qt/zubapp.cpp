@@ -36,7 +36,7 @@ ZubApp::ZubApp(int& argc, char** argv)
     }
     m_pEnumerator = new AudioDeviceEnumerator;
     m_pLiveInput = new LiveInput(m_pEnumerator);
-    m_pEngineContext = new EngineContext(this);
+    m_pEngineContext = new EngineContext(m_pLiveInput);
     // The one instrument's buffer: it reads it whenever it is a live input.
     m_pLiveInput->setRecordingEngine(m_pEngineContext->engine()->instrument()->recordingBuffer());
     m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
@@ -101,21 +101,6 @@ void ZubApp::closeOutput()
     m_pOutputDevice = nullptr;
 }
 
-void ZubApp::openRecording(int position)
-{
-    m_pLiveInput->openRecording(position);
-}
-
-void ZubApp::closeRecording()
-{
-    m_pLiveInput->closeRecording();
-}
-
-AudioDevice* ZubApp::recordingDevice() const
-{
-    return m_pLiveInput->recordingDevice();
-}
-
 void ZubApp::createMidiThread()
 {
     deleteMidiThread(); // one thread owns PortMidi at a time
@@ -131,14 +116,4 @@ void ZubApp::deleteMidiThread()
 {
     delete m_pMidiThread;
     m_pMidiThread = nullptr;
-}
-
-std::vector<std::string> ZubApp::inputDeviceNames()
-{
-    return m_pLiveInput->inputDeviceNames();
-}
-
-void ZubApp::setRecordingDevice(int position)
-{
-    m_pLiveInput->setRecordingDevice(position);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/nativeaudiomanagerinterface.h"
 #include "qt/devicecontrol.h"
 
 #include <QApplication>
@@ -14,7 +13,7 @@ class ZubUI;
 
 // The application: creates every long-lived object in a fixed order, owns
 // the audio streams and tears them down in a fixed order at exit.
-class ZubApp : public QApplication, public NativeAudioManagerInterface, public DeviceControl
+class ZubApp : public QApplication, public DeviceControl
 {
     Q_OBJECT
 public:
@@ -23,19 +22,15 @@ public:
 
     void openOutput() override;
     void closeOutput() override;
-    void openRecording(int position);
-    void closeRecording();
     void createMidiThread() override;
     void deleteMidiThread() override;
     AudioDeviceEnumerator* enumerator() const override { return m_pEnumerator; }
     AudioDevice* outputDevice() const { return m_pOutputDevice; }
-    AudioDevice* recordingDevice() const;
+    // Hands the engine its input devices and owns the recording stream.
+    LiveInput* liveInput() const { return m_pLiveInput; }
     MidiThread* midiThread() const { return m_pMidiThread; }
     // The MIDI input that is open, empty when none is.
     QString midiInputName() const;
-
-    std::vector<std::string> inputDeviceNames() override;
-    void setRecordingDevice(int position) override;
 
     EngineContext* engineContext() const { return m_pEngineContext; }
     ZubUI* mainWindow() const { return m_pMainWindow; }
@@ -50,7 +45,7 @@ private:
     EngineContext* m_pEngineContext = nullptr;
     ZubUI* m_pMainWindow = nullptr;
     AudioDevice* m_pOutputDevice = nullptr;
-    LiveInput* m_pLiveInput = nullptr; // the recording device
+    LiveInput* m_pLiveInput = nullptr;
     AudioDeviceEnumerator* m_pEnumerator = nullptr;
     MidiThread* m_pMidiThread = nullptr;
     bool m_bFirstRun = false;

@@ -1,5 +1,6 @@
 #include "qt/zubui.h"
 
+#include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
@@ -115,8 +116,6 @@ ZubUI::~ZubUI()
 
 void ZubUI::registerProjectNotifications(bool registered)
 {
-    if (!m_pContext)
-        return;
     Project* project = m_pContext->engine()->project();
     project->setModifiedNotification(registered ? [this](bool modified) { projectModified(modified); }
                                                 : Project::ModifiedNotification());
@@ -211,15 +210,13 @@ void ZubUI::registerFonts()
 {
     for (const char* font : { "/fonts/Muli-Regular.ttf", "/fonts/Muli-Italic.ttf", "/fonts/Muli-Light.ttf",
              "/fonts/Muli-LightItalic.ttf" })
-        QFontDatabase::addApplicationFont(QString("res") + font);
+        QFontDatabase::addApplicationFont(QString(ZUB_RESOURCE_DIR) + font);
 }
 
 bool ZubUI::confirmDiscard()
 {
     // Asks only when something changed.
-    if (m_pContext)
-        return m_pContext->engine()->project()->confirmDiscard();
-    return !isWindowModified() || discardChangesConfirmation();
+    return m_pContext->engine()->project()->confirmDiscard();
 }
 
 void ZubUI::newZub()
@@ -227,10 +224,7 @@ void ZubUI::newZub()
     if (!confirmDiscard())
         return;
     // Resetting the project notifies projectCleared().
-    if (m_pContext)
-        m_pContext->engine()->clearProject();
-    else
-        projectCleared();
+    m_pContext->engine()->clearProject();
     for (const char* statement : kNewZubStatements)
         m_pWebView->evaluateStatement(statement);
 }
@@ -298,11 +292,8 @@ void ZubUI::exportWav(bool song)
         tellPage(what, "progress", QString::number(double(done) / double(total), 'f', 3));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
-    int rendered = 1;
-    if (m_pContext) {
-        ZubEngine* engine = m_pContext->engine();
-        rendered = song ? engine->renderSongToFile(file, progress) : engine->renderToFile(file, progress);
-    }
+    ZubEngine* engine = m_pContext->engine();
+    const int rendered = song ? engine->renderSongToFile(file, progress) : engine->renderToFile(file, progress);
     const bool closed = std::fclose(file) == 0;
     if (rendered != 0 || !closed || !target.commit()) {
         target.cancelWriting();
@@ -342,8 +333,7 @@ void ZubUI::openZub()
         return;
     // Clears the project (which notifies projectCleared()), reads the tempo and
     // the ideas and tells the page "just_loaded".
-    if (m_pContext)
-        ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
+    ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
     m_projectFileName = path;
     setWindowFilePath(path);
     setWindowModified(false);
@@ -367,7 +357,7 @@ int ZubUI::saveZub(QString projectFileName)
         if (!projectFileName.endsWith(".zub", Qt::CaseInsensitive))
             projectFileName += ".zub";
     }
-    if (!m_pContext || ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
+    if (ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
         reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)));
         return 1;
     }
@@ -420,8 +410,6 @@ QString ZubUI::midiExportFolder() const
 
 QStringList ZubUI::writeMidiExport(const QString& folder)
 {
-    if (!m_pContext)
-        return {};
     ProjectFile file(m_pContext->engine());
     file.saveMidi(localPath(folder));
     // The files are named like the saved ideas; the dialog finds them by name.

@@ -1,5 +1,6 @@
 #include "engine/enginecontext.h"
 #include "engine/zubapi.h"
+#include "qt/liveinput.h"
 #include "qt/zubapp.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,7 @@ int runZubAppLive(int argc, char** argv)
     std::string line;
     while (std::getline(std::cin, line) && !line.empty()) {
         app->engineContext()->api()->handleMessage(line);
-        std::cout << "zubapp-live: recording " << (app->recordingDevice() ? 1 : 0) << std::endl;
+        std::cout << "zubapp-live: recording " << (app->liveInput()->recordingDevice() ? 1 : 0) << std::endl;
     }
     delete app;
     std::cout << "zubapp-live: exited" << std::endl;
