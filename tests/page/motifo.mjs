@@ -51,6 +51,28 @@ function startJack(name) {
   return jackd;
 }
 
+// An X server of its own (Xvfb) for a program run in a real window: its
+// display number, or null where Xvfb is missing.
+async function startDisplay({ width, height }) {
+  if (spawnSync('sh', ['-c', 'command -v Xvfb']).status !== 0) return null;
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', `${width}x${height}x24`, '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const display = await new Promise((resolve) => {
+    let text = '';
+    xvfb.stdio[3].on('data', (d) => {
+      text += String(d);
+      if (text.includes('\n')) resolve(`:${text.trim()}`);
+    });
+    xvfb.once('exit', () => resolve(null));
+    setTimeout(() => resolve(null), 15000);
+  });
+  if (!display) {
+    xvfb.kill('SIGKILL');
+    return null;
+  }
+  return { xvfb, display };
+}
+
 function stopProcess(proc, signal = 'SIGTERM') {
   if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
   return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
@@ -60,7 +82,9 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
 // its output), so the engine's cycle runs in real time.
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
+// screen: run in a real window on an X server of that size (else
+// offscreen); args: the program's arguments.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, screen, args = [] } = {}) {
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
@@ -75,12 +99,15 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(path.join(buildDir, 'motifo'), [], {
+  const x = screen ? await startDisplay(screen) : null;
+  if (screen && !x) throw new Error('Xvfb did not start');
+  const platform = x ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: x.display } : { QT_QPA_PLATFORM: 'offscreen' };
+  const proc = spawn(path.join(buildDir, 'motifo'), args, {
     cwd: cwd || home,
     env: {
       ...process.env,
       ...jackEnv,
-      QT_QPA_PLATFORM: 'offscreen',
+      ...platform,
       QTWEBENGINE_DISABLE_SANDBOX: '1',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
       XDG_DATA_HOME: path.join(home, 'data'),
@@ -98,12 +125,13 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     await browser?.close().catch(() => {});
     await stopProcess(proc);
     await stopProcess(jackd);
+    await stopProcess(x?.xvfb);
     rmSync(home, { recursive: true, force: true });
   };
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;

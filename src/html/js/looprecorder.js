@@ -16,6 +16,7 @@ export class LoopRecorder {
     this.afterKeep = afterKeep;
     this.state = { record: false, length_seconds: 8, num_beats: 16, play_pos_frame: 0, empty: true };
     this.stopped = false; // the song is stopped: the playhead rests
+    this.usable = true; // only on the ideas screen
     this.anchor = null; // { at: performance.now(), seconds: position }
     this.nextSync = 0;
     this.syncing = false;
@@ -39,6 +40,12 @@ export class LoopRecorder {
     $('recorder-clear').addEventListener('click', () => this.clear());
     $('keep-loop').addEventListener('click', () => this.keep());
     on('loop_recorder', (m) => this.onState(m));
+  }
+
+  // The recorder's controls work only while its screen is shown.
+  setUsable(usable) {
+    this.usable = usable;
+    this.show();
   }
 
   async activate() {
@@ -135,8 +142,10 @@ export class LoopRecorder {
     if (select.value !== value) select.value = value;
     setAttr($('recorder-playhead'), 'aria-valuemax', value);
     setClass($('recorder'), 'recording', s.record);
-    $('keep-loop').disabled = s.empty;
-    $('recorder-clear').disabled = s.empty;
+    $('keep-loop').disabled = s.empty || !this.usable;
+    $('recorder-clear').disabled = s.empty || !this.usable;
+    $('record').disabled = !this.usable;
+    $('recorder-beats').disabled = !this.usable;
     if (this.marksFor !== s.num_beats) {
       this.marksFor = s.num_beats;
       const marks = $('recorder-beat-marks');

@@ -49,7 +49,10 @@ const freestyle = new Freestyle({ mode, afterAccept: refreshSong });
 mode.steps.takes = freestyle.takesSteps();
 mode.steps.tempo = freestyle.tempoSteps();
 // Only the ideas screen has a transport and a loop recorder to play.
-mode.onChange(() => transport.show());
+mode.onChange((name) => {
+  transport.show();
+  loopRecorder.setUsable(name === 'ideas');
+});
 
 const hasLoops = (idea) => idea && idea.loops.length > 0;
 const files = new Files({
