@@ -1,8 +1,9 @@
 #include "engine/drumloopcollection.h"
 
+#include "core/log.h"
+
 #include <algorithm>
 #include <filesystem>
-#include <iostream>
 
 DrumLoopCollection::DrumLoopCollection(const std::string& folder)
 {
@@ -16,7 +17,7 @@ void DrumLoopCollection::scan(const std::string& folder)
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) {
-        std::cerr << "Couldn't open directory: " << folder << std::endl;
+        logError() << "Couldn't open directory: " << folder;
         return;
     }
     std::vector<std::string> names;

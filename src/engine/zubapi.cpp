@@ -1,6 +1,7 @@
 #include "engine/zubapi.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/tokenizer.h"
 #include "engine/drumloopcollection.h"
 #include "engine/metronome.h"
@@ -55,7 +56,7 @@ void ZubApi::dispatch(const std::string& message)
         if (!handleBareCommand(tokens[0]))
             handleArrowCommand(message);
     } else {
-        std::printf("Unhandled JSON API call: %s\n", message.c_str());
+        logInfo() << "Unhandled JSON API call: " << message;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/base64.h"
 #include "core/denormalguard.h"
+#include "core/log.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "core/nativejsbridge.h"
 #include "core/resourcedir.h"
@@ -27,7 +28,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -79,6 +79,7 @@ void ZubEngine::process(float* buffer, int numFrames)
 {
     const CycleMeter::Stamp start = CycleMeter::now();
     DenormalGuard denormals;
+    Log::AudioThreadScope audioThread; // nothing in the cycle may log
     // The host may hand us any buffer size; the components take bounded pieces.
     for (int done = 0; done < numFrames;) {
         const int n = std::min(numFrames - done, MAX_CYCLE_FRAMES);
@@ -156,7 +157,7 @@ int ZubEngine::stopSong()
     if (m_pIdeaCollection->stop() != 0)
         return 1;
     m_pLoopRecorder->setRecord(false);
-    std::printf("Song stopped\n");
+    logInfo() << "Song stopped";
     return 0;
 }
 
@@ -164,7 +165,7 @@ int ZubEngine::playSong()
 {
     if (m_pIdeaCollection->play() != 0)
         return 1;
-    std::printf("Song plays from the next bar\n");
+    logInfo() << "Song plays from the next bar";
     return 0;
 }
 
@@ -187,11 +188,11 @@ void ZubEngine::noteOff(int note)
 int ZubEngine::setTempo(float bpm)
 {
     if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM)) {
-        std::printf("Tempo out of range, ignored: %f\n", bpm);
+        logInfo() << "Tempo out of range, ignored: " << bpm;
         return 1;
     }
     if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
-        std::printf("Tempo too slow to re-time the drum loop, ignored: %f\n", bpm);
+        logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
     m_pProject->setBpm(bpm);
@@ -210,14 +211,14 @@ Idea* ZubEngine::ideaForNewLoop()
 {
     Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
     if (!idea)
-        std::printf("No active idea to take the new loop\n");
+        logInfo() << "No active idea to take the new loop";
     return idea;
 }
 
 int ZubEngine::createLoopFromLoopRecorder()
 {
     if (!m_pLoopRecorder->holdsAudio()) {
-        std::printf("The loop recorder holds nothing to keep\n");
+        logInfo() << "The loop recorder holds nothing to keep";
         return 1;
     }
     Idea* idea = ideaForNewLoop();
@@ -237,7 +238,7 @@ int ZubEngine::createLoopFromFreestyleTempoDetector()
     m_pFreestyleTempoDetector->suspend();
     const std::shared_ptr<Loop> loop = m_pFreestyleTempoDetector->loop();
     if (!loop) {
-        std::printf("No freestyle loop to take over\n");
+        logInfo() << "No freestyle loop to take over";
         return 1;
     }
     Idea* idea = ideaForNewLoop();
@@ -269,7 +270,7 @@ void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
     m_pTransport->setPosition(pos);
     m_pLoopRecorder->setTempo(bpm, false);
     const int oldBeats = m_pLoopRecorder->numBeats();
-    std::printf("old loop recorder num beats:%d\n", oldBeats);
+    logDebug() << "old loop recorder num beats:" << oldBeats;
     m_pLoopRecorder->setLengthSamples(ZUB_FRAMESIZE * frames);
     m_pLoopRecorder->setNumBeats(oldBeats);
     m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
@@ -292,7 +293,7 @@ int ZubEngine::loadDrumLoopByIndex(unsigned index)
 {
     const DrumLoopInfo* info = m_pDrumLoopCollection->at(index);
     if (!info) {
-        std::printf("No drum loop at index %u, ignored\n", index);
+        logInfo() << "No drum loop at index " << index << ", ignored";
         return 1;
     }
     return loadDrumLoopByName(info->fileName().c_str());
@@ -339,18 +340,18 @@ void ZubEngine::clearDrumLoop()
 int ZubEngine::renderToFile(std::FILE* file, const Renderer::Progress& progress)
 {
     if (m_pIdeaCollection->ideas().empty()) {
-        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        logError() << "Error: No idea to render. Make an first idea!";
         return 1;
     }
     Idea* idea = m_pIdeaCollection->activeIdea();
     if (!idea) {
-        std::cerr << "Error: No idea to render. Make an idea and activate it first!" << std::endl;
+        logError() << "Error: No idea to render. Make an idea and activate it first!";
         return 1;
     }
     int numLoops = 0;
     idea->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
-        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
     SongSource section(*m_pIdeaCollection, idea->id());
@@ -362,7 +363,7 @@ int ZubEngine::renderSongToFile(std::FILE* file, const Renderer::Progress& progr
 {
     SongSource song(*m_pIdeaCollection);
     if (song.numSections() == 0) {
-        std::cerr << "Error: No loop to render. Keep a loop in an idea first!" << std::endl;
+        logError() << "Error: No loop to render. Keep a loop in an idea first!";
         return 1;
     }
     OfflineSection offline(*m_pTransport, m_pAudioInterface);
@@ -377,16 +378,16 @@ void ZubEngine::deliverWave(const std::string& member)
 
 int ZubEngine::renderToJs()
 {
-    std::cout << "Rendering to JS..." << std::endl;
+    logInfo() << "Rendering to JS...";
     const std::vector<Idea*> ideas = m_pIdeaCollection->ideas();
     if (ideas.empty()) {
-        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        logError() << "Error: No idea to render. Make an first idea!";
         return 1;
     }
     int numLoops = 0;
     const int64 length = ideas.front()->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
-        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
     {
@@ -407,11 +408,11 @@ int ZubEngine::loadInstrument(unsigned id)
 {
     const unsigned device = id - 500;
     if (device < 100) {
-        std::printf("loading input device id: %u\n", id);
+        logInfo() << "loading input device id: " << id;
         const std::vector<std::string> names = m_pAudioManager ? m_pAudioManager->inputDeviceNames()
                                                                 : std::vector<std::string>();
         if (device >= names.size()) {
-            std::printf("No input device with id: %u\n", id);
+            logInfo() << "No input device with id: " << id;
             return 1;
         }
         m_pAudioManager->setRecordingDevice(static_cast<int>(device));
@@ -424,6 +425,6 @@ int ZubEngine::loadInstrument(unsigned id)
     m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_KEYS);
     const std::string dir = m_pInstrumentCollection->pathForId(static_cast<int>(id));
     m_pInstrument->loadFromDirectory(dir);
-    std::printf("***loaded instrument on demand from %s\n", dir.c_str());
+    logInfo() << "***loaded instrument on demand from " << dir;
     return 0;
 }

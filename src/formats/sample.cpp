@@ -1,13 +1,13 @@
 #include "formats/sample.h"
 
 #include "core/alignedfloats.h"
+#include "core/log.h"
 #include "formats/vorbisheadercheck.h"
 #include "formats/wavereader.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <iostream>
 #include <vector>
 
 #define STB_VORBIS_HEADER_ONLY
@@ -44,9 +44,9 @@ Sample::Sample(const std::string& path)
         rc = loadOgg();
 
     if (rc == 0)
-        std::cout << "Loaded sample " << path << " with length " << m_numSamples << std::endl;
+        logInfo() << "Loaded sample " << path << " with length " << m_numSamples;
     else
-        std::cout << "Failed to load " << path << std::endl;
+        logInfo() << "Failed to load " << path;
 }
 
 Sample::~Sample()
@@ -60,7 +60,7 @@ int Sample::loadOgg()
     if (!readWholeFile(m_path, file))
         return 1;
     if (!VorbisHeaderCheck::commentsFit(file.data(), file.size())) {
-        std::cout << "Damaged Ogg Vorbis header in " << m_path << std::endl;
+        logInfo() << "Damaged Ogg Vorbis header in " << m_path;
         return 1;
     }
     int error = 0;
@@ -78,8 +78,7 @@ int Sample::loadOgg()
         decoded.insert(decoded.end(), chunk.begin(), chunk.begin() + 2 * frames);
     stb_vorbis_close(vorbis);
     if (decoded.size() > kMaxOggSamples) {
-        std::cout << "Ogg file " << m_path << " is longer than " << kMaxOggSamples / 2 << " frames; the rest is left out"
-                  << std::endl;
+        logInfo() << "Ogg file " << m_path << " is longer than " << kMaxOggSamples / 2 << " frames; the rest is left out";
         decoded.resize(kMaxOggSamples);
     }
 

@@ -1,5 +1,6 @@
 #include "instruments/instrumentcollection.h"
 
+#include "core/log.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentgroup.h"
@@ -62,7 +63,7 @@ InstrumentCollection::~InstrumentCollection()
 
 void InstrumentCollection::readGroup(const std::string& dir)
 {
-    std::printf("Reading instrument group directory: %s\n", dir.c_str());
+    logDebug() << "Reading instrument group directory: " << dir;
     std::vector<std::string> names;
     if (!listDirectory(dir, names))
         return;
@@ -88,14 +89,14 @@ void InstrumentCollection::readGroup(const std::string& dir)
 
 void InstrumentCollection::readInstrument(const std::string& dir, InstrumentGroup& group)
 {
-    std::printf("Reading instrument directory: %s\n", dir.c_str());
+    logDebug() << "Reading instrument directory: " << dir;
     auto* instrument = Instrument::catalogueEntry();
     Quavertone::ZubInstrument descriptor;
     if (!instrument->readDescriptor(dir, descriptor)) {
         delete instrument;
         return;
     }
-    std::printf("Added instrument to collection: %s\n", instrument->name().c_str());
+    logDebug() << "Added instrument to collection: " << instrument->name();
     group.addInstrument(instrument);
     m_paths[instrument->id()] = dir;
 }

@@ -1,20 +1,24 @@
 #include "loops/looprecorder.h"
 
+#include "core/alignedfloats.h"
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 #include "loops/midirecorder.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <iostream>
-#include <new>
+#include <cstring>
 
 namespace {
 
 constexpr double kSamplesPerSecond = double(ZUB_SAMPLE_RATE) * ZUB_FRAMESIZE;
 constexpr int64 kInitialLengthSamples = 705600; // 16 beats at 120 bpm
+// Samples copied under one hold of the lock when the content is copied.
+constexpr int64 kCopyPieceSamples = 32768;
 
 double samplesPerBeat(double bpm)
 {
@@ -25,9 +29,9 @@ double samplesPerBeat(double bpm)
 int32 roundedBeats(double lengthSamples, double spb)
 {
     const double beats = std::max(1.0, std::floor(lengthSamples / spb + 0.5));
-    std::cout << "loop recorder number of beats calulcated as: " << beats << std::endl;
+    logDebug() << "loop recorder number of beats calulcated as: " << beats;
     const int32 rounded = int32(std::pow(2.0, std::floor(std::log2(beats) + 0.5)));
-    std::cout << "loop recorder number of beats log2 rounded to: " << rounded << std::endl;
+    logDebug() << "loop recorder number of beats log2 rounded to: " << rounded;
     return rounded;
 }
 
@@ -47,7 +51,7 @@ LoopRecorder::LoopRecorder(const ZubClock& clock)
 
 LoopRecorder::~LoopRecorder()
 {
-    delete[] m_pBuffer;
+    freeAlignedFloats(m_pBuffer);
 }
 
 void LoopRecorder::process(float* out, int numFrames)
@@ -103,23 +107,126 @@ bool LoopRecorder::isRecording() const
     return m_bRecord;
 }
 
-void LoopRecorder::clear()
-{
-    std::lock_guard lock(m_mutex);
-    clearLocked();
-}
-
 bool LoopRecorder::holdsAudio() const
 {
     std::lock_guard lock(m_mutex);
     return m_bHoldsAudio;
 }
 
-void LoopRecorder::clearLocked()
+void LoopRecorder::clear()
 {
-    std::fill(m_pBuffer, m_pBuffer + m_capacitySamples, 0.0f);
-    m_bHoldsAudio = false;
-    m_pMidiRecorder->clear();
+    Taken taken = swapOut();
+    // The old buffer is zeroed off to the side and becomes the next spare.
+    m_spare.prepare(taken.samples, taken.buffer, taken.samples);
+}
+
+LoopRecorder::Taken LoopRecorder::swapOut()
+{
+    Taken taken;
+    int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    for (;;) {
+        float* fresh = m_spare.take(samples);
+        if (!fresh) {
+            logInfo() << "LoopRecorder: no memory for " << samples << " samples";
+            return taken;
+        }
+        std::lock_guard lock(m_mutex);
+        if (int64(m_lengthSamples) != samples) {
+            // The length changed meanwhile: a buffer of the new one.
+            freeAlignedFloats(fresh);
+            samples = m_lengthSamples;
+            continue;
+        }
+        taken.buffer = std::exchange(m_pBuffer, fresh);
+        m_bHoldsAudio = false;
+        taken.samples = samples;
+        taken.posSamples = m_posSamples;
+        taken.numBeats = m_numBeats;
+        m_pMidiRecorder->swapEvents(taken.notes);
+        m_bSpareWanted = true;
+        return taken;
+    }
+}
+
+LoopRecorder::Content LoopRecorder::takeContent()
+{
+    Taken taken = swapOut();
+    if (!taken.buffer)
+        return {};
+    m_spare.prepare(taken.samples);
+    Content content;
+    content.audio = LoopAudio::adopt(taken.buffer, taken.samples / ZUB_FRAMESIZE);
+    content.notes.swap(taken.notes);
+    content.numBeats = taken.numBeats;
+    content.posSamples = taken.posSamples;
+    return content;
+}
+
+LoopRecorder::Content LoopRecorder::putContent(const Content& content)
+{
+    const int64 samples = content.audio ? content.audio->frames() * ZUB_FRAMESIZE : 0;
+    if (samples < ZUB_FRAMESIZE || samples > MAX_LENGTH_SAMPLES) {
+        logInfo() << "LoopRecorder: refusing content of " << samples << " samples";
+        return {};
+    }
+    float* buffer = allocateAlignedFloats(std::size_t(samples));
+    if (!buffer) {
+        logInfo() << "LoopRecorder: no memory for " << samples << " samples";
+        return {};
+    }
+    std::memcpy(buffer, content.audio->data(), sizeof(float) * std::size_t(samples));
+    const bool audible = std::any_of(buffer, buffer + samples, [](float v) { return v != 0.0f; });
+    TimedMidiEventList notes = content.notes;
+    Content previous;
+    int64 previousSamples;
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(buffer, m_pBuffer);
+        m_bHoldsAudio = audible;
+        previousSamples = m_lengthSamples;
+        previous.posSamples = m_posSamples;
+        previous.numBeats = std::exchange(m_numBeats, content.numBeats);
+        m_pMidiRecorder->swapEvents(notes);
+        previous.notes.swap(notes);
+        m_lengthSamples = uint32_t(samples);
+        m_posSamples %= m_lengthSamples;
+        m_pMidiRecorder->setLoopLengthUs(int64(double(samples) / kSamplesPerSecond * 1000000.0));
+    }
+    previous.audio = LoopAudio::adopt(buffer, previousSamples / ZUB_FRAMESIZE);
+    if (m_bSpareWanted)
+        m_spare.prepare(samples);
+    return previous;
+}
+
+LoopRecorder::Content LoopRecorder::copyContent() const
+{
+    Content content;
+    int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    float* copy = allocateAlignedFloats(std::size_t(samples));
+    if (!copy)
+        return content;
+    for (int64 at = 0; at < samples; at += kCopyPieceSamples) {
+        std::lock_guard lock(m_mutex);
+        if (int64(m_lengthSamples) != samples) {
+            // Cut short by a change of length: what was copied stays, the rest is silence.
+            std::fill(copy + at, copy + samples, 0.0f);
+            break;
+        }
+        const int64 n = std::min(kCopyPieceSamples, samples - at);
+        std::memcpy(copy + at, m_pBuffer + at, sizeof(float) * std::size_t(n));
+    }
+    content.audio = LoopAudio::adopt(copy, samples / ZUB_FRAMESIZE);
+    content.notes = m_pMidiRecorder->events();
+    std::lock_guard lock(m_mutex);
+    content.numBeats = m_numBeats;
+    content.posSamples = m_posSamples;
+    return content;
+}
+
+void LoopRecorder::prepareSpare()
+{
+    m_bSpareWanted = true;
+    m_spare.prepare(lengthFrames() * ZUB_FRAMESIZE);
 }
 
 int64 LoopRecorder::lengthFrames() const
@@ -139,45 +246,48 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
     // Whole frames only: an odd length would swap left and right at every wrap.
     const int64 n = numSamples - numSamples % ZUB_FRAMESIZE;
     if (n < ZUB_FRAMESIZE || n > MAX_LENGTH_SAMPLES) {
-        std::cout << "LoopRecorder: refusing length of " << numSamples << " samples" << std::endl;
+        logInfo() << "LoopRecorder: refusing length of " << numSamples << " samples";
         return 1;
     }
-    // The buffer only grows; a larger one is made before the audio thread is held up.
-    float* grown = nullptr;
-    if (n > int64(m_capacitySamples)) {
-        grown = new (std::nothrow) float[n]();
-        if (!grown) {
-            std::cout << "LoopRecorder: no memory for " << n << " samples" << std::endl;
-            return 1;
-        }
+    // Every change of length discards what was recorded: a zeroed buffer of
+    // the new length is made before the audio thread is held up.
+    float* fresh = m_spare.take(n);
+    if (!fresh) {
+        logInfo() << "LoopRecorder: no memory for " << n << " samples";
+        return 1;
     }
-    float* old = nullptr;
+    int64 oldSamples;
     {
         std::lock_guard lock(m_mutex);
-        if (grown) {
-            old = m_pBuffer;
-            m_pBuffer = grown;
-            m_capacitySamples = int32(n);
-        }
-        m_lengthSamples = uint32_t(n);
-        // Every change of length discards what was recorded.
-        clearLocked();
-        m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
-        m_posSamples %= m_lengthSamples;
-        const double spb = samplesPerBeat(m_dTempo);
-        m_numBeats = roundedBeats(double(n), spb);
-        std::cout << "new loop recorder length: " << n << " spb: " << spb << std::endl;
-        std::cout << "new loop recorder length in beats: " << m_numBeats << std::endl;
+        std::swap(fresh, m_pBuffer);
+        m_bHoldsAudio = false;
+        oldSamples = m_lengthSamples;
+        setLengthLocked(n);
     }
-    delete[] old;
+    if (m_bSpareWanted)
+        m_spare.prepare(n, fresh, oldSamples);
+    else
+        freeAlignedFloats(fresh);
     return 0;
+}
+
+void LoopRecorder::setLengthLocked(int64 n)
+{
+    m_lengthSamples = uint32_t(n);
+    m_pMidiRecorder->clear();
+    m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
+    m_posSamples %= m_lengthSamples;
+    const double spb = samplesPerBeat(m_dTempo);
+    m_numBeats = roundedBeats(double(n), spb);
+    logInfo() << "new loop recorder length: " << n << " spb: " << spb;
+    logInfo() << "new loop recorder length in beats: " << m_numBeats;
 }
 
 int LoopRecorder::setNumBeats(int newBeats)
 {
     if (!isPowerOfTwoOfAtLeast2(newBeats)) {
-        std::cout << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
-                  << std::endl;
+        logInfo() << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
+                 ;
         return 1;
     }
     int32 oldBeats;
@@ -188,24 +298,24 @@ int LoopRecorder::setNumBeats(int newBeats)
         length = m_lengthSamples;
     }
     if (newBeats == oldBeats) {
-        std::cout << "LoopRecorder: number of beats is the same, returning" << std::endl;
+        logInfo() << "LoopRecorder: number of beats is the same, returning";
         return 0;
     }
-    std::cout << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats << std::endl;
+    logInfo() << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats;
     const bool grow = oldBeats < newBeats;
     const int factor = grow ? newBeats / oldBeats : oldBeats / newBeats;
     if (factor % 2 != 0) {
-        std::cout << "LoopRecorder: refusing a change of length by the odd factor " << factor << std::endl;
+        logInfo() << "LoopRecorder: refusing a change of length by the odd factor " << factor;
         return 1;
     }
-    std::cout << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor << std::endl;
+    logInfo() << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor;
     return setLengthSamples(grow ? length * factor : length / factor);
 }
 
 int LoopRecorder::setTempo(double bpm, bool resize)
 {
     if (!(bpm > 0.0) || !std::isfinite(bpm)) {
-        std::cout << "LoopRecorder: refusing tempo " << bpm << std::endl;
+        logInfo() << "LoopRecorder: refusing tempo " << bpm;
         return 1;
     }
     int64 length;
@@ -260,25 +370,24 @@ uint64_t LoopRecorder::frameCounter() const
 
 void LoopRecorder::moveInto(Loop& loop)
 {
-    // Sized first, so the copy under the lock does not allocate.
-    loop.setLength(lengthFrames());
-    std::lock_guard lock(m_mutex);
-    loop.copyFrom(m_pBuffer, m_lengthSamples / ZUB_FRAMESIZE, m_posSamples);
-    loop.setNotes(m_pMidiRecorder->events());
-    loop.setNumBeats(m_numBeats);
-    clearLocked();
+    Content content = takeContent();
+    if (!content.audio)
+        return;
+    loop.setAudio(content.audio, content.posSamples);
+    loop.setNotes(content.notes);
+    loop.setNumBeats(content.numBeats);
 }
 
 void LoopRecorder::activate()
 {
-    std::cout << "LoopRecorder activated." << std::endl;
+    logInfo() << "LoopRecorder activated.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = false;
 }
 
 void LoopRecorder::suspend()
 {
-    std::cout << "LoopRecorder suspended." << std::endl;
+    logInfo() << "LoopRecorder suspended.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = true;
     m_bRecord = false;
@@ -311,8 +420,11 @@ void LoopRecorder::handleJson(const Json::Value& root)
     const Json::Value& msg = *commands;
     if (msg.isMember("record") && JsonField::isBoolLike(msg["record"])) {
         const bool record = JsonField::toBool(msg["record"], false);
+        // What is recorded now may become a loop: its successor is made ahead.
+        if (record)
+            prepareSpare();
         setRecord(record);
-        std::cout << "parsed json to m_bRecord: " << (record ? 1 : 0) << std::endl;
+        logDebug() << "parsed json to m_bRecord: " << (record ? 1 : 0);
     }
     if (JsonField::toBool(msg["clear"], false))
         clear();

@@ -9,6 +9,7 @@
 #include "qt/liveinput.h"
 #include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
 
@@ -27,6 +28,7 @@ const char* kVersion = "1.0.0";
 ZubApp::ZubApp(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    QtLogHandler::install();
     setIdentity();
     findResources();
     if (Settings::instance().value("version") != kVersion) {

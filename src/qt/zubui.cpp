@@ -10,6 +10,7 @@
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 #include "qt/zubapp.h"
 #include "qt/zubicon.h"
@@ -434,7 +435,7 @@ void ZubUI::projectModified(bool modified)
 {
     if (!modified)
         return;
-    qDebug() << "project modified in Qt land!";
+    qCDebug(motifoDebug) << "project modified in Qt land!";
     setWindowModified(true);
     action("actionSaveZub")->setEnabled(true);
 }
