@@ -140,7 +140,7 @@ void DrumLoopPlayer::retimeTimeline(const std::shared_ptr<Loop>& timelineLoop, i
     m_pTransport->setPosition(pos);
 }
 
-bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoop)
+bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoop, bool retimeRecorder)
 {
     m_pLoopPool->collectGarbage();
     if (!m_pSample)
@@ -179,10 +179,12 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
         idea->addLoop(dest);
     m_pLoop = dest;
 
-    m_pLoopRecorder->setTempo(bpm, false);
-    m_pLoopRecorder->setLengthSamples(generated);
-    m_pLoopRecorder->setNumBeats(16);
-    m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
+    if (retimeRecorder) {
+        m_pLoopRecorder->setTempo(bpm, false);
+        m_pLoopRecorder->setLengthSamples(generated);
+        m_pLoopRecorder->setNumBeats(16);
+        m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
+    }
     m_pMetronome->setFramesPerBeat(int(destFrames / m_fBeats));
     return true;
 }

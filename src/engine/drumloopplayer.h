@@ -43,7 +43,9 @@ public:
     // there is nothing to re-time (the caller then re-times the recorder).
     // timelineLoop: the freestyle tempo detector's loop while it owns the
     // timeline, else null.
-    bool retime(double bpm, const std::shared_ptr<Loop>& timelineLoop);
+    // retimeRecorder false leaves the loop recorder and what it holds alone
+    // (the tempo did not change).
+    bool retime(double bpm, const std::shared_ptr<Loop>& timelineLoop, bool retimeRecorder = true);
 
     bool isLoaded() const { return m_pSample != nullptr; }
     float bpm() const { return m_fBpm; }

@@ -95,10 +95,9 @@ void ZubEngine::processCycle(float* buffer, int n)
     // the position it has just advanced to.
     std::memset(buffer, 0, sizeof(float) * ZUB_FRAMESIZE * n);
     m_pTransport->process(buffer, n);
-    // While the tempo detector auditions its loop, the timeline is that loop.
-    const int64 pos = m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->playPosFrames()
-                                                            : m_pTransport->position();
-    const uint32_t posLow = static_cast<uint32_t>(pos);
+    const int64 transportPos = m_pTransport->position();
+    const int64 pos = timelinePosition(transportPos);
+    const BeatGrid grid = m_pTransport->grid();
 
     const bool stopped = m_pIdeaCollection->isStopped();
 
@@ -110,15 +109,15 @@ void ZubEngine::processCycle(float* buffer, int n)
         m_pLoopRecorder->record(buffer, n);
         m_pLoopRecorder->process(buffer, n);
     }
-    m_pLoopRecorder->setPlayPosFrames(posLow);
+    m_pLoopRecorder->alignTo(pos, grid, transportPos);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
     m_pFreestyleRecorder->record(buffer, n);
     m_pFreestyleRecorder->process(buffer, n);
     m_pFreestyleTempoDetector->process(buffer, n);
 
-    mixIdeas(buffer, n, pos - n);
-    m_pIdeaCollection->syncPlayPos(static_cast<int>(posLow));
+    mixIdeas(buffer, n, pos - n, grid);
+    m_pIdeaCollection->alignTo(pos, grid);
 
     if (!stopped)
         m_pMetronome->process(buffer, n);
@@ -129,27 +128,29 @@ void ZubEngine::processCycle(float* buffer, int n)
 
 // After a play the ideas wait, silent, for the next bar; they start on it at
 // the loops' own phase.
-void ZubEngine::mixIdeas(float* buffer, int n, int64 cycleStart)
+void ZubEngine::mixIdeas(float* buffer, int n, int64 cycleStart, const BeatGrid& grid)
 {
     if (m_pIdeaCollection->takeStartRequest())
-        m_ideasStartFrame = nextBarFrame(cycleStart);
+        m_ideasStartFrame = nextBarFrame(cycleStart, grid);
     int skip = 0;
     if (m_ideasStartFrame >= 0) {
         if (m_ideasStartFrame >= cycleStart + n)
             return;
         skip = int(std::max<int64>(0, m_ideasStartFrame - cycleStart));
-        m_pIdeaCollection->syncPlayPos(static_cast<int>(static_cast<uint32_t>(cycleStart + skip)));
+        m_pIdeaCollection->alignTo(cycleStart + skip, grid);
         m_ideasStartFrame = -1;
     }
     m_pIdeaCollection->process(buffer + skip * ZUB_FRAMESIZE, n - skip);
 }
 
-// Bars of four beats of the click's own grid.
-int64 ZubEngine::nextBarFrame(int64 frame) const
+// Bars of four beats of the song's grid: the first bar start at or after frame.
+int64 ZubEngine::nextBarFrame(int64 frame, const BeatGrid& grid)
 {
-    const int64 bar = 4 * int64(std::max(1, m_pMetronome->framesPerBeat()));
     const int64 from = std::max<int64>(0, frame);
-    return (from + bar - 1) / bar * bar;
+    int64 beat = grid.beatAt(from);
+    if (grid.beatStart(beat) < from)
+        ++beat;
+    return grid.beatStart((beat + 3) / 4 * 4);
 }
 
 int ZubEngine::stopSong()
@@ -169,20 +170,41 @@ int ZubEngine::playSong()
     return 0;
 }
 
+int64 ZubEngine::timelinePosition(int64 transportPos) const
+{
+    // While the tempo detector auditions its loop, the timeline is that loop.
+    return m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->playPosFrames() : transportPos;
+}
+
+void ZubEngine::alignToTransport()
+{
+    const int64 transportPos = m_pTransport->position();
+    const int64 pos = timelinePosition(transportPos);
+    const BeatGrid grid = m_pTransport->grid();
+    m_pLoopRecorder->alignTo(pos, grid, transportPos);
+    m_pIdeaCollection->alignTo(pos, grid);
+    m_pMetronome->setPosition(pos);
+    m_pTransport->restamp();
+}
+
 // The velocity is accepted and not passed on.
 void ZubEngine::noteOn(int note, int velocity)
 {
     (void)velocity;
+    // Stamped with the audio position being played now, not with a clock
+    // of their own, so that the notes sit where the audio is.
+    const int64 frame = m_pTransport->frameNow();
     m_pInstrument->noteOn(note);
-    m_pLoopRecorder->noteOn(note);
-    m_pFreestyleRecorder->noteOn(note);
+    m_pLoopRecorder->noteOn(note, frame);
+    m_pFreestyleRecorder->noteOn(note, frame);
 }
 
 void ZubEngine::noteOff(int note)
 {
+    const int64 frame = m_pTransport->frameNow();
     m_pInstrument->noteOff(note);
-    m_pLoopRecorder->noteOff(note);
-    m_pFreestyleRecorder->noteOff(note);
+    m_pLoopRecorder->noteOff(note, frame);
+    m_pFreestyleRecorder->noteOff(note, frame);
 }
 
 int ZubEngine::setTempo(float bpm)
@@ -195,6 +217,8 @@ int ZubEngine::setTempo(float bpm)
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
+    // The tempo is saved with the song: a new one is a change to it.
+    const bool changed = m_pProject->bpm() != double(bpm);
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
@@ -204,6 +228,8 @@ int ZubEngine::setTempo(float bpm)
         m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
     if (!m_pDrumLoopPlayer->retime(bpm, timeline))
         m_pLoopRecorder->setTempo(bpm, true);
+    if (changed)
+        m_pProject->setModified(true);
     return 0;
 }
 
@@ -217,7 +243,7 @@ Idea* ZubEngine::ideaForNewLoop()
 
 int ZubEngine::createLoopFromLoopRecorder()
 {
-    if (!m_pLoopRecorder->holdsAudio()) {
+    if (!m_pLoopRecorder->holdsRecording()) {
         logInfo() << "The loop recorder holds nothing to keep";
         return 1;
     }
@@ -263,9 +289,11 @@ void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
     const int64 frames = loop.numFrames();
     const int64 beats = std::max(1, loop.numBeats());
     m_pMetronome->setTempo(bpm);
-    m_pMetronome->setFramesPerBeat(int(frames / beats));
+    // A take snapped to the tapped tempo is its beats long on that tempo's
+    // grid; one never snapped has the click divide it instead.
+    if (!BeatGrid(bpm).fits(beats, frames))
+        m_pMetronome->setFramesPerBeat(int(frames / beats));
     const int64 pos = loop.playPosOffset() / ZUB_FRAMESIZE;
-    m_pMetronome->setPosition(pos);
     m_pTransport->setBpm(bpm);
     m_pTransport->setPosition(pos);
     m_pLoopRecorder->setTempo(bpm, false);
@@ -303,9 +331,14 @@ void ZubEngine::playDrumLoop()
 {
     if (!m_pDrumLoopPlayer->isLoaded())
         return;
-    // Loops already kept stay in time: the drum loop follows the song.
-    if (songHasOwnLoops() && setTempo(float(m_pProject->bpm())) == 0)
-        return;
+    // Loops already kept stay in time: the drum loop follows the song's
+    // tempo, which does not change, so the loop recorder keeps what it holds.
+    if (songHasOwnLoops() && m_pDrumLoopPlayer->acceptsTempo(m_pProject->bpm())) {
+        const std::shared_ptr<Loop> timeline =
+            m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
+        if (m_pDrumLoopPlayer->retime(m_pProject->bpm(), timeline, false))
+            return;
+    }
     // An empty song takes the drum loop as it is, at its own tempo.
     m_pDrumLoopPlayer->play();
     const float bpm = m_pDrumLoopPlayer->bpm();
@@ -355,7 +388,7 @@ int ZubEngine::renderToFile(std::FILE* file, const Renderer::Progress& progress)
         return 1;
     }
     SongSource section(*m_pIdeaCollection, idea->id());
-    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    OfflineSection offline(*this);
     return Renderer::renderToWav(file, &section, section.lengthFrames(), 0.5f, progress);
 }
 
@@ -366,7 +399,7 @@ int ZubEngine::renderSongToFile(std::FILE* file, const Renderer::Progress& progr
         logError() << "Error: No loop to render. Keep a loop in an idea first!";
         return 1;
     }
-    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    OfflineSection offline(*this);
     return Renderer::renderToWav(file, &song, song.lengthFrames(), 0.5f, progress);
 }
 
@@ -391,7 +424,7 @@ int ZubEngine::renderToJs()
         return 1;
     }
     {
-        OfflineSection offline(*m_pTransport, m_pAudioInterface);
+        OfflineSection offline(*this);
         // Each block is one whole process cycle, master bus included.
         Renderer::renderToSink(
             [this](const void* bytes, std::size_t size) {

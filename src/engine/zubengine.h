@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+class BeatGrid;
 class DrumLoopCollection;
 class DrumLoopPlayer;
 class FreestyleRecorder;
@@ -111,14 +112,18 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // While no cycle runs (the stream stopped): the recorder, every loop and
+    // the click to where the transport is, and notes counted from there.
+    void alignToTransport();
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
 
 private:
     void processCycle(float* buffer, int numFrames);
-    void mixIdeas(float* buffer, int numFrames, int64 cycleStart);
-    int64 nextBarFrame(int64 frame) const;
+    void mixIdeas(float* buffer, int numFrames, int64 cycleStart, const BeatGrid& grid);
+    static int64 nextBarFrame(int64 frame, const BeatGrid& grid);
     bool songHasOwnLoops() const;
+    int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
     void followFreestyleLoop(const Loop& loop, float bpm);

@@ -8,6 +8,8 @@
 #include <functional>
 
 class EngineContext;
+class QDropEvent;
+class QMimeData;
 class QWebChannel;
 
 // Shows the page and is the page's `nativeZub`: requests go to the JSON API,
@@ -28,6 +30,8 @@ public:
 
     // Where the page lives: beside the executable, else the installed data.
     static QString htmlDirectory();
+    // The local files a drag carries; empty for anything else.
+    static QStringList localFiles(const QMimeData* mime);
 
     // The page's window commands reach the window after its call returned.
     void requestCommand(const QString& name);
@@ -40,6 +44,8 @@ public slots:
     void onLoadFinished(bool ok);
     bool render();
     bool save();
+    bool saveAs();
+    bool open();
     bool share();
     void openBrowser(const QUrl& url);
     bool firstRun() const { return m_bFirstRun; }
@@ -47,15 +53,24 @@ public slots:
 signals:
     void renderRequested();
     void saveRequested();
+    void saveAsRequested();
+    void openRequested();
     void shareRequested();
     void commandRequested(const QString& name);
+    // Local files dropped onto the page; they never reach the page itself.
+    void filesDropped(const QStringList& paths);
     void pageReady();
 
 protected:
     bool event(QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void installChannelScript();
+    // Accepts a drag of local files; false for anything else.
+    static bool takesFiles(QDropEvent* e);
 
     bool m_bFirstRun;
     EngineContext* m_pContext;

@@ -167,7 +167,11 @@ TEST_F(DrumLoopTest, ADrumLoopFollowsTheSongOnceItHasLoops)
     engine.setTempo(90.0f);
     engine.stopDrumLoop();
     addIdea(engine, "Mine", { makeLoop(engine, 117600, constant(0.1f)) }); // 4 beats at 90 bpm
+    engine.loopRecorder()->setRecord(true);
+    std::vector<float> played(2 * 64, 0.2f);
+    engine.loopRecorder()->record(played.data(), 64);
     engine.playDrumLoop();
+    EXPECT_TRUE(engine.loopRecorder()->holdsRecording()) << "the tempo stays, so does the recording";
     EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
     EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
     // Four beats at 90 bpm, in whole chunks of the resampler.

@@ -10,7 +10,7 @@ import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { startMotifo } from './motifo.mjs';
+import { startMotifo, xdotool } from './motifo.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const artifacts = path.join(here, 'artifacts');
@@ -18,12 +18,6 @@ const axeSource = readFileSync(createRequire(import.meta.url).resolve('axe-core/
 
 // The window's sizes; the default comes first and is what the program chose.
 const SIZES = [['default', null], ['smallest', [900, 600]], ['1280x800', [1280, 800]], ['1920x1080', [1920, 1080]]];
-
-function xdotool(display, ...args) {
-  const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, encoding: 'utf8', timeout: 20000 });
-  if (r.status !== 0) throw new Error(`xdotool ${args.join(' ')}: ${r.stderr}`);
-  return r.stdout.trim();
-}
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 const state = async (page, command, key) => JSON.parse(await ask(page, command))[key];
@@ -82,8 +76,14 @@ describe('Motifo in a window', () => {
   let motifo;
   let mainWindow;
   before(async () => {
-    motifo = await startMotifo({ audio: true, screen: { width: 1920, height: 1080 } });
-    mainWindow = xdotool(motifo.display, 'search', '--sync', '--onlyvisible', '--name', '^Motifo$').split('\n')[0];
+    motifo = await startMotifo({ audio: true, display: { width: 1920, height: 1080 } });
+    // The main window is the largest window whose title ends with the program's name.
+    const area = (id) => {
+      const [w, h] = xdotool(motifo.display, ['getwindowgeometry', id]).match(/Geometry: (\d+)x(\d+)/).slice(1).map(Number);
+      return w * h;
+    };
+    const ids = xdotool(motifo.display, ['search', '--sync', '--onlyvisible', '--name', 'Motifo$']).split('\n');
+    mainWindow = ids.reduce((best, id) => (area(id) > area(best) ? id : best));
   });
   after(async () => { await motifo?.stop(); });
 
@@ -91,10 +91,10 @@ describe('Motifo in a window', () => {
     const { page } = motifo;
     if (size) {
       const before = await page.evaluate(() => `${innerWidth}x${innerHeight}`);
-      xdotool(motifo.display, 'windowsize', '--sync', mainWindow, String(size[0]), String(size[1]));
+      xdotool(motifo.display, ['windowsize', '--sync', mainWindow, String(size[0]), String(size[1])]);
       await page.waitForFunction((b) => `${innerWidth}x${innerHeight}` !== b, before);
     }
-    return xdotool(motifo.display, 'getwindowgeometry', mainWindow).match(/Geometry: (\d+x\d+)/)[1];
+    return xdotool(motifo.display, ['getwindowgeometry', mainWindow]).match(/Geometry: (\d+x\d+)/)[1];
   };
 
   test('a song to show: loops kept in two ideas, a take from free playing', async (t) => {
@@ -177,11 +177,11 @@ describe('Motifo in a window', () => {
     await page.click('#menu-button', { force: true });
     await page.click('#main-menu [data-action="export-song"]', { force: true });
     // The program's own file chooser: type the name and press Enter.
-    const chooser = xdotool(motifo.display, 'search', '--sync', '--onlyvisible', '--name', 'Export Song').split('\n')[0];
-    xdotool(motifo.display, 'windowfocus', '--sync', chooser);
-    xdotool(motifo.display, 'key', '--clearmodifiers', 'ctrl+a');
-    xdotool(motifo.display, 'type', '--delay', '20', target);
-    xdotool(motifo.display, 'key', 'Return');
+    const chooser = xdotool(motifo.display, ['search', '--sync', '--onlyvisible', '--name', 'Export Song']).split('\n')[0];
+    xdotool(motifo.display, ['windowfocus', '--sync', chooser]);
+    xdotool(motifo.display, ['key', '--clearmodifiers', 'ctrl+a']);
+    xdotool(motifo.display, ['type', '--delay', '20', target]);
+    xdotool(motifo.display, ['key', 'Return']);
     await page.waitForFunction(() => /^Saved the song as My Song\.wav/.test(document.querySelector('#render-text').textContent),
       null, { timeout: 60000 });
     assert.equal(await open(page, '#render-dialog'), true);

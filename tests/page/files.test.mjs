@@ -61,6 +61,30 @@ describe('files', () => {
     assert.deepEqual(errors, []);
   });
 
+  test('the saved mark follows changes, saves and a new song', async () => {
+    const { page, errors } = await h.open();
+    const mark = async (text, state) => {
+      await page.waitForFunction(([t, st]) => {
+        const s = document.querySelector('#status');
+        return s.textContent === t && s.dataset.saved === st;
+      }, [text, state]);
+    };
+    await mark('New song', 'new');
+    await keepOneLoop(page);
+    await mark('New song · Unsaved', 'unsaved');
+    await menu(page, 'save');
+    await mark('My Song · Saved', 'saved');
+    assert.equal(await page.getAttribute('#status', 'title'), '/home/musician/Motifo/My Song.zub');
+    // A second loop: the song changes again.
+    await recordSomething(page);
+    await page.click('#keep-loop');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 2);
+    await mark('My Song · Unsaved changes', 'unsaved');
+    await menu(page, 'new');
+    await mark('New song', 'new');
+    assert.deepEqual(errors, []);
+  });
+
   test('an export shows its progress and names the file it wrote; a cancelled one closes quietly', async () => {
     const { page, errors } = await h.open();
     await keepOneLoop(page);
@@ -120,7 +144,8 @@ describe('files', () => {
     await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 0 &&
       !document.querySelector('#idea-setup').hidden);
     assert.equal(await page.textContent('#drum-name'), 'None');
-    assert.match(await page.textContent('#status'), /Saved/);
+    // A new song has nothing saved yet, and says so.
+    assert.equal(await page.textContent('#status'), 'New song');
     assert.equal(await page.evaluate(() => window.__fake.state.recorder.suspended), false);
     assert.deepEqual(errors, []);
   });

@@ -51,26 +51,34 @@ function startJack(name) {
   return jackd;
 }
 
-// An X server of its own (Xvfb) for a program run in a real window: its
-// display number, or null where Xvfb is missing.
-async function startDisplay({ width, height }) {
-  if (spawnSync('sh', ['-c', 'command -v Xvfb']).status !== 0) return null;
+// An X server of the test's own, so that the program's windows and native
+// dialogs are real windows that xdotool can type into; null where Xvfb or
+// xdotool are missing.
+async function startDisplay({ width = 1280, height = 800 } = {}) {
+  if (spawnSync('sh', ['-c', 'command -v Xvfb && command -v xdotool']).status !== 0) return null;
   const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', `${width}x${height}x24`, '-nolisten', 'tcp'],
     { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   const display = await new Promise((resolve) => {
     let text = '';
+    const timer = setTimeout(() => resolve(null), 15000);
     xvfb.stdio[3].on('data', (d) => {
       text += String(d);
-      if (text.includes('\n')) resolve(`:${text.trim()}`);
+      if (text.includes('\n')) { clearTimeout(timer); resolve(`:${text.trim()}`); }
     });
-    xvfb.once('exit', () => resolve(null));
-    setTimeout(() => resolve(null), 15000);
+    xvfb.once('exit', () => { clearTimeout(timer); resolve(null); });
   });
   if (!display) {
     xvfb.kill('SIGKILL');
     return null;
   }
   return { xvfb, display };
+}
+
+// Runs xdotool on the test's display; resolves with its output.
+export function xdotool(display, args, timeoutMs = 20000) {
+  const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`xdotool ${args.join(' ')} failed: ${r.stderr || r.error || r.status}`);
+  return r.stdout.trim();
 }
 
 function stopProcess(proc, signal = 'SIGTERM') {
@@ -81,10 +89,13 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // Options: cwd; env adds to the program's environment; prepareHome(home)
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
-// its output), so the engine's cycle runs in real time.
-// screen: run in a real window on an X server of that size (else
-// offscreen); args: the program's arguments.
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, screen, args = [] } = {}) {
+// its output), so the engine's cycle runs in real time; display: show the
+// windows on an X server of the test's own instead of offscreen (true, or
+// the screen's { width, height }; the result then has display); args: the
+// program's arguments.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, args = [] } = {}) {
+  const x = display ? await startDisplay(display === true ? {} : display) : null;
+  if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
@@ -99,15 +110,13 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, s
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const x = screen ? await startDisplay(screen) : null;
-  if (screen && !x) throw new Error('Xvfb did not start');
-  const platform = x ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: x.display } : { QT_QPA_PLATFORM: 'offscreen' };
   const proc = spawn(path.join(buildDir, 'motifo'), args, {
     cwd: cwd || home,
     env: {
       ...process.env,
       ...jackEnv,
-      ...platform,
+      QT_QPA_PLATFORM: x ? 'xcb' : 'offscreen',
+      ...(x ? { DISPLAY: x.display } : {}),
       QTWEBENGINE_DISABLE_SANDBOX: '1',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
       XDG_DATA_HOME: path.join(home, 'data'),

@@ -10,6 +10,7 @@ import { Files } from './files.js';
 import { Pulse } from './pulse.js';
 import { Mode } from './mode.js';
 import { Transport } from './transport.js';
+import './document.js';
 
 // Everything that a structural change, a tempo change or a loaded project
 // can touch.
@@ -62,13 +63,6 @@ const files = new Files({
   },
 });
 
-// The project: unsaved changes are shown beside the status.
-on('project', (m) => {
-  if (typeof m.modified_since_last_save === 'boolean') {
-    document.body.classList.toggle('modified', m.modified_since_last_save);
-    $('status').textContent = m.modified_since_last_save ? 'Unsaved' : 'Saved';
-  }
-});
 on('keyboard', (m) => {
   if (m.note_on !== undefined) keyboard.showMidi(Number(m.note_on), true);
   if (m.note_off !== undefined) keyboard.showMidi(Number(m.note_off), false);
