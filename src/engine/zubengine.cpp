@@ -47,7 +47,7 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
-    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pMetronome, m_pTransport);
+    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
 }
 
 ZubEngine::~ZubEngine()
@@ -331,23 +331,16 @@ void ZubEngine::playDrumLoop()
 {
     if (!m_pDrumLoopPlayer->isLoaded())
         return;
-    // Loops already kept stay in time: the drum loop follows the song's
-    // tempo, which does not change, so the loop recorder keeps what it holds.
-    if (songHasOwnLoops() && m_pDrumLoopPlayer->acceptsTempo(m_pProject->bpm())) {
-        const std::shared_ptr<Loop> timeline =
-            m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
-        if (m_pDrumLoopPlayer->retime(m_pProject->bpm(), timeline, false))
-            return;
-    }
-    // An empty song takes the drum loop as it is, at its own tempo.
-    m_pDrumLoopPlayer->play();
+    // The drum loop plays at the song's tempo, so loops already kept stay in
+    // time; only an empty song takes the drum loop's own tempo first.
     const float bpm = m_pDrumLoopPlayer->bpm();
-    if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM))
-        return;
-    m_pProject->setBpm(bpm);
-    m_pTransport->setBpm(bpm);
-    m_pMetronome->setTempo(bpm);
-    m_pLoopRecorder->setTempo(bpm, true);
+    if (!songHasOwnLoops() && bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
+        m_pProject->setBpm(bpm);
+        m_pTransport->setBpm(bpm);
+        m_pMetronome->setTempo(bpm);
+        m_pLoopRecorder->setTempo(bpm, true);
+    }
+    m_pDrumLoopPlayer->play();
 }
 
 bool ZubEngine::songHasOwnLoops() const

@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QScreen>
+#include <QDesktopServices>
 #include <QDebug>
 #include <QDir>
 #include <QDropEvent>
@@ -38,6 +39,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
+#include <QUrl>
 #include <cstdio>
 #include <json/value.h>
 #include <unistd.h>
@@ -259,6 +261,10 @@ void ZubUI::buildForm()
     QAction* prefs = addAction(m_pMenuOptions, "actionPreferences", "Preferences...");
     prefs->setMenuRole(QAction::PreferencesRole);
     connect(prefs, &QAction::triggered, this, &ZubUI::showPreferences);
+
+    QMenu* help = menuBar()->addMenu(translate("Help"));
+    help->setObjectName("menuHelp");
+    connect(addAction(help, "actionOpenLogFolder", "Open log folder"), &QAction::triggered, this, &ZubUI::openLogFolder);
 }
 
 void ZubUI::buildExportMenu()
@@ -352,6 +358,9 @@ void ZubUI::tellPage(const char* what, const char* key, const QString& value)
 
 void ZubUI::exportWav(bool song)
 {
+    Command command(this, song ? "Export song" : "Export idea");
+    if (!command)
+        return;
     const char* what = song ? "song" : "idea";
     QString path = m_pFileChooser->saveFileName(this, song ? tr("Export Song as WAV...") : tr("Export Idea as WAV..."),
                                                 m_documentsFolder, tr("WAV audio (*.wav)"));
@@ -496,6 +505,13 @@ void ZubUI::adoptDocument(const QString& path)
     m_recentSongs.add(m_projectFileName);
     Settings::instance().setValue("last_zub_load_path", QFileInfo(path).absolutePath());
     showDocumentState();
+}
+
+void ZubUI::openLogFolder()
+{
+    const QString folder = ZubApp::logFolder();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 int ZubUI::saveZub()

@@ -273,9 +273,7 @@ describe('Motifo end to end', () => {
     await page.waitForFunction(() => document.querySelector('#drum-name').textContent === 'Hip Hop');
     const at120 = await drumLoop(before + 1);
     assert.equal(at120.num_beats, 8);
-    // Faster re-timing runs through the upsampling resampler, whose chunks
-    // leave the loop a little short of the exact length.
-    near(at120.length_seconds, 4, 0.08, 'eight beats at the song\'s 120 bpm');
+    near(at120.length_seconds, 4, 1e-9, 'eight beats at the song\'s 120 bpm: 176,400 frames');
     assert.equal((await engineState(page, 'getProject', 'project')).bpm, 120);
     assert.equal(await page.inputValue('#tempo'), '120');
     for (const [id, seconds] of kept) {
@@ -286,8 +284,8 @@ describe('Motifo end to end', () => {
     await typeTempo(page, 90);
     await page.waitForFunction((id) => !document.querySelector(`#loops [data-loop="${id}"]`), at120.id);
     const at90 = await drumLoop(before + 1);
-    // Whole 128-frame chunks of the resampler.
-    near(at90.length_seconds, (8 * 60) / 90, 256 / 44100, 'eight beats at 90 bpm');
+    // Exactly its beats at the tempo: 235,200 frames.
+    near(at90.length_seconds, 235200 / 44100, 1e-9, 'eight beats at 90 bpm');
 
     await page.click('#drum-stop', { force: true });
     await page.waitForFunction(() => !document.querySelector('#drum-play').disabled);

@@ -14,6 +14,7 @@
 #include "qt/filechooser.h"
 #include "qt/midiexportlistwidget.h"
 #include "qt/settings.h"
+#include "qt/zubapp.h"
 #include "qt/zubui.h"
 #include "qt/zubwebview.h"
 
@@ -21,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -204,7 +206,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     QStringList bar;
     for (const QAction* a : window->menuBar()->actions())
         bar << a->text();
-    EXPECT_EQ(bar, QStringList({ "File", "Options" }));
+    EXPECT_EQ(bar, QStringList({ "File", "Options", "Help" }));
     const auto* file = window->findChild<QMenu*>("menuFile");
     EXPECT_EQ(actionTexts(file),
         QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-",
@@ -216,6 +218,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     for (const QString& extra : exports.mid(8)) // found Linux DAWs only
         EXPECT_TRUE(extra == "Ardour..." || extra == "Bitwig Studio...") << extra.toStdString();
     EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuOptions")), QStringList({ "Preferences..." }));
+    EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuHelp")), QStringList({ "Open log folder" }));
 
     struct Case { const char* name; QString shortcut; bool enabled; QAction::MenuRole role; };
     const Case cases[] = {
@@ -240,6 +243,29 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     // Never below the size the page needs, never above the default.
     EXPECT_EQ(window->minimumSize(), ZubUI::MINIMUM_SIZE);
     EXPECT_EQ(window->size(), window->size().expandedTo(ZubUI::MINIMUM_SIZE).boundedTo(ZubUI::DEFAULT_SIZE));
+}
+
+// Receives the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(ZubUITest, HelpOpensTheFolderThatHoldsTheLog)
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    window->action("actionOpenLogFolder")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    const QString folder = catcher.urls[0].toLocalFile();
+    EXPECT_EQ(folder, ZubApp::logFolder());
+    EXPECT_TRUE(folder.endsWith("/Quavertone/Motifo")) << folder.toStdString();
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST_F(ZubUITest, FirstRunCreatesTheDocumentsFolderAndStartsOpenThere)
@@ -418,6 +444,26 @@ TEST_F(ZubUITest, PromptSaveThatFailsKeepsTheProject)
     EXPECT_TRUE(window->discardChangesConfirmation());
     EXPECT_EQ(chooser->asked.size(), 2) << "no third file dialog";
     EXPECT_FALSE(project()->isModified());
+}
+
+// A song handed in from outside (the command line, a later launch) asks
+// before it replaces unsaved changes.
+TEST_F(ZubUITest, OpeningASongByNameAsksAboutUnsavedChanges)
+{
+    write("outside.zub", "{ \"project\" : { \"bpm\" : 133 } }");
+    context.engine()->setTempo(77);
+    project()->setModified(true);
+    auto cancel = answerNextBox(QMessageBox::Cancel);
+    window->openDocument(file("outside.zub"));
+    EXPECT_TRUE(cancel->shown);
+    EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 77.0f);
+    EXPECT_TRUE(project()->isModified());
+
+    auto discard = answerNextBox(QMessageBox::Discard);
+    window->openDocument(file("outside.zub"));
+    EXPECT_TRUE(discard->shown);
+    EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 133.0f);
+    EXPECT_EQ(window->projectFileName(), file("outside.zub"));
 }
 
 TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
@@ -656,6 +702,9 @@ TEST_F(ZubUITest, OpenRecentListsTheLastSongs)
         expected << QString("&%1 Song %2").arg(9 - i).arg(i);
     EXPECT_EQ(actionTexts(menu).mid(0, 8), expected);
     EXPECT_EQ(Settings::instance().value("recent_songs").split('\n').size(), 8);
+    QFile stored(Settings::filePath());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("Song 8.zub")) << "on disk at once, not only at exit";
 
     QFile::remove(file("Song 5.zub"));
     QMetaObject::invokeMethod(menu, "aboutToShow");
@@ -812,3 +861,5 @@ TEST_F(ZubUITest, MidiExportWritesOneFilePerIdeaAndOffersThem)
 }
 
 } // namespace
+
+#include "zubui_test.moc"

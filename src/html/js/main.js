@@ -177,10 +177,18 @@ window.hideBeatPickerPopup = function () { time.hideDrums(); };
 window.hideInstrumentPicker = function () { instruments.hide(); };
 window.hideMainMenu = function () { closeDialog('main-menu'); };
 
+// The program names its version before it calls checkInit.
+function showVersion() {
+  const version = window.native_version;
+  $('credits-version').hidden = typeof version !== 'string' || version === '';
+  $('credits-version').textContent = `Version ${version}`;
+}
+
 // Called by the program once nativeZub is installed (again after a reload).
 window.checkInit = async function () {
   document.body.classList.add('connected');
   $('status').textContent = 'Connected';
+  showVersion();
   pulse.start();
   await mode.go('ideas', 'again');
   await refreshAll();
