@@ -7,6 +7,7 @@
 
 class EngineContext;
 class QWebChannel;
+class QWindow;
 
 // Shows the page and is the page's `nativeZub`: requests go to the JSON API,
 // engine messages come back through handleMsgFromQt4 in posting order.
@@ -45,13 +46,19 @@ signals:
 
 protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void installChannelScript();
+    // The page is visible while the window is on the screen: hidden or
+    // minimised, it draws nothing.
+    void followExposure();
 
     bool m_bFirstRun;
     EngineContext* m_pContext;
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
+    QWindow* m_pWatchedWindow = nullptr;
 };
