@@ -1,8 +1,10 @@
 #include "qt/zubwebview.h"
 
+#include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "qt/installlayout.h"
 #include "qt/jsmessageevent.h"
 #include "qt/jsstatement.h"
 #include "qt/zubnative.h"
@@ -12,8 +14,10 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QShowEvent>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -21,10 +25,6 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWindow>
-
-#ifndef MOTIFO_DATA_DIR
-#define MOTIFO_DATA_DIR "/usr/local/share/motifo"
-#endif
 
 namespace {
 
@@ -46,7 +46,8 @@ const char* kBootstrap = R"JS(
       };
     }
     window.nativeZub = {};
-    ['handleMessage', 'render', 'save', 'share', 'firstRun', 'nativeBackendId', 'installJavaScriptObjects']
+    ['handleMessage', 'render', 'save', 'saveAs', 'open', 'share', 'firstRun', 'nativeBackendId',
+     'installJavaScriptObjects']
       .forEach(function (n) { window.nativeZub[n] = call(n); });
     whenLoaded(function () { raw.installJavaScriptObjects(); });
   });
@@ -69,13 +70,15 @@ ZubWebView::ZubWebView(QWidget* parent, EngineContext* context, bool firstRun)
     connect(page, &ZubWebPage::linkClicked, this, &ZubWebView::openBrowser);
     page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
     page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    // Whatever is dropped, the page stays.
+    page->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     setPage(page);
     m_pChannel->registerObject("nativeZub", new ZubNative(this));
     page->setWebChannel(m_pChannel);
     installChannelScript();
     connect(this, &QWebEngineView::loadFinished, this, &ZubWebView::onLoadFinished);
 
-    loadPage(htmlDirectory() + "/zub.html");
+    loadPage(InstallLayout::forThisProgram().pageDirectory() + "/zub.html");
 }
 
 ZubWebView::~ZubWebView()
@@ -83,18 +86,6 @@ ZubWebView::~ZubWebView()
     // The engine outlives the window; nothing may post to a deleted view.
     if (m_pContext)
         m_pContext->engine()->setJsBridge(nullptr);
-}
-
-QString ZubWebView::htmlDirectory()
-{
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QString besideProgram = appDir + "/src/html";
-    if (QFileInfo::exists(besideProgram + "/zub.html"))
-        return besideProgram;
-    const QString relocated = appDir + "/../share/motifo/html";
-    if (!QFileInfo::exists(QString(MOTIFO_DATA_DIR) + "/html/zub.html") && QFileInfo::exists(relocated + "/zub.html"))
-        return QDir(relocated).canonicalPath();
-    return QString(MOTIFO_DATA_DIR) + "/html";
 }
 
 void ZubWebView::loadPage(const QString& pagePath)
@@ -142,6 +133,10 @@ void ZubWebView::installJavaScriptObjects()
 {
     if (m_bLoadFailed)
         return;
+    // Where the content is, wherever this copy is installed, and the version.
+    const QString contentUrl = QUrl::fromLocalFile(QDir::current().absoluteFilePath(ZUB_RESOURCE_DIR)).toString() + "/";
+    evaluateStatement("window.native_res_url = '" + JsStatement::escapeForSingleQuotedLiteral(contentUrl) + "'");
+    evaluateStatement("window.native_version = '" MOTIFO_VERSION "'");
     evaluateStatement("window.loaded_native = true;");
     evaluateStatement("checkInit()");
     m_bPageReady = true;
@@ -225,6 +220,58 @@ bool ZubWebView::save()
     qDebug() << "ZubWebView::save()";
     emit saveRequested();
     return true;
+}
+
+bool ZubWebView::saveAs()
+{
+    qDebug() << "ZubWebView::saveAs()";
+    emit saveAsRequested();
+    return true;
+}
+
+bool ZubWebView::open()
+{
+    qDebug() << "ZubWebView::open()";
+    emit openRequested();
+    return true;
+}
+
+QStringList ZubWebView::localFiles(const QMimeData* mime)
+{
+    QStringList paths;
+    for (const QUrl& url : mime ? mime->urls() : QList<QUrl>())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Files go to the window's commands; other drags (text) reach the page.
+bool ZubWebView::takesFiles(QDropEvent* e)
+{
+    if (localFiles(e->mimeData()).isEmpty())
+        return false;
+    e->acceptProposedAction();
+    return true;
+}
+
+void ZubWebView::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (!takesFiles(e))
+        QWebEngineView::dragEnterEvent(e);
+}
+
+void ZubWebView::dragMoveEvent(QDragMoveEvent* e)
+{
+    if (!takesFiles(e))
+        QWebEngineView::dragMoveEvent(e);
+}
+
+void ZubWebView::dropEvent(QDropEvent* e)
+{
+    if (takesFiles(e))
+        emit filesDropped(localFiles(e->mimeData()));
+    else
+        QWebEngineView::dropEvent(e);
 }
 
 bool ZubWebView::share()

@@ -6,6 +6,8 @@
 #include <QWebEngineView>
 
 class EngineContext;
+class QDropEvent;
+class QMimeData;
 class QWebChannel;
 class QWindow;
 
@@ -25,8 +27,8 @@ public:
     void loadPage(const QString& pagePath);
     bool isPageReady() const { return m_bPageReady; }
 
-    // Where the page lives: beside the executable, else the installed data.
-    static QString htmlDirectory();
+    // The local files a drag carries; empty for anything else.
+    static QStringList localFiles(const QMimeData* mime);
 
 public slots:
     QString handleMessage(const QString& message);
@@ -34,6 +36,8 @@ public slots:
     void onLoadFinished(bool ok);
     bool render();
     bool save();
+    bool saveAs();
+    bool open();
     bool share();
     void openBrowser(const QUrl& url);
     bool firstRun() const { return m_bFirstRun; }
@@ -41,16 +45,25 @@ public slots:
 signals:
     void renderRequested();
     void saveRequested();
+    void saveAsRequested();
+    void openRequested();
     void shareRequested();
+    // Local files dropped onto the page; they never reach the page itself.
+    void filesDropped(const QStringList& paths);
     void pageReady();
 
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void installChannelScript();
+    // Accepts a drag of local files; false for anything else.
+    static bool takesFiles(QDropEvent* e);
     // The page is visible while the window is on the screen: hidden or
     // minimised, it draws nothing.
     void followExposure();

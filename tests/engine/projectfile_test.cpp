@@ -8,10 +8,15 @@
 #include "enginefakes.h"
 
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -96,6 +101,42 @@ TEST_F(ProjectFileTest, SaveWritesTheDocumentAndOneFolderPerIdeaWithLoops)
     EXPECT_EQ(filesBelow(audioFolder()),
         std::set<std::string>({ "Verse.wav", "Verse.mid", "Verse", "Verse/loop0.wav", "Verse/loop1.wav" }));
     EXPECT_EQ(filesBelow(dir.path()).size(), 2u + 5u) << "document, folder and its files, nothing left over";
+}
+
+// The desktop's own recogniser (shared-mime-info read by GIO) knows a saved
+// song by its name and, renamed, by its content; other JSON stays JSON.
+TEST_F(ProjectFileTest, TheDesktopRecognisesASavedSong)
+{
+    const fs::path data = dir.path() / "data";
+    fs::create_directories(data / "mime/packages");
+    fs::copy_file(MOTIFO_SOURCE_DIR "/dist/motifo-mime.xml", data / "mime/packages/motifo.xml");
+    ASSERT_EQ(std::system(("update-mime-database '" + (data / "mime").string() + "'").c_str()), 0);
+    auto typeOf = [&](const std::string& path) {
+        const std::string command = "XDG_DATA_HOME='" + data.string()
+            + "' XDG_DATA_DIRS=/usr/share gio info -a standard::content-type '" + path + "' 2>/dev/null";
+        std::string out;
+        if (std::FILE* p = popen(command.c_str(), "r")) {
+            char chunk[256];
+            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
+                out.append(chunk, n);
+            pclose(p);
+        }
+        const std::size_t at = out.find("content-type: ");
+        return at == std::string::npos ? out : out.substr(at + 14, out.find('\n', at) - at - 14);
+    };
+    addIdea(engine, "Verse", { makeLoop(engine, 1000, constant(0.1f)) });
+    ASSERT_EQ(file.save(doc()), 0);
+    fs::copy_file(doc(), dir.file("renamed"));
+    std::ofstream(dir.file("older")) << "{\n   \"project\" : {\n      \"bpm\" : 96.0\n   }\n}\n";
+    std::ofstream(dir.file("other.json")) << "{ \"name\" : \"not a song\" }\n";
+    const std::pair<std::string, std::string> cases[] = {
+        { doc(), "application/x-motifo-song" },
+        { dir.file("renamed"), "application/x-motifo-song" },
+        { dir.file("older"), "application/x-motifo-song" },
+        { dir.file("other.json"), "application/json" },
+    };
+    for (const auto& [path, type] : cases)
+        EXPECT_EQ(typeOf(path), type) << path;
 }
 
 TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
@@ -252,27 +293,24 @@ TEST_F(ProjectFileTest, OpenTakesTheGoodPartsOfADamagedFolder)
 
 TEST_F(ProjectFileTest, OpenFallsBackToTheDefaultTempoAndFindsSandboxFolders)
 {
-    struct Case { const char* text; float bpm; int result; };
+    struct Case { const char* text; float bpm; };
     const Case cases[] = {
-        { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f, 0 },
-        { "// comment\n{ \"project\" : { \"bpm\" : 140 } }", 140.0f, 0 },
-        { "{ \"project\" : { } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : 0 } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f, 0 },
-        { "{ \"project\" : 5, \"idea_folders\" : [ 1, { \"folder\" : \"..\" } ] }", 120.0f, 0 },
-        { "not json", 120.0f, 1 },
+        { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f },
+        { "// comment\n{ \"project\" : { \"bpm\" : 140 } }", 140.0f },
+        { "{ \"project\" : { } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : 0 } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f },
+        { "{ \"project\" : { }, \"idea_folders\" : [ 1, { \"folder\" : \"..\" } ] }", 120.0f },
     };
     for (const Case& c : cases) {
         engine.setTempo(77.0f);
         std::ofstream(doc("t.zub")) << c.text;
         engine.project()->setModified(true);
-        EXPECT_EQ(file.open(doc("t.zub"), ""), c.result) << c.text;
+        EXPECT_EQ(file.open(doc("t.zub"), ""), 0) << c.text;
         EXPECT_FLOAT_EQ(Transport::instance().bpm(), c.bpm) << c.text;
         EXPECT_FALSE(engine.project()->isModified());
     }
-    EXPECT_EQ(file.open(doc("missing.zub"), ""), 1);
-    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
 
     // A sandbox guid puts the audio folder in the documents folder.
     TempDir documents;
@@ -282,6 +320,75 @@ TEST_F(ProjectFileTest, OpenFallsBackToTheDefaultTempoAndFindsSandboxFolders)
     ASSERT_EQ(file.open(doc("Sandboxed.zub"), documents.path().string()), 0);
     ASSERT_EQ(ideas().size(), 1u);
     EXPECT_EQ(ideas()[0]->name(), "Chorus");
+}
+
+// A document that cannot be opened says why and leaves the current song as
+// it was: its ideas, its tempo and its unsaved changes. (A damaged document
+// whose audio folder holds ideas opens those; see the damaged project tests.)
+TEST_F(ProjectFileTest, AnUnreadableDocumentIsRefusedAndTheSongStays)
+{
+    fs::create_directory(doc("folder.zub"));
+    std::ofstream(doc("big.zub")) << std::string(17 << 20, ' ');
+    struct Case { std::string name, text, reason; };
+    const std::vector<Case> cases = {
+        { "missing.zub", "", "it cannot be read (No such file or directory)" },
+        { "folder.zub", "", "it is a folder, not a song" },
+        { "big.zub", "", "it is far too large to be a Motifo song" },
+        { "text.zub", "not json", "it is not a Motifo song, or it is damaged" },
+        { "empty.zub", "", "it is not a Motifo song, or it is damaged" },
+        { "array.zub", "[1, 2]", "it is not a Motifo song, or it is damaged" },
+        { "other.zub", "{ \"instrument\" : { } }", "it is not a Motifo song, or it is damaged" },
+        { "number.zub", "{ \"project\" : 5 }", "it is not a Motifo song, or it is damaged" },
+        { "wave.zub", "RIFF\x10\0\0\0WAVEfmt ", "it is not a Motifo song, or it is damaged" },
+        { "/dev/zero", "", "it is not a file that holds a song" },
+    };
+    engine.setTempo(77.0f);
+    addIdea(engine, "Kept", { makeLoop(engine, 300, constant(0.5f)) });
+    engine.project()->setModified(true);
+    bridge.messages.clear();
+    for (const Case& c : cases) {
+        const std::string path = c.name[0] == '/' ? c.name : doc(c.name);
+        if (!c.text.empty() || c.name == "empty.zub")
+            std::ofstream(path) << c.text;
+        EXPECT_EQ(file.open(path, ""), 1) << c.name;
+        EXPECT_EQ(file.failure(), c.reason) << c.name;
+    }
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 77.0f);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Kept");
+    EXPECT_TRUE(engine.project()->isModified());
+    EXPECT_TRUE(bridge.messages.empty()) << "the page was told nothing";
+}
+
+// A save that fails names the cause in the system's words.
+TEST_F(ProjectFileTest, AFailedSaveSaysWhy)
+{
+    addIdea(engine, "Verse", { makeLoop(engine, 44100, constant(0.5f)) });
+    std::ofstream(doc("a file")) << "x";
+    EXPECT_EQ(file.save(doc("a file") + "/song.zub"), 1);
+    EXPECT_EQ(file.failure(), "Not a directory");
+
+    // A file size limit stands in for a full disk: the loop file cannot grow.
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = 50000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int result = file.save(doc());
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    // A log that goes to a file could not be written meanwhile either.
+    for (std::ostream* log : { &std::cout, &std::cerr })
+        log->clear();
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(file.failure(), "File too large");
+    EXPECT_FALSE(fs::exists(doc())) << "nothing half-written is left";
+
+    ASSERT_EQ(file.save(doc()), 0);
+    EXPECT_EQ(file.failure(), "");
 }
 
 } // namespace

@@ -40,7 +40,7 @@ export function freePort() {
 async function waitForDevtools(port, proc, timeoutMs) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
-    if (proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
+    if (proc && proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
     try {
       const res = await fetch(`http://127.0.0.1:${port}/json/version`);
       if (res.ok) return;
@@ -65,6 +65,36 @@ function startJack(name) {
   return jackd;
 }
 
+// An X server of the test's own, so that the program's native dialogs are
+// real windows that xdotool can type into; null where Xvfb or xdotool are
+// missing.
+async function startDisplay() {
+  if (spawnSync('sh', ['-c', 'command -v Xvfb && command -v xdotool']).status !== 0) return null;
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const display = await new Promise((resolve) => {
+    let text = '';
+    const timer = setTimeout(() => resolve(null), 15000);
+    xvfb.stdio[3].on('data', (d) => {
+      text += String(d);
+      if (text.includes('\n')) { clearTimeout(timer); resolve(`:${text.trim()}`); }
+    });
+    xvfb.once('exit', () => { clearTimeout(timer); resolve(null); });
+  });
+  if (!display) {
+    xvfb.kill('SIGKILL');
+    return null;
+  }
+  return { xvfb, display };
+}
+
+// Runs xdotool on the test's display; resolves with its output.
+export function xdotool(display, args, timeoutMs = 20000) {
+  const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`xdotool ${args.join(' ')} failed: ${r.stderr || r.error || r.status}`);
+  return r.stdout.trim();
+}
+
 function stopProcess(proc, signal = 'SIGTERM') {
   if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
   return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
@@ -73,8 +103,13 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // Options: cwd; env adds to the program's environment; prepareHome(home)
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
-// its output), so the engine's cycle runs in real time.
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
+// its output), so the engine's cycle runs in real time; display: show the
+// windows on an X server of the test's own instead of offscreen (the result
+// then has display); program: another copy of Motifo than the build tree's
+// (an installed one).
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program } = {}) {
+  const x = display ? await startDisplay() : null;
+  if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
@@ -89,12 +124,13 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(path.join(buildDir, 'motifo'), [], {
+  const proc = spawn(program || path.join(buildDir, 'motifo'), [], {
     cwd: cwd || home,
     env: {
       ...process.env,
       ...jackEnv,
       ...programEnv(home, port),
+      ...(x ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: x.display } : {}),
       ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],
@@ -106,25 +142,29 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     await browser?.close().catch(() => {});
     await stopProcess(proc);
     await stopProcess(jackd);
+    await stopProcess(x?.xvfb);
     rmSync(home, { recursive: true, force: true });
   };
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;
   }
 }
 
-async function connect(port, proc) {
+// Connects to a Motifo that listens for remote debugging on `port`; `proc`,
+// where this process started it, ends the wait early when it exits.
+export async function connect(port, proc) {
   await waitForDevtools(port, proc, 30000);
   // QtWebEngine 6.4 is Chromium 102: no default context options.
   return chromium.connectOverCDP(`http://127.0.0.1:${port}`, { noDefaults: true });
 }
 
-async function openPage(browser) {
+// The program's page once it is up, with the first-run welcome closed.
+export async function openPage(browser) {
   let page;
   const deadline = Date.now() + 30000;
   while (!page && Date.now() < deadline) {

@@ -8,6 +8,7 @@ import { Ideas } from './ideas.js';
 import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
 import { Pulse } from './pulse.js';
+import './document.js';
 
 const SCREENS = { ideas: 'idea-setup', freestyle: 'freestyle-screen', tempo: 'tempo-screen' };
 
@@ -53,13 +54,6 @@ const files = new Files({
   onNew: () => window.afterNewSong(),
 });
 
-// The project: unsaved changes are shown beside the status.
-on('project', (m) => {
-  if (typeof m.modified_since_last_save === 'boolean') {
-    document.body.classList.toggle('modified', m.modified_since_last_save);
-    $('status').textContent = m.modified_since_last_save ? 'Unsaved' : 'Saved';
-  }
-});
 on('keyboard', (m) => {
   if (m.note_on !== undefined) keyboard.showMidi(Number(m.note_on), true);
   if (m.note_off !== undefined) keyboard.showMidi(Number(m.note_off), false);
@@ -153,10 +147,18 @@ window.afterNewSong = async function () {
   window.hideMainMenu();
 };
 
+// The program names its version before it calls checkInit.
+function showVersion() {
+  const version = window.native_version;
+  $('credits-version').hidden = typeof version !== 'string' || version === '';
+  $('credits-version').textContent = `Version ${version}`;
+}
+
 // Called by the program once nativeZub is installed (again after a reload).
 window.checkInit = async function () {
   document.body.classList.add('connected');
   $('status').textContent = 'Connected';
+  showVersion();
   pulse.start();
   await loopRecorder.activate();
   await refreshAll();
