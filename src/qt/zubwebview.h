@@ -11,6 +11,7 @@ class EngineContext;
 class QDropEvent;
 class QMimeData;
 class QWebChannel;
+class QWindow;
 
 // Shows the page and is the page's `nativeZub`: requests go to the JSON API,
 // engine messages come back through handleMsgFromQt4 in posting order.
@@ -61,6 +62,8 @@ signals:
 
 protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;
@@ -69,6 +72,9 @@ private:
     void installChannelScript();
     // Accepts a drag of local files; false for anything else.
     static bool takesFiles(QDropEvent* e);
+    // The page is visible while the window is on the screen: hidden or
+    // minimised, it draws nothing.
+    void followExposure();
 
     bool m_bFirstRun;
     EngineContext* m_pContext;
@@ -76,4 +82,5 @@ private:
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
     std::function<QString()> m_midiInputName;
+    QWindow* m_pWatchedWindow = nullptr;
 };
