@@ -9,6 +9,7 @@ class EngineContext;
 class QDropEvent;
 class QMimeData;
 class QWebChannel;
+class QWindow;
 
 // Shows the page and is the page's `nativeZub`: requests go to the JSON API,
 // engine messages come back through handleMsgFromQt4 in posting order.
@@ -53,6 +54,8 @@ signals:
 
 protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragMoveEvent(QDragMoveEvent* e) override;
     void dropEvent(QDropEvent* e) override;
@@ -61,10 +64,14 @@ private:
     void installChannelScript();
     // Accepts a drag of local files; false for anything else.
     static bool takesFiles(QDropEvent* e);
+    // The page is visible while the window is on the screen: hidden or
+    // minimised, it draws nothing.
+    void followExposure();
 
     bool m_bFirstRun;
     EngineContext* m_pContext;
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
+    QWindow* m_pWatchedWindow = nullptr;
 };

@@ -83,6 +83,33 @@ describe('loop recorder', () => {
     assert.ok(asks <= 1 + Math.floor(elapsed / 3000), `asked ${asks} times`);
   });
 
+  test('a hidden page moves nothing and asks nothing; shown again, it picks up where the music is', async () => {
+    const { page } = await h.open();
+    await page.selectOption('#recorder-beats', '2'); // a step every 250 ms
+    await page.waitForFunction(() => /translateX/.test(document.querySelector('#recorder-line').style.transform));
+    const setHidden = (hidden) => page.evaluate((h) => {
+      Object.defineProperty(document, 'hidden', { configurable: true, get: () => h });
+      Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => (h ? 'hidden' : 'visible') });
+      document.dispatchEvent(new Event('visibilitychange'));
+    }, hidden);
+    await setHidden(true);
+    const m = await mark(page);
+    const writes = await page.evaluate(async () => {
+      let count = 0;
+      const obs = new MutationObserver((list) => { count += list.length; });
+      for (const id of ['recorder-line', 'recorder-time', 'beat-light'])
+        obs.observe(document.getElementById(id), { attributes: true, childList: true, characterData: true, subtree: true });
+      await new Promise((r) => setTimeout(r, 1200));
+      obs.disconnect();
+      return count;
+    });
+    assert.equal(writes, 0, 'drawn while hidden');
+    assert.deepEqual(await sentSince(page, m), [], 'asked the program while hidden');
+    await setHidden(false);
+    const before = await page.$eval('#recorder-line', (l) => l.style.transform);
+    await page.waitForFunction((t) => document.querySelector('#recorder-line').style.transform !== t, before);
+  });
+
   test('slow tempos get more playhead steps per beat, so a step never lasts longer than a quarter second', async () => {
     const { page } = await h.open();
     const table = [[30, 8], [60, 4], [61, 4], [120, 2], [200, 2], [239, 2], [240, 1]];

@@ -12,7 +12,21 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 export const repoRoot = path.resolve(here, '..', '..');
 export const buildDir = process.env.MOTIFO_BUILD_DIR || path.join(repoRoot, 'build');
 
-function freePort() {
+// The program offscreen, its page open to remote debugging on port, every
+// folder it writes inside home.
+export function programEnv(home, port) {
+  return {
+    QT_QPA_PLATFORM: 'offscreen',
+    QTWEBENGINE_DISABLE_SANDBOX: '1',
+    QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
+    XDG_DATA_HOME: path.join(home, 'data'),
+    XDG_CONFIG_HOME: path.join(home, 'config'),
+    XDG_RUNTIME_DIR: home,
+    HOME: home,
+  };
+}
+
+export function freePort() {
   return new Promise((resolve, reject) => {
     const srv = createServer();
     srv.listen(0, '127.0.0.1', () => {
@@ -115,14 +129,8 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     env: {
       ...process.env,
       ...jackEnv,
-      QT_QPA_PLATFORM: x ? 'xcb' : 'offscreen',
-      ...(x ? { DISPLAY: x.display } : {}),
-      QTWEBENGINE_DISABLE_SANDBOX: '1',
-      QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
-      XDG_DATA_HOME: path.join(home, 'data'),
-      XDG_CONFIG_HOME: path.join(home, 'config'),
-      XDG_RUNTIME_DIR: home,
-      HOME: home,
+      ...programEnv(home, port),
+      ...(x ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: x.display } : {}),
       ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],

@@ -152,7 +152,8 @@ export class Timekeeping {
     const lit = at - beatStart < litMs;
     const light = $('beat-light');
     setClass(light, 'lit', lit);
-    setClass(light, 'one', lit && beat % 4 === 0);
+    // Held for the whole beat, so that the flash going out only changes opacity.
+    setClass(light, 'one', beat % 4 === 0);
     return Math.min(this.nextSync, lit ? beatStart + litMs : beatStart + beatMs);
   }
 
