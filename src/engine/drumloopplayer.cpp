@@ -42,11 +42,31 @@ int DrumLoopPlayer::load(const std::string& folder, const std::string& fileName)
         return 1;
     }
     m_pSample.reset();
-    m_pSample = std::make_unique<Sample>(folder + "/" + fileName);
+    m_pSample = std::make_shared<const Sample>(folder + "/" + fileName);
     m_fBpm = float(bpm);
     m_fBeats = float(beats);
     m_bArmed = true;
     return 0;
+}
+
+bool DrumLoopPlayer::State::operator==(const State& other) const
+{
+    return sample == other.sample && bpm == other.bpm && beats == other.beats && armed == other.armed
+        && loop.lock() == other.loop.lock();
+}
+
+DrumLoopPlayer::State DrumLoopPlayer::state() const
+{
+    return { m_pSample, m_fBpm, m_fBeats, m_bArmed, m_pLoop };
+}
+
+void DrumLoopPlayer::restore(const State& state)
+{
+    m_pSample = state.sample;
+    m_fBpm = state.bpm;
+    m_fBeats = state.beats;
+    m_bArmed = state.armed;
+    m_pLoop = state.loop;
 }
 
 int64 DrumLoopPlayer::sampleFrames() const

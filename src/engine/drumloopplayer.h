@@ -28,6 +28,18 @@ public:
     // Re-timing stops at a fifth of the file's tempo.
     static constexpr double MIN_RETIME_RATIO = 0.2;
 
+    // What the player holds, by reference, for the undo history.
+    struct State
+    {
+        std::shared_ptr<const Sample> sample;
+        float bpm = 120.0f;
+        float beats = 16.0f;
+        bool armed = false;
+        std::weak_ptr<Loop> loop;
+
+        bool operator==(const State& other) const;
+    };
+
     DrumLoopPlayer(IdeaCollection* ideas, LoopPool* pool, LoopRecorder* recorder, Transport* transport);
     ~DrumLoopPlayer();
 
@@ -55,6 +67,10 @@ public:
     // round(beats x 60 x 44,100 / bpm) frames; null when nothing is loaded.
     std::shared_ptr<Loop> retimedLoop(double bpm);
 
+    State state() const;
+    // Only the player: the ideas that hold its loop are put back by the caller.
+    void restore(const State& state);
+
     bool isLoaded() const { return m_pSample != nullptr; }
     float bpm() const { return m_fBpm; }
     float beats() const { return m_fBeats; }
@@ -72,7 +88,7 @@ private:
     LoopPool* m_pLoopPool;
     LoopRecorder* m_pLoopRecorder;
     Transport* m_pTransport;
-    std::unique_ptr<Sample> m_pSample;
+    std::shared_ptr<const Sample> m_pSample;
     float m_fBpm = 120.0f;
     float m_fBeats = 16.0f;
     // Loaded and waiting for its first play or tempo change.

@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/tokenizer.h"
 #include "engine/drumloopcollection.h"
+#include "engine/edithistory.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
 #include "engine/transport.h"
@@ -13,8 +14,13 @@
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/ideacollection.h"
+#include "loops/loop.h"
+#include "loops/loopaudio.h"
+#include "loops/looppool.h"
 #include "loops/looprecorder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -64,8 +70,8 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
 {
     // Components see the whole message, in this fixed order.
     if (root.isMember("loop_recorder"))
-        m_pEngine->loopRecorder()->handleJson(root);
-    if (root.isMember("idea_collection") && m_pEngine->ideaCollection()->handleJson(root))
+        handleLoopRecorder(root);
+    if (root.isMember("idea_collection") && m_pEngine->editIdeas(root))
         m_reply = styledState(*m_pEngine->ideaCollection());
     if (root.isMember("metronome"))
         m_pEngine->metronome()->handleJson(root);
@@ -77,6 +83,52 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
         m_pEngine->project()->handleJson(root);
 }
 
+// Diagnostics: a fingerprint of every sample of a loop (by id) or of the
+// loop recorder ("recorder"), so that a test can tell audio that came back
+// whole from audio that merely looks alike.
+std::string ZubApi::audioChecksum(const std::string& of) const
+{
+    int64 frames = 0;
+    std::shared_ptr<const LoopAudio> audio;
+    if (of == "recorder") {
+        audio = m_pEngine->loopRecorder()->copyContent().audio;
+        frames = audio ? audio->frames() : 0;
+    } else if (const std::shared_ptr<Loop> loop = m_pEngine->loopPool()->getLoop(std::atoi(of.c_str()))) {
+        const Loop::Content content = loop->content();
+        audio = content.audio;
+        frames = audio ? std::min(content.frames, audio->frames()) : 0;
+    }
+    if (!audio)
+        return "";
+    const float* samples = audio->data();
+    uint64_t hash = 14695981039346656037ull;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(samples);
+    for (std::size_t i = 0; i < std::size_t(frames) * ZUB_FRAMESIZE * sizeof(float); ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    Json::Value root;
+    Json::Value& state = root["audio_checksum"];
+    state["of"] = of;
+    state["frames"] = Json::Int64(frames);
+    state["fnv1a"] = hex;
+    return JsonField::styled(root);
+}
+
+// Clearing the recorder is an edit that can be undone; the rest is not.
+void ZubApi::handleLoopRecorder(const Json::Value& root)
+{
+    const Json::Value& msg = root["loop_recorder"];
+    if (!msg.isObject() || !JsonField::toBool(msg["clear"], false)) {
+        m_pEngine->loopRecorder()->handleJson(root);
+        return;
+    }
+    m_pEngine->clearLoopRecorder();
+    Json::Value rest = root;
+    rest["loop_recorder"].removeMember("clear");
+    m_pEngine->loopRecorder()->handleJson(rest);
+}
+
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
 {
     if (command == "loadInstrument") {
@@ -85,8 +137,10 @@ void ZubApi::handleColonCommand(const std::string& command, const std::string& a
         m_pEngine->loadDrumLoopByName(argument.c_str());
     } else if (command == "loadDrumLoopByIndex") {
         m_pEngine->loadDrumLoopByIndex(static_cast<unsigned>(std::atoi(argument.c_str())));
+    } else if (command == "getAudioChecksum") {
+        m_reply = audioChecksum(argument);
     } else if (command == "cloneIdea") {
-        m_pEngine->ideaCollection()->cloneIdea(std::atoi(argument.c_str()));
+        m_pEngine->cloneIdea(std::atoi(argument.c_str()));
         m_reply = styledState(*m_pEngine->ideaCollection());
     }
 }
@@ -126,6 +180,16 @@ bool ZubApi::handleBareCommand(const std::string& command)
         // Diagnostics: the largest audio cycle since the start or the last reset.
         { "getEngineLoad", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->cycleMeter()); } },
         { "resetEngineLoad", [](ZubApi& a) { a.m_pEngine->cycleMeter().reset(); } },
+        // The song as it was before (after) the last edit; the page gets the ideas.
+        { "undo", [](ZubApi& a) {
+             a.m_pEngine->undo();
+             a.m_reply = styledState(*a.m_pEngine->ideaCollection());
+         } },
+        { "redo", [](ZubApi& a) {
+             a.m_pEngine->redo();
+             a.m_reply = styledState(*a.m_pEngine->ideaCollection());
+         } },
+        { "getHistory", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->history()); } },
     };
     for (const auto& [name, handler] : kCommands) {
         if (command == name) {
@@ -148,5 +212,5 @@ void ZubApi::handleArrowCommand(const std::string& message)
     else if (tokens[0] == "noteOff")
         m_pEngine->noteOff(std::atoi(arg.c_str()));
     else if (tokens[0] == "setTempo")
-        m_pEngine->setTempo(static_cast<float>(std::atof(arg.c_str())));
+        m_pEngine->setSongTempo(static_cast<float>(std::atof(arg.c_str())));
 }

@@ -1,6 +1,7 @@
 #include "engine/zubengine.h"
 
 #include "core/base64.h"
+#include "core/jsonfield.h"
 #include "core/denormalguard.h"
 #include "core/log.h"
 #include "core/nativeaudiomanagerinterface.h"
@@ -9,6 +10,7 @@
 #include "dsp/masterbus.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
+#include "engine/edithistory.h"
 #include "engine/metronome.h"
 #include "engine/offlinesection.h"
 #include "engine/project.h"
@@ -48,10 +50,13 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
     m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
+    m_pHistory = new EditHistory(*this);
 }
 
 ZubEngine::~ZubEngine()
 {
+    // Its steps hold ideas and loops.
+    delete m_pHistory;
     delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
     delete m_pMetronome;
@@ -233,6 +238,92 @@ int ZubEngine::setTempo(float bpm)
     return 0;
 }
 
+int ZubEngine::setSongTempo(float bpm)
+{
+    // The same tempo changes nothing worth a step.
+    if (double(bpm) == m_pProject->bpm())
+        return setTempo(bpm);
+    return m_pHistory->perform("Change Tempo", [&](LoopRecorder::Content& taken) {
+        if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) || !m_pDrumLoopPlayer->acceptsTempo(bpm))
+            return setTempo(bpm); // refused, with its log line
+        if (m_pLoopRecorder->holdsRecording())
+            taken = m_pLoopRecorder->takeContent();
+        return setTempo(bpm);
+    });
+}
+
+int ZubEngine::cloneIdea(int32 id)
+{
+    return m_pHistory->perform("Clone Idea", [&] { return m_pIdeaCollection->cloneIdea(id); });
+}
+
+void ZubEngine::clearLoopRecorder()
+{
+    if (!m_pLoopRecorder->holdsRecording()) {
+        m_pLoopRecorder->clear();
+        return;
+    }
+    m_pHistory->perform("Clear Recorder", [&](LoopRecorder::Content& taken) {
+        taken = m_pLoopRecorder->takeContent();
+        return taken.audio ? 0 : 1;
+    });
+}
+
+namespace {
+
+// The name of the step a command of the idea collection makes; empty when
+// it only selects an idea.
+std::string ideaEditName(const Json::Value& msg)
+{
+    if (msg.isMember("clear"))
+        return "Clear Ideas";
+    const Json::Value& ideas = msg["ideas"];
+    if (!ideas.isArray() || ideas.size() != 1 || !ideas[0].isObject())
+        return {};
+    const Json::Value& idea = ideas[0];
+    if (idea.isMember("_destroy"))
+        return "Delete Idea";
+    const Json::Value& loops = idea["loops"];
+    for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i) {
+        if (!loops[i].isObject())
+            continue;
+        if (loops[i].isMember("_destroy"))
+            return "Remove Loop";
+        if (loops[i].isMember("mute"))
+            return JsonField::toBool(loops[i]["mute"], false) ? "Mute Loop" : "Unmute Loop";
+    }
+    if (idea.isMember("name"))
+        return "Rename Idea";
+    if (idea.isMember("mute"))
+        return JsonField::toBool(idea["mute"], false) ? "Mute Idea" : "Unmute Idea";
+    return "Edit Idea";
+}
+
+} // namespace
+
+bool ZubEngine::editIdeas(const Json::Value& root)
+{
+    const std::string name = ideaEditName(root["idea_collection"]);
+    if (name.empty())
+        return m_pIdeaCollection->handleJson(root);
+    bool deleted = false;
+    m_pHistory->perform(name, [&] {
+        deleted = m_pIdeaCollection->handleJson(root);
+        return 0;
+    });
+    return deleted;
+}
+
+int ZubEngine::undo()
+{
+    return m_pHistory->undo();
+}
+
+int ZubEngine::redo()
+{
+    return m_pHistory->redo();
+}
+
 Idea* ZubEngine::ideaForNewLoop()
 {
     Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
@@ -241,25 +332,33 @@ Idea* ZubEngine::ideaForNewLoop()
     return idea;
 }
 
+// Undone, the loop leaves the idea and its audio goes back into the recorder.
 int ZubEngine::createLoopFromLoopRecorder()
 {
     if (!m_pLoopRecorder->holdsRecording()) {
         logInfo() << "The loop recorder holds nothing to keep";
         return 1;
     }
-    Idea* idea = ideaForNewLoop();
-    if (!idea)
-        return 1;
-    std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
-    if (!loop)
-        return 1;
-    m_pLoopRecorder->moveInto(*loop);
-    idea->addLoop(loop);
-    m_pProject->setModified(true);
-    return 0;
+    return m_pHistory->perform("Keep Loop", [&](LoopRecorder::Content& taken) {
+        Idea* idea = ideaForNewLoop();
+        if (!idea)
+            return 1;
+        std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
+        if (!loop)
+            return 1;
+        taken = m_pLoopRecorder->moveInto(*loop);
+        idea->addLoop(loop);
+        m_pProject->setModified(true);
+        return 0;
+    });
 }
 
 int ZubEngine::createLoopFromFreestyleTempoDetector()
+{
+    return m_pHistory->perform("Keep Take", [&] { return keepFreestyleLoop(); });
+}
+
+int ZubEngine::keepFreestyleLoop()
 {
     m_pFreestyleTempoDetector->suspend();
     const std::shared_ptr<Loop> loop = m_pFreestyleTempoDetector->loop();
@@ -306,7 +405,8 @@ void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
 
 void ZubEngine::clearProject()
 {
-    clearDrumLoop();
+    m_pHistory->clear();
+    m_pDrumLoopPlayer->clear();
     m_pProject->reset();
     m_pIdeaCollection->clearAll();
     m_pLoopPool->collectGarbage();
@@ -331,6 +431,14 @@ void ZubEngine::playDrumLoop()
 {
     if (!m_pDrumLoopPlayer->isLoaded())
         return;
+    m_pHistory->perform("Play Drum Loop", [&] {
+        startDrumLoop();
+        return 0;
+    });
+}
+
+void ZubEngine::startDrumLoop()
+{
     // The drum loop plays at the song's tempo, so loops already kept stay in
     // time; only an empty song takes the drum loop's own tempo first.
     const float bpm = m_pDrumLoopPlayer->bpm();
@@ -355,12 +463,18 @@ bool ZubEngine::songHasOwnLoops() const
 
 void ZubEngine::stopDrumLoop()
 {
-    m_pDrumLoopPlayer->stop();
+    m_pHistory->perform("Stop Drum Loop", [&] {
+        m_pDrumLoopPlayer->stop();
+        return 0;
+    });
 }
 
 void ZubEngine::clearDrumLoop()
 {
-    m_pDrumLoopPlayer->clear();
+    m_pHistory->perform("Clear Drum Loop", [&] {
+        m_pDrumLoopPlayer->clear();
+        return 0;
+    });
 }
 
 int ZubEngine::renderToFile(std::FILE* file, const Renderer::Progress& progress)

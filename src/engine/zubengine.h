@@ -5,12 +5,15 @@
 #include "core/zubtypes.h"
 #include "engine/renderer.h"
 
+#include <json/value.h>
+
 #include <cstdio>
 #include <string>
 
 class BeatGrid;
 class DrumLoopCollection;
 class DrumLoopPlayer;
+class EditHistory;
 class FreestyleRecorder;
 class FreestyleTempoDetector;
 class Idea;
@@ -53,6 +56,9 @@ public:
     void noteOff(int note);
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
     int setTempo(float bpm);
+    // GUI thread. The same, as an edit of the song that can be undone; what
+    // the loop recorder held (which the new length drops) goes with it.
+    int setSongTempo(float bpm);
     // 500..599 select live input devices; other ids load from the library.
     // Returns 0, or 1 when there is no such input device.
     int loadInstrument(unsigned id);
@@ -67,8 +73,20 @@ public:
     // Returns 0, or 1 with a log line when the detector has no loop.
     int createLoopFromFreestyleTempoDetector();
     // GUI thread. Resets the project and drops every idea and unused loop;
-    // the tempo stays.
+    // the tempo stays. Nothing is left to undo.
     void clearProject();
+
+    // GUI thread: edits of the song, each a step of the undo history.
+    // Returns 0, or 1 (nothing changed) when no idea has the id.
+    int cloneIdea(int32 id);
+    // The idea collection's JSON commands; returns true when an idea was deleted.
+    bool editIdeas(const Json::Value& root);
+    // The recorder's audio and notes go; undo brings them back.
+    void clearLoopRecorder();
+    // Each returns 0, or 1 with a log line when there is nothing to undo (redo).
+    int undo();
+    int redo();
+    EditHistory* history() const { return m_pHistory; }
     // GUI thread. Stop: no idea plays (its loops fade out), the click and the
     // loop recorder fall silent and recording stops; the live instrument
     // still sounds. Play: the idea that played last starts again at the next
@@ -126,6 +144,8 @@ private:
     int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
+    int keepFreestyleLoop();
+    void startDrumLoop();
     void followFreestyleLoop(const Loop& loop, float bpm);
 
     Instrument* m_pInstrument;
@@ -147,4 +167,5 @@ private:
     CycleMeter m_cycleMeter;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
+    EditHistory* m_pHistory;
 };

@@ -236,6 +236,14 @@ void IdeaCollection::restore(const State& state)
     std::lock_guard edit(m_editMutex);
     for (std::size_t i = 0; i < state.contents.size(); ++i)
         (*state.ideas)[i]->setContent(state.contents[i]);
+    // A stopped song stays stopped; the state's idea is the one play starts.
+    if (m_bStopped) {
+        if (state.activeIdeaId != 0)
+            m_lastPlayedIdeaId = state.activeIdeaId;
+        publish(state.ideas, 0);
+        markModified();
+        return;
+    }
     publish(state.ideas, state.activeIdeaId);
     if (Idea* active = findIdea(m_activeIdeaId))
         active->activate();

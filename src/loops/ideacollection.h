@@ -79,6 +79,7 @@ public:
     State capture();
     // Puts back the ideas, their contents and the active idea of a state
     // taken earlier; the active idea's mute pattern is applied with fades.
+    // A stopped song stays stopped, with that idea to play next.
     void restore(const State& state);
 
     void syncPlayPos(int transportFrame);

@@ -409,14 +409,15 @@ uint64_t LoopRecorder::frameCounter() const
     return m_frameCounter;
 }
 
-void LoopRecorder::moveInto(Loop& loop)
+LoopRecorder::Content LoopRecorder::moveInto(Loop& loop)
 {
     Content content = takeContent();
     if (!content.audio)
-        return;
+        return content;
     loop.setAudio(content.audio, content.posSamples);
     loop.setNotes(content.notes);
     loop.setNumBeats(content.numBeats);
+    return content;
 }
 
 void LoopRecorder::activate()

@@ -89,8 +89,9 @@ public:
     // count become the loop's and the recorder is clear, in one step under
     // the lock so that no block recorded in between is lost. Nothing is copied.
     // Notes still held end at the loop's end; keys still down go on in the
-    // recorder from 0 once it wraps.
-    void moveInto(Loop& loop);
+    // recorder from 0 once it wraps. Returns what went into the loop (null
+    // audio when nothing did).
+    Content moveInto(Loop& loop);
     // The recorder's content leaves it (which is then clear), in one step.
     // Null audio when no memory could be had (nothing changed then).
     Content takeContent();

@@ -1,6 +1,7 @@
 #include "qt/zubui.h"
 
 #include "core/resourcedir.h"
+#include "engine/edithistory.h"
 #include "engine/enginecontext.h"
 #include "engine/loopimport.h"
 #include "engine/project.h"
@@ -133,6 +134,8 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     ApplicationFinder::dawExecutablePaths() = ApplicationFinder::forThisSystem().findInstalledDaws();
     buildExportMenu();
     registerProjectNotifications(true);
+    m_pContext->engine()->history()->setChangedNotification([this] { showHistory(); });
+    showHistory();
     registerFonts();
 
     m_documentsFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Motifo";
@@ -162,6 +165,7 @@ ZubUI::~ZubUI()
 {
     // The engine outlives the window.
     registerProjectNotifications(false);
+    m_pContext->engine()->history()->setChangedNotification({});
     delete m_pFileChooser;
 }
 
@@ -230,6 +234,8 @@ void ZubUI::buildForm()
 
     m_pMenuFile = menuBar()->addMenu(translate("File"));
     m_pMenuFile->setObjectName("menuFile");
+    m_pMenuEdit = menuBar()->addMenu(translate("Edit"));
+    m_pMenuEdit->setObjectName("menuEdit");
     m_pMenuOptions = menuBar()->addMenu(translate("Options"));
     m_pMenuOptions->setObjectName("menuOptions");
 
@@ -257,6 +263,13 @@ void ZubUI::buildForm()
     QAction* quit = addAction(m_pMenuFile, "actionQuit", "Quit");
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QAction* undo = addAction(m_pMenuEdit, "actionUndo", "Undo");
+    undo->setShortcut(QKeySequence(translate("Ctrl+Z")));
+    connect(undo, &QAction::triggered, this, [this] { undoRedo("undo"); });
+    QAction* redo = addAction(m_pMenuEdit, "actionRedo", "Redo");
+    redo->setShortcut(QKeySequence(translate("Ctrl+Shift+Z")));
+    connect(redo, &QAction::triggered, this, [this] { undoRedo("redo"); });
 
     QAction* prefs = addAction(m_pMenuOptions, "actionPreferences", "Preferences...");
     prefs->setMenuRole(QAction::PreferencesRole);
@@ -749,13 +762,40 @@ void ZubUI::openDroppedFiles(const QStringList& paths)
         addDroppedWav(wav);
 }
 
+// The Edit menu names the step each command would take back.
+void ZubUI::showHistory()
+{
+    const EditHistory* history = m_pContext->engine()->history();
+    const auto show = [this](const char* objectName, const char* verb, const std::string& name) {
+        QAction* a = action(objectName);
+        const QString text = translate(verb);
+        a->setText(name.empty() ? text : text + " " + QString::fromStdString(name));
+        a->setEnabled(!name.empty());
+    };
+    show("actionUndo", "Undo", history->undoName());
+    show("actionRedo", "Redo", history->redoName());
+}
+
+// Through the page's own commands, so the page hears of it as when it asks.
+void ZubUI::undoRedo(const char* command)
+{
+    Command running(this, "Undo or redo");
+    if (!running)
+        return;
+    ZubApi* api = m_pContext->api();
+    m_pWebView->deliverMessage(api->handleMessage(command));
+    m_pWebView->deliverMessage(api->handleMessage("getHistory"));
+}
+
 void ZubUI::addDroppedWav(const QString& path)
 {
     Command command(this, "Adding a loop");
     if (!command)
         return;
     std::string why;
-    if (LoopImport(m_pContext->engine()).addToActiveIdea(localPath(path), why) != 0) {
+    const int added = m_pContext->engine()->history()->perform(
+        "Add Loop", [&] { return LoopImport(m_pContext->engine()).addToActiveIdea(localPath(path), why); });
+    if (added != 0) {
         reportFailure(tr("“%1” could not be added as a loop: %2.").arg(fileName(path), QString::fromStdString(why)),
             tr("Your song is unchanged."));
         return;

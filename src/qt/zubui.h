@@ -109,6 +109,8 @@ private:
     void adoptDocument(const QString& path);
     void showDocumentState();
     void addDroppedWav(const QString& path);
+    void showHistory();
+    void undoRedo(const char* command);
     // One MIDI file per idea with loops; the ideas' file names.
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
@@ -129,6 +131,7 @@ private:
     QMenu* m_pMenuFile = nullptr;
     QMenu* m_pMenuRecent = nullptr;
     QMenu* m_pMenuExport = nullptr;
+    QMenu* m_pMenuEdit = nullptr;
     QMenu* m_pMenuOptions = nullptr;
     QString m_projectFileName;
     QString m_documentsFolder;

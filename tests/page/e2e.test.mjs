@@ -178,6 +178,57 @@ describe('Motifo end to end', () => {
 
   });
 
+  test('Ctrl+Z brings back a cleared recording and a deleted idea, sample for sample; Ctrl+Shift+Z does it again', async () => {
+    const { page } = motifo;
+    const checksum = async (of) => (await engineState(page, `getAudioChecksum:${of}`, 'audio_checksum')).fnv1a;
+    const ideaIds = async () => (await engineState(page, 'getIdeaCollection', 'idea_collection')).ideas.map((i) => i.id);
+    const press = async (keys) => {
+      await page.locator('body').focus();
+      await page.keyboard.press(keys);
+    };
+
+    await page.click('#record', { force: true });
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+    await playKeys(page, ['62', '65']);
+    await page.click('#record', { force: true });
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'false');
+    await page.waitForFunction(() => !document.querySelector('#recorder-clear').disabled);
+    const take = await checksum('recorder');
+    await page.click('#recorder-clear', { force: true });
+    await page.waitForFunction(() => document.querySelector('#recorder-clear').disabled);
+    const cleared = await checksum('recorder');
+    assert.notEqual(cleared, take);
+    await press('Control+z');
+    await page.waitForFunction(() => !document.querySelector('#recorder-clear').disabled);
+    assert.equal(await checksum('recorder'), take, 'the take is back, every sample');
+    assert.equal((await engineState(page, 'getHistory', 'history')).redo, 'Clear Recorder');
+    await press('Control+Shift+Z');
+    await page.waitForFunction(() => document.querySelector('#recorder-clear').disabled);
+    assert.equal(await checksum('recorder'), cleared);
+
+    const ids = await ideaIds();
+    assert.equal(ids.length, 2, 'two ideas from the test before');
+    const doomed = await activeIdea(page);
+    const sums = await Promise.all(doomed.loops.map((l) => checksum(l.id)));
+    await page.click('#idea-delete', { force: true });
+    await page.click('#idea-delete-slot button.danger', { force: true });
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 1);
+    assert.equal((await engineState(page, 'getHistory', 'history')).undo, 'Delete Idea');
+    await press('Control+z');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 2);
+    assert.deepEqual(await ideaIds(), ids);
+    const back = await activeIdea(page);
+    assert.equal(back.id, doomed.id);
+    assert.deepEqual(back.loops.map((l) => l.id), doomed.loops.map((l) => l.id));
+    assert.deepEqual(await Promise.all(back.loops.map((l) => checksum(l.id))), sums);
+    await press('Control+Shift+Z');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 1);
+    assert.ok(!(await ideaIds()).includes(doomed.id));
+    await press('Control+z');
+    await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 2);
+    assert.deepEqual(await ideaIds(), ids);
+  });
+
   test('Stop fades the song out and silences the click; Play brings the idea back on the next bar', async () => {
     const { page } = motifo;
     const idea = await activeIdea(page);

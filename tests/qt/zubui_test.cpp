@@ -2,6 +2,7 @@
 #include "engine/enginecontext.h"
 #include "engine/project.h"
 #include "engine/transport.h"
+#include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "formats/midireader.h"
 #include "formats/wavereader.h"
@@ -206,7 +207,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     QStringList bar;
     for (const QAction* a : window->menuBar()->actions())
         bar << a->text();
-    EXPECT_EQ(bar, QStringList({ "File", "Options", "Help" }));
+    EXPECT_EQ(bar, QStringList({ "File", "Edit", "Options", "Help" }));
     const auto* file = window->findChild<QMenu*>("menuFile");
     EXPECT_EQ(actionTexts(file),
         QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-",
@@ -217,6 +218,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     EXPECT_EQ(exports.mid(0, 8), fixed);
     for (const QString& extra : exports.mid(8)) // found Linux DAWs only
         EXPECT_TRUE(extra == "Ardour..." || extra == "Bitwig Studio...") << extra.toStdString();
+    EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuEdit")), QStringList({ "Undo", "Redo" }));
     EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuOptions")), QStringList({ "Preferences..." }));
     EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuHelp")), QStringList({ "Open log folder" }));
 
@@ -227,6 +229,8 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
         { "actionSaveZub", "Ctrl+S", true, QAction::NoRole },
         { "actionSaveAs", "", true, QAction::NoRole },
         { "actionQuit", "", true, QAction::QuitRole },
+        { "actionUndo", "Ctrl+Z", false, QAction::NoRole },
+        { "actionRedo", "Ctrl+Shift+Z", false, QAction::NoRole },
         { "actionPreferences", "", true, QAction::PreferencesRole },
         { "actionGarageBand", "", false, QAction::NoRole },
         { "actionLogic", "", false, QAction::NoRole },
@@ -794,6 +798,40 @@ TEST_F(ZubUITest, DroppedFilesOpenSongsAndBecomeLoops)
     EXPECT_TRUE(discard->shown) << "the unsaved loops were asked about";
     ASSERT_EQ(ideas().size(), 1u);
     EXPECT_EQ(ideas()[0]->name(), "Old");
+}
+
+// The Edit menu names the step it takes back, and the page hears of the song
+// and of the history after each.
+TEST_F(ZubUITest, EditMenuUndoesAndRedoesTheNamedStep)
+{
+    loadRecorderPage();
+    addIdea("Verse", 300, 0.1f);
+    const int32 chorus = addIdea("Chorus", 300, 0.2f)->id();
+    QAction* undo = window->action("actionUndo");
+    QAction* redo = window->action("actionRedo");
+    context.api()->handleMessage("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : " + std::to_string(chorus)
+                                 + ", \"_destroy\" : true } ] } }");
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(undo->text(), "Undo Delete Idea");
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_EQ(redo->text(), "Redo");
+    EXPECT_FALSE(redo->isEnabled());
+
+    undo->trigger();
+    ASSERT_EQ(ideas().size(), 2u);
+    EXPECT_EQ(ideas()[1]->id(), chorus);
+    EXPECT_EQ(undo->text(), "Undo");
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_EQ(redo->text(), "Redo Delete Idea");
+    ASSERT_TRUE(waitFor([&] { return !pageMessages("history").isEmpty(); }));
+    EXPECT_EQ(pageMessages("history").last()["redo"].toString(), "Delete Idea");
+    EXPECT_EQ(pageMessages("idea_collection").last()["ideas"].toArray().size(), 2);
+
+    redo->trigger();
+    EXPECT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(undo->text(), "Undo Delete Idea");
+    context.engine()->clearProject();
+    EXPECT_FALSE(undo->isEnabled());
 }
 
 TEST_F(ZubUITest, RenderToAnUnwritablePlaceIsReported)

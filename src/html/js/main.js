@@ -68,6 +68,8 @@ on('keyboard', (m) => {
   if (m.note_off !== undefined) keyboard.showMidi(Number(m.note_off), false);
 });
 on('midi_input', (m) => showMidiInput(m.name));
+// The window's Edit menu undid or redid a step: the song is asked for again.
+on('history', () => refreshSong());
 
 function showMidiInput(name) {
   const text = name ? `MIDI keyboard: ${name}` : 'No MIDI keyboard open';
