@@ -1,20 +1,38 @@
 #pragma once
 
 #include "core/zubtypes.h"
+#include "engine/songsnapshot.h"
+#include "loops/idea.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-class Idea;
+class LoopPool;
 class ZubEngine;
 
 // A project on disk: the JSON document ("*.zub") and, next to it, its
 // "%1 - Audio and MIDI" folder with one sub-folder of loop files, one mixdown
-// and one Standard MIDI File per idea that has loops. GUI thread only.
+// and one Standard MIDI File per idea that has loops. Writing works from a
+// snapshot of the song, so it may run on any thread while the music plays;
+// the rest is for the message thread.
 class ProjectFile
 {
 public:
+    // Told the fraction of the files written so far.
+    using Progress = std::function<void(double fraction)>;
+    // A song read from disk that is not part of the engine yet.
+    struct LoadedSong
+    {
+        std::string documentPath;
+        bool parsed = false; // the document was a JSON object
+        // Why the document could not be read; empty when it was.
+        std::string error;
+        float bpm = 120.0f; // within the engine's range
+        std::vector<std::unique_ptr<Idea>> ideas; // their loops are in no pool yet
+    };
+
     explicit ProjectFile(ZubEngine* engine);
 
     // Writes the document and its audio folder. The folder is written afresh
@@ -22,6 +40,8 @@ public:
     // leaves the previous save whole and a reload gives exactly what was
     // saved. Returns 0, or 1 with log lines; clears the modified flag on success.
     int save(const std::string& documentPath);
+    // The same for a snapshot, on any thread; the modified flag is left alone.
+    int write(const SongSnapshot& song, const std::string& documentPath, const Progress& progress = {});
     // Puts back the previous save when a save of this document was stopped
     // part way (the process was killed or the machine went down), and removes
     // what such a save left beside it. save() and open() call it first.
@@ -36,11 +56,17 @@ public:
     // "mac_sandbox_guid". Tells the page "just_loaded" and clears the modified
     // flag. Returns 0, or 1 when the document could not be read or parsed.
     int open(const std::string& documentPath, const std::string& documentsFolder);
+    // The same in two steps. Reading, on any thread, touches nothing of the
+    // engine; adopting, on the message thread, replaces the current song.
+    static LoadedSong read(const std::string& documentPath, const std::string& documentsFolder, LoopPool* loopPool);
+    void adopt(LoadedSong& song);
 
     // The writers, into an existing folder. Each returns 0, or 1 with a log
     // line for every file that could not be written (the others are written).
     int saveAudio(const std::string& folder);
     int saveMidi(const std::string& folder);
+    int writeAudio(const SongSnapshot& song, const std::string& folder);
+    int writeMidi(const SongSnapshot& song, const std::string& folder);
     // The file and folder names the writers use, for the ideas with loops in
     // collection order.
     std::vector<std::string> ideaFileNames() const;
@@ -50,18 +76,19 @@ public:
 
 private:
     struct SavePaths;
-    struct SavedIdea {
-        Idea* idea;
-        std::string fileName;
-    };
-    std::vector<SavedIdea> savedIdeas() const;
-    int writeIdeaAudio(const std::string& folder, const SavedIdea& saved);
-    int writeIdeaMidi(const std::string& folder, const SavedIdea& saved);
-    std::string documentText() const;
+    int writeIdeaAudio(const std::string& folder, const SongSnapshot::IdeaEntry& idea);
+    int writeIdeaMidi(const std::string& folder, const SongSnapshot::IdeaEntry& idea, float bpm);
+    static std::string documentText(const SongSnapshot& song);
     int swapIn(const SavePaths& paths);
     void reached(const std::string& path);
-    void loadIdeas(const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named);
+    static std::vector<std::unique_ptr<Idea>> readIdeas(
+        const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named,
+        LoopPool* loopPool);
 
     ZubEngine* m_pEngine;
     std::function<void(const std::string&)> m_stepHook;
+    // While writing: what the progress counts.
+    Progress m_progress;
+    int m_iFilesWritten = 0;
+    int m_iFilesToWrite = 0;
 };

@@ -24,6 +24,7 @@ class NativeAudioInterface;
 class NativeAudioManagerInterface;
 class NativeJsBridge;
 class Project;
+class SongFiles;
 class Transport;
 
 // The audio engine: owns every sound-producing component and mixes them into
@@ -97,6 +98,8 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // Saves and opens on a thread of their own.
+    SongFiles* songFiles() const { return m_pSongFiles; }
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
 
@@ -122,5 +125,6 @@ private:
     Project* m_pProject;
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
+    SongFiles* m_pSongFiles;
     CycleMeter m_cycleMeter;
 };

@@ -314,11 +314,11 @@ void IdeaCollection::process(float* out, int numFrames)
         m_pActive->process(out, numFrames);
 }
 
-void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
+std::unique_ptr<Idea> IdeaCollection::readIdea(const std::string& dir, const std::string& name, LoopPool* loopPool)
 {
     logInfo() << "Loading idea: " << name;
     logInfo() << "from: " << dir;
-    Idea* idea = new Idea(m_pLoopPool);
+    auto idea = std::make_unique<Idea>(loopPool);
 
     std::vector<TimedMidiEventList> tracks;
     MidiReader reader;
@@ -332,9 +332,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
     else
         idea->setName(name);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
-        if (!loop)
-            break;
+        auto loop = std::make_shared<Loop>();
         // An unreadable file is left out; track i still belongs to file i.
         if (loop->loadWav(files[i]) != 0) {
             logError() << "Skipped the unreadable loop file " << files[i];
@@ -345,8 +343,20 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
                                        60000000.0 / (reader.tempo() * MidiWriter::TICKS_PER_QUARTER)));
         idea->addLoop(loop);
     }
+    return idea;
+}
 
-    addIdea(idea);
+void IdeaCollection::adoptIdea(std::unique_ptr<Idea> idea)
+{
+    for (const auto& loop : idea->loops())
+        if (m_pLoopPool->adopt(loop) != 0)
+            idea->removeLoop(loop, false); // every loop id is taken
+    addIdea(idea.release());
+}
+
+void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
+{
+    adoptIdea(readIdea(dir, name, m_pLoopPool));
 }
 
 // Built from the list as it stands, without the lock the audio thread takes.

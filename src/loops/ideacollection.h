@@ -74,6 +74,11 @@ public:
     // Loops are the WAV files of dir in index order (loop10 after loop9),
     // notes the tracks of dir/../name.mid in the same order.
     void loadIdea(const std::string& dir, const std::string& name);
+    // The same in two steps: reading, on any thread, gives an idea whose
+    // loops are in no pool yet; adopting puts them in the pool and the idea
+    // at the end of the collection.
+    static std::unique_ptr<Idea> readIdea(const std::string& dir, const std::string& name, LoopPool* loopPool);
+    void adoptIdea(std::unique_ptr<Idea> idea);
 
     void toJson(Json::Value& root) const;
     // Returns true when an idea was deleted.

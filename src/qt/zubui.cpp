@@ -4,6 +4,7 @@
 #include "engine/enginecontext.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "engine/songfiles.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
 #include "qt/dlgmidiexport.h"
@@ -19,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -242,9 +244,12 @@ void ZubUI::openZub()
     const QString path = m_pFileChooser->openFileName(this, tr("Open Existing Zub..."), startFolder, "*.zub");
     if (path.isEmpty())
         return;
-    // Clears the project (which notifies projectCleared()), reads the tempo and
-    // the ideas and tells the page "just_loaded".
-    ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
+    // The song is read whole while the old one plays; then the project is
+    // cleared (which notifies projectCleared()), the tempo and the ideas
+    // taken in and the page told "just_loaded".
+    const std::shared_ptr<ProjectFile::LoadedSong> song = readSong(path);
+    ProjectFile(m_pContext->engine()).adopt(*song);
+    m_pContext->engine()->songFiles()->report(song->error.empty() ? "opened" : "open_failed", localPath(path));
     m_projectFileName = path;
     setWindowFilePath(path);
     setWindowModified(false);
@@ -268,14 +273,71 @@ int ZubUI::saveZub(QString projectFileName)
         if (!projectFileName.endsWith(".zub", Qt::CaseInsensitive))
             projectFileName += ".zub";
     }
-    if (ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
+    if (writeSong(projectFileName) != 0) {
         reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)));
         return 1;
     }
     m_projectFileName = projectFileName;
     setWindowFilePath(projectFileName);
-    setWindowModified(false);
+    // Changes made while the song was written are still unsaved.
+    setWindowModified(m_pContext->engine()->project()->isModified());
     return 0;
+}
+
+void ZubUI::waitForSongFiles(const std::function<void(std::function<void()> finished)>& start)
+{
+    // Touched only on this thread: the worker posts the news here.
+    struct Waiting {
+        bool done = false;
+        QEventLoop* loop = nullptr;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    QEventLoop loop;
+    waiting->loop = &loop;
+    start([this, waiting] {
+        QMetaObject::invokeMethod(this, [waiting] {
+            waiting->done = true;
+            if (waiting->loop)
+                waiting->loop->quit();
+        }, Qt::QueuedConnection);
+    });
+    while (!waiting->done && loop.exec() == 0) {
+    }
+    waiting->loop = nullptr;
+    if (!waiting->done) {
+        // The application is quitting: no event loop runs any more.
+        m_pContext->engine()->songFiles()->wait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+}
+
+int ZubUI::writeSong(const QString& path)
+{
+    ZubEngine* engine = m_pContext->engine();
+    auto result = std::make_shared<std::pair<int, uint64_t>>(1, 0);
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->save(localPath(path), [result, finished](int saved, uint64_t changeCount) {
+            *result = { saved, changeCount };
+            finished();
+        });
+    });
+    if (result->first == 0)
+        engine->project()->savedAt(result->second);
+    return result->first;
+}
+
+std::shared_ptr<ProjectFile::LoadedSong> ZubUI::readSong(const QString& path)
+{
+    ZubEngine* engine = m_pContext->engine();
+    auto song = std::make_shared<std::shared_ptr<ProjectFile::LoadedSong>>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->open(localPath(path), localPath(m_documentsFolder),
+            [song, finished](std::shared_ptr<ProjectFile::LoadedSong> read) {
+                *song = std::move(read);
+                finished();
+            });
+    });
+    return *song ? *song : std::make_shared<ProjectFile::LoadedSong>();
 }
 
 void ZubUI::slotSaveZub()

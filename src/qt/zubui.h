@@ -1,7 +1,12 @@
 #pragma once
 
+#include "engine/projectfile.h"
+
 #include <QMainWindow>
 #include <QStringList>
+
+#include <functional>
+#include <memory>
 
 class EngineContext;
 class FileChooser;
@@ -60,6 +65,15 @@ private:
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
     void reportFailure(const QString& text);
+    // The one place songs are written and read: on the song files' thread,
+    // waited for in a local event loop, so the window and the page stay
+    // responsive and the music plays on. writeSong returns 0 when the song
+    // was saved (the unsaved mark goes if nothing changed meanwhile).
+    int writeSong(const QString& path);
+    std::shared_ptr<ProjectFile::LoadedSong> readSong(const QString& path);
+    // start hands a job to the song files' thread and calls `finished` from
+    // there when it is done; returns once it was called.
+    void waitForSongFiles(const std::function<void(std::function<void()> finished)>& start);
 
     EngineContext* m_pContext;
     ZubApp* m_pApp;

@@ -33,6 +33,7 @@ export class Files {
     this.progressFrame = 0;
     this.silenceTimer = 0;
     on('wave', (m) => this.onWave(m));
+    on('song_file', (m) => this.onSongFile(m));
     $('render-dialog').addEventListener('close', () => this.discard());
   }
 
@@ -49,6 +50,27 @@ export class Files {
 
   async save() {
     await callNative('save');
+  }
+
+  // Saving and opening run beside the music; the page shows how far they are.
+  onSongFile(m) {
+    const progress = $('song-file-progress');
+    const working = m.state === 'saving' || m.state === 'opening';
+    progress.hidden = !working;
+    progress.setAttribute('aria-label', m.state === 'opening' ? 'Opening the song' : 'Saving the song');
+    if (typeof m.fraction === 'number') progress.value = m.fraction;
+    else if (working) progress.removeAttribute('value');
+    if (m.state === 'saving') {
+      $('status').textContent = typeof m.fraction === 'number' ? `Saving… ${Math.round(m.fraction * 100)} %` : 'Saving…';
+    } else if (m.state === 'opening') {
+      $('status').textContent = 'Opening…';
+    } else if (m.state === 'save_failed') {
+      $('status').textContent = 'Not saved';
+      announce('The song could not be saved');
+    } else {
+      if (m.state === 'saved') announce('Song saved');
+      send('getProject'); // the unsaved mark as it now stands
+    }
   }
 
   async renderToFile() {
