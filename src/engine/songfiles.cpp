@@ -47,7 +47,7 @@ void SongFiles::save(const std::string& documentPath, Saved done)
             [&](double fraction) { report("saving", documentPath, fraction); });
         report(result == 0 ? "saved" : "save_failed", documentPath);
         if (done)
-            done(result, song->changeCount);
+            done(result, song->changeCount, file.failure());
     });
 }
 

@@ -24,8 +24,9 @@ class SongFiles
 {
 public:
     // Both run on the worker thread; the message thread takes it from there.
-    // changeCount is the project's when the snapshot was taken.
-    using Saved = std::function<void(int result, uint64_t changeCount)>;
+    // changeCount is the project's when the snapshot was taken; failure says
+    // why a save failed.
+    using Saved = std::function<void(int result, uint64_t changeCount, const std::string& failure)>;
     using Opened = std::function<void(std::shared_ptr<ProjectFile::LoadedSong> song)>;
 
     explicit SongFiles(ZubEngine* engine);

@@ -47,7 +47,7 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pTransport = &Transport::instance();
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
-    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pMetronome, m_pTransport);
+    m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
     m_pSongFiles = new SongFiles(this);
 }
 
@@ -172,6 +172,8 @@ int ZubEngine::setTempo(float bpm)
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
+    // The tempo is saved with the song: a new one is a change to it.
+    const bool changed = m_pProject->bpm() != double(bpm);
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
@@ -181,6 +183,8 @@ int ZubEngine::setTempo(float bpm)
         m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
     if (!m_pDrumLoopPlayer->retime(bpm, timeline))
         m_pLoopRecorder->setTempo(bpm, true);
+    if (changed)
+        m_pProject->setModified(true);
     return 0;
 }
 

@@ -163,7 +163,7 @@ TEST_F(CycleDuringEdits, SavingASongOfThirtyTwoLoopsLeavesTheMusicPlaying)
     std::atomic<int> result { -1 };
     startMeasuring();
     const int64 savedBefore = engine()->project()->changeCount();
-    engine()->songFiles()->save(document, [&](int saved, uint64_t) { result = saved; });
+    engine()->songFiles()->save(document, [&](int saved, uint64_t, const std::string&) { result = saved; });
     while (result < 0) {
         waitCycles(10); // the song may be edited meanwhile: the save holds a snapshot
         send("{ \"metronome\" : { \"mute\" : false } }");
