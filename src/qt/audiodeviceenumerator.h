@@ -32,8 +32,10 @@ public:
     // The index in front of an entry ("3. name (host)" -> 3); 0 if none.
     static int parseDeviceIndex(const QString& entry);
 
-private:
+    // The stream's buffer size in frames (the stored setting or the default).
     int bufferFrames() const;
+
+private:
     bool keepOutputHostApi(const PaHostApiInfo* host) const;
 
     QMap<int, int> m_inputIndexes;
