@@ -9,6 +9,7 @@
 #include "engine/renderer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "formats/looptrack.h"
 #include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
@@ -32,6 +33,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kFallbackBpm = 120.0;
+// More beats than any loop can have is taken as not given.
+constexpr long long kMaxLoopBeats = 1 << 16;
 // A song document is a few kilobytes; anything far larger is another file.
 constexpr std::uintmax_t kMaxDocumentBytes = 16u << 20;
 
@@ -66,6 +69,19 @@ bool exists(const std::string& path)
 {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));
+}
+
+// The beats of an idea's loops as the document lists them; 0 where an entry
+// gives none (its beats then come from its length). Older documents list none.
+std::vector<int> loopBeatsOf(const Json::Value& idea)
+{
+    std::vector<int> beats;
+    const Json::Value& loops = idea["loops"];
+    for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i) {
+        const long long n = loops[i].isObject() ? JsonField::toInt64(loops[i]["num_beats"], 0) : 0;
+        beats.push_back(n >= 1 && n <= kMaxLoopBeats ? int(n) : 0);
+    }
+    return beats;
 }
 
 } // namespace
@@ -206,16 +222,17 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SongSnapshot::Id
     int64 longest = 0;
     for (const SongSnapshot::LoopEntry& loop : idea.loops)
         longest = std::max<int64>(longest, static_cast<uint32_t>(loop.frames));
+    const double longestSeconds = double(longest) / ZUB_SAMPLE_RATE;
     int failed = 0;
     for (const SongSnapshot::LoopEntry& loop : idea.loops) {
-        // The loop keeps its notes in time order already.
-        const TimedMidiEventList& notes = *loop.notes;
+        // The loop keeps its notes in time order already; none is left sounding.
+        const int64 frames = loop.frames;
+        const TimedMidiEventList notes = LoopTrack::notesToWrite(*loop.notes, framesToMicroseconds(frames));
         for (const auto& [time, message] : notes.events())
             logDebug() << time << " " << int(message.data1());
-        // Every track spans the idea's longest loop.
-        const int64 frames = loop.frames;
-        const int repetitions = int(std::clamp<int64>(frames > 0 ? longest / frames : 1, 1, INT_MAX));
-        failed |= writer.writeTrack(bpm, notes, double(frames) / ZUB_SAMPLE_RATE, repetitions);
+        // Every track spans the idea's longest loop and ends with it.
+        failed |= writer.writeTrack(bpm, notes, double(frames) / ZUB_SAMPLE_RATE, LoopTrack::repetitions(longest, frames),
+                                    longestSeconds);
     }
     errno = 0;
     failed |= writer.close();
@@ -252,6 +269,13 @@ std::string ProjectFile::documentText(const SongSnapshot& song)
         Json::Value entry(Json::objectValue);
         entry["folder"] = idea.fileName;
         entry["name"] = idea.name;
+        // The beats of each loop, in the order of its files.
+        Json::Value& loops = entry["loops"] = Json::Value(Json::arrayValue);
+        for (const SongSnapshot::LoopEntry& loop : idea.loops) {
+            Json::Value beats(Json::objectValue);
+            beats["num_beats"] = loop.numBeats;
+            loops.append(beats);
+        }
         folders.append(entry);
     }
     return JsonField::styled(root);
@@ -368,8 +392,9 @@ void ProjectFile::reached(const std::string& path)
         m_progress(std::min(1.0, double(++m_iFilesWritten) / m_iFilesToWrite));
 }
 
-std::vector<std::unique_ptr<Idea>> ProjectFile::readIdeas(
-    const std::string& folder, const std::vector<std::pair<std::string, std::string>>& named, LoopPool* loopPool)
+std::vector<std::unique_ptr<Idea>> ProjectFile::readIdeas(const std::string& folder,
+                                                          const std::vector<NamedIdea>& named, double bpm,
+                                                          LoopPool* loopPool)
 {
     std::vector<std::string> subfolders;
     std::error_code ec;
@@ -382,23 +407,24 @@ std::vector<std::unique_ptr<Idea>> ProjectFile::readIdeas(
     std::sort(subfolders.begin(), subfolders.end());
 
     // The document's order and names first, then folders it does not know.
-    std::vector<std::pair<std::string, std::string>> names;
-    for (const auto& entry : named) {
-        auto found = std::find(subfolders.begin(), subfolders.end(), entry.first);
+    std::vector<NamedIdea> ideas;
+    for (const NamedIdea& entry : named) {
+        auto found = std::find(subfolders.begin(), subfolders.end(), entry.folder);
         if (found == subfolders.end())
             continue;
-        names.push_back(entry);
+        ideas.push_back(entry);
         subfolders.erase(found);
     }
     for (const std::string& name : subfolders)
-        names.emplace_back(name, name);
+        ideas.push_back({ name, name, {} });
 
-    std::vector<std::unique_ptr<Idea>> ideas;
-    for (const auto& [folderName, ideaName] : names) {
-        ideas.push_back(IdeaCollection::readIdea(folder + "/" + folderName, folderName, loopPool));
-        ideas.back()->setName(ideaName);
+    std::vector<std::unique_ptr<Idea>> loaded;
+    for (const NamedIdea& idea : ideas) {
+        loaded.push_back(IdeaCollection::readIdea(folder + "/" + idea.folder, idea.folder, loopPool, bpm,
+                                                  idea.loopBeats));
+        loaded.back()->setName(idea.name);
     }
-    return ideas;
+    return loaded;
 }
 
 std::string ProjectFile::readDocument(const std::string& documentPath, Json::Value& root, bool* damaged)
@@ -475,16 +501,17 @@ ProjectFile::LoadedSong ProjectFile::read(const std::string& documentPath, const
     const int64 guid = project.isObject() ? JsonField::toInt64(project["mac_sandbox_guid"], 0) : 0;
 
     // Only plain folder names from the document: it must not lead outside.
-    std::vector<std::pair<std::string, std::string>> named;
+    std::vector<NamedIdea> named;
     const Json::Value& folders = root["idea_folders"];
     for (Json::ArrayIndex i = 0; folders.isArray() && i < folders.size(); ++i) {
         if (!folders[i].isObject())
             continue;
         const std::string folder = JsonField::toString(folders[i]["folder"], std::string());
         if (IdeaFileNames::isSafe(folder))
-            named.emplace_back(folder, JsonField::toString(folders[i]["name"], folder));
+            named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]) });
     }
-    song.ideas = readIdeas(audioFolder(documentPath, guid, documentsFolder), named, loopPool);
+    // The loops play at the tempo the transport will take, a float.
+    song.ideas = readIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(song.bpm), loopPool);
     return song;
 }
 

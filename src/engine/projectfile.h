@@ -97,6 +97,12 @@ public:
 
 private:
     struct SavePaths;
+    // An idea the document names: its folder, its real name, its loops' beats.
+    struct NamedIdea {
+        std::string folder;
+        std::string name;
+        std::vector<int> loopBeats;
+    };
     int writeIdeaAudio(const std::string& folder, const SongSnapshot::IdeaEntry& idea);
     int writeIdeaMidi(const std::string& folder, const SongSnapshot::IdeaEntry& idea, float bpm);
     int renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames);
@@ -105,9 +111,9 @@ private:
     static std::string documentText(const SongSnapshot& song);
     int swapIn(const SavePaths& paths);
     void reached(const std::string& path);
-    static std::vector<std::unique_ptr<Idea>> readIdeas(
-        const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named,
-        LoopPool* loopPool);
+    static std::vector<std::unique_ptr<Idea>> readIdeas(const std::string& audioFolder,
+                                                        const std::vector<NamedIdea>& named, double bpm,
+                                                        LoopPool* loopPool);
 
     ZubEngine* m_pEngine;
     std::function<void(const std::string&)> m_stepHook;
