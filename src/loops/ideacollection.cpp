@@ -1,9 +1,12 @@
 #include "loops/ideacollection.h"
 
+#include "core/alignedfloats.h"
+#include "core/beatgrid.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
+#include "dsp/fade.h"
+#include "formats/looptrack.h"
 #include "formats/midireader.h"
-#include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
@@ -12,11 +15,14 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
 namespace {
+
+constexpr float kStopFadeMs = 150.0f;
 
 bool isDigit(char c)
 {
@@ -68,20 +74,15 @@ std::vector<std::string> wavFilesInIndexOrder(const std::string& dir, bool& open
     return files;
 }
 
-// The track's notes up to the loop's length; a note off at exactly the length
-// stays. The track repeats the loop up to the idea's longest loop, so a note
-// on within a tick of the end is the next repetition's first note.
-TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, double tickUs)
+// A loop's beats as the song's document gives them, else from its length at
+// the tempo; 0 when neither is known.
+int beatsOf(int64 frames, std::size_t index, double bpm, const std::vector<int>& loopBeats)
 {
-    TimedMidiEventList kept;
-    for (const auto& [time, message] : track.events()) {
-        if (time > lengthUs)
-            break;
-        if (message.isNoteOn() && double(time) > double(lengthUs) - tickUs)
-            continue;
-        kept.addEvent(time, message);
-    }
-    return kept;
+    if (index < loopBeats.size() && loopBeats[index] > 0)
+        return loopBeats[index];
+    if (!(bpm > 0.0))
+        return 0;
+    return int(std::max<int64>(1, std::llround(double(frames) / BeatGrid(bpm).framesPerBeat())));
 }
 
 } // namespace
@@ -90,10 +91,15 @@ IdeaCollection::IdeaCollection(LoopPool* loopPool, std::function<void()> onModif
     : m_onModified(std::move(onModified))
     , m_pLoopPool(loopPool)
     , m_pIdeas(std::make_shared<const IdeaList>())
+    , m_pStopFade(std::make_unique<Fade>())
+    , m_pMixingBuffer(allocateAlignedFloats(IDEACOLLECTION_MIXING_BUF_SAMPLES))
 {
 }
 
-IdeaCollection::~IdeaCollection() = default;
+IdeaCollection::~IdeaCollection()
+{
+    freeAlignedFloats(m_pMixingBuffer);
+}
 
 void IdeaCollection::markModified()
 {
@@ -178,6 +184,10 @@ int IdeaCollection::setActiveIdea(int32 id)
 
 void IdeaCollection::setActiveIdeaLocked(int32 id)
 {
+    if (id != 0) {
+        m_bStopped = false;
+        releaseFadingIdea();
+    }
     if (id == m_activeIdeaId)
         return;
     if (Idea* leaving = findIdea(m_activeIdeaId))
@@ -274,10 +284,50 @@ int IdeaCollection::cloneIdea(int32 id)
     return 0;
 }
 
+void IdeaCollection::releaseFadingIdea()
+{
+    std::shared_ptr<Idea> released;
+    std::lock_guard lock(m_mutex);
+    released.swap(m_pFadingIdea);
+    // The idea, if this was its last holder, goes after the lock.
+}
+
+int IdeaCollection::stop()
+{
+    std::lock_guard edit(m_editMutex);
+    const int i = indexOf(m_activeIdeaId);
+    if (i < 0)
+        return 1;
+    std::shared_ptr<Idea> playing = (*m_pIdeas)[i];
+    setActiveIdeaLocked(0);
+    m_lastPlayedIdeaId = playing->id();
+    {
+        std::lock_guard lock(m_mutex);
+        playing.swap(m_pFadingIdea);
+        m_pStopFade->fadeOut(kStopFadeMs);
+    }
+    m_bStopped = true;
+    return 0;
+}
+
+int IdeaCollection::play()
+{
+    std::lock_guard edit(m_editMutex);
+    if (!m_bStopped || m_pIdeas->empty())
+        return 1;
+    const int32 id = findIdea(m_lastPlayedIdeaId) ? m_lastPlayedIdeaId : m_pIdeas->front()->id();
+    // Asked before the idea is active, so that no cycle plays it early.
+    m_bStartRequested = true;
+    setActiveIdeaLocked(id);
+    return 0;
+}
+
 void IdeaCollection::clearAll()
 {
     std::lock_guard edit(m_editMutex);
     setActiveIdeaLocked(0);
+    m_bStopped = false;
+    releaseFadingIdea();
     publish(std::make_shared<const IdeaList>(), 0);
 }
 
@@ -291,8 +341,10 @@ void IdeaCollection::deleteIdea(int32 id)
         setActiveIdeaLocked(ideas[neighbour]->id());
     auto next = std::make_shared<IdeaList>(*m_pIdeas);
     next->erase(next->begin() + i);
-    if (next->empty())
+    if (next->empty()) {
         setActiveIdeaLocked(0);
+        m_bStopped = false;
+    }
     // The idea goes when the old list is let go, unless the history keeps it.
     publish(std::move(next), m_activeIdeaId);
     markModified();
@@ -318,11 +370,23 @@ void IdeaCollection::alignTo(int64 frame, const BeatGrid& grid)
 void IdeaCollection::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (m_pActive)
+    if (m_pActive) {
         m_pActive->process(out, numFrames);
+        return;
+    }
+    // A stopped song: the idea that played fades out, then nothing sounds.
+    if (!m_pFadingIdea || m_pStopFade->isSteady())
+        return;
+    const int count = numFrames * ZUB_FRAMESIZE;
+    std::fill(m_pMixingBuffer, m_pMixingBuffer + count, 0.0f);
+    m_pFadingIdea->process(m_pMixingBuffer, numFrames);
+    m_pStopFade->process(m_pMixingBuffer, numFrames);
+    for (int i = 0; i < count; ++i)
+        out[i] += m_pMixingBuffer[i];
 }
 
-void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
+void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, double bpm,
+                              const std::vector<int>& loopBeats)
 {
     logInfo() << "Loading idea: " << name;
     logInfo() << "from: " << dir;
@@ -339,18 +403,28 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
         logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
+    // Track i and beats i belong to file i, also when a file is left out.
+    std::vector<std::pair<std::size_t, std::shared_ptr<Loop>>> loops;
+    int64 longest = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
         if (!loop)
             break;
-        // An unreadable file is left out; track i still belongs to file i.
         if (loop->loadWav(files[i]) != 0) {
             logError() << "Skipped the unreadable loop file " << files[i];
             continue;
         }
+        longest = std::max(longest, loop->numFrames());
+        loops.emplace_back(i, loop);
+    }
+    const double tickUs = 60000000.0 / (double(reader.tempo()) * reader.ticksPerQuarter());
+    for (const auto& [i, loop] : loops) {
+        const int64 frames = loop->numFrames();
+        if (const int beats = beatsOf(frames, i, bpm, loopBeats))
+            loop->setNumBeats(beats);
         if (i < tracks.size())
-            loop->setNotes(notesWithin(tracks[i], int64(loop->lengthSeconds() * 1000000.0),
-                                       60000000.0 / (reader.tempo() * MidiWriter::TICKS_PER_QUARTER)));
+            loop->setNotes(LoopTrack::firstPass(tracks[i], LoopTrack::repetitions(longest, frames),
+                                                framesToMicroseconds(frames), tickUs));
         idea->addLoop(loop);
     }
 
@@ -377,6 +451,7 @@ void IdeaCollection::toJson(Json::Value& root) const
         ideas.append(entry);
     }
     state["active_idea_id"] = activeId;
+    state["stopped"] = m_bStopped.load();
     state["test"] = "foobar";
 }
 
