@@ -79,6 +79,7 @@ void MidiInputDevice::open()
     if (!info)
         return;
     qDebug() << "Opening" << info->name;
+    m_name = QString::fromUtf8(info->name);
     if (logError(Pm_OpenInput(&m_pStream, id, nullptr, MIDI_EVENT_BUFFER, nullptr, nullptr)))
         m_pStream = nullptr;
 }

@@ -26,6 +26,8 @@ public:
     void handleEvents(const PmEvent* events, int count);
 
     bool isOpen() const { return m_pStream != nullptr; }
+    // The open input's name; empty when none is open.
+    QString name() const { return m_pStream ? m_name : QString(); }
     bool isPortMidiInitialised() const { return m_bInitialised; }
     bool inSysex() const { return m_bInSysex; }
 
@@ -48,4 +50,5 @@ private:
     PmEvent m_buffer[MIDI_EVENT_BUFFER];
     bool m_bInSysex = false;
     bool m_bInitialised = false;
+    QString m_name;
 };

@@ -11,6 +11,7 @@
 #include "qt/commandline.h"
 #include "qt/installlayout.h"
 #include "qt/liveinput.h"
+#include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
 #include "qt/qtloghandler.h"
 #include "qt/settings.h"
@@ -167,6 +168,11 @@ void ZubApp::createMidiThread()
 {
     deleteMidiThread(); // one thread owns PortMidi at a time
     m_pMidiThread = new MidiThread(m_pEngineContext->engine());
+}
+
+QString ZubApp::midiInputName() const
+{
+    return m_pMidiThread ? m_pMidiThread->device()->name() : QString();
 }
 
 void ZubApp::deleteMidiThread()

@@ -47,7 +47,7 @@ const char* kBootstrap = R"JS(
     }
     window.nativeZub = {};
     ['handleMessage', 'render', 'save', 'saveAs', 'open', 'share', 'firstRun', 'nativeBackendId',
-     'installJavaScriptObjects']
+     'installJavaScriptObjects', 'command', 'midiInput']
       .forEach(function (n) { window.nativeZub[n] = call(n); });
     whenLoaded(function () { raw.installJavaScriptObjects(); });
   });
@@ -206,6 +206,13 @@ void ZubWebView::followExposure()
 void ZubWebView::evaluateStatement(const QString& statement)
 {
     page()->runJavaScript(statement + "; null");
+}
+
+void ZubWebView::requestCommand(const QString& name)
+{
+    qDebug() << "Page command" << name;
+    // Queued: a command may open a dialog, and the page's call returns first.
+    QMetaObject::invokeMethod(this, [this, name] { emit commandRequested(name); }, Qt::QueuedConnection);
 }
 
 bool ZubWebView::render()

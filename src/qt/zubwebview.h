@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWebEngineView>
 
+#include <functional>
+
 class EngineContext;
 class QDropEvent;
 class QMimeData;
@@ -30,6 +32,11 @@ public:
     // The local files a drag carries; empty for anything else.
     static QStringList localFiles(const QMimeData* mime);
 
+    // The page's window commands reach the window after its call returned.
+    void requestCommand(const QString& name);
+    void setMidiInputName(std::function<QString()> name) { m_midiInputName = std::move(name); }
+    QString midiInputName() const { return m_midiInputName ? m_midiInputName() : QString(); }
+
 public slots:
     QString handleMessage(const QString& message);
     void installJavaScriptObjects();
@@ -48,6 +55,7 @@ signals:
     void saveAsRequested();
     void openRequested();
     void shareRequested();
+    void commandRequested(const QString& name);
     // Local files dropped onto the page; they never reach the page itself.
     void filesDropped(const QStringList& paths);
     void pageReady();
@@ -73,5 +81,6 @@ private:
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
+    std::function<QString()> m_midiInputName;
     QWindow* m_pWatchedWindow = nullptr;
 };

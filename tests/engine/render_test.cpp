@@ -126,6 +126,36 @@ TEST_F(RenderTest, ShorterLoopsRepeatAtHalfGainAndRendersRepeatExactly)
             ASSERT_NEAR(s[2 * k + c], 0.5f * (ramp(k, c) + 0.2f), kDitherTolerance) << k << " " << c;
 }
 
+// Each idea once, in order, for its longest loop, with the mutes it keeps
+// for itself although clones share the loops; ideas without loops add nothing.
+TEST_F(RenderTest, SongRenderPlaysEveryIdeaInOrderWithItsOwnMutes)
+{
+    const std::shared_ptr<Loop> low = makeLoop(engine, 1000, constant(0.2f));
+    const std::shared_ptr<Loop> high = makeLoop(engine, 1000, constant(0.4f));
+    Idea* verse = addIdea(engine, "Verse", { low, high });
+    send("cloneIdea:" + std::to_string(verse->id()));
+    const int32 chorus = engine.ideaCollection()->activeIdeaId();
+    send("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : " + std::to_string(chorus) + ", \"loops\" : [ { \"id\" : "
+         + std::to_string(high->id()) + ", \"mute\" : true } ] } ] } }");
+    addIdea(engine, "Empty", {});
+    engine.ideaCollection()->setActiveIdea(verse->id());
+    engine.process(std::vector<float>(2 * 300).data(), 300);
+
+    const std::string path = dir.file("song.wav");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::vector<int64> progress;
+    EXPECT_EQ(engine.renderSongToFile(f, [&](int64 done, int64 total) { progress.push_back(total - done); }), 0);
+    std::fclose(f);
+    const std::vector<float> s = samplesOf(path);
+    ASSERT_EQ(s.size(), 2u * 2000);
+    for (int64 k = 0; k < 2000; ++k)
+        ASSERT_NEAR(s[2 * k], k < 1000 ? 0.3f : 0.1f, kDitherTolerance) << k;
+    EXPECT_EQ(progress.back(), 0);
+    EXPECT_FALSE(high->isMuted()) << "the playing idea keeps its own pattern";
+    EXPECT_EQ(audio.stops, 1);
+    EXPECT_EQ(audio.starts, 1);
+}
+
 TEST_F(RenderTest, StreamStopsAndTheTransportComesBack)
 {
     addIdea(engine, "Idea", { makeLoop(engine, 3000, constant(0.1f)) });
@@ -187,6 +217,32 @@ TEST_F(RenderTest, PageRenderIsTheWholeMixOfTheActiveIdeaForTheFirstIdeasLength)
     for (float v : s)
         energy += double(v) * v;
     EXPECT_GT(std::sqrt(energy / double(s.size())), 0.05) << "the active second idea is heard";
+}
+
+// The render starts at the start of the song from its very first block, not
+// from wherever the loops were playing when it was asked for: a loop silent
+// for its first 600 frames renders silent there, though it was playing its
+// loud part.
+TEST_F(RenderTest, PageRenderStartsAtTheSongStartFromItsFirstBlock)
+{
+    addIdea(engine, "Song",
+        { makeLoop(engine, 1500, [](int64 k, int) { return k < 600 ? 0.0f : 0.5f * std::sin(0.05f * float(k)); }) });
+    std::vector<float> out(2 * 256);
+    for (int i = 0; i < 3; ++i)
+        engine.process(out.data(), 256); // the loop is at frame 768, in its loud part
+    bridge.messages.clear();
+    ASSERT_EQ(engine.renderToJs(), 0);
+    const std::string prefix = "{ \"wave\" : { \"data\" : \"";
+    std::string wav;
+    for (const std::string& m : bridge.messages)
+        if (m.compare(0, prefix.size(), prefix) == 0)
+            wav += decodeBase64(m.substr(prefix.size(), m.size() - prefix.size() - 4));
+    std::ofstream(dir.file("page.wav"), std::ios::binary) << wav;
+    const std::vector<float> s = samplesOf(dir.file("page.wav"));
+    ASSERT_EQ(s.size(), 2 * 1500u);
+    // The master bus still rings with the last live cycles for a few hundred frames.
+    for (int i = 2 * 400; i < 2 * 512; ++i)
+        ASSERT_LT(std::fabs(s[std::size_t(i)]), 2e-3f) << "frame " << i / 2;
 }
 
 TEST_F(RenderTest, ABlockConvertsWithGainAndFreshDither)

@@ -65,12 +65,12 @@ function startJack(name) {
   return jackd;
 }
 
-// An X server of the test's own, so that the program's native dialogs are
-// real windows that xdotool can type into; null where Xvfb or xdotool are
-// missing.
-async function startDisplay() {
+// An X server of the test's own, so that the program's windows and native
+// dialogs are real windows that xdotool can type into; null where Xvfb or
+// xdotool are missing.
+async function startDisplay({ width = 1280, height = 800 } = {}) {
   if (spawnSync('sh', ['-c', 'command -v Xvfb && command -v xdotool']).status !== 0) return null;
-  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', `${width}x${height}x24`, '-nolisten', 'tcp'],
     { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   const display = await new Promise((resolve) => {
     let text = '';
@@ -104,11 +104,12 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
 // its output), so the engine's cycle runs in real time; display: show the
-// windows on an X server of the test's own instead of offscreen (the result
-// then has display); program: another copy of Motifo than the build tree's
-// (an installed one).
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program } = {}) {
-  const x = display ? await startDisplay() : null;
+// windows on an X server of the test's own instead of offscreen (true, or
+// the screen's { width, height }; the result then has display); program:
+// another copy of Motifo than the build tree's (an installed one); args: the
+// program's arguments.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program, args = [] } = {}) {
+  const x = display ? await startDisplay(display === true ? {} : display) : null;
   if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
@@ -124,7 +125,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(program || path.join(buildDir, 'motifo'), [], {
+  const proc = spawn(program || path.join(buildDir, 'motifo'), args, {
     cwd: cwd || home,
     env: {
       ...process.env,
