@@ -403,17 +403,17 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, d
         logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
-    // Track i and beats i belong to file i, also when a file is left out.
+    // Track i and beats i belong to file i.
     std::vector<std::pair<std::size_t, std::shared_ptr<Loop>>> loops;
     int64 longest = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
         if (!loop)
             break;
-        if (loop->loadWav(files[i]) != 0) {
-            logError() << "Skipped the unreadable loop file " << files[i];
-            continue;
-        }
+        // An unreadable file still gives a loop, empty and silent, so that the
+        // loops after it keep their numbers and their tracks.
+        if (loop->loadWav(files[i]) != 0)
+            logError() << "Kept an empty loop in place of the unreadable loop file " << files[i];
         longest = std::max(longest, loop->numFrames());
         loops.emplace_back(i, loop);
     }
