@@ -100,8 +100,8 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop.
-    m_pLoopRecorder->record(buffer, n);
+    // and plays it back from its loop; live input goes in where it was played.
+    m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
     m_pLoopRecorder->process(buffer, n);
     m_pLoopRecorder->setPlayPosFrames(posLow);
 

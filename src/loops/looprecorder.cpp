@@ -87,6 +87,27 @@ void LoopRecorder::record(float* in, int numFrames)
         std::fill(in, in + n, 0.0f);
 }
 
+void LoopRecorder::recordLate(float* in, int numFrames, int64 lateFrames)
+{
+    std::lock_guard lock(m_mutex);
+    if (lateFrames <= 0) {
+        record(in, numFrames);
+        return;
+    }
+    if (!m_bRecord || numFrames <= 0)
+        return;
+    // Input less than a cycle late would land where this cycle's playback
+    // has yet to read and be heard twice; no device's round trip is shorter.
+    const uint64_t late = uint64_t(std::max<int64>(lateFrames, numFrames)) * ZUB_FRAMESIZE % m_lengthSamples;
+    const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(numFrames);
+    uint32_t dst = uint32_t((uint64_t(m_posSamples) + m_lengthSamples - late) % m_lengthSamples);
+    for (uint32_t i = 0; i < n; ++i) {
+        m_pBuffer[dst] += in[i];
+        if (++dst == m_lengthSamples)
+            dst = 0;
+    }
+}
+
 void LoopRecorder::setRecord(bool record)
 {
     std::lock_guard lock(m_mutex);

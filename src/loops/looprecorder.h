@@ -30,6 +30,10 @@ public:
 
     void process(float* out, int numFrames) override;
     virtual void record(float* in, int numFrames);
+    // Live input that arrived `lateFrames` after the moment the musician
+    // played it (to what they heard) goes that much earlier into the loop.
+    // It is not played back in this cycle, so it stays in `in` to be heard.
+    void recordLate(float* in, int numFrames, int64 lateFrames);
 
     void setRecord(bool record);
     bool isRecording() const;

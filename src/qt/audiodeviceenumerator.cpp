@@ -13,10 +13,13 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
     const PaError e = Pa_Initialize();
     if (e != paNoError)
         qDebug() << "PortAudio initialization error:" << Pa_GetErrorText(e);
+    else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0)
+        m_pJackTiming.reset(JackTiming::open());
 }
 
 AudioDeviceEnumerator::~AudioDeviceEnumerator()
 {
+    m_pJackTiming.reset();
     const PaError e = Pa_Terminate();
     if (e != paNoError)
         qDebug() << "PortAudio error:" << Pa_GetErrorText(e);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "qt/jacktiming.h"
+
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <portaudio.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,4 +40,5 @@ private:
     bool keepOutputHostApi(const PaHostApiInfo* host) const;
 
     QMap<int, int> m_inputIndexes;
+    std::unique_ptr<JackTiming> m_pJackTiming;
 };

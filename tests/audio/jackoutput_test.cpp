@@ -7,7 +7,11 @@
 #include "jackserver.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "instruments/instrument.h"
 #include "qt/settings.h"
+#include "support/capturedsignal.h"
+#include "support/enginetest.h"
+#include "support/instrumentlibrary.h"
 
 #include <QTemporaryDir>
 #include <cmath>
@@ -36,6 +40,14 @@ void expectSpacing(const std::vector<long>& onsets, long spacing, std::size_t at
     ASSERT_GE(onsets.size(), atLeast);
     for (std::size_t i = 1; i < onsets.size(); ++i)
         EXPECT_EQ(onsets[i] - onsets[i - 1], spacing) << "between clicks " << i - 1 << " and " << i;
+}
+
+// Stores the JACK output as the program's device.
+void chooseJackOutput(AudioDeviceEnumerator& enumerator)
+{
+    for (const QString& entry : enumerator.deviceList(1))
+        if (entry.contains("(JACK Audio Connection Kit)"))
+            Settings::instance().setValue("AudioDevice", entry);
 }
 
 TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
@@ -75,6 +87,50 @@ TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
     ASSERT_EQ(ports.size(), 2);
     expectSpacing(clickOnsets(jack.capture(ports, 1.5, dir.path())), 29400, 2);
     EXPECT_EQ(device.stop(), 0);
+}
+
+// JACK and PipeWire servers often run at 48,000 Hz or more. The engine keeps
+// 44,100 Hz inside; what the server plays keeps its tempo and pitch. The
+// stored rate is the engine's, which the server refuses.
+TEST(JackOutput, TempoAndPitchHoldAtTheServersRate)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd is not installed";
+    EmptyWorkingDirectory workingDirectory;
+    InstrumentLibrary(std::filesystem::current_path().string()).makeStandard(); // a 440 Hz sine at key 60
+    for (int rate : { 48000, 96000 }) {
+        SCOPED_TRACE(rate);
+        JackServer jack;
+        ASSERT_TRUE(jack.start(rate)) << jack.error().toStdString();
+        AudioDeviceEnumerator enumerator;
+        chooseJackOutput(enumerator);
+        Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+
+        EngineContext context(nullptr);
+        context.engine()->instrument()->waitForLoad();
+        const PaStreamParameters out = enumerator.outputParameters();
+        AudioDevice device(context.engine(), nullptr, &out, nullptr, enumerator.sampleRate());
+        ASSERT_EQ(device.start(), 0) << device.lastError().toStdString();
+        EXPECT_EQ(device.deviceRate(), rate);
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+
+        QTemporaryDir dir;
+        const QStringList ports = jack.ports("motifo:");
+        ASSERT_EQ(ports.size(), 2);
+        const std::vector<long> clicks = clickOnsets(jack.capture(ports, 2.5, dir.path()));
+        ASSERT_GE(clicks.size(), 3u);
+        for (std::size_t i = 1; i < clicks.size(); ++i)
+            EXPECT_NEAR(clicks[i] - clicks[i - 1], rate / 2, 1) << "between clicks " << i - 1 << " and " << i;
+
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : true } }");
+        context.engine()->noteOn(60, 100);
+        std::vector<float> tone = capturedsignal::channel(jack.capture(ports, 0.5, dir.path()), 2, 0);
+        context.engine()->noteOff(60);
+        ASSERT_GE(tone.size(), std::size_t(rate / 3));
+        tone.resize(rate / 3); // the sample's sine lasts under a second
+        EXPECT_NEAR(capturedsignal::frequency(tone, rate), 440.0, 1.0);
+        EXPECT_EQ(device.stop(), 0);
+    }
 }
 
 } // namespace

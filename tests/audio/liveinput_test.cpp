@@ -3,7 +3,7 @@
 // cycle and the output stream, and the page is told the input level. The
 // pieces are the application's own: the enumerator, the engine context, the
 // output device and the live input that opens the recording device.
-#include "capturedsignal.h"
+#include "support/capturedsignal.h"
 #include "core/nativejsbridge.h"
 #include "core/recordingbuffer.h"
 #include "engine/enginecontext.h"
@@ -12,6 +12,9 @@
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
 #include "jackserver.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
@@ -77,7 +80,7 @@ protected:
     {
         if (!JackServer::installed())
             GTEST_SKIP() << "jackd is not installed";
-        ASSERT_TRUE(jack.start()) << jack.error().toStdString();
+        ASSERT_TRUE(jack.start(serverRate())) << jack.error().toStdString();
         ASSERT_TRUE(tone.start());
         InstrumentLibrary(std::filesystem::current_path().string()).makeStandard();
         Transport::instance().setPosition(0);
@@ -117,6 +120,7 @@ protected:
             liveInput->closeRecording();
     }
 
+    virtual int serverRate() const { return 44100; }
     ZubEngine* engine() const { return context->engine(); }
 
     // Picks an instrument the way the page does.
@@ -163,9 +167,9 @@ protected:
         const QStringList ports = outputPorts();
         ASSERT_EQ(ports.size(), 2);
         const std::vector<float> recorded = jack.capture(ports, seconds, dir.path());
-        ASSERT_GE(recorded.size(), std::size_t(2 * 44100 * (seconds - 0.2)));
+        ASSERT_GE(recorded.size(), std::size_t(2 * serverRate() * (seconds - 0.2)));
         const std::vector<float> left = channel(recorded, 2, 0);
-        EXPECT_NEAR(frequency(left), kToneHz, 1.0);
+        EXPECT_NEAR(frequency(left, serverRate()), kToneHz, 1.0);
         const double expected = outputRms(kToneHz, kToneAmplitude);
         EXPECT_NEAR(rms(left, left.size() / 2), expected, 0.03 * expected);
     }
@@ -266,6 +270,34 @@ TEST_F(LiveInputTest, InputIsHeardWithoutDelayAfterTheOutputStoodStill)
     ASSERT_GE(after.size(), 2u);
     for (long d : after)
         EXPECT_LE(d, 1024) << "frames between the tone and its sound at the output after the restart";
+}
+
+// A server at 48,000 Hz: the input is converted to the engine's rate on the
+// way in and back on the way out.
+class LiveInputAt48k : public LiveInputTest
+{
+protected:
+    int serverRate() const override { return 48000; }
+};
+
+TEST_F(LiveInputAt48k, ToneIsHeardAndRecordedIntoALoopAtItsOwnPitch)
+{
+    loadInstrument(jackInputId);
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"beats\" : 2 } }"); // one second at 120 bpm
+    expectTheToneHeard(1.0);
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : true } }");
+    // Longer than the loop on the server's clock: every frame of it recorded.
+    const std::vector<float> whileRecording = jack.capture(outputPorts(), 1.5, dir.path());
+    EXPECT_NEAR(frequency(channel(whileRecording, 2, 0), serverRate()), kToneHz, 1.0);
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : false } }");
+    ASSERT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+
+    const std::vector<std::shared_ptr<Loop>> loops = engine()->ideaCollection()->activeIdea()->loops();
+    ASSERT_EQ(loops.size(), 1u);
+    const std::vector<float> recorded(loops[0]->data(), loops[0]->data() + 2 * loops[0]->numFrames());
+    ASSERT_EQ(recorded.size(), 2u * 44100u);
+    EXPECT_NEAR(frequency(channel(recorded, 2, 0)), kToneHz, 1.0);
+    EXPECT_GT(rms(channel(recorded, 2, 1)), 0.5 * kToneAmplitude);
 }
 
 } // namespace
