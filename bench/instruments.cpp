@@ -7,6 +7,7 @@
 //   as a fraction of the real-time budget.
 
 #include "budget.h"
+#include "core/resourcedir.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentcollection.h"
@@ -50,7 +51,7 @@ void BM_CatalogueScan(benchmark::State& state)
     if (!enterContentDir(state))
         return;
     for (auto _ : state) {
-        InstrumentCollection collection(nullptr, Instrument::kResourceDir);
+        InstrumentCollection collection(nullptr, ZUB_RESOURCE_DIR);
         benchmark::DoNotOptimize(collection.groups().data());
     }
 }

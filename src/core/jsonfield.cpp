@@ -1,6 +1,7 @@
 #include "core/jsonfield.h"
 
 #include <cmath>
+#include <json/reader.h>
 #include <json/writer.h>
 
 bool JsonField::toBool(const Json::Value& v, bool fallback)
@@ -41,4 +42,13 @@ std::string JsonField::styled(const Json::Value& root)
     Json::StyledWriter writer;
 #pragma GCC diagnostic pop
     return writer.write(root);
+}
+
+bool JsonField::parse(const std::string& text, Json::Value& root)
+{
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Json::Reader reader(Json::Features::all());
+#pragma GCC diagnostic pop
+    return reader.parse(text, root, false);
 }

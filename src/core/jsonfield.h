@@ -15,4 +15,7 @@ public:
     static std::string toString(const Json::Value& v, const std::string& fallback);
     // Styled text of a root object, as every state reply is written.
     static std::string styled(const Json::Value& root);
+    // Parses a message or document with every jsoncpp extension on and
+    // comments dropped; false when the text is not JSON.
+    static bool parse(const std::string& text, Json::Value& root);
 };

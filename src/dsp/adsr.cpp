@@ -1,7 +1,5 @@
 #include "dsp/adsr.h"
 
-#include <cstdio>
-
 ADSR::ADSR(ADSRSettings* settings)
     : m_pSettings(settings)
 {
@@ -35,8 +33,7 @@ float ADSR::advance(double dt)
         m_state = 0;
         return 0.0f;
     }
-    default:
-        std::printf("Huh?\n");
+    default: // the audio thread: an unknown state is silent, never logged
         return 0.0f;
     }
 }

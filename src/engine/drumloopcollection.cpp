@@ -1,17 +1,9 @@
 #include "engine/drumloopcollection.h"
 
+#include "core/log.h"
+
 #include <algorithm>
 #include <filesystem>
-#include <iostream>
-
-namespace {
-
-bool endsWith(const std::string& s, const std::string& tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-} // namespace
 
 DrumLoopCollection::DrumLoopCollection(const std::string& folder)
 {
@@ -25,13 +17,13 @@ void DrumLoopCollection::scan(const std::string& folder)
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) {
-        std::cerr << "Couldn't open directory: " << folder << std::endl;
+        logError() << "Couldn't open directory: " << folder;
         return;
     }
     std::vector<std::string> names;
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (endsWith(name, ".wav") || endsWith(name, ".ogg"))
+        if (name.ends_with(".wav") || name.ends_with(".ogg"))
             names.push_back(name);
     }
     // The listing order of the file system means nothing to the user.

@@ -13,9 +13,7 @@
 class DrumLoopCollection
 {
 public:
-    static constexpr const char* DEFAULT_FOLDER = "res/beats";
-
-    explicit DrumLoopCollection(const std::string& folder = DEFAULT_FOLDER);
+    explicit DrumLoopCollection(const std::string& folder);
 
     // Forgets the entries and lists the folder again.
     void scan(const std::string& folder);

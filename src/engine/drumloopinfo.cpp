@@ -1,10 +1,10 @@
 #include "engine/drumloopinfo.h"
 
+#include "core/log.h"
 #include "core/tokenizer.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 
@@ -35,7 +35,8 @@ std::unique_ptr<DrumLoopInfo> DrumLoopInfo::fromFileName(const std::string& fold
     std::unique_ptr<DrumLoopInfo> info(new DrumLoopInfo);
     if (!parseFileName(fileName, info->m_bpm, info->m_beats)) {
         // Skipped: one badly named file must not keep the program from starting.
-        std::cerr << "***" << std::endl << "Error: Invalid drum loop name:" << fileName << "***" << std::endl;
+        logError() << "***";
+        logError() << "Error: Invalid drum loop name:" << fileName << "***";
         return nullptr;
     }
     const std::vector<std::string> tokens = Tokenizer::split(fileName, " ");

@@ -1,5 +1,6 @@
 #include "engine/drumloopplayer.h"
 
+#include "core/log.h"
 #include "engine/drumloopinfo.h"
 #include "engine/metronome.h"
 #include "engine/transport.h"
@@ -11,7 +12,6 @@
 #include "loops/looprecorder.h"
 
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -37,7 +37,7 @@ int DrumLoopPlayer::load(const std::string& folder, const std::string& fileName)
     int32 bpm = 0, beats = 0;
     if (fileName.find('/') != std::string::npos || fileName.find('\\') != std::string::npos
         || !DrumLoopInfo::parseFileName(fileName, bpm, beats)) {
-        std::cerr << "Error: Invalid drum loop name: " << fileName << std::endl;
+        logError() << "Error: Invalid drum loop name: " << fileName;
         return 1;
     }
     m_pSample.reset();
@@ -50,13 +50,6 @@ int DrumLoopPlayer::load(const std::string& folder, const std::string& fileName)
 int64 DrumLoopPlayer::sampleFrames() const
 {
     return m_pSample ? m_pSample->numSamples() / ZUB_FRAMESIZE : 0;
-}
-
-Idea* DrumLoopPlayer::activeIdeaMadeIfNone()
-{
-    if (m_pIdeaCollection->ideas().empty())
-        m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
-    return m_pIdeaCollection->activeIdea();
 }
 
 std::vector<Idea*> DrumLoopPlayer::removeFromIdeas()
@@ -84,7 +77,7 @@ void DrumLoopPlayer::play()
         return;
     // One drum loop at a time: a second play replaces the first.
     removeFromIdeas();
-    Idea* idea = activeIdeaMadeIfNone();
+    Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
     std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
     if (!idea || !loop)
         return;
@@ -127,7 +120,7 @@ int64 DrumLoopPlayer::resample(double ratio, std::vector<float>& out)
     int64 generated = 0;
     do {
         if (generated + ZUB_FRAMESIZE * kChunkFrames > maxSamples) {
-            std::cerr << "numResampledSamplesGenerated <= kMaxResampledSamples" << std::endl;
+            logError() << "numResampledSamplesGenerated <= kMaxResampledSamples";
             break;
         }
         source->processResampled(out.data() + generated, kChunkFrames);
@@ -153,7 +146,7 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
     if (!m_pSample)
         return false;
     if (sampleFrames() == 0 || !acceptsTempo(bpm)) {
-        std::cout << "The drum loop cannot be re-timed to " << bpm << " bpm" << std::endl;
+        logInfo() << "The drum loop cannot be re-timed to " << bpm << " bpm";
         return false;
     }
     int64 pos = 0;
@@ -175,11 +168,11 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
         retimeTimeline(timelineLoop, destFrames, pos, bpm);
     dest->setMute(true, true);
     dest->setMute(false, false);
-    std::cout << "Fading in the resampled loop..." << std::endl;
+    logInfo() << "Fading in the resampled loop...";
 
     // The new loop goes wherever the old one was, and into the playing idea.
     std::vector<Idea*> ideas = removeFromIdeas();
-    Idea* active = activeIdeaMadeIfNone();
+    Idea* active = m_pIdeaCollection->activeIdeaMadeIfNone();
     if (active && std::find(ideas.begin(), ideas.end(), active) == ideas.end())
         ideas.push_back(active);
     for (Idea* idea : ideas)

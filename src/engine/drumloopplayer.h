@@ -53,7 +53,6 @@ public:
 
 private:
     int64 sampleFrames() const;
-    Idea* activeIdeaMadeIfNone();
     // Takes the current drum loop out of every idea and returns those ideas.
     std::vector<Idea*> removeFromIdeas();
     int64 resample(double ratio, std::vector<float>& out);

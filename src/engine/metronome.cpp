@@ -1,6 +1,7 @@
 #include "engine/metronome.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 
 #include <cmath>
 #include <cstdio>
@@ -61,7 +62,7 @@ void Metronome::process(float* buffer, int numFrames)
 int Metronome::setTempo(float fBpm)
 {
     if (!(fBpm >= ZUB_MIN_BPM && fBpm <= ZUB_MAX_BPM)) {
-        std::printf("Metronome tempo out of range: %f\n", fBpm);
+        logInfo() << "Metronome tempo out of range: " << fBpm;
         return 1;
     }
     m_fBpm.store(fBpm, std::memory_order_relaxed);
@@ -74,7 +75,7 @@ int Metronome::setFramesPerBeat(int framesPerBeat)
 {
     // The click table is indexed by the position within the beat.
     if (framesPerBeat <= 0 || framesPerBeat > CLICK_TABLE_SIZE) {
-        std::printf("Metronome frames per beat out of range: %d\n", framesPerBeat);
+        logInfo() << "Metronome frames per beat out of range: " << framesPerBeat;
         return 1;
     }
     m_framesPerBeat.store(framesPerBeat, std::memory_order_relaxed);

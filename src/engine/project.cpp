@@ -1,9 +1,9 @@
 #include "engine/project.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 Project::Project()
@@ -56,7 +56,7 @@ void Project::handleJson(const Json::Value& root)
         if (bpm > 0.0 && std::isfinite(bpm))
             m_dBpm = bpm;
         else
-            std::printf("Project tempo refused: %s\n", msg["bpm"].toStyledString().c_str());
+            logInfo() << "Project tempo refused: " << msg["bpm"].toStyledString();
     }
     // The page sends this with the sandbox guid after a save; the flag itself
     // belongs to the document commands, so only the guid is taken.

@@ -1,6 +1,7 @@
 #include "engine/projectfile.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/nativejsbridge.h"
 #include "engine/ideafilenames.h"
 #include "engine/loopaudiosource.h"
@@ -14,8 +15,6 @@
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 
-#include <json/reader.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -23,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <sstream>
 #include <unistd.h>
 
@@ -38,12 +36,12 @@ int renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        std::cerr << "Failed to open " << path << " for writing." << std::endl;
+        logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
     const int rendered = Renderer::renderToWav(file, source, numFrames, 0.5f);
     if (std::fclose(file) != 0 || rendered != 0) {
-        std::cerr << "Failed to write " << path << std::endl;
+        logError() << "Failed to write " << path;
         return 1;
     }
     return 0;
@@ -68,7 +66,7 @@ bool renamed(const std::string& from, const std::string& to)
     std::error_code ec;
     fs::rename(from, to, ec);
     if (ec)
-        std::cerr << "Failed to move " << from << " to " << to << ": " << ec.message() << std::endl;
+        logError() << "Failed to move " << from << " to " << to << ": " << ec.message();
     return !ec;
 }
 
@@ -77,7 +75,7 @@ void removeAll(const std::string& path)
     std::error_code ec;
     fs::remove_all(path, ec);
     if (ec)
-        std::cerr << "Failed to remove " << path << ": " << ec.message() << std::endl;
+        logError() << "Failed to remove " << path << ": " << ec.message();
 }
 
 bool exists(const std::string& path)
@@ -155,7 +153,7 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
     std::error_code ec;
     fs::create_directory(loopFolder, ec);
     if (ec) {
-        std::cerr << "Failed to create " << loopFolder << ": " << ec.message() << std::endl;
+        logError() << "Failed to create " << loopFolder << ": " << ec.message();
         return 1;
     }
     const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
@@ -183,7 +181,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     const std::string path = folder + "/" + saved.fileName + ".mid";
     MidiWriter writer;
     if (writer.open(path) != 0) {
-        std::cerr << "Failed to open " << path << " for writing." << std::endl;
+        logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
     const float bpm = m_pEngine->transport()->bpm();
@@ -193,7 +191,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
         // The loop keeps its notes in time order already.
         const TimedMidiEventList notes = loop->notes();
         for (const auto& [time, message] : notes.events())
-            std::cout << time << " " << int(message.data1()) << std::endl;
+            logDebug() << time << " " << int(message.data1());
         // Every track spans the idea's longest loop.
         const int64 frames = loop->numFrames();
         const int repetitions = int(std::clamp<int64>(frames > 0 ? longest / frames : 1, 1, INT_MAX));
@@ -202,7 +200,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     failed |= writer.close();
     reached(path);
     if (failed)
-        std::cerr << "Failed to write " << path << std::endl;
+        logError() << "Failed to write " << path;
     return failed;
 }
 
@@ -255,8 +253,7 @@ int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
         return 1;
     removeAll(paths.stage);
     std::remove(paths.documentTemp.c_str());
-    std::cerr << "The last save of " << paths.document << " was interrupted; the previous save is restored."
-              << std::endl;
+    logError() << "The last save of " << paths.document << " was interrupted; the previous save is restored.";
     return 0;
 }
 
@@ -264,13 +261,12 @@ int ProjectFile::save(const std::string& documentPath)
 {
     const SavePaths paths(documentPath);
     if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
-        std::cerr << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed."
-                  << std::endl;
+        logError() << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed.";
         return 1;
     }
     std::error_code ec;
     if (!fs::create_directory(paths.stage, ec)) {
-        std::cerr << "Failed to create " << paths.stage << ": " << ec.message() << std::endl;
+        logError() << "Failed to create " << paths.stage << ": " << ec.message();
         return 1;
     }
     reached(paths.stage);
@@ -281,7 +277,7 @@ int ProjectFile::save(const std::string& documentPath)
     if (!documentWritten || swapIn(paths) != 0) {
         removeAll(paths.stage);
         std::remove(paths.documentTemp.c_str());
-        std::cerr << "Failed to save " << paths.document << "; the previous save is kept." << std::endl;
+        logError() << "Failed to save " << paths.document << "; the previous save is kept.";
         return 1;
     }
     m_pEngine->project()->setModified(false);
@@ -329,7 +325,7 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pa
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec)
-        std::cerr << "Couldn't open directory: " << folder << std::endl;
+        logError() << "Couldn't open directory: " << folder;
     for (; !ec && it != fs::directory_iterator(); it.increment(ec))
         if (it->is_directory(ec))
             subfolders.push_back(it->path().filename().string());
@@ -364,25 +360,21 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     std::ostringstream text;
     text << in.rdbuf();
     if (!in)
-        std::cerr << "Failed to open " << documentPath << std::endl;
+        logError() << "Failed to open " << documentPath;
 
     Json::Value root;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader(Json::Features::all());
-#pragma GCC diagnostic pop
-    const bool parsed = reader.parse(text.str(), root, false) && root.isObject();
+    const bool parsed = JsonField::parse(text.str(), root) && root.isObject();
     if (!parsed)
-        std::cerr << "Failed to read the project document " << documentPath
-                  << "; opening the ideas found in its audio folder." << std::endl;
+        logError() << "Failed to read the project document " << documentPath
+                  << "; opening the ideas found in its audio folder.";
     const Json::Value project = parsed ? root["project"] : Json::Value();
     const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
         m_pEngine->setTempo(float(bpm));
-        std::cout << "Read the tempo and set it as: " << bpm << std::endl;
+        logInfo() << "Read the tempo and set it as: " << bpm;
     } else {
         m_pEngine->setTempo(float(kFallbackBpm));
-        std::cout << "Failed to find tempo in project file, defaulting to 120 bpm." << std::endl;
+        logInfo() << "Failed to find tempo in project file, defaulting to 120 bpm.";
     }
     const int64 guid = project.isObject() ? JsonField::toInt64(project["mac_sandbox_guid"], 0) : 0;
 

@@ -1,11 +1,11 @@
 #include "engine/renderer.h"
 
+#include "core/log.h"
 #include "core/playbackengine.h"
 #include "dsp/floattoint16.h"
 #include "formats/wavheader.h"
 
 #include <algorithm>
-#include <iostream>
 #include <memory>
 
 namespace {
@@ -41,7 +41,7 @@ int Renderer::renderToWav(std::FILE* file, PlaybackEngine* source, int64 numFram
 int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFrames, float gain)
 {
     if (numFrames < 0 || numFrames > kMaxWavFrames) {
-        std::cerr << "Cannot render " << numFrames << " frames into a WAV file" << std::endl;
+        logError() << "Cannot render " << numFrames << " frames into a WAV file";
         return 1;
     }
     WavHeader header("render.wav", ZUB_FRAMESIZE, ZUB_SAMPLE_RATE, 16, static_cast<int>(numFrames));
@@ -49,7 +49,7 @@ int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFr
     bool written = sink(headerBytes, header.read(headerBytes, sizeof(headerBytes)));
 
     auto buffers = std::make_unique<BlockBuffers>();
-    std::cout << "Rendering " << numFrames << " frames..." << std::endl;
+    logInfo() << "Rendering " << numFrames << " frames...";
     for (int64 offset = 0; offset < numFrames; offset += BLOCK_FRAMES) {
         std::fill(std::begin(buffers->floats), std::end(buffers->floats), 0.0f);
         renderBlock(source, buffers->floats, BLOCK_FRAMES, buffers->samples, gain);

@@ -1,6 +1,7 @@
 #include "engine/zubapi.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/tokenizer.h"
 #include "engine/drumloopcollection.h"
 #include "engine/metronome.h"
@@ -16,8 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <json/reader.h>
+#include <string_view>
 #include <utility>
 
 ZubApi::ZubApi(ZubEngine* engine)
@@ -33,17 +33,22 @@ std::string ZubApi::styledState(const Component& component)
     return JsonField::styled(root);
 }
 
-void ZubApi::handleMessage(const std::string& message)
+std::string ZubApi::handleMessage(const std::string& message)
+{
+    // A call made from inside this one finds its own empty reply and gives
+    // the outer one back when it ends.
+    std::string outer = std::exchange(m_reply, std::string());
+    dispatch(message);
+    m_lastReply = std::exchange(m_reply, std::move(outer));
+    return m_lastReply;
+}
+
+void ZubApi::dispatch(const std::string& message)
 {
     const std::vector<std::string> tokens = Tokenizer::split(message, ":");
-    m_reply.clear();
     if (tokens.size() >= 2) {
         Json::Value root;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        Json::Reader reader(Json::Features::all());
-#pragma GCC diagnostic pop
-        if (!reader.parse(message, root, false))
+        if (!JsonField::parse(message, root))
             handleColonCommand(tokens[0], tokens[1]);
         else if (root.isObject())
             handleJsonMessage(root);
@@ -51,7 +56,7 @@ void ZubApi::handleMessage(const std::string& message)
         if (!handleBareCommand(tokens[0]))
             handleArrowCommand(message);
     } else {
-        std::printf("Unhandled JSON API call: %s\n", message.c_str());
+        logInfo() << "Unhandled JSON API call: " << message;
     }
 }
 
@@ -88,43 +93,42 @@ void ZubApi::handleColonCommand(const std::string& command, const std::string& a
 
 bool ZubApi::handleBareCommand(const std::string& command)
 {
-    using Handler = std::function<void()>;
-    // Matching order of the commands; an empty handler answers "" (the
-    // components behind those commands are not part of the engine yet).
-    const std::pair<const char*, Handler> commands[] = {
-        { "getLoopRecorder", [&] { m_reply = styledState(*m_pEngine->loopRecorder()); } },
-        { "getMetronome", [&] { m_reply = styledState(*m_pEngine->metronome()); } },
-        { "getFreestyleRecorder", [&] { m_reply = styledState(*m_pEngine->freestyleRecorder()); } },
-        { "getFreestyleTempoDetector", [&] { m_reply = styledState(*m_pEngine->freestyleTempoDetector()); } },
-        { "getIdeaCollection", [&] { m_reply = styledState(*m_pEngine->ideaCollection()); } },
-        { "createLoopFromLoopRecorder", [&] { m_pEngine->createLoopFromLoopRecorder(); } },
-        { "createLoopFromFreestyleTempoDetector", [&] { m_pEngine->createLoopFromFreestyleTempoDetector(); } },
-        { "getInstrument", [&] { m_reply = styledState(*m_pEngine->instrument()); } },
-        { "getInstrumentCollection", [&] { m_reply = styledState(*m_pEngine->instrumentCollection()); } },
-        { "getDrumLoopCollection", [&] { m_reply = styledState(*m_pEngine->drumLoopCollection()); } },
-        { "clearDrumLoop", [&] { m_pEngine->clearDrumLoop(); } },
-        { "stopDrumLoop", [&] { m_pEngine->stopDrumLoop(); } },
-        { "playDrumLoop", [&] { m_pEngine->playDrumLoop(); } },
-        { "clearProject", [&] { m_pEngine->clearProject(); } },
-        { "discardChangesConfirmation", [&] {
-             if (m_pEngine->project()->confirmDiscard())
-                 m_reply = "{ \"project\" : { \"discard_confirm\" : true } }";
+    using Handler = void (*)(ZubApi&);
+    // Matching order of the commands; a null handler answers "".
+    static constexpr std::pair<std::string_view, Handler> kCommands[] = {
+        { "getLoopRecorder", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->loopRecorder()); } },
+        { "getMetronome", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->metronome()); } },
+        { "getFreestyleRecorder", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->freestyleRecorder()); } },
+        { "getFreestyleTempoDetector", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->freestyleTempoDetector()); } },
+        { "getIdeaCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->ideaCollection()); } },
+        { "createLoopFromLoopRecorder", [](ZubApi& a) { a.m_pEngine->createLoopFromLoopRecorder(); } },
+        { "createLoopFromFreestyleTempoDetector", [](ZubApi& a) { a.m_pEngine->createLoopFromFreestyleTempoDetector(); } },
+        { "getInstrument", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->instrument()); } },
+        { "getInstrumentCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->instrumentCollection()); } },
+        { "getDrumLoopCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->drumLoopCollection()); } },
+        { "clearDrumLoop", [](ZubApi& a) { a.m_pEngine->clearDrumLoop(); } },
+        { "stopDrumLoop", [](ZubApi& a) { a.m_pEngine->stopDrumLoop(); } },
+        { "playDrumLoop", [](ZubApi& a) { a.m_pEngine->playDrumLoop(); } },
+        { "clearProject", [](ZubApi& a) { a.m_pEngine->clearProject(); } },
+        { "discardChangesConfirmation", [](ZubApi& a) {
+             if (a.m_pEngine->project()->confirmDiscard())
+                 a.m_reply = "{ \"project\" : { \"discard_confirm\" : true } }";
          } },
-        { "getIdea", {} },
-        { "getProject", [&] { m_reply = styledState(*m_pEngine->project()); } },
-        { "getMicrosecondsUntilNextBeat", [&] {
-             m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
-                 + std::to_string(m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
+        { "getIdea", nullptr },
+        { "getProject", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->project()); } },
+        { "getMicrosecondsUntilNextBeat", [](ZubApi& a) {
+             a.m_reply = "{ \"transport\" : { \"usec_till_beat\" : "
+                 + std::to_string(a.m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
-        { "render", [&] { m_pEngine->renderToJs(); } },
+        { "render", [](ZubApi& a) { a.m_pEngine->renderToJs(); } },
         // Diagnostics: the largest audio cycle since the start or the last reset.
-        { "getEngineLoad", [&] { m_reply = styledState(m_pEngine->cycleMeter()); } },
-        { "resetEngineLoad", [&] { m_pEngine->cycleMeter().reset(); } },
+        { "getEngineLoad", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->cycleMeter()); } },
+        { "resetEngineLoad", [](ZubApi& a) { a.m_pEngine->cycleMeter().reset(); } },
     };
-    for (const auto& [name, handler] : commands) {
+    for (const auto& [name, handler] : kCommands) {
         if (command == name) {
             if (handler)
-                handler();
+                handler(*this);
             return true;
         }
     }

@@ -6,14 +6,17 @@
 class ZubEngine;
 
 // The page's one entry point into the engine: a text message in, one reply
-// text out. GUI thread only; not reentrant.
+// text out. GUI thread only. A handler may run a nested event loop (the
+// discard prompt) in which the page sends more messages: each call keeps its
+// own reply.
 class ZubApi
 {
 public:
     explicit ZubApi(ZubEngine* engine);
 
-    void handleMessage(const std::string& message);
-    std::string reply() const { return m_reply; }
+    // Returns the reply, which reply() also gives until the next call ends.
+    std::string handleMessage(const std::string& message);
+    std::string reply() const { return m_lastReply; }
 
 private:
     void handleJsonMessage(const Json::Value& root);
@@ -24,6 +27,10 @@ private:
     template <typename Component>
     static std::string styledState(const Component& component);
 
+    void dispatch(const std::string& message);
+
     ZubEngine* m_pEngine;
+    // The reply of the call being handled; handlers write it.
     std::string m_reply;
+    std::string m_lastReply;
 };

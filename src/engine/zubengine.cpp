@@ -2,8 +2,10 @@
 
 #include "core/base64.h"
 #include "core/denormalguard.h"
+#include "core/log.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "core/nativejsbridge.h"
+#include "core/resourcedir.h"
 #include "dsp/masterbus.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
@@ -25,7 +27,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,9 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
 {
     m_pInstrument = new Instrument;
-    m_pInstrument->loadFromDirectory(std::string(Instrument::kResourceDir) + "/instruments/00_essentials/classic");
-    m_pInstrumentCollection = new InstrumentCollection(audioManager, Instrument::kResourceDir);
-    m_pDrumLoopCollection = new DrumLoopCollection(std::string(Instrument::kResourceDir) + "/beats");
+    m_pInstrument->loadFromDirectory(std::string(ZUB_RESOURCE_DIR) + "/instruments/00_essentials/classic");
+    m_pInstrumentCollection = new InstrumentCollection(audioManager, ZUB_RESOURCE_DIR);
+    m_pDrumLoopCollection = new DrumLoopCollection(std::string(ZUB_RESOURCE_DIR) + "/beats");
     m_pLoopRecorder = new LoopRecorder;
     m_pLoopPool = new LoopPool;
     m_pFreestyleTempoDetector = new FreestyleTempoDetector;
@@ -77,6 +78,7 @@ void ZubEngine::process(float* buffer, int numFrames)
 {
     const CycleMeter::Stamp start = CycleMeter::now();
     DenormalGuard denormals;
+    Log::AudioThreadScope audioThread; // nothing in the cycle may log
     // The host may hand us any buffer size; the components take bounded pieces.
     for (int done = 0; done < numFrames;) {
         const int n = std::min(numFrames - done, MAX_CYCLE_FRAMES);
@@ -138,11 +140,11 @@ void ZubEngine::noteOff(int note)
 int ZubEngine::setTempo(float bpm)
 {
     if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM)) {
-        std::printf("Tempo out of range, ignored: %f\n", bpm);
+        logInfo() << "Tempo out of range, ignored: " << bpm;
         return 1;
     }
     if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
-        std::printf("Tempo too slow to re-time the drum loop, ignored: %f\n", bpm);
+        logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
     m_pProject->setBpm(bpm);
@@ -157,14 +159,11 @@ int ZubEngine::setTempo(float bpm)
     return 0;
 }
 
-// The first idea is made when there is none.
 Idea* ZubEngine::ideaForNewLoop()
 {
-    if (m_pIdeaCollection->ideas().empty())
-        m_pIdeaCollection->addIdea(new Idea(m_pLoopPool));
-    Idea* idea = m_pIdeaCollection->activeIdea();
+    Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
     if (!idea)
-        std::printf("No active idea to take the new loop\n");
+        logInfo() << "No active idea to take the new loop";
     return idea;
 }
 
@@ -187,7 +186,7 @@ int ZubEngine::createLoopFromFreestyleTempoDetector()
     m_pFreestyleTempoDetector->suspend();
     const std::shared_ptr<Loop> loop = m_pFreestyleTempoDetector->loop();
     if (!loop) {
-        std::printf("No freestyle loop to take over\n");
+        logInfo() << "No freestyle loop to take over";
         return 1;
     }
     Idea* idea = ideaForNewLoop();
@@ -219,7 +218,7 @@ void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
     m_pTransport->setPosition(pos);
     m_pLoopRecorder->setTempo(bpm, false);
     const int oldBeats = m_pLoopRecorder->numBeats();
-    std::printf("old loop recorder num beats:%d\n", oldBeats);
+    logDebug() << "old loop recorder num beats:" << oldBeats;
     m_pLoopRecorder->setLengthSamples(ZUB_FRAMESIZE * frames);
     m_pLoopRecorder->setNumBeats(oldBeats);
     m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
@@ -242,7 +241,7 @@ int ZubEngine::loadDrumLoopByIndex(unsigned index)
 {
     const DrumLoopInfo* info = m_pDrumLoopCollection->at(index);
     if (!info) {
-        std::printf("No drum loop at index %u, ignored\n", index);
+        logInfo() << "No drum loop at index " << index << ", ignored";
         return 1;
     }
     return loadDrumLoopByName(info->fileName().c_str());
@@ -266,18 +265,18 @@ void ZubEngine::clearDrumLoop()
 int ZubEngine::renderToFile(std::FILE* file)
 {
     if (m_pIdeaCollection->ideas().empty()) {
-        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        logError() << "Error: No idea to render. Make an first idea!";
         return 1;
     }
     Idea* idea = m_pIdeaCollection->activeIdea();
     if (!idea) {
-        std::cerr << "Error: No idea to render. Make an idea and activate it first!" << std::endl;
+        logError() << "Error: No idea to render. Make an idea and activate it first!";
         return 1;
     }
     int numLoops = 0;
     const int64 length = idea->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
-        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
     OfflineSection offline(*m_pTransport, m_pAudioInterface);
@@ -293,16 +292,16 @@ void ZubEngine::deliverWave(const std::string& member)
 
 int ZubEngine::renderToJs()
 {
-    std::cout << "Rendering to JS..." << std::endl;
+    logInfo() << "Rendering to JS...";
     const std::vector<Idea*> ideas = m_pIdeaCollection->ideas();
     if (ideas.empty()) {
-        std::cerr << "Error: No idea to render. Make an first idea!" << std::endl;
+        logError() << "Error: No idea to render. Make an first idea!";
         return 1;
     }
     int numLoops = 0;
     const int64 length = ideas.front()->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
-        std::cerr << "Error: No loop to render. Make a loop in the first idea!" << std::endl;
+        logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
     {
@@ -323,11 +322,11 @@ int ZubEngine::loadInstrument(unsigned id)
 {
     const unsigned device = id - 500;
     if (device < 100) {
-        std::printf("loading input device id: %u\n", id);
+        logInfo() << "loading input device id: " << id;
         const std::vector<std::string> names = m_pAudioManager ? m_pAudioManager->inputDeviceNames()
                                                                 : std::vector<std::string>();
         if (device >= names.size()) {
-            std::printf("No input device with id: %u\n", id);
+            logInfo() << "No input device with id: " << id;
             return 1;
         }
         m_pAudioManager->setRecordingDevice(static_cast<int>(device));
@@ -340,6 +339,6 @@ int ZubEngine::loadInstrument(unsigned id)
     m_pFreestyleRecorder->setInputMode(FreestyleRecorder::INPUT_KEYS);
     const std::string dir = m_pInstrumentCollection->pathForId(static_cast<int>(id));
     m_pInstrument->loadFromDirectory(dir);
-    std::printf("***loaded instrument on demand from %s\n", dir.c_str());
+    logInfo() << "***loaded instrument on demand from " << dir;
     return 0;
 }

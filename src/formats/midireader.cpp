@@ -1,8 +1,9 @@
 #include "formats/midireader.h"
 
+#include "core/log.h"
+
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -90,7 +91,7 @@ int MidiReader::open(const std::string& path)
     m_tick = 0;
     m_pFile = std::fopen(path.c_str(), "rb");
     if (!m_pFile) {
-        std::cerr << "Failed to open MIDI file: " << path << std::endl;
+        logError() << "Failed to open MIDI file: " << path;
         return 1;
     }
     return 0;
@@ -133,8 +134,8 @@ int MidiReader::read(std::vector<TimedMidiEventList>& tracks)
     }
     if (!error)
         return 0;
-    std::cerr << "Malformed MIDI file " << m_path << ": " << error << "; keeping the " << tracks.size()
-              << " tracks read before" << std::endl;
+    logError() << "Malformed MIDI file " << m_path << ": " << error << "; keeping the " << tracks.size()
+              << " tracks read before";
     return 1;
 }
 
@@ -153,7 +154,7 @@ const char* MidiReader::readHeader(Cursor& in)
     if (division == 0 || (division & 0x8000))
         return "division is not in ticks per quarter note";
     m_ticksPerQuarter = int(division);
-    std::cout << "ticks per beat: " << m_ticksPerQuarter << std::endl;
+    logDebug() << "ticks per beat: " << m_ticksPerQuarter;
     return nullptr;
 }
 
@@ -165,7 +166,7 @@ const char* MidiReader::readTrack(Cursor& in, TimedMidiEventList& track)
     while (!endOfTrack && in.left() > 0) {
         const uint32_t delta = in.varLen();
         m_tick += delta;
-        std::cout << "event time: " << m_tick << ", delta: " << delta << std::endl;
+        logDebug() << "event time: " << m_tick << ", delta: " << delta;
         uint8_t status = 0;
         if (!in.peek(status))
             return "event without a status byte";
@@ -212,7 +213,7 @@ const char* MidiReader::readMeta(Cursor& in, bool& endOfTrack)
         if (length != 3 || usPerQuarter == 0)
             return "tempo event of the wrong length";
         m_fTempo = 60000000.0f / float(usPerQuarter);
-        std::cout << "Read tempo (BPM): " << m_fTempo << std::endl;
+        logDebug() << "Read tempo (BPM): " << m_fTempo;
         return nullptr;
     }
     case 0x58: {
@@ -221,12 +222,12 @@ const char* MidiReader::readMeta(Cursor& in, bool& endOfTrack)
         const int numerator = in.byte(), power = in.byte(), clocks = in.byte(), thirtySeconds = in.byte();
         if (thirtySeconds != 8)
             return "time signature without 8 32nds per quarter";
-        std::cout << "Read time signature: " << numerator << " / " << (1 << (power & 15)) << std::endl;
-        std::cout << "Metro: " << clocks << ", 32nds: " << thirtySeconds << std::endl;
+        logDebug() << "Read time signature: " << numerator << " / " << (1 << (power & 15));
+        logDebug() << "Metro: " << clocks << ", 32nds: " << thirtySeconds;
         return nullptr;
     }
     default:
-        std::cout << "Skipping unrecognized MIDI meta type data" << std::endl;
+        logDebug() << "Skipping unrecognized MIDI meta type data";
         in.skip(length);
         return nullptr;
     }
@@ -245,8 +246,8 @@ const char* MidiReader::readChannelMessage(Cursor& in, uint8_t status, TimedMidi
         return "status byte where a data byte belongs";
     const double ticksPerMicrosecond = m_ticksPerQuarter * double(m_fTempo) / 60.0 / 1000000.0;
     const int64 timeUs = int64(double(m_tick) / ticksPerMicrosecond);
-    std::cout << "event time in seconds: " << timeUs / 1000000.0 << std::endl;
-    std::cout << "Read midi event: " << int(status) << " " << int(data1) << " " << int(data2) << std::endl;
+    logDebug() << "event time in seconds: " << timeUs / 1000000.0;
+    logDebug() << "Read midi event: " << int(status) << " " << int(data1) << " " << int(data2);
     track.addEvent(timeUs, MidiMessage(status, data1, data2));
     return nullptr;
 }

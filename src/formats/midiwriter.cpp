@@ -1,10 +1,10 @@
 #include "formats/midiwriter.h"
 
+#include "core/log.h"
 #include "core/timedmidieventlist.h"
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -28,14 +28,14 @@ int MidiWriter::open(const std::string& path)
     close();
     m_pFile = std::fopen(path.c_str(), "wb");
     if (!m_pFile) {
-        std::printf("%s: Failed to open file %s\n", "MidiWriter", path.c_str());
+        logInfo() << "MidiWriter: Failed to open file " << path;
         return 1;
     }
     m_numTracks = 0;
     // The track count is written as 1 now and replaced on close.
     const uint8_t header[14] = { 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0x03, 0xC0 };
     if (std::fwrite(header, 1, sizeof(header), m_pFile) != sizeof(header)) {
-        std::printf("%s: Failed to write header to %s\n", "MidiWriter", path.c_str());
+        logInfo() << "MidiWriter: Failed to write header to " << path;
         return 1;
     }
     return 0;
@@ -61,8 +61,7 @@ void MidiWriter::writeBytes(std::initializer_list<uint8_t> bytes)
 
 void MidiWriter::writeEvent(int64 tick, uint8_t status, uint8_t data1, uint8_t data2)
 {
-    std::cout << "tick: " << tick << " bytes: " << int(status) << " " << int(data1) << " " << int(data2)
-              << std::endl;
+    logDebug() << "tick: " << tick << " bytes: " << int(status) << " " << int(data1) << " " << int(data2);
     // Times only go forward: a late event is written at the last tick.
     writeVarLen(uint32_t(std::clamp<int64>(tick - m_lastTick, 0, kMaxVarLen)));
     writeBytes({ status, data1, data2 });
@@ -72,12 +71,12 @@ void MidiWriter::writeEvent(int64 tick, uint8_t status, uint8_t data1, uint8_t d
 int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double loopSeconds, int repetitions)
 {
     if (!m_pFile) {
-        std::cout << "MidiWriter: no file open for the track" << std::endl;
+        logInfo() << "MidiWriter: no file open for the track";
         return 1;
     }
     if (repetitions < 1 || !(bpm > 0.0f) || !(loopSeconds >= 0.0) || m_numTracks == UINT16_MAX) {
-        std::cout << "MidiWriter: refusing track (bpm " << bpm << ", " << loopSeconds << " s, " << repetitions
-                  << " repetitions)" << std::endl;
+        logInfo() << "MidiWriter: refusing track (bpm " << bpm << ", " << loopSeconds << " s, " << repetitions
+                  << " repetitions)";
         return 1;
     }
     ++m_numTracks;
@@ -104,9 +103,9 @@ int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double l
     }
 
     const int64 endTick = int64(std::clamp(std::floor(loopSeconds * repetitions * ticksPerSecond + 0.5), 0.0, double(INT32_MAX)));
-    std::cout << "writing end of track event" << std::endl;
-    std::cout << "deltaEventTime: " << endTick - m_lastTick << std::endl;
-    std::cout << "endOfTrackTime (pulses): " << endTick << std::endl;
+    logDebug() << "writing end of track event";
+    logDebug() << "deltaEventTime: " << endTick - m_lastTick;
+    logDebug() << "endOfTrackTime (pulses): " << endTick;
     writeVarLen(uint32_t(std::clamp<int64>(endTick - m_lastTick, 0, kMaxVarLen)));
     writeBytes({ 0xFF, 0x2F, 0x00 });
     m_lastTick = std::max(m_lastTick, endTick);
@@ -117,7 +116,7 @@ int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double l
         && std::fwrite(m_trackData.data(), 1, m_trackData.size(), m_pFile) == m_trackData.size();
     m_trackData = {};
     if (!ok) {
-        std::cout << "MidiWriter: failed to write a track" << std::endl;
+        logInfo() << "MidiWriter: failed to write a track";
         return 1;
     }
     return 0;
@@ -132,7 +131,7 @@ int MidiWriter::close()
     ok = std::fclose(m_pFile) == 0 && ok;
     m_pFile = nullptr;
     if (!ok) {
-        std::cout << "MidiWriter: failed to finish the file" << std::endl;
+        logInfo() << "MidiWriter: failed to finish the file";
         return 1;
     }
     return 0;

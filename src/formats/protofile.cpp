@@ -1,11 +1,12 @@
 #include "formats/protofile.h"
 
+#include "core/log.h"
+
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
 
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -37,12 +38,12 @@ int ProtoFile::write(const std::string& path, const google::protobuf::Message& m
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out || !msg.SerializeToOstream(&out)) {
-        std::printf("Failed to write %s\n", path.c_str());
+        logInfo() << "Failed to write " << path;
         return 1;
     }
     out.close();
     if (!out) {
-        std::printf("Failed to write %s\n", path.c_str());
+        logInfo() << "Failed to write " << path;
         return 1;
     }
     return 0;

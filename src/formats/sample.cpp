@@ -1,13 +1,13 @@
 #include "formats/sample.h"
 
 #include "core/alignedfloats.h"
+#include "core/log.h"
 #include "formats/vorbisheadercheck.h"
 #include "formats/wavereader.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <iostream>
 #include <vector>
 
 #define STB_VORBIS_HEADER_ONLY
@@ -32,27 +32,21 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& data)
     return bool(in.read(reinterpret_cast<char*>(data.data()), size));
 }
 
-bool endsWith(const std::string& s, const char* suffix)
-{
-    const std::string tail(suffix);
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 } // namespace
 
 Sample::Sample(const std::string& path)
     : m_path(path)
 {
     int rc = 1;
-    if (endsWith(path, ".wav"))
+    if (path.ends_with(".wav"))
         rc = readWav(path, m_pData, m_numSamples);
-    else if (endsWith(path, ".ogg"))
+    else if (path.ends_with(".ogg"))
         rc = loadOgg();
 
     if (rc == 0)
-        std::cout << "Loaded sample " << path << " with length " << m_numSamples << std::endl;
+        logInfo() << "Loaded sample " << path << " with length " << m_numSamples;
     else
-        std::cout << "Failed to load " << path << std::endl;
+        logInfo() << "Failed to load " << path;
 }
 
 Sample::~Sample()
@@ -66,7 +60,7 @@ int Sample::loadOgg()
     if (!readWholeFile(m_path, file))
         return 1;
     if (!VorbisHeaderCheck::commentsFit(file.data(), file.size())) {
-        std::cout << "Damaged Ogg Vorbis header in " << m_path << std::endl;
+        logInfo() << "Damaged Ogg Vorbis header in " << m_path;
         return 1;
     }
     int error = 0;
@@ -84,8 +78,7 @@ int Sample::loadOgg()
         decoded.insert(decoded.end(), chunk.begin(), chunk.begin() + 2 * frames);
     stb_vorbis_close(vorbis);
     if (decoded.size() > kMaxOggSamples) {
-        std::cout << "Ogg file " << m_path << " is longer than " << kMaxOggSamples / 2 << " frames; the rest is left out"
-                  << std::endl;
+        logInfo() << "Ogg file " << m_path << " is longer than " << kMaxOggSamples / 2 << " frames; the rest is left out";
         decoded.resize(kMaxOggSamples);
     }
 

@@ -1,12 +1,12 @@
 #include "formats/wavereader.h"
 
 #include "core/alignedfloats.h"
+#include "core/log.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 
 namespace {
@@ -85,35 +85,34 @@ int readWav(const std::string& path, float*& samples, int& numSamples)
     numSamples = 0;
     FilePtr f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) {
-        std::cerr << "Failed to open sample: " << path << std::endl;
+        logError() << "Failed to open sample: " << path;
         return 1;
     }
     std::uint32_t dataSize = 0;
     if (const char* reason = readHeader(f.get(), dataSize)) {
-        std::cerr << "Unsupported WAV file " << path << ": " << reason << std::endl;
+        logError() << "Unsupported WAV file " << path << ": " << reason;
         return 1;
     }
     const std::uint64_t present = bytesLeft(f.get());
     if (dataSize > present + kMaxSilentTailBytes) {
-        std::cout << "WAV header of " << path << " announces " << dataSize << " data bytes, the file holds "
-                  << present << "; reading those" << std::endl;
+        logInfo() << "WAV header of " << path << " announces " << dataSize << " data bytes, the file holds "
+                  << present << "; reading those";
         dataSize = std::uint32_t(present);
     }
     const std::size_t n = dataSize / 2;
-    std::cout << "Number of samples in WAVE: " << n << std::endl;
+    logDebug() << "Number of samples in WAVE: " << n;
 
     float* out = allocateAlignedFloats(n);
     if (!out) {
-        std::cerr << "Unsupported WAV file " << path << ": no memory for " << n << " samples" << std::endl;
+        logError() << "Unsupported WAV file " << path << ": no memory for " << n << " samples";
         return 1;
     }
     const std::size_t got = readSamples(f.get(), out, n);
-    std::cout << "Bytes read: " << got * 2 << std::endl;
-    std::cout << "= # of samples: " << got << std::endl;
-    std::cout << "error code: " << std::ferror(f.get()) << std::endl;
+    logDebug() << "Bytes read: " << got * 2;
+    logDebug() << "= # of samples: " << got;
+    logDebug() << "error code: " << std::ferror(f.get());
     if (got < n)
-        std::cout << "WAV data of " << path << " ends early; the last " << n - got << " samples are silence"
-                  << std::endl;
+        logInfo() << "WAV data of " << path << " ends early; the last " << n - got << " samples are silence";
     samples = out;
     numSamples = static_cast<int>(n);
     return 0;

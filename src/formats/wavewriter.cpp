@@ -1,12 +1,12 @@
 #include "formats/wavewriter.h"
 
+#include "core/log.h"
 #include "core/zubtypes.h"
 #include "dsp/floattoint16.h"
 #include "formats/wavheader.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
 namespace {
 
@@ -37,12 +37,12 @@ int writeWav(const std::string& path, const float* samples, int numSamples)
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
-        std::cerr << "Failed to open " << path << std::endl;
+        logError() << "Failed to open " << path;
         return 1;
     }
     const bool written = writeBody(f, samples, std::max(numSamples, 0));
     if (std::fclose(f) != 0 || !written) {
-        std::cerr << "Failed to write " << path << std::endl;
+        logError() << "Failed to write " << path;
         return 1;
     }
     return 0;

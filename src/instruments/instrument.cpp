@@ -1,7 +1,9 @@
 #include "instruments/instrument.h"
 
+#include "core/log.h"
 #include "core/nativejsbridge.h"
 #include "core/recordingbuffer.h"
+#include "core/resourcedir.h"
 #include "formats/protofile.h"
 #include "instruments/sampler.h"
 #include "instruments/soundfontsynth.h"
@@ -72,12 +74,12 @@ bool Instrument::readDescriptor(const std::string& dir, Quavertone::ZubInstrumen
 {
     if (ProtoFile::read(dir + "/instrument.zimbo", descriptor) != 0) {
         beginChange();
-        std::printf("Failed to open Zub Instrument: %s\n", dir.c_str());
+        logInfo() << "Failed to open Zub Instrument: " << dir;
         return false;
     }
-    std::printf("Loaded Zub Instrument Descriptor: %s\n", dir.c_str());
+    logDebug() << "Loaded Zub Instrument Descriptor: " << dir;
     if (!isLoadableKind(descriptor.instrument_type())) {
-        std::printf("Error: Instrument type not implemented yet: %d\n", descriptor.instrument_type());
+        logInfo() << "Error: Instrument type not implemented yet: " << descriptor.instrument_type();
         return false;
     }
     beginChange();
@@ -104,7 +106,7 @@ int Instrument::load(const Quavertone::ZubInstrument& descriptor, const std::str
 {
     (void)descriptor; // readDescriptor has taken what the load needs
     if (!isLoadableKind(m_instrumentType)) {
-        std::printf("Error: Instrument type not implemented yet: %d\n", m_instrumentType);
+        logInfo() << "Error: Instrument type not implemented yet: " << m_instrumentType;
         return 1;
     }
     postLoading(1);
@@ -247,7 +249,7 @@ std::string Instrument::shownDeviceName(const std::string& deviceName)
 
 std::string Instrument::inputDeviceLogo(const std::string& deviceName)
 {
-    const std::string dir = std::string("../../") + "/" + kResourceDir + "/instruments/50_inputdevices";
+    const std::string dir = std::string("../../") + "/" + ZUB_RESOURCE_DIR + "/instruments/50_inputdevices";
     auto contains = [&](const char* word) { return deviceName.find(word) != std::string::npos; };
     if (contains("Microphone") || contains("Camera"))
         return dir + "/microphone/logo.png";

@@ -35,8 +35,6 @@ public:
     enum InstrumentType { Sampled = 0, Synth = 1, InputDevice = 2, SoundFont = 3 };
     enum ControlType { Keyboard = 0, DrumPads = 1, Custom = 2 };
 
-    // Resource directory below the working directory.
-    static constexpr const char* kResourceDir = "res";
     static constexpr int kScratchFrames = 16384;
     static constexpr int kSynthVelocity = 64;
     static constexpr int64 kLevelIntervalMicros = 50000;

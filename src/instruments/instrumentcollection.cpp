@@ -1,5 +1,6 @@
 #include "instruments/instrumentcollection.h"
 
+#include "core/log.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentgroup.h"
@@ -40,11 +41,6 @@ bool listDirectory(const std::string& dir, std::vector<std::string>& names)
     return true;
 }
 
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 } // namespace
 
 InstrumentCollection::InstrumentCollection(NativeAudioManagerInterface* audio, const std::string& resDir)
@@ -67,14 +63,14 @@ InstrumentCollection::~InstrumentCollection()
 
 void InstrumentCollection::readGroup(const std::string& dir)
 {
-    std::printf("Reading instrument group directory: %s\n", dir.c_str());
+    logDebug() << "Reading instrument group directory: " << dir;
     std::vector<std::string> names;
     if (!listDirectory(dir, names))
         return;
     auto* group = new InstrumentGroup(dir);
     for (const std::string& name : names)
         readInstrument(dir + "/" + name, *group);
-    if (endsWith(dir, "inputdevices")) {
+    if (dir.ends_with("inputdevices")) {
         for (std::size_t i = 0; i < m_inputDeviceNames.size(); ++i) {
             auto* input = Instrument::catalogueEntry();
             input->setInputDevice(static_cast<int>(i), m_inputDeviceNames[i]);
@@ -93,14 +89,14 @@ void InstrumentCollection::readGroup(const std::string& dir)
 
 void InstrumentCollection::readInstrument(const std::string& dir, InstrumentGroup& group)
 {
-    std::printf("Reading instrument directory: %s\n", dir.c_str());
+    logDebug() << "Reading instrument directory: " << dir;
     auto* instrument = Instrument::catalogueEntry();
     Quavertone::ZubInstrument descriptor;
     if (!instrument->readDescriptor(dir, descriptor)) {
         delete instrument;
         return;
     }
-    std::printf("Added instrument to collection: %s\n", instrument->name().c_str());
+    logDebug() << "Added instrument to collection: " << instrument->name();
     group.addInstrument(instrument);
     m_paths[instrument->id()] = dir;
 }

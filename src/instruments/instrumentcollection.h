@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/resourcedir.h"
+
 #include <json/value.h>
 #include <map>
 #include <string>
@@ -17,7 +19,7 @@ class InstrumentCollection
 public:
     // Takes the input device names (audio may be null), then scans
     // resDir + "/instruments".
-    explicit InstrumentCollection(NativeAudioManagerInterface* audio, const std::string& resDir = "res");
+    explicit InstrumentCollection(NativeAudioManagerInterface* audio, const std::string& resDir = ZUB_RESOURCE_DIR);
     ~InstrumentCollection();
 
     InstrumentCollection(const InstrumentCollection&) = delete;

@@ -1,8 +1,8 @@
 #include "instruments/instrumentgroup.h"
 
+#include "core/log.h"
 #include "instruments/instrument.h"
 
-#include <cstdio>
 #include <fstream>
 
 InstrumentGroup::InstrumentGroup(const std::string& dir)
@@ -13,7 +13,7 @@ InstrumentGroup::InstrumentGroup(const std::string& dir)
     std::ifstream in(path);
     if (!in)
         return;
-    std::printf("reading group metadata... %s\n", path.c_str());
+    logDebug() << "reading group metadata... " << path;
     // Lines missing at the end leave their colours empty.
     for (std::string* colour : { &m_colourHeader, &m_colourHeaderBorder, &m_colourInstrument,
              &m_colourInstrumentBorder }) {

@@ -1,5 +1,6 @@
 #include "instruments/sampler.h"
 
+#include "core/log.h"
 #include "formats/protofile.h"
 #include "instruments/samplervoice.h"
 #include "instruments/samplerzone.h"
@@ -54,7 +55,7 @@ int Sampler::loadPack(const std::string& dir, unsigned generation)
 {
     Quavertone::SamplePack pack;
     if (ProtoFile::read(dir + "/samplepack.zsfb", pack) != 0) {
-        std::printf("Failed to open sample pack: %s\n", dir.c_str());
+        logInfo() << "Failed to open sample pack: " << dir;
         return 1;
     }
     installPack(pack, dir, generation);
@@ -71,7 +72,7 @@ void Sampler::installPack(const Quavertone::SamplePack& pack, const std::string&
 {
     ZoneList zones;
     if (!decodeZones(pack, dir, generation, zones) || !installZones(zones, generation))
-        std::printf("Sample pack load superseded: %s\n", dir.c_str());
+        logInfo() << "Sample pack load superseded: " << dir;
 }
 
 bool Sampler::decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
@@ -114,7 +115,7 @@ void Sampler::noteOn(int note)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_noteVoices[note]) {
-        std::printf("killing already-playing note\n");
+        logDebug() << "killing already-playing note";
         m_noteVoices[note]->release();
     }
     SamplerZone* zone = m_keyMap[note];

@@ -1,11 +1,11 @@
 #include "instruments/samplerzone.h"
 
+#include "core/log.h"
 #include "formats/sample.h"
 #include "proto/samplepack.pb.h"
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace {
 // A damaged pack must not make the envelope leave 0..1 or produce NaN: times
@@ -39,8 +39,8 @@ std::unique_ptr<Sample> loadSample(const std::string& dir, const std::string& na
 {
     if (staysInside(name))
         return std::make_unique<Sample>(dir + "/" + name);
-    std::cout << "Refused the sample file name \"" << name << "\" in " << dir
-              << ": it leads outside the instrument folder" << std::endl;
+    logInfo() << "Refused the sample file name \"" << name << "\" in " << dir
+              << ": it leads outside the instrument folder";
     return nullptr;
 }
 } // namespace

@@ -1,8 +1,8 @@
 #include "instruments/soundfontsynth.h"
 
-#include <fluidsynth.h>
+#include "core/log.h"
 
-#include <cstdio>
+#include <fluidsynth.h>
 
 namespace {
 constexpr int kChannel = 0;
@@ -28,7 +28,7 @@ int SoundFontSynth::loadFont(const std::string& path)
 {
     const int id = fluid_synth_sfload(m_pFluidSynth, path.c_str(), 1);
     if (id == FLUID_FAILED) {
-        std::printf("Failed to load SoundFont: %s\n", path.c_str());
+        logInfo() << "Failed to load SoundFont: " << path;
         return -1;
     }
     return id;

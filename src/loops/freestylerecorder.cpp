@@ -2,6 +2,7 @@
 
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/stateposter.h"
 #include "loops/freestyletempodetector.h"
 #include "loops/loop.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -33,15 +33,13 @@ double magnitude(const float* frame)
 
 FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
                                      const ZubClock& clock)
-    : LoopRecorder(clock)
-    , m_pTempoDetector(tempoDetector)
+    : m_pTempoDetector(tempoDetector)
     , m_pLoopPool(loopPool)
+    , m_midiRecorder(clock)
     , m_status(STATUS_SUSPENDED)
 {
-    // The LoopRecorder part stamps the notes; takes are recorded into the
-    // copier's buffers, so its own buffer stays at its first, small size.
-    LoopRecorder::suspend();
-    midiRecorder().setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
+    // Takes are recorded into the copier's buffers; only the notes are kept here.
+    m_midiRecorder.setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
     for (int i = 0; i < NUM_TAKES; ++i)
         m_loops.push_back(makeTake());
     m_pCopier = std::make_unique<TakeCopier>([this] { return oldestTake(); },
@@ -85,7 +83,6 @@ void FreestyleRecorder::makeNewest(const std::shared_ptr<Loop>& take)
 
 void FreestyleRecorder::process(float* out, int numFrames)
 {
-    LoopRecorder::process(out, numFrames);
     std::lock_guard lock(m_mutex);
     if (!m_bActive)
         return;
@@ -180,8 +177,8 @@ bool FreestyleRecorder::startTake()
     m_framesRecorded = 0;
     m_silentFrames = 0;
     m_state = STATE_RECORDING;
-    setRecord(true);
-    midiRecorder().start();
+    m_midiRecorder.setRecord(true);
+    m_midiRecorder.start();
     setStatus(STATUS_RECORDING);
     return true;
 }
@@ -191,12 +188,11 @@ bool FreestyleRecorder::startTake()
 // audio thread copies nothing.
 void FreestyleRecorder::storeTake()
 {
-    std::lock_guard base(mutex());
     if (m_framesRecorded > 0)
-        m_pCopier->endTake(m_framesRecorded, midiRecorder());
+        m_pCopier->endTake(m_framesRecorded, m_midiRecorder);
     else
         m_pCopier->cancelTake();
-    midiRecorder().clear();
+    m_midiRecorder.clear();
     m_pCapture = nullptr;
     m_framesRecorded = 0;
 }
@@ -204,8 +200,8 @@ void FreestyleRecorder::storeTake()
 void FreestyleRecorder::goIdle()
 {
     m_state = STATE_IDLE;
-    // Nothing is captured between takes, or the next take would start on top of it.
-    setRecord(false);
+    // Keys played between takes are not notes of either take.
+    m_midiRecorder.setRecord(false);
     m_waitFrames = 0;
     for (const auto& take : m_loops)
         take->setMute(true, true);
@@ -224,21 +220,26 @@ void FreestyleRecorder::noteOn(int note)
         return;
     std::lock_guard lock(m_mutex);
     if (m_state == STATE_IDLE && !startTake()) {
-        std::cout << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded" << std::endl;
+        logInfo() << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded";
         return;
     }
-    if (midiRecorder().numEvents() >= MAX_TAKE_EVENTS) {
-        std::cout << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
-                  << note << " not recorded" << std::endl;
+    if (m_midiRecorder.numEvents() >= MAX_TAKE_EVENTS) {
+        logInfo() << "FreestyleRecorder: the take holds " << MAX_TAKE_EVENTS << " note events, note "
+                  << note << " not recorded";
         return;
     }
-    LoopRecorder::noteOn(note);
+    m_midiRecorder.noteOn(note);
+}
+
+void FreestyleRecorder::noteOff(int note)
+{
+    m_midiRecorder.noteOff(note);
 }
 
 void FreestyleRecorder::setInputMode(int inputMode)
 {
     if (inputMode != INPUT_KEYS && inputMode != INPUT_AUDIO) {
-        std::cout << "FreestyleRecorder: unknown input mode refused: " << inputMode << std::endl;
+        logInfo() << "FreestyleRecorder: unknown input mode refused: " << inputMode;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -256,7 +257,7 @@ void FreestyleRecorder::setJsBridge(NativeJsBridge* bridge)
 
 void FreestyleRecorder::activate()
 {
-    std::cout << "FreestyleRecorder activated." << std::endl;
+    logInfo() << "FreestyleRecorder activated.";
     // Made here, never on the audio thread, and only once the recorder is used.
     m_pCopier->allocate(BUFFER_FRAMES);
     std::lock_guard lock(m_mutex);
@@ -266,14 +267,14 @@ void FreestyleRecorder::activate()
 
 void FreestyleRecorder::suspend()
 {
-    std::cout << "FreestyleRecorder suspended." << std::endl;
+    logInfo() << "FreestyleRecorder suspended.";
     std::lock_guard lock(m_mutex);
     // What was played so far is kept as a take rather than left in the buffer.
     if (m_state == STATE_RECORDING)
         storeTake();
     m_framesRecorded = 0;
     m_bActive = false;
-    setRecord(false);
+    m_midiRecorder.setRecord(false);
     m_state = STATE_SUSPENDED;
     setStatus(STATUS_SUSPENDED);
 }
@@ -368,7 +369,7 @@ void FreestyleRecorder::handleJson(const Json::Value& root)
     if (msg.isMember("playing_loop_id")) {
         const long long id = JsonField::toInt64(msg["playing_loop_id"], -1);
         if (id < 0)
-            std::cout << "FreestyleRecorder: playing_loop_id is not a loop id" << std::endl;
+            logInfo() << "FreestyleRecorder: playing_loop_id is not a loop id";
         else
             solo(id);
     }
@@ -388,7 +389,7 @@ void FreestyleRecorder::doTempoDetection()
     if (chosen)
         m_pTempoDetector->setLoop(chosen);
     else
-        std::cout << "FreestyleRecorder: no take is playing, none handed to the tempo detector" << std::endl;
+        logInfo() << "FreestyleRecorder: no take is playing, none handed to the tempo detector";
     m_pTempoDetector->activate();
     suspend();
 }
@@ -408,7 +409,7 @@ void FreestyleRecorder::applyLoopEntries(const Json::Value& entries)
     for (const Json::Value& entry : entries) {
         const std::shared_ptr<Loop> take = entry.isObject() ? findTake(JsonField::toInt64(entry["id"], -1)) : nullptr;
         if (!take) {
-            std::cout << "FreestyleRecorder: no take with the id of a loops entry" << std::endl;
+            logInfo() << "FreestyleRecorder: no take with the id of a loops entry";
             continue;
         }
         take->fromJson(entry);
@@ -420,7 +421,7 @@ void FreestyleRecorder::applyLoopEntries(const Json::Value& entries)
 void FreestyleRecorder::solo(long long id)
 {
     if (!findTake(id))
-        std::cout << "FreestyleRecorder: no take with id " << id << " to play" << std::endl;
+        logInfo() << "FreestyleRecorder: no take with id " << id << " to play";
     for (const auto& take : takes()) {
         if (take->id() == id) {
             take->setMute(false, true);

@@ -1,7 +1,11 @@
 #pragma once
 
-#include "core/timedmidieventlist.h"
-#include "loops/looprecorder.h"
+#include "core/playbackengine.h"
+#include "core/zubclock.h"
+#include "core/zubtypes.h"
+#include "loops/midirecorder.h"
+
+#include <json/value.h>
 
 #include <atomic>
 #include <memory>
@@ -23,8 +27,8 @@ class TakeCopier;
 // detector. The audio thread calls record and process; key input, JSON
 // commands and the engine come from other threads. A finished take is copied
 // into its loop on the take copier's thread and is listed once it is there.
-// Lock order: this recorder, the LoopRecorder part, the copier, a loop.
-class FreestyleRecorder : public LoopRecorder
+// Lock order: this recorder, the copier, a loop.
+class FreestyleRecorder final : public PlaybackEngine
 {
 public:
     static constexpr int64 BUFFER_SAMPLES = 5644800; // 64 seconds
@@ -44,15 +48,16 @@ public:
 
     FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
                       const ZubClock& clock = ZubClock::system());
-    ~FreestyleRecorder() override;
+    ~FreestyleRecorder();
 
-    // Audio thread: advances the capture position and plays the takes.
+    // Audio thread: plays the takes.
     void process(float* out, int numFrames) override;
     // Audio thread: analyses the input, starts and ends takes, captures.
-    void record(float* in, int numFrames) override;
+    void record(float* in, int numFrames);
 
-    // Key and MIDI threads. Note-offs go to the LoopRecorder part directly.
+    // Key and MIDI threads. A key starts a take when none is being recorded.
     void noteOn(int note);
+    void noteOff(int note);
     void setInputMode(int inputMode);
     int inputMode() const { return m_inputMode.load(); }
     void setJsBridge(NativeJsBridge* bridge);
@@ -96,6 +101,8 @@ private:
 
     FreestyleTempoDetector* m_pTempoDetector;
     LoopPool* m_pLoopPool;
+    // Stamps the notes of the take being recorded.
+    MidiRecorder m_midiRecorder;
     double m_dLevel = 0.0;
     double m_dNoise = 0.0;
     // Low-pass state of the input analysis, one per channel.

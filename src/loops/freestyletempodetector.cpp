@@ -2,13 +2,13 @@
 
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "core/midimessage.h"
 #include "core/nativejsbridge.h"
 #include "core/timedmidieventlist.h"
 #include "loops/loop.h"
 
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -23,7 +23,7 @@ FreestyleTempoDetector::~FreestyleTempoDetector() = default;
 void FreestyleTempoDetector::setLoop(std::shared_ptr<Loop> loop)
 {
     if (loop) {
-        std::cout << "Saving original loop" << std::endl;
+        logInfo() << "Saving original loop";
         m_savedLoop->copyFrom(loop->data(), uint32_t(loop->numFrames()), 0);
         m_savedLoop->setNotes(loop->notes());
         m_savedLoop->setNumBeats(loop->numBeats());
@@ -46,7 +46,7 @@ std::shared_ptr<Loop> FreestyleTempoDetector::requireLoop(const char* what) cons
 {
     std::shared_ptr<Loop> current = loop();
     if (!current)
-        std::cout << "FreestyleTempoDetector: no take handed over yet, " << what << " ignored" << std::endl;
+        logInfo() << "FreestyleTempoDetector: no take handed over yet, " << what << " ignored";
     return current;
 }
 
@@ -61,12 +61,12 @@ void FreestyleTempoDetector::restoreSavedLoop(Loop& loop) const
 // the page to audition it.
 void FreestyleTempoDetector::activate()
 {
-    std::cout << "FreestyleTempoDetector activated." << std::endl;
+    logInfo() << "FreestyleTempoDetector activated.";
     const std::shared_ptr<Loop> take = requireLoop("initialize");
     if (!take)
         return;
     if (m_savedLoop->numFrames() != 0) {
-        std::cout << "Restoring original loop" << std::endl;
+        logInfo() << "Restoring original loop";
         restoreSavedLoop(*take);
     }
     standBy(*take, false, 1);
@@ -79,7 +79,7 @@ void FreestyleTempoDetector::activate()
 
 void FreestyleTempoDetector::suspend()
 {
-    std::cout << "FreestyleTempoDetector suspended." << std::endl;
+    logInfo() << "FreestyleTempoDetector suspended.";
     m_bActive = false;
 }
 
@@ -88,7 +88,7 @@ void FreestyleTempoDetector::suspendAndRestoreLoopState()
     const std::shared_ptr<Loop> take = requireLoop("suspend_and_restore_loop_state");
     if (!take)
         return;
-    std::cout << "FreestyleTempoDetector suspended & restored loop state." << std::endl;
+    logInfo() << "FreestyleTempoDetector suspended & restored loop state.";
     restoreSavedLoop(*take);
     standBy(*take, true, 0);
 }
@@ -137,14 +137,13 @@ int FreestyleTempoDetector::setLoopLengthByTempo(double bpm, double seconds)
         return 1;
     if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) || !(seconds >= 0.0)
         || seconds > std::numeric_limits<float>::max()) {
-        std::cout << "FreestyleTempoDetector: refusing tempo " << bpm << " over " << seconds << " seconds"
-                  << std::endl;
+        logInfo() << "FreestyleTempoDetector: refusing tempo " << bpm << " over " << seconds << " seconds";
         return 1;
     }
     m_fTempo = float(bpm);
-    std::cout << "setLoopLengthByTempo " << bpm << " " << seconds << std::endl;
+    logInfo() << "setLoopLengthByTempo " << bpm << " " << seconds;
     const int beats = snapBeats(bpm, seconds);
-    std::cout << "snapping to " << beats << " beats." << std::endl;
+    logInfo() << "snapping to " << beats << " beats.";
     const int64 newFrames = int64(beats * (60.0 / bpm) * ZUB_SAMPLE_RATE);
     foldAudio(*take, newFrames);
     take->setNumBeats(beats);
@@ -194,7 +193,7 @@ void FreestyleTempoDetector::moveNotes(Loop& loop, int64 newFrames)
         const int64 newTime = time % lengthUs;
         const int note = message.note();
         if (message.isNoteOff() && (pendingOn[note] == -1 || pendingOn[note] > newTime)) {
-            std::cout << "Splitting a note off in FSTD" << std::endl;
+            logDebug() << "Splitting a note off in FSTD";
             moved.addEvent(lengthUs - 1, message);
             moved.addEvent(0, MidiMessage::noteOn(message.velocity(), note, 0));
         }
@@ -203,7 +202,7 @@ void FreestyleTempoDetector::moveNotes(Loop& loop, int64 newFrames)
         else if (message.isNoteOff())
             pendingOn[note] = -1;
         moved.addEvent(newTime, message);
-        std::cout << "moved event to " << newTime << " of " << lengthUs << std::endl;
+        logDebug() << "moved event to " << newTime << " of " << lengthUs;
     }
     loop.setNotes(moved);
 }

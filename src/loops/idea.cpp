@@ -2,13 +2,13 @@
 
 #include "core/alignedfloats.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "dsp/fade.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <iostream>
 
 namespace {
 
@@ -45,7 +45,7 @@ Idea::~Idea()
         freeAlignedFloats(m_pMixingBuffer);
         m_pMixingBuffer = nullptr;
     }
-    std::cout << "Destroyed idea " << m_id << " (" << m_name << ")" << std::endl;
+    logInfo() << "Destroyed idea " << m_id << " (" << m_name << ")";
 }
 
 void Idea::setName(const std::string& name)
@@ -124,7 +124,7 @@ void Idea::activate()
     const std::size_t n = std::min(m_loops.size(), m_loopStates.size());
     for (std::size_t i = 0; i < n; ++i)
         m_loops[i]->setMute(m_loopStates[i], false);
-    std::cout << "Activated idea: " << m_id << " (" << m_name << ")" << std::endl;
+    logInfo() << "Activated idea: " << m_id << " (" << m_name << ")";
 }
 
 void Idea::syncPlayPos(int64 samples)
@@ -218,7 +218,7 @@ bool Idea::applyLoopEntry(const Json::Value& entry)
         return false;
     const int i = indexOf(loop.get());
     if (i < 0) {
-        std::cout << "Loop " << loop->id() << " is not in idea " << m_id << "; ignored" << std::endl;
+        logInfo() << "Loop " << loop->id() << " is not in idea " << m_id << "; ignored";
         return false;
     }
     if (entry.isMember("_destroy")) {

@@ -1,6 +1,7 @@
 #include "loops/ideacollection.h"
 
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "formats/midireader.h"
 #include "formats/midiwriter.h"
 #include "loops/idea.h"
@@ -13,7 +14,6 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <sstream>
 
 namespace {
@@ -132,6 +132,14 @@ Idea* IdeaCollection::activeIdea() const
     return findIdea(m_activeIdeaId);
 }
 
+Idea* IdeaCollection::activeIdeaMadeIfNone()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_ideas.empty())
+        addIdea(new Idea(m_pLoopPool));
+    return findIdea(m_activeIdeaId);
+}
+
 int32 IdeaCollection::activeIdeaId() const
 {
     std::lock_guard lock(m_mutex);
@@ -148,7 +156,7 @@ int IdeaCollection::setActiveIdea(int32 id)
 {
     std::lock_guard lock(m_mutex);
     if (id != 0 && !findIdea(id)) {
-        std::cout << "No idea with id " << id << " to activate" << std::endl;
+        logInfo() << "No idea with id " << id << " to activate";
         return 1;
     }
     setActiveIdeaLocked(id);
@@ -201,7 +209,7 @@ int IdeaCollection::cloneIdea(int32 id)
     std::lock_guard lock(m_mutex);
     const int i = indexOf(id);
     if (i < 0) {
-        std::cout << "No idea with id " << id << " to clone" << std::endl;
+        logInfo() << "No idea with id " << id << " to clone";
         return 1;
     }
     Idea* source = m_ideas[i];
@@ -260,8 +268,8 @@ void IdeaCollection::process(float* out, int numFrames)
 
 void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
 {
-    std::cout << "Loading idea: " << name << std::endl;
-    std::cout << "from: " << dir << std::endl;
+    logInfo() << "Loading idea: " << name;
+    logInfo() << "from: " << dir;
     Idea* idea = new Idea(m_pLoopPool);
 
     std::vector<TimedMidiEventList> tracks;
@@ -272,7 +280,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
     bool opened = false;
     const std::vector<std::string> files = wavFilesInIndexOrder(dir, opened);
     if (!opened)
-        std::cerr << "Couldn't open directory: " << dir << std::endl;
+        logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -281,7 +289,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
             break;
         // An unreadable file is left out; track i still belongs to file i.
         if (loop->loadWav(files[i]) != 0) {
-            std::cerr << "Skipped the unreadable loop file " << files[i] << std::endl;
+            logError() << "Skipped the unreadable loop file " << files[i];
             continue;
         }
         if (i < tracks.size())
@@ -296,7 +304,7 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
 void IdeaCollection::toJson(Json::Value& root) const
 {
     std::lock_guard lock(m_mutex);
-    std::cout << "number of ideas: " << m_ideas.size() << std::endl;
+    logInfo() << "number of ideas: " << m_ideas.size();
     Json::Value& state = root["idea_collection"];
     Json::Value& ideas = state["ideas"] = Json::Value(Json::arrayValue);
     for (const Idea* idea : m_ideas) {
@@ -320,7 +328,7 @@ bool IdeaCollection::handleJson(const Json::Value& root)
         const long long id = JsonField::toInt64(element["id"], 0);
         Idea* idea = id > 0 && id <= INT32_MAX ? findIdea(int32(id)) : nullptr;
         if (!idea) {
-            std::cout << "No idea with id " << element["id"].toStyledString();
+            logInfo() << "No idea with id " << element["id"].toStyledString();
         } else if (element.isMember("_destroy")) {
             deleteIdea(idea->id());
             return true;

@@ -32,6 +32,8 @@ public:
     // thread itself removes it.
     Idea* activeIdea() const;
     int32 activeIdeaId() const;
+    // The active idea, after making the first one when there is none.
+    Idea* activeIdeaMadeIfNone();
     // Returns 0, or 1 (nothing changed) when no idea has the id; 0 means none.
     int setActiveIdea(int32 id);
     // Takes ownership; the first idea becomes the active one.

@@ -2,6 +2,7 @@
 
 #include "core/alignedfloats.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "dsp/fade.h"
 #include "dsp/superresampler.h"
 #include "formats/wavereader.h"
@@ -10,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 
 namespace {
 
@@ -118,7 +118,7 @@ void Loop::endResampling()
 int Loop::setLength(int64 numFrames)
 {
     if (numFrames < 0) {
-        std::cout << "Loop length must not be negative: " << numFrames << std::endl;
+        logInfo() << "Loop length must not be negative: " << numFrames;
         return 1;
     }
     std::lock_guard lock(m_mutex);
@@ -126,7 +126,7 @@ int Loop::setLength(int64 numFrames)
         // Grow only: audio past a shorter length comes back when it grows again.
         float* grown = allocateAlignedFloats(std::size_t(numFrames) * ZUB_FRAMESIZE);
         if (!grown) {
-            std::cout << "No memory for a loop of " << numFrames << " frames" << std::endl;
+            logInfo() << "No memory for a loop of " << numFrames << " frames";
             return 1;
         }
         std::fill(grown, grown + numFrames * ZUB_FRAMESIZE, 0.0f);
@@ -181,7 +181,7 @@ int Loop::numBeats() const
 void Loop::setPlayPosOffset(int64 playPosOffset)
 {
     if (playPosOffset < 0) {
-        std::cout << "Loop play position must not be negative: " << playPosOffset << std::endl;
+        logInfo() << "Loop play position must not be negative: " << playPosOffset;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -259,7 +259,7 @@ bool Loop::isPlaying() const
 void Loop::setPlayMode(int playMode)
 {
     if (playMode != 0 && playMode != 1) {
-        std::cout << "Unknown loop play mode refused: " << playMode << std::endl;
+        logInfo() << "Unknown loop play mode refused: " << playMode;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -344,7 +344,7 @@ int Loop::reserveFrames(int64 numFrames)
     }
     float* grown = allocateAlignedFloats(std::size_t(numFrames) * ZUB_FRAMESIZE);
     if (!grown) {
-        std::cout << "No memory for a loop of " << numFrames << " frames" << std::endl;
+        logInfo() << "No memory for a loop of " << numFrames << " frames";
         return 1;
     }
     std::fill(grown, grown + numFrames * ZUB_FRAMESIZE, 0.0f);
@@ -374,9 +374,9 @@ int Loop::loadWav(const std::string& path)
         for (int i = 0; i < numSamples; ++i)
             samples[i] *= kWavLoadGain;
         m_bEmpty = m_iLoopLengthFrames == 0;
-        std::cout << "Loaded loop " << path << " with length " << numSamples << std::endl;
+        logInfo() << "Loaded loop " << path << " with length " << numSamples;
     } else {
-        std::cout << "Failed to load " << path << std::endl;
+        logInfo() << "Failed to load " << path;
     }
     computeWaveform();
     return m_pLoopBuffer ? 0 : 1;

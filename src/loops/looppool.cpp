@@ -1,8 +1,7 @@
 #include "loops/looppool.h"
 
+#include "core/log.h"
 #include "loops/loop.h"
-
-#include <iostream>
 
 namespace {
 
@@ -13,7 +12,7 @@ constexpr std::size_t kNumIds = 32768;
 std::shared_ptr<Loop> LoopPool::createLoop()
 {
     if (m_loops.size() >= kNumIds) {
-        std::cerr << "LoopPool is full: no loop id left" << std::endl;
+        logError() << "LoopPool is full: no loop id left";
         return {};
     }
     auto loop = std::make_shared<Loop>();
@@ -28,17 +27,17 @@ std::shared_ptr<Loop> LoopPool::createLoop()
 
 void LoopPool::reportCollision(int32 id) const
 {
-    std::cerr << "Duplicate loop id detected! New ID: " << id << std::endl;
-    std::cerr << "Contents of LoopPool:" << std::endl;
+    logError() << "Duplicate loop id detected! New ID: " << id;
+    logError() << "Contents of LoopPool:";
     for (const auto& entry : m_loops)
-        std::cerr << "\t" << entry.first << std::endl;
+        logError() << "\t" << entry.first;
 }
 
 std::shared_ptr<Loop> LoopPool::getLoop(int32 id) const
 {
     const auto it = m_loops.find(id);
     if (it == m_loops.end()) {
-        std::cerr << "Failed to find loop with loop id " << id << " in pool." << std::endl;
+        logError() << "Failed to find loop with loop id " << id << " in pool.";
         return {};
     }
     return it->second;
@@ -46,11 +45,11 @@ std::shared_ptr<Loop> LoopPool::getLoop(int32 id) const
 
 void LoopPool::collectGarbage()
 {
-    std::cout << "Running garbage collection..." << std::endl;
-    std::cout << "Number of loops in pool: " << m_loops.size() << std::endl;
+    logInfo() << "Running garbage collection...";
+    logInfo() << "Number of loops in pool: " << m_loops.size();
     for (auto it = m_loops.begin(); it != m_loops.end();) {
         if (it->second.use_count() == 1) {
-            std::cout << "erasing " << it->first << std::endl;
+            logInfo() << "erasing " << it->first;
             it = m_loops.erase(it);
         } else {
             ++it;

@@ -2,13 +2,13 @@
 
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
+#include "core/log.h"
 #include "loops/loop.h"
 #include "loops/midirecorder.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <iostream>
 #include <new>
 
 namespace {
@@ -25,9 +25,9 @@ double samplesPerBeat(double bpm)
 int32 roundedBeats(double lengthSamples, double spb)
 {
     const double beats = std::max(1.0, std::floor(lengthSamples / spb + 0.5));
-    std::cout << "loop recorder number of beats calulcated as: " << beats << std::endl;
+    logDebug() << "loop recorder number of beats calulcated as: " << beats;
     const int32 rounded = int32(std::pow(2.0, std::floor(std::log2(beats) + 0.5)));
-    std::cout << "loop recorder number of beats log2 rounded to: " << rounded << std::endl;
+    logDebug() << "loop recorder number of beats log2 rounded to: " << rounded;
     return rounded;
 }
 
@@ -150,7 +150,7 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
     // Whole frames only: an odd length would swap left and right at every wrap.
     const int64 n = numSamples - numSamples % ZUB_FRAMESIZE;
     if (n < ZUB_FRAMESIZE || n > MAX_LENGTH_SAMPLES) {
-        std::cout << "LoopRecorder: refusing length of " << numSamples << " samples" << std::endl;
+        logInfo() << "LoopRecorder: refusing length of " << numSamples << " samples";
         return 1;
     }
     // The buffer only grows; a larger one is made before the audio thread is held up.
@@ -158,7 +158,7 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
     if (n > int64(m_capacitySamples)) {
         grown = new (std::nothrow) float[n]();
         if (!grown) {
-            std::cout << "LoopRecorder: no memory for " << n << " samples" << std::endl;
+            logInfo() << "LoopRecorder: no memory for " << n << " samples";
             return 1;
         }
     }
@@ -177,8 +177,8 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
         m_posSamples %= m_lengthSamples;
         const double spb = samplesPerBeat(m_dTempo);
         m_numBeats = roundedBeats(double(n), spb);
-        std::cout << "new loop recorder length: " << n << " spb: " << spb << std::endl;
-        std::cout << "new loop recorder length in beats: " << m_numBeats << std::endl;
+        logInfo() << "new loop recorder length: " << n << " spb: " << spb;
+        logInfo() << "new loop recorder length in beats: " << m_numBeats;
     }
     delete[] old;
     return 0;
@@ -187,8 +187,7 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
 int LoopRecorder::setNumBeats(int newBeats)
 {
     if (!isPowerOfTwoOfAtLeast2(newBeats)) {
-        std::cout << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
-                  << std::endl;
+        logInfo() << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)";
         return 1;
     }
     int32 oldBeats;
@@ -199,24 +198,24 @@ int LoopRecorder::setNumBeats(int newBeats)
         length = m_lengthSamples;
     }
     if (newBeats == oldBeats) {
-        std::cout << "LoopRecorder: number of beats is the same, returning" << std::endl;
+        logInfo() << "LoopRecorder: number of beats is the same, returning";
         return 0;
     }
-    std::cout << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats << std::endl;
+    logInfo() << "Changing LoopRecorder length from " << oldBeats << " beats to " << newBeats;
     const bool grow = oldBeats < newBeats;
     const int factor = grow ? newBeats / oldBeats : oldBeats / newBeats;
     if (factor % 2 != 0) {
-        std::cout << "LoopRecorder: refusing a change of length by the odd factor " << factor << std::endl;
+        logInfo() << "LoopRecorder: refusing a change of length by the odd factor " << factor;
         return 1;
     }
-    std::cout << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor << std::endl;
+    logInfo() << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor;
     return setLengthSamples(grow ? length * factor : length / factor);
 }
 
 int LoopRecorder::setTempo(double bpm, bool resize)
 {
     if (!(bpm > 0.0) || !std::isfinite(bpm)) {
-        std::cout << "LoopRecorder: refusing tempo " << bpm << std::endl;
+        logInfo() << "LoopRecorder: refusing tempo " << bpm;
         return 1;
     }
     int64 length;
@@ -282,14 +281,14 @@ void LoopRecorder::moveInto(Loop& loop)
 
 void LoopRecorder::activate()
 {
-    std::cout << "LoopRecorder activated." << std::endl;
+    logInfo() << "LoopRecorder activated.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = false;
 }
 
 void LoopRecorder::suspend()
 {
-    std::cout << "LoopRecorder suspended." << std::endl;
+    logInfo() << "LoopRecorder suspended.";
     std::lock_guard lock(m_mutex);
     m_bSuspended = true;
     m_bRecord = false;
@@ -322,7 +321,7 @@ void LoopRecorder::handleJson(const Json::Value& root)
     if (msg.isMember("record") && JsonField::isBoolLike(msg["record"])) {
         const bool record = JsonField::toBool(msg["record"], false);
         setRecord(record);
-        std::cout << "parsed json to m_bRecord: " << (record ? 1 : 0) << std::endl;
+        logDebug() << "parsed json to m_bRecord: " << (record ? 1 : 0);
     }
     if (JsonField::toBool(msg["clear"], false))
         clear();

@@ -1,7 +1,8 @@
 #include "loops/midirecorder.h"
 
+#include "core/log.h"
+
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -24,7 +25,7 @@ MidiRecorder::MidiRecorder(const ZubClock& clock)
 void MidiRecorder::setLoopLengthUs(int64 loopLengthUs)
 {
     if (loopLengthUs <= 0) {
-        std::cout << "Ignoring MIDI loop length " << loopLengthUs << std::endl;
+        logInfo() << "Ignoring MIDI loop length " << loopLengthUs;
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -63,7 +64,7 @@ void MidiRecorder::noteOn(int note)
     if (!m_bRecord || m_noteOnTimeUs[note] != -1)
         return;
     const int64 t = loopTimeUs();
-    std::cout << "note on at " << static_cast<float>(t) / 1000000.0f << " seconds." << std::endl;
+    logDebug() << "note on at " << static_cast<float>(t) / 1000000.0f << " seconds.";
     m_events.addEvent(t, MidiMessage::noteOn(kVelocity, note, kChannel));
     m_noteOnTimeUs[note] = t;
 }
@@ -86,7 +87,7 @@ void MidiRecorder::noteOff(int note)
         // Held across the loop's end: end it there and start it again at 0.
         m_events.addEvent(m_loopLengthUs - 1, off);
         m_events.addEventAtFront(0, MidiMessage::noteOn(kVelocity, note, kChannel));
-        std::cout << "Note wrapped, splitting it up!" << std::endl;
+        logDebug() << "Note wrapped, splitting it up!";
     }
     m_events.addEvent(t, off);
 }

@@ -1,10 +1,10 @@
 #include "loops/takecopier.h"
 
+#include "core/log.h"
 #include "loops/loop.h"
 #include "loops/midirecorder.h"
 
 #include <algorithm>
-#include <iostream>
 #include <new>
 #include <utility>
 
@@ -38,7 +38,7 @@ int TakeCopier::allocate(int64 numFrames)
     for (auto& samples : made) {
         samples.reset(new (std::nothrow) float[std::size_t(numFrames) * ZUB_FRAMESIZE]());
         if (!samples) {
-            std::cout << "TakeCopier: no memory for take buffers of " << numFrames << " frames" << std::endl;
+            logInfo() << "TakeCopier: no memory for take buffers of " << numFrames << " frames";
             return 1;
         }
     }
@@ -145,7 +145,7 @@ void TakeCopier::copy(Slot& slot)
     if (loop) {
         loop->setNotes(slot.notes);
         if (loop->copyInPieces(slot.samples.get(), uint32_t(slot.frames), PIECE_FRAMES) != 0)
-            std::cout << "TakeCopier: a take of " << slot.frames << " frames could not be stored" << std::endl;
+            logInfo() << "TakeCopier: a take of " << slot.frames << " frames could not be stored";
     }
     // Only the start of the buffer was written.
     std::fill(slot.samples.get(), slot.samples.get() + ZUB_FRAMESIZE * slot.frames, 0.0f);

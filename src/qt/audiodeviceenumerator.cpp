@@ -1,5 +1,6 @@
 #include "qt/audiodeviceenumerator.h"
 
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 
 #include <QDebug>
@@ -101,7 +102,7 @@ PaStreamParameters AudioDeviceEnumerator::outputParameters()
         Settings::instance().setValue("AudioDevice", entry);
     }
     int index = entry == tr("System Default") ? Pa_GetDefaultOutputDevice() : parseDeviceIndex(entry);
-    qDebug() << "AudioDevice: Parsed devId" << index;
+    qCDebug(motifoDebug) << "AudioDevice: Parsed devId" << index;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
     // A stored index may point at another device after a rescan: find it by name.
     const QString storedName = entry.section(". ", 1).section(" (", 0, 0);
@@ -137,7 +138,7 @@ PaStreamParameters AudioDeviceEnumerator::inputParameters(int deviceIndex)
     }
     const int channels = info ? std::min(info->maxInputChannels, 2) : 0;
     if (info)
-        qDebug() << info->name << " Max input channels: " << info->maxInputChannels;
+        qCDebug(motifoDebug) << info->name << " Max input channels: " << info->maxInputChannels;
     PaStreamParameters p {};
     p.device = deviceIndex;
     p.channelCount = channels;

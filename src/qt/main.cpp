@@ -1,9 +1,11 @@
+#include "qt/qtloghandler.h"
 #include "qt/zubapp.h"
 
 #include <QDebug>
 
 int main(int argc, char** argv)
 {
+    QtLogHandler::install();
     qDebug() << "Starting Zub...";
     // QtWebEngine shares one GL context with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -1,5 +1,6 @@
 #include "qt/midiexportlistwidget.h"
 
+#include "qt/qtloghandler.h"
 #include "qt/zubicon.h"
 #include "qt/zubwinmimedata.h"
 
@@ -19,7 +20,7 @@ ZubWinMimeData* MidiExportListWidget::mimeDataForItem(const QListWidgetItem* ite
     // fromLocalFile gives "file:///C:/x.mid" on Windows and "file:///tmp/x.mid"
     // here, where a plain "file:///" prefix would double the root slash.
     const QString urlText = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString();
-    qDebug() << urlText;
+    qCDebug(motifoDebug) << urlText;
     return new ZubWinMimeData(urlText);
 }
 
@@ -40,6 +41,6 @@ void MidiExportListWidget::startDrag(Qt::DropActions)
 
 void MidiExportListWidget::dragLeaveEvent(QDragLeaveEvent* event)
 {
-    qDebug() << "Drag leave";
+    qCDebug(motifoDebug) << "Drag leave";
     QListWidget::dragLeaveEvent(event);
 }

@@ -2,6 +2,7 @@
 
 #include "core/nativejsbridge.h"
 #include "engine/zubengine.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 
 #include <QDebug>
@@ -64,7 +65,7 @@ void MidiInputDevice::open()
     if (setting == "None")
         return;
     PmDeviceID id = parseDeviceId(setting);
-    qDebug() << "MidiDevice: Parsed devId" << id;
+    qCDebug(motifoDebug) << "MidiDevice: Parsed devId" << id;
     if (logError(Pm_Initialize()))
         return;
     m_bInitialised = true;
@@ -114,7 +115,7 @@ void MidiInputDevice::handleEvent(PmMessage message)
     if (m_bInSysex) {
         if (holdsSysexEnd(message, 0)) {
             m_bInSysex = false;
-            qDebug() << "sysex finished!";
+            qCDebug(motifoDebug) << "sysex finished!";
         }
     } else if (status == kNoteOn && data2 != 0) {
         noteOn(data1, data2);

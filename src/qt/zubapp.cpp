@@ -8,6 +8,7 @@
 #include "qt/audiodeviceenumerator.h"
 #include "qt/liveinput.h"
 #include "qt/midithread.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 #include "qt/zubui.h"
 
@@ -26,6 +27,7 @@ const char* kVersion = "1.0.0";
 ZubApp::ZubApp(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    QtLogHandler::install();
     setIdentity();
     findResources();
     if (Settings::instance().value("version") != kVersion) {

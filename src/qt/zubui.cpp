@@ -1,5 +1,6 @@
 #include "qt/zubui.h"
 
+#include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
@@ -8,6 +9,7 @@
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
+#include "qt/qtloghandler.h"
 #include "qt/settings.h"
 #include "qt/zubapp.h"
 #include "qt/zubicon.h"
@@ -109,8 +111,6 @@ ZubUI::~ZubUI()
 
 void ZubUI::registerProjectNotifications(bool registered)
 {
-    if (!m_pContext)
-        return;
     Project* project = m_pContext->engine()->project();
     project->setModifiedNotification(registered ? [this](bool modified) { projectModified(modified); }
                                                 : Project::ModifiedNotification());
@@ -195,15 +195,13 @@ void ZubUI::registerFonts()
 {
     for (const char* font : { "/fonts/Muli-Regular.ttf", "/fonts/Muli-Italic.ttf", "/fonts/Muli-Light.ttf",
              "/fonts/Muli-LightItalic.ttf" })
-        QFontDatabase::addApplicationFont(QString("res") + font);
+        QFontDatabase::addApplicationFont(QString(ZUB_RESOURCE_DIR) + font);
 }
 
 bool ZubUI::confirmDiscard()
 {
     // Asks only when something changed.
-    if (m_pContext)
-        return m_pContext->engine()->project()->confirmDiscard();
-    return !isWindowModified() || discardChangesConfirmation();
+    return m_pContext->engine()->project()->confirmDiscard();
 }
 
 void ZubUI::newZub()
@@ -211,10 +209,7 @@ void ZubUI::newZub()
     if (!confirmDiscard())
         return;
     // Resetting the project notifies projectCleared().
-    if (m_pContext)
-        m_pContext->engine()->clearProject();
-    else
-        projectCleared();
+    m_pContext->engine()->clearProject();
     for (const char* statement : kNewZubStatements)
         m_pWebView->evaluateStatement(statement);
 }
@@ -232,7 +227,7 @@ void ZubUI::saveRender()
         reportFailure(tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)));
         return;
     }
-    const int rendered = m_pContext ? m_pContext->engine()->renderToFile(file) : 1;
+    const int rendered = m_pContext->engine()->renderToFile(file);
     const bool closed = std::fclose(file) == 0;
     if (rendered != 0 || !closed || !target.commit()) {
         target.cancelWriting();
@@ -249,8 +244,7 @@ void ZubUI::openZub()
         return;
     // Clears the project (which notifies projectCleared()), reads the tempo and
     // the ideas and tells the page "just_loaded".
-    if (m_pContext)
-        ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
+    ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
     m_projectFileName = path;
     setWindowFilePath(path);
     setWindowModified(false);
@@ -274,7 +268,7 @@ int ZubUI::saveZub(QString projectFileName)
         if (!projectFileName.endsWith(".zub", Qt::CaseInsensitive))
             projectFileName += ".zub";
     }
-    if (!m_pContext || ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
+    if (ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
         reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)));
         return 1;
     }
@@ -323,8 +317,6 @@ QString ZubUI::midiExportFolder() const
 
 QStringList ZubUI::writeMidiExport(const QString& folder)
 {
-    if (!m_pContext)
-        return {};
     ProjectFile file(m_pContext->engine());
     file.saveMidi(localPath(folder));
     // The files are named like the saved ideas; the dialog finds them by name.
@@ -349,7 +341,7 @@ void ZubUI::projectModified(bool modified)
 {
     if (!modified)
         return;
-    qDebug() << "project modified in Qt land!";
+    qCDebug(motifoDebug) << "project modified in Qt land!";
     setWindowModified(true);
     action("actionSaveZub")->setEnabled(true);
 }

@@ -17,6 +17,7 @@ class ZubUI : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The context is never null; app may be (no preferences then).
     ZubUI(EngineContext* context, ZubApp* app, bool firstRun);
     ~ZubUI() override;
 

@@ -131,10 +131,9 @@ QString ZubWebView::handleMessage(const QString& message)
 {
     if (!m_pContext)
         return QString();
-    ZubApi* api = m_pContext->api();
-    api->handleMessage(message.toStdString());
-    deliverMessage(api->reply());
-    return QString::fromStdString(api->reply());
+    const std::string reply = m_pContext->api()->handleMessage(message.toStdString());
+    deliverMessage(reply);
+    return QString::fromStdString(reply);
 }
 
 void ZubWebView::installJavaScriptObjects()

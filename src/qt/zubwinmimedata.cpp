@@ -1,5 +1,7 @@
 #include "qt/zubwinmimedata.h"
 
+#include "qt/qtloghandler.h"
+
 #include <QDebug>
 #include <QUrl>
 
@@ -32,10 +34,10 @@ QVariant ZubWinMimeData::retrieveData(const QString& mimeType, QMetaType type) c
 {
     if (mimeType == FILE_NAME_FORMAT && formats().contains(FILE_NAME_FORMAT)) {
         const QByteArray data = m_urlText.toUtf8();
-        qDebug() << "mimetype matches,  data is" << data;
+        qCDebug(motifoDebug) << "mimetype matches,  data is" << data;
         return data;
     }
     const QVariant answer = QMimeData::retrieveData(mimeType, type);
-    qDebug() << "mimetype:" << mimeType << "and data is" << answer;
+    qCDebug(motifoDebug) << "mimetype:" << mimeType << "and data is" << answer;
     return answer;
 }

@@ -1,5 +1,6 @@
 #include "synth/modalmodel.h"
 
+#include "core/log.h"
 #include "synth/kelpparameter.h"
 
 #include <cmath>
@@ -54,7 +55,7 @@ void ModalModel::applyProgram(const SynthProgram& program)
 void ModalModel::buildWavetable()
 {
     if (!fillWave(m_wave))
-        std::printf("Unsupported waveform type requested...\n");
+        logInfo() << "Unsupported waveform type requested...";
     if (m_crush > 0)
         crush(m_crush);
 }

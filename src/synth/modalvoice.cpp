@@ -1,126 +1,15 @@
 #include "synth/modalvoice.h"
 
 #include "synth/modalmodel.h"
+#include "synth/modelanes.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <numbers>
 
-#ifdef __SSE2__
-#include <immintrin.h>
-#endif
+using namespace modelanes;
 
 namespace {
-constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
 constexpr float kPrimes[] = { 2.0f, 3.0f, 5.0f, 7.0f, 11.0f };
-
-// Moves value by step toward target; lands on the target once it is reached
-// or crossed and stops the glide.
-void glideToward(float& value, float& step, float target)
-{
-    if (value == target)
-        return;
-    value += step;
-    if ((step > 0.0f && value >= target) || (step < 0.0f && value <= target)) {
-        value = target;
-        step = 0.0f;
-    }
-}
-
-// The table entry of one mode at phase, times amp. A run-away frequency
-// leaves a phase that is no number: false then, and the mode adds nothing.
-bool lookUp(const float* table, int c, float k, float phase, float amp, float& value)
-{
-    const float position = k * phase;
-    if (!(std::fabs(position) <= 2.0f * c))
-        return false;
-    int idx = static_cast<int>(position);
-    if (idx < 0)
-        idx += c;
-    if (idx == c)
-        idx = 0;
-    if (idx < 0 || idx >= c)
-        return false;
-    value = amp * table[idx];
-    return true;
-}
-
-float wrapPhase(float phase)
-{
-    if (!(phase > -kTwoPi && phase < 2.0f * kTwoPi))
-        return std::fmod(phase, kTwoPi);
-    if (phase < 0.0f)
-        return phase + kTwoPi;
-    if (phase > kTwoPi)
-        return phase - kTwoPi;
-    return phase;
-}
-
-// Four modes side by side (GCC vector extensions; SSE2 on x86-64).
-constexpr int kLanes = 4;
-constexpr int kGroupFrames = 256;
-using Lanes = float __attribute__((vector_size(4 * kLanes)));
-using LaneMask = std::int32_t __attribute__((vector_size(4 * kLanes)));
-
-Lanes loadLanes(const float* p)
-{
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void storeLanes(float* p, Lanes v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
-
-bool allSet(LaneMask mask)
-{
-#ifdef __SSE2__
-    return _mm_movemask_ps(std::bit_cast<__m128>(mask)) == 0xF;
-#else
-    for (int l = 0; l < kLanes; ++l) {
-        if (!mask[l])
-            return false;
-    }
-    return true;
-#endif
-}
-
-Lanes broadcast(float x)
-{
-    return Lanes {} + x;
-}
-
-// glideToward on four modes.
-void glideLanes(Lanes& value, Lanes& step, Lanes target)
-{
-    const Lanes zero {};
-    const LaneMask still = value == target;
-    const Lanes next = value + step;
-    const LaneMask landed = ((step > zero) & (next >= target)) | ((step < zero) & (next <= target));
-    value = still ? value : (landed ? target : next);
-    step = (~still & landed) ? zero : step;
-}
-
-// wrapPhase on four modes; lanes far out of range take the scalar fmod.
-Lanes wrapLanes(Lanes phase)
-{
-    const Lanes twoPi = broadcast(kTwoPi);
-    const Lanes zero {};
-    const LaneMask inside = (phase > -twoPi) & (phase < twoPi + twoPi);
-    Lanes wrapped = phase < zero ? phase + twoPi : (phase > twoPi ? phase - twoPi : phase);
-    if (allSet(inside))
-        return wrapped;
-    for (int l = 0; l < kLanes; ++l) {
-        if (!inside[l])
-            wrapped[l] = std::fmod(phase[l], kTwoPi);
-    }
-    return wrapped;
-}
 } // namespace
 
 ModalVoice::ModalVoice(ModalModel* model)
@@ -136,11 +25,11 @@ void ModalVoice::start(float frequency)
     m_active = n;
     m_targetCount = n;
     layoutTargets(n);
-    std::fill(std::begin(m_phase), std::end(m_phase), 0.0f);
-    std::fill(std::begin(m_amp), std::end(m_amp), 0.0f);
-    std::fill(std::begin(m_freq), std::end(m_freq), 0.0f);
-    std::copy(m_targetAmp, m_targetAmp + n, m_amp);
-    std::copy(m_targetFreq, m_targetFreq + n, m_freq);
+    std::fill(std::begin(m_modes.m_phase), std::end(m_modes.m_phase), 0.0f);
+    std::fill(std::begin(m_modes.m_amp), std::end(m_modes.m_amp), 0.0f);
+    std::fill(std::begin(m_modes.m_freq), std::end(m_modes.m_freq), 0.0f);
+    std::copy(m_modes.m_targetAmp, m_modes.m_targetAmp + n, m_modes.m_amp);
+    std::copy(m_modes.m_targetFreq, m_modes.m_targetFreq + n, m_modes.m_freq);
 }
 
 void ModalVoice::renderBlock(float* out, int numFrames)
@@ -173,14 +62,9 @@ void ModalVoice::renderSteady(float* out, int numFrames)
     int until[kCapacity];
     const int kept = planTrim(numFrames, until);
     // Each mode adds into every frame in mode order, as render() sums them.
-    const int grouped = kept - kept % kLanes;
-    for (int i = 0; i < grouped; i += kLanes)
-        renderModeGroup(i, out, numFrames);
-    for (int i = grouped; i < kept; ++i)
-        renderMode(i, out, numFrames, numFrames);
-    // A trimmed mode is not advanced in the frame that trims it.
+    renderModes<4>(m_modes, kept, modeConstants(*m_pModel), out, numFrames);
     for (int i = kept; i < m_active; ++i)
-        renderMode(i, out, until[i], until[i] - 1);
+        renderTrimmed(i, out, until[i]);
     m_active = kept;
     for (int s = 0; s < numFrames; ++s)
         out[s] *= m_gain;
@@ -205,125 +89,31 @@ int ModalVoice::planTrim(int numFrames, int* until) const
 
 int ModalVoice::silentFrame(int i, int numFrames) const
 {
-    if (m_targetAmp[i] != 0.0f)
+    if (m_modes.m_targetAmp[i] != 0.0f)
         return numFrames;
-    float amp = m_amp[i];
-    float step = m_ampStep[i];
+    Lanes<1> amp { m_modes.m_amp[i] };
+    Lanes<1> step { m_modes.m_ampStep[i] };
+    const Lanes<1> target {};
     for (int s = 0; s < numFrames; ++s) {
-        glideToward(amp, step, m_targetAmp[i]);
-        if (amp == 0.0f)
+        glideToward<1>(amp, step, target);
+        if (amp[0] == 0.0f)
             return s;
     }
     return numFrames;
 }
 
-void ModalVoice::renderMode(int i, float* out, int renderFrames, int advanceFrames)
+void ModalVoice::renderTrimmed(int i, float* out, int numFrames)
 {
-    const ModalModel& model = *m_pModel;
-    const int c = static_cast<int>(model.m_chop * ModalModel::kTableSize);
-    const float k = c / kTwoPi;
-    const float inc = model.m_dt * kTwoPi * model.m_bend;
-    // Every mode drops when the drop modulus is below 2, else only settled
-    // modes at 1 modulo it.
-    const bool always = model.m_dropMod < 2;
-    const bool settled = !always && i % model.m_dropMod == 1;
-    float amp = m_amp[i], ampStep = m_ampStep[i];
-    float freq = m_freq[i], freqStep = m_freqStep[i];
-    float phase = m_phase[i];
-    for (int s = 0; s < renderFrames; ++s) {
-        float value = 0.0f;
-        if (lookUp(model.m_table, c, k, phase, amp, value))
-            out[s] += value;
-        else
-            ++m_invalidLookups;
-        glideToward(amp, ampStep, m_targetAmp[i]);
-        glideToward(freq, freqStep, m_targetFreq[i]);
-        if (s < advanceFrames) {
-            phase = wrapPhase(phase + freq * inc);
-            if (always || (settled && freqStep == 0.0f))
-                freq *= model.m_dropFactor;
-        }
-    }
-    m_amp[i] = amp;
-    m_ampStep[i] = ampStep;
-    m_freq[i] = freq;
-    m_freqStep[i] = freqStep;
-    m_phase[i] = phase;
-}
-
-void ModalVoice::renderModeGroup(int first, float* out, int numFrames)
-{
-    const ModalModel& model = *m_pModel;
-    const float* table = model.m_table;
-    const int c = static_cast<int>(model.m_chop * ModalModel::kTableSize);
-    const Lanes k = broadcast(c / kTwoPi);
-    const Lanes inc = broadcast(model.m_dt * kTwoPi * model.m_bend);
-    const Lanes dropFactor = broadcast(model.m_dropFactor);
-    const Lanes highest = broadcast(2.0f * c);
-    const Lanes size = broadcast(static_cast<float>(c));
-    const Lanes zero {};
-    const LaneMask cs = LaneMask {} + c;
-    const LaneMask none {};
-    const bool always = model.m_dropMod < 2;
-    LaneMask settled {};
-    for (int l = 0; l < kLanes; ++l)
-        settled[l] = !always && (first + l) % model.m_dropMod == 1 ? -1 : 0;
-    const LaneMask drops = always ? ~none : none;
-
-    Lanes amp = loadLanes(m_amp + first), ampStep = loadLanes(m_ampStep + first);
-    Lanes freq = loadLanes(m_freq + first), freqStep = loadLanes(m_freqStep + first);
-    Lanes phase = loadLanes(m_phase + first);
-    const Lanes targetAmp = loadLanes(m_targetAmp + first);
-    const Lanes targetFreq = loadLanes(m_targetFreq + first);
-    // Settled modes (amplitude on target, no frequency step) glide nowhere.
-    const LaneMask gliding = (amp != targetAmp) | (freqStep != zero);
-    const bool glides = !allSet(gliding == none);
-    LaneMask misses {};
-    // The lanes' table indexes and weights first, then the sums frame by
-    // frame: the lookups of different frames do not wait on each other.
-    alignas(32) LaneMask indexes[kGroupFrames];
-    alignas(32) Lanes weights[kGroupFrames];
-    for (int done = 0; done < numFrames; done += kGroupFrames) {
-        const int n = std::min(kGroupFrames, numFrames - done);
-        for (int s = 0; s < n; ++s) {
-            const Lanes position = k * phase;
-            if (allSet((position >= zero) & (position < size))) {
-                // Within one table cycle: the index needs no mending.
-                indexes[s] = __builtin_convertvector(position, LaneMask);
-                weights[s] = amp;
-            } else {
-                const LaneMask valid = (position <= highest) & (position >= -highest);
-                LaneMask idx = __builtin_convertvector(valid ? position : zero, LaneMask);
-                idx = idx < none ? idx + cs : idx;
-                idx = idx == cs ? none : idx;
-                // A miss weighs zero: adding a zero leaves every sum as it is.
-                const LaneMask hit = valid & (idx >= none) & (idx < cs);
-                indexes[s] = hit ? idx : none;
-                weights[s] = hit ? amp : zero;
-                misses -= ~hit;
-            }
-            if (glides) {
-                glideLanes(amp, ampStep, targetAmp);
-                glideLanes(freq, freqStep, targetFreq);
-            }
-            phase = wrapLanes(phase + freq * inc);
-            freq = (drops | (settled & (freqStep == zero))) ? freq * dropFactor : freq;
-        }
-        float* o = out + done;
-        for (int s = 0; s < n; ++s) {
-            float sum = o[s];
-            for (int l = 0; l < kLanes; ++l)
-                sum += weights[s][l] * table[indexes[s][l]];
-            o[s] = sum;
-        }
-    }
-    for (int l = 0; l < kLanes; ++l)
-        m_invalidLookups += misses[l];
-    storeLanes(m_amp + first, amp);
-    storeLanes(m_ampStep + first, ampStep);
-    storeLanes(m_freq + first, freq);
-    storeLanes(m_freqStep + first, freqStep);
-    storeLanes(m_phase + first, phase);
+    const ModeConstants k = modeConstants(*m_pModel);
+    renderLanes<1>(m_modes, i, 1, k, out, numFrames - 1);
+    ModeLanes<1> m = loadModes<1>(m_modes, i, 1, k);
+    Mask<1> index, misses {};
+    Lanes<1> weight;
+    lookUp<1>(m, k, index, weight, misses);
+    out[numFrames - 1] += weight[0] * k.table[index[0]];
+    m_modes.m_invalidLookups += misses[0];
+    modelanes::glide<1>(m);
+    storeModes<1>(m_modes, i, m);
 }
 
 float ModalVoice::tick()
@@ -351,64 +141,64 @@ void ModalVoice::advanceClock()
 void ModalVoice::layoutTargets(int n)
 {
     const ModalModel& model = *m_pModel;
+    float* targetFreq = m_modes.m_targetFreq;
+    float* targetAmp = m_modes.m_targetAmp;
     const int m = std::min(model.m_primeModes, n);
     for (int i = 0; i < m; ++i) {
-        m_targetFreq[i] = m_baseFreq / std::pow(kPrimes[i], model.m_detune);
-        m_targetAmp[i] = model.m_power;
+        targetFreq[i] = m_baseFreq / std::pow(kPrimes[i], model.m_detune);
+        targetAmp[i] = model.m_power;
     }
     for (int j = m; j < n; ++j) {
         const int h = j - m + 1;
-        m_targetFreq[j] = h * m_baseFreq;
-        m_targetAmp[j] = std::pow(static_cast<float>(h), model.m_falloff);
+        targetFreq[j] = h * m_baseFreq;
+        targetAmp[j] = std::pow(static_cast<float>(h), model.m_falloff);
         if (h % 2 == 0) {
-            m_targetAmp[j] *= std::min(1.0f, 1.0f - model.m_parity);
-            m_targetFreq[j] += model.m_jitter;
+            targetAmp[j] *= std::min(1.0f, 1.0f - model.m_parity);
+            targetFreq[j] += model.m_jitter;
         } else {
-            m_targetAmp[j] *= std::min(1.0f, 1.0f + model.m_parity);
+            targetAmp[j] *= std::min(1.0f, 1.0f + model.m_parity);
             if (h > 1)
-                m_targetFreq[j] -= model.m_jitter;
+                targetFreq[j] -= model.m_jitter;
         }
     }
     float sum = 0.0f;
     for (int i = 0; i < n; ++i)
-        sum += m_targetAmp[i];
+        sum += targetAmp[i];
     if (sum > 0.0f) {
         for (int i = 0; i < n; ++i)
-            m_targetAmp[i] /= sum;
+            targetAmp[i] /= sum;
     }
 }
 
 float ModalVoice::render()
 {
-    const float* table = m_pModel->m_table;
-    // A chop below 1 plays only the first part of the table in every cycle.
-    const int c = static_cast<int>(m_pModel->m_chop * ModalModel::kTableSize);
-    const float k = c / kTwoPi;
-    const int active = m_active;
+    const ModeConstants k = modeConstants(*m_pModel);
     float sum = 0.0f;
-    for (int i = 0; i < active; ++i) {
-        // Skipped quietly rather than printed from the audio thread.
-        float value = 0.0f;
-        if (lookUp(table, c, k, m_phase[i], m_amp[i], value))
-            sum += value;
-        else
-            ++m_invalidLookups;
+    Mask<1> misses {};
+    for (int i = 0; i < m_active; ++i) {
+        const ModeLanes<1> m = loadModes<1>(m_modes, i, 1, k);
+        Mask<1> index;
+        Lanes<1> weight;
+        lookUp<1>(m, k, index, weight, misses);
+        sum += weight[0] * k.table[index[0]];
     }
+    m_modes.m_invalidLookups += misses[0];
     return sum * m_gain;
 }
 
 void ModalVoice::glide()
 {
-    const int active = m_active;
-    for (int i = 0; i < active; ++i) {
-        glideToward(m_amp[i], m_ampStep[i], m_targetAmp[i]);
-        glideToward(m_freq[i], m_freqStep[i], m_targetFreq[i]);
+    const ModeConstants k = modeConstants(*m_pModel);
+    for (int i = 0; i < m_active; ++i) {
+        ModeLanes<1> m = loadModes<1>(m_modes, i, 1, k);
+        modelanes::glide<1>(m);
+        storeModes<1>(m_modes, i, m);
     }
 }
 
 void ModalVoice::trim()
 {
-    while (m_active > 0 && m_amp[m_active - 1] == 0.0f && m_targetAmp[m_active - 1] == 0.0f)
+    while (m_active > 0 && m_modes.m_amp[m_active - 1] == 0.0f && m_modes.m_targetAmp[m_active - 1] == 0.0f)
         --m_active;
 }
 
@@ -425,6 +215,7 @@ void ModalVoice::shiftModes()
     if (!shiftDue())
         return;
     const ModalModel& model = *m_pModel;
+    ModalModes& modes = m_modes;
 
     int last = std::max(m_targetCount + model.m_modeShift, model.m_minModes);
     last = std::min(last, model.m_maxModes);
@@ -432,34 +223,30 @@ void ModalVoice::shiftModes()
     if (m_active < last) {
         // New modes enter from a peeled frequency at the amplitude they had.
         for (int i = m_active; i < last; ++i)
-            m_freq[i] = (1.0f - model.m_exitPeel) * m_targetFreq[i];
+            modes.m_freq[i] = (1.0f - model.m_exitPeel) * modes.m_targetFreq[i];
         m_active = last;
         m_targetCount = last;
     } else {
         // Leaving modes fade out while peeling away in pitch.
         for (int j = last; j < m_targetCount; ++j) {
-            m_targetAmp[j] = 0.0f;
-            m_targetFreq[j] = (1.0f + model.m_exitPeel) * m_freq[j];
+            modes.m_targetAmp[j] = 0.0f;
+            modes.m_targetFreq[j] = (1.0f + model.m_exitPeel) * modes.m_freq[j];
         }
     }
     const float steps = model.m_blendTime / model.m_dt;
     for (int i = 0; i < m_targetCount; ++i) {
-        m_ampStep[i] = (m_targetAmp[i] - m_amp[i]) / steps;
-        m_freqStep[i] = (m_targetFreq[i] - m_freq[i]) / steps;
+        modes.m_ampStep[i] = (modes.m_targetAmp[i] - modes.m_amp[i]) / steps;
+        modes.m_freqStep[i] = (modes.m_targetFreq[i] - modes.m_freq[i]) / steps;
     }
     m_targetCount = last;
 }
 
 void ModalVoice::advance()
 {
-    // Model values in locals: the stores below could otherwise alias them.
-    const float inc = m_pModel->m_dt * kTwoPi * m_pModel->m_bend;
-    const float dropFactor = m_pModel->m_dropFactor;
-    const int dropMod = m_pModel->m_dropMod;
-    const int active = m_active;
-    for (int i = 0; i < active; ++i) {
-        m_phase[i] = wrapPhase(m_phase[i] + m_freq[i] * inc);
-        if (dropMod < 2 || (i % dropMod == 1 && m_freqStep[i] == 0.0f))
-            m_freq[i] *= dropFactor;
+    const ModeConstants k = modeConstants(*m_pModel);
+    for (int i = 0; i < m_active; ++i) {
+        ModeLanes<1> m = loadModes<1>(m_modes, i, 1, k);
+        modelanes::advance<1>(m, k);
+        storeModes<1>(m_modes, i, m);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/zubtypes.h"
+#include "synth/modalmodes.h"
 
 class ModalModel;
 
@@ -9,7 +10,7 @@ class ModalModel;
 class ModalVoice
 {
 public:
-    static constexpr int kCapacity = 100;
+    static constexpr int kCapacity = ModalModes::kCapacity;
     // The longest shift interval (2^5 beats): the voice clock wraps at it.
     static constexpr float kLongestShiftBeats = 32.0f;
 
@@ -26,14 +27,14 @@ public:
 
     int activeCount() const { return m_active; }
     int targetCount() const { return m_targetCount; }
-    float amplitude(int i) const { return m_amp[i]; }
-    float frequency(int i) const { return m_freq[i]; }
-    float targetAmplitude(int i) const { return m_targetAmp[i]; }
-    float targetFrequency(int i) const { return m_targetFreq[i]; }
+    float amplitude(int i) const { return m_modes.m_amp[i]; }
+    float frequency(int i) const { return m_modes.m_freq[i]; }
+    float targetAmplitude(int i) const { return m_modes.m_targetAmp[i]; }
+    float targetFrequency(int i) const { return m_modes.m_targetFreq[i]; }
     // Seconds since the note started, within the longest shift interval.
     float time() const { return m_time; }
     // Samples that skipped an oscillator because its phase was not a number.
-    int64 invalidLookups() const { return m_invalidLookups; }
+    int64 invalidLookups() const { return m_modes.m_invalidLookups; }
 
 private:
     void layoutTargets(int n);
@@ -46,8 +47,8 @@ private:
     int planTrim(int numFrames, int* until) const;
     // First frame after whose glide mode i is silent for good, or numFrames.
     int silentFrame(int i, int numFrames) const;
-    void renderModeGroup(int first, float* out, int numFrames);
-    void renderMode(int i, float* out, int renderFrames, int advanceFrames);
+    // Mode i over its last frames: it is not advanced in the frame that trims it.
+    void renderTrimmed(int i, float* out, int numFrames);
     float render();
     void glide();
     void trim();
@@ -56,18 +57,11 @@ private:
     void advanceClock();
 
     int32 m_capacity = kCapacity;
-    float m_amp[kCapacity] = {};
-    float m_freq[kCapacity] = {};
-    float m_phase[kCapacity] = {};
-    float m_ampStep[kCapacity] = {};
-    float m_freqStep[kCapacity] = {};
-    float m_targetAmp[kCapacity] = {};
-    float m_targetFreq[kCapacity] = {};
+    ModalModes m_modes;
     float m_gain = 0.5f;
     float m_baseFreq = 0.0f;
     int32 m_active = 0;
     int32 m_targetCount = 0;
     float m_time = 0.0f;
     ModalModel* m_pModel;
-    int64 m_invalidLookups = 0;
 };

@@ -1,8 +1,7 @@
 #include "synth/synthengine.h"
 
+#include "core/log.h"
 #include "synth/syntheventqueue.h"
-
-#include <cstdio>
 
 SynthEngine::SynthEngine(int numVoices, int numInputs, int numOutputs, const char* productName,
     const char* vendorName, const char* effectName, int version)
@@ -21,7 +20,7 @@ SynthEngine::SynthEngine(int numVoices, int numInputs, int numOutputs, const cha
 SynthEngine::~SynthEngine()
 {
     // Events are held by value, so what is still queued goes with the queue.
-    std::printf("CLEARING QUEUE\n");
+    logDebug() << "CLEARING QUEUE";
 }
 
 void SynthEngine::setProgram(int index)

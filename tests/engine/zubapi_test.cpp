@@ -119,6 +119,21 @@ TEST_F(ZubApiTest, ProjectStateAndDiscardConfirmation)
     answer = true;
     EXPECT_EQ(send("discardChangesConfirmation"), confirmed);
     EXPECT_EQ(asked, 2);
+
+    // While the prompt is open the page goes on sending: those calls get
+    // their own replies and leave the prompt's alone.
+    std::string inner;
+    engine.project()->setConfirmDiscardQuery([&] {
+        inner = api.handleMessage("getMicrosecondsUntilNextBeat");
+        return answer;
+    });
+    for (bool a : { false, true }) {
+        answer = a;
+        inner.clear();
+        EXPECT_EQ(api.handleMessage("discardChangesConfirmation"), a ? confirmed : "") << a;
+        EXPECT_EQ(api.reply(), a ? confirmed : "") << a;
+        EXPECT_NE(inner.find("usec_till_beat"), std::string::npos) << a;
+    }
 }
 
 // The project's tempo is the stored one only; the metronome keeps its own.

@@ -3,6 +3,7 @@
 #include "packfiles.h"
 #include "signalmeasure.h"
 #include "support/allocationcounter.h"
+#include "support/debuglog.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -237,6 +238,7 @@ TEST_F(SamplerTest, StrikingAPlayingKeyAgainReleasesTheFirstVoice)
         R"({ "attack_time": 0, "decay_time": 0, "sustain_level": 1, "release_time": 200 })");
     m_sampler.noteOn(60);
     render(4096);
+    DebugLogOn debug; // per-note lines
     testing::internal::CaptureStdout();
     m_sampler.noteOn(60);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("killing already-playing note"),

@@ -83,6 +83,22 @@ TEST_F(IdeaTest, FirstIdeaBecomesActiveAndMarksTheProject)
     EXPECT_TRUE(project.isModified());
 }
 
+TEST_F(IdeaTest, ANewLoopMakesTheFirstIdeaOnlyWhenThereIsNone)
+{
+    Idea* made = ideas.activeIdeaMadeIfNone();
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(ideas.ideas().size(), 1u);
+    EXPECT_EQ(ideas.activeIdea(), made);
+    EXPECT_TRUE(project.isModified());
+    EXPECT_EQ(ideas.activeIdeaMadeIfNone(), made);
+    EXPECT_EQ(ideas.ideas().size(), 1u);
+
+    Idea* second = addIdea("B");
+    ASSERT_EQ(ideas.setActiveIdea(second->id()), 0);
+    EXPECT_EQ(ideas.activeIdeaMadeIfNone(), second);
+    EXPECT_EQ(ideas.ideas().size(), 2u);
+}
+
 TEST_F(IdeaTest, OnlyTheActiveIdeaPlays)
 {
     Idea* a = addIdea("A");

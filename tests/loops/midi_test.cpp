@@ -2,6 +2,7 @@
 #include "core/timedmidieventlist.h"
 #include "loops/midirecorder.h"
 
+#include "support/debuglog.h"
 #include "support/setclock.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +113,7 @@ protected:
 
 TEST_F(Recorder, NoteHeldAcrossTheLoopEndIsSplitInTwo)
 {
+    DebugLogOn debug; // per-note lines
     testing::internal::CaptureStdout();
     at(3900000, &MidiRecorder::noteOn, 60);
     at(4100000, &MidiRecorder::noteOff, 60);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/log.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
@@ -51,12 +52,16 @@ protected:
 };
 
 // Heap allocations made by the engine's cycle over buffers of uneven sizes,
-// the largest above what its components take in one piece.
+// the largest above what its components take in one piece. A line the cycle
+// tries to log fails the test as well.
 inline std::size_t cycleAllocations(ZubEngine& engine)
 {
     std::vector<float> buf(2 * 40000);
+    const std::size_t refused = Log::refusedAudioThreadLines();
     AllocationCounter counter;
     for (int frames : { 1, 64, 256, 1024, 40000 })
         engine.process(buf.data(), frames);
-    return counter.count();
+    const std::size_t allocations = counter.count();
+    EXPECT_EQ(Log::refusedAudioThreadLines(), refused) << "the audio cycle tried to log";
+    return allocations;
 }
