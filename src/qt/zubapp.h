@@ -1,6 +1,7 @@
 #pragma once
 
 #include "qt/devicecontrol.h"
+#include "qt/latencyprobe.h"
 
 #include <QApplication>
 
@@ -20,10 +21,14 @@ public:
     ZubApp(int& argc, char** argv);
     ~ZubApp();
 
-    void openOutput() override;
+    bool openOutput() override;
     void closeOutput() override;
+    QString outputProblem() const override { return m_outputProblem; }
     void createMidiThread() override;
     void deleteMidiThread() override;
+    QString midiProblem() const override { return m_midiProblem; }
+    bool measureLatency(const QString& inputEntry, double& seconds, QString& why) override;
+    void applyLatencyCorrections() override;
     AudioDeviceEnumerator* enumerator() const override { return m_pEnumerator; }
     AudioDevice* outputDevice() const { return m_pOutputDevice; }
     // Hands the engine its input devices and owns the recording stream.
@@ -40,6 +45,9 @@ public:
     static void findResources();
 
 private:
+    // Shows a device's state in the window and on the page.
+    void reportDevice(int kind, const QString& problem);
+
     EngineContext* m_pEngineContext = nullptr;
     ZubUI* m_pMainWindow = nullptr;
     AudioDevice* m_pOutputDevice = nullptr;
@@ -47,4 +55,7 @@ private:
     AudioDeviceEnumerator* m_pEnumerator = nullptr;
     MidiThread* m_pMidiThread = nullptr;
     bool m_bFirstRun = false;
+    QString m_outputProblem;
+    QString m_midiProblem;
+    LatencyProbe m_probe;
 };

@@ -6,6 +6,7 @@
 #include "engine/projectfile.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
+#include "qt/deviceproblems.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
@@ -99,6 +100,7 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     connect(m_pWebView, &ZubWebView::renderRequested, this, &ZubUI::saveRender);
     connect(m_pWebView, &ZubWebView::saveRequested, this, &ZubUI::slotSaveZub);
     connect(m_pWebView, &ZubWebView::shareRequested, this, &ZubUI::slotShareZub);
+    m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
 

@@ -94,7 +94,7 @@ protected:
         liveInput = std::make_unique<LiveInput>(enumerator.get());
         context = std::make_unique<EngineContext>(liveInput.get());
         engine()->setJsBridge(&bridge);
-        liveInput->setRecordingEngine(engine()->instrument()->recordingBuffer());
+        liveInput->setRecordingBuffer(engine()->instrument()->recordingBuffer());
         const PaStreamParameters out = enumerator->outputParameters();
         output = std::make_unique<AudioDevice>(engine(), nullptr, &out, nullptr, enumerator->sampleRate());
         ASSERT_EQ(output->start(), 0);

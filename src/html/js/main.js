@@ -8,6 +8,7 @@ import { Ideas } from './ideas.js';
 import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
 import { Pulse } from './pulse.js';
+import './devices.js';
 
 const SCREENS = { ideas: 'idea-setup', freestyle: 'freestyle-screen', tempo: 'tempo-screen' };
 
