@@ -5,10 +5,10 @@
 // instruments come from a small library written to a temporary folder, which
 // becomes the working directory while the loads exist.
 
+#include "authoring/protoauthor.h"
 #include "engine/metronome.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
-#include "formats/protofile.h"
 #include "formats/wavewriter.h"
 #include "instruments/instrument.h"
 #include "instruments/sampler.h"
@@ -261,7 +261,7 @@ private:
         descriptor.set_name(name);
         descriptor.set_id(id);
         descriptor.set_instrument_type(type);
-        if (ProtoFile::write(dir + "/instrument.zimbo", descriptor) != 0)
+        if (ProtoAuthor::write(dir + "/instrument.zimbo", descriptor) != 0)
             std::abort();
     }
 
@@ -285,7 +285,7 @@ private:
         auto* zone = samplePack.add_zone();
         zone->set_root_key(kRootKey);
         zone->set_filename("sine.wav");
-        if (ProtoFile::write(pack + "/samplepack.zsfb", samplePack) != 0)
+        if (ProtoAuthor::write(pack + "/samplepack.zsfb", samplePack) != 0)
             std::abort();
 
         // The synth plays program id & 255.

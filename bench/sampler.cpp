@@ -2,8 +2,8 @@
 // of the same buffer (frames / 44100 s): ten voices at the root key (direct
 // path) and ten voices 19 semitones up (filtered, upsampled path).
 
+#include "authoring/protoauthor.h"
 #include "core/zubtypes.h"
-#include "formats/protofile.h"
 #include "formats/wavewriter.h"
 #include "instruments/sampler.h"
 #include "proto/samplepack.pb.h"
@@ -42,7 +42,7 @@ public:
         auto* zone = pack.add_zone();
         zone->set_root_key(kRootKey);
         zone->set_filename("sine.wav");
-        if (ProtoFile::write((m_dir / "samplepack.zsfb").string(), pack) != 0)
+        if (ProtoAuthor::write((m_dir / "samplepack.zsfb").string(), pack) != 0)
             std::abort();
     }
     ~BenchPack() { std::filesystem::remove_all(m_dir); }

@@ -1,5 +1,6 @@
 // Instrument descriptors: the binary file, and the readable description the
 // authoring tool turns into one.
+#include "authoring/protoauthor.h"
 #include "formats/protofile.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
@@ -24,17 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     case 0: {
         Quavertone::ZubInstrument instrument;
         if (ProtoFile::read(FuzzFile::write("instrument.zimbo", rest), instrument) == 0)
-            (void)ProtoFile::toJson(instrument);
+            (void)ProtoAuthor::toJson(instrument);
         break;
     }
     case 1: {
         Quavertone::ZubInstrument instrument;
-        ProtoFile::parseDescription(rest, instrument, error);
+        ProtoAuthor::parseDescription(rest, instrument, error);
         break;
     }
     default: {
         Quavertone::SamplePack pack;
-        ProtoFile::parseDescription(rest, pack, error);
+        ProtoAuthor::parseDescription(rest, pack, error);
         break;
     }
     }

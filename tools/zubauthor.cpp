@@ -9,6 +9,7 @@
 // DESCRIPTION is a file name, or "-" for standard input. Field names are the
 // schema's (start_key, root_key, adsr_params ...); enums are given by name.
 
+#include "authoring/protoauthor.h"
 #include "formats/protofile.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
@@ -81,7 +82,7 @@ int dump(const std::string& kind, const std::string& path)
         std::cerr << "cannot open " << path << "\n";
         return 1;
     }
-    std::cout << ProtoFile::toJson(*msg);
+    std::cout << ProtoAuthor::toJson(*msg);
     return 0;
 }
 
@@ -96,14 +97,14 @@ int author(const std::string& kind, const std::string& descriptionPath, const st
         return 1;
     }
     std::string error;
-    if (ProtoFile::parseDescription(text, *msg, error) != 0) {
+    if (ProtoAuthor::parseDescription(text, *msg, error) != 0) {
         std::cerr << descriptionPath << ": " << error << "\n";
         return 1;
     }
     if (kind == "samplepack")
         warnAboutPack(static_cast<const Quavertone::SamplePack&>(*msg),
             std::filesystem::path(out).parent_path());
-    return ProtoFile::write(out, *msg);
+    return ProtoAuthor::write(out, *msg);
 }
 
 } // namespace

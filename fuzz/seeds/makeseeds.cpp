@@ -1,9 +1,9 @@
 // Writes the seed corpora of the fuzz targets with Motifo's own writers:
 //   makeseeds CORPUS_DIR
 // (the Ogg seed is the WAV seed through oggenc; see scripts/fuzz).
+#include "authoring/protoauthor.h"
 #include "core/timedmidieventlist.h"
 #include "formats/midiwriter.h"
-#include "formats/protofile.h"
 #include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
@@ -102,14 +102,14 @@ Quavertone::ZubInstrument instrument()
 void protoSeeds(const fs::path& corpus)
 {
     fs::create_directories(corpus / "samplepack");
-    ProtoFile::write((corpus / "samplepack" / "pack.zsfb").string(), pack());
+    ProtoAuthor::write((corpus / "samplepack" / "pack.zsfb").string(), pack());
     std::string text;
     pack().SerializeToString(&text);
     std::string desc;
     instrument().SerializeToString(&desc);
     writeFile(corpus / "descriptor" / "binary", std::string(1, '\0') + desc);
     writeFile(corpus / "descriptor" / "text", std::string(1, '\1') + instrument().DebugString());
-    writeFile(corpus / "descriptor" / "json", std::string(1, '\2') + ProtoFile::toJson(pack()));
+    writeFile(corpus / "descriptor" / "json", std::string(1, '\2') + ProtoAuthor::toJson(pack()));
 }
 
 void apiSeeds(const fs::path& dir)

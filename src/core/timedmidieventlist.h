@@ -23,6 +23,8 @@ public:
     // Before every other event: the restart of a note held across the loop's end.
     void addEventAtFront(int64 timeUs, const MidiMessage& message);
     void clear() { m_events.clear(); }
+    // Trades events with another list without copying any.
+    void swap(TimedMidiEventList& other) { m_events.swap(other.m_events); }
     // Room for this many events: copying a list of at most that size into
     // this one then allocates nothing.
     void reserve(std::size_t numEvents) { m_events.reserve(numEvents); }

@@ -159,7 +159,7 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
     const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
     for (std::size_t i = 0; i < loops.size(); ++i) {
         // The loop's own audio: a muted loop must not be saved as silence.
-        LoopAudioSource source(loops[i]);
+        LoopAudioSource source(loops[i]->audio(), loops[i]->numFrames());
         const std::string path = loopFolder + "/loop" + std::to_string(i) + ".wav";
         failed |= renderFile(path, &source, loops[i]->numFrames());
         reached(path);

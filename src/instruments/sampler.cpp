@@ -24,74 +24,32 @@ Sampler::Sampler()
     m_bReady = true;
 }
 
-Sampler::~Sampler()
-{
-    m_bReady = false;
-    ++m_iLoadGeneration; // a load still decoding stops early
-    m_loaderThread.wait();
-}
+Sampler::~Sampler() = default;
 
 int Sampler::load(const std::string& dir)
-{
-    return loadPack(dir, ++m_iLoadGeneration);
-}
-
-void Sampler::loadAsync(const std::string& dir, std::function<void()> done)
-{
-    const unsigned generation = ++m_iLoadGeneration;
-    m_loaderThread.start([this, dir, done = std::move(done), generation] {
-        loadPack(dir, generation);
-        if (done)
-            done();
-    });
-}
-
-void Sampler::waitForLoad()
-{
-    m_loaderThread.wait();
-}
-
-int Sampler::loadPack(const std::string& dir, unsigned generation)
 {
     Quavertone::SamplePack pack;
     if (ProtoFile::read(dir + "/samplepack.zsfb", pack) != 0) {
         logInfo() << "Failed to open sample pack: " << dir;
         return 1;
     }
-    installPack(pack, dir, generation);
+    setSamplePack(pack, dir);
     return 0;
 }
 
 void Sampler::setSamplePack(const Quavertone::SamplePack& pack, const std::string& dir)
 {
-    installPack(pack, dir, ++m_iLoadGeneration);
-}
-
-void Sampler::installPack(const Quavertone::SamplePack& pack, const std::string& dir,
-    unsigned generation)
-{
+    // Decoded before the lock: the audio and input threads never wait for a file.
     ZoneList zones;
-    if (!decodeZones(pack, dir, generation, zones) || !installZones(zones, generation))
-        logInfo() << "Sample pack load superseded: " << dir;
-}
-
-bool Sampler::decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
-    unsigned generation, ZoneList& zones)
-{
-    for (const auto& zone : pack.zone()) {
-        if (generation != m_iLoadGeneration)
-            return false;
+    for (const auto& zone : pack.zone())
         zones.push_back(std::make_unique<SamplerZone>(zone, dir));
-    }
-    return true;
+    installZones(zones);
 }
 
-bool Sampler::installZones(ZoneList& zones, unsigned generation)
+void Sampler::installZones(ZoneList& zones)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (generation != m_iLoadGeneration)
-            return false;
         m_bReady = false;
         // Abrupt stop: the voices point into the zones about to go.
         for (auto& voice : m_voices)
@@ -106,7 +64,6 @@ bool Sampler::installZones(ZoneList& zones, unsigned generation)
         m_bReady = true;
     }
     zones.clear(); // the old zones and their samples, freed outside the lock
-    return true;
 }
 
 void Sampler::noteOn(int note)

@@ -1,11 +1,9 @@
 #pragma once
 
 #include "core/playbackengine.h"
-#include "instruments/loaderthread.h"
 
 #include <array>
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,9 +24,9 @@ constexpr int SAMPLER_MIXING_BUF_SAMPLES = 32768;
 // output with a loudness compensation that follows the number sounding.
 //
 // Threads: process runs on the audio thread, noteOn/noteOff on the input
-// thread, sample packs load on a background thread. All of them share
-// m_mutex; samples are decoded outside it, so the lock is only held to swap
-// the zones in.
+// thread, sample packs load on the instrument's loader thread. All of them
+// share m_mutex; samples are decoded outside it, so the lock is only held to
+// swap the zones in.
 class Sampler : public PlaybackEngine
 {
 public:
@@ -45,16 +43,8 @@ public:
     // file cannot be opened (the previous zones stay installed).
     int load(const std::string& dir);
 
-    // Runs load(dir) on the loader thread, then calls done (which may be
-    // empty) on that thread. A later call supersedes a load still decoding:
-    // that one stops without installing, and its done still runs.
-    void loadAsync(const std::string& dir, std::function<void()> done);
-
-    // Blocks until the background load, if any, has finished.
-    void waitForLoad();
-
     // Replaces the zones: decodes every zone's sample from dir, then swaps
-    // the new zones in, silencing all voices. Supersedes a load still decoding.
+    // the new zones in, silencing all voices.
     void setSamplePack(const Quavertone::SamplePack& pack, const std::string& dir);
 
     // 0 <= note < 128; other notes are ignored.
@@ -75,13 +65,8 @@ public:
 private:
     using ZoneList = std::vector<std::unique_ptr<SamplerZone>>;
 
-    int loadPack(const std::string& dir, unsigned generation);
-    void installPack(const Quavertone::SamplePack& pack, const std::string& dir, unsigned generation);
-    bool decodeZones(const Quavertone::SamplePack& pack, const std::string& dir,
-        unsigned generation, ZoneList& zones);
-    // Swaps zones in unless a later load has started; the old zones are
-    // handed back in zones.
-    bool installZones(ZoneList& zones, unsigned generation);
+    // Swaps zones in; the old zones are handed back in zones.
+    void installZones(ZoneList& zones);
     void processBlock(float* buffer, int numFrames, float gain);
     void mixInto(float* buffer, int numSamples, float gain, float target);
     int countActiveVoices() const;
@@ -93,7 +78,5 @@ private:
     std::atomic<bool> m_bReady { false };
     std::vector<float> m_mixBuffer;
     float m_comp = 1.0f;
-    std::atomic<unsigned> m_iLoadGeneration { 0 };
     std::mutex m_mutex;
-    LoaderThread m_loaderThread; // last member: joined before the rest is torn down
 };

@@ -64,8 +64,20 @@ void SamplerVoice::release()
 
 int SamplerVoice::render(float* mix, int numFrames)
 {
-    if (!m_bActive || !m_pSample)
-        return 0;
+    int done = 0;
+    // A pitched-up piece is bounded by the filtered source buffer; long
+    // buffers take as many pieces as they need.
+    while (done < numFrames && m_bActive && m_pSample) {
+        const int rendered = renderPiece(mix + 2 * done, numFrames - done);
+        if (rendered == 0)
+            break;
+        done += rendered;
+    }
+    return done;
+}
+
+int SamplerVoice::renderPiece(float* mix, int numFrames)
+{
     const int numSamples = m_pSample->numSamples();
     const int remaining = numSamples - m_iPlayPosOffset;
     const int n = std::min(remaining, 2 * numFrames);

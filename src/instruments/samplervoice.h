@@ -44,11 +44,12 @@ public:
     int note() const { return m_note; }
 
     // Adds up to numFrames interleaved stereo frames into mix; returns the
-    // number of frames rendered. Pitch shifts that would need more than the
-    // filtered source buffer render fewer frames.
+    // number of frames rendered, fewer only where the note ends.
     int render(float* mix, int numFrames);
 
 private:
+    // As much of numFrames as the filtered source buffer allows at once.
+    int renderPiece(float* mix, int numFrames);
     double pitchRatio() const;
     int renderDirect(float* mix, const float* src, int n, int remaining, double ratio);
     int renderPitchedUp(float* mix, const float* src, int n, int remaining, double ratio);

@@ -7,6 +7,7 @@
 #include "core/nativejsbridge.h"
 #include "core/timedmidieventlist.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 
 #include <cmath>
 #include <limits>
@@ -24,7 +25,9 @@ void FreestyleTempoDetector::setLoop(std::shared_ptr<Loop> loop)
 {
     if (loop) {
         logInfo() << "Saving original loop";
-        m_savedLoop->copyFrom(loop->data(), uint32_t(loop->numFrames()), 0);
+        // Shared, not copied: a loop's audio never changes in place.
+        m_savedLoop->setAudio(loop->audio());
+        m_savedLoop->setLength(loop->numFrames());
         m_savedLoop->setNotes(loop->notes());
         m_savedLoop->setNumBeats(loop->numBeats());
     } else {
@@ -52,7 +55,8 @@ std::shared_ptr<Loop> FreestyleTempoDetector::requireLoop(const char* what) cons
 
 void FreestyleTempoDetector::restoreSavedLoop(Loop& loop) const
 {
-    loop.copyFrom(m_savedLoop->data(), uint32_t(m_savedLoop->numFrames()), 0);
+    loop.setAudio(m_savedLoop->audio());
+    loop.setLength(m_savedLoop->numFrames());
     loop.setNotes(m_savedLoop->notes());
     loop.setNumBeats(m_savedLoop->numBeats());
 }
@@ -160,7 +164,8 @@ void FreestyleTempoDetector::foldAudio(Loop& loop, int64 newFrames) const
     const int64 oldFrames = loop.numFrames();
     const int64 playPos = loop.playPosOffset();
     std::vector<float> folded(std::size_t(newFrames) * ZUB_FRAMESIZE, 0.0f);
-    const float* audio = loop.data();
+    const std::shared_ptr<const LoopAudio> kept = loop.audio();
+    const float* audio = kept ? kept->data() : nullptr;
     for (int64 k = 0; k < oldFrames; ++k) {
         float* to = folded.data() + ZUB_FRAMESIZE * (k % newFrames);
         to[0] += audio[ZUB_FRAMESIZE * k];

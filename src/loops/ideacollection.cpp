@@ -89,15 +89,11 @@ TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, 
 IdeaCollection::IdeaCollection(LoopPool* loopPool, std::function<void()> onModified)
     : m_onModified(std::move(onModified))
     , m_pLoopPool(loopPool)
+    , m_pIdeas(std::make_shared<const IdeaList>())
 {
 }
 
-IdeaCollection::~IdeaCollection()
-{
-    std::lock_guard lock(m_mutex);
-    for (Idea* idea : m_ideas)
-        delete idea;
-}
+IdeaCollection::~IdeaCollection() = default;
 
 void IdeaCollection::markModified()
 {
@@ -108,13 +104,14 @@ void IdeaCollection::markModified()
 Idea* IdeaCollection::findIdea(int32 id) const
 {
     const int i = indexOf(id);
-    return i < 0 ? nullptr : m_ideas[i];
+    return i < 0 ? nullptr : (*m_pIdeas)[i].get();
 }
 
 int IdeaCollection::indexOf(int32 id) const
 {
-    for (std::size_t i = 0; i < m_ideas.size(); ++i)
-        if (m_ideas[i]->id() == id)
+    const IdeaList& ideas = *m_pIdeas;
+    for (std::size_t i = 0; i < ideas.size(); ++i)
+        if (ideas[i]->id() == id)
             return int(i);
     return -1;
 }
@@ -126,35 +123,51 @@ void IdeaCollection::giveUniqueId(Idea* idea) const
         idea->setId(1 + std::rand() % 32767);
 }
 
-Idea* IdeaCollection::activeIdea() const
+void IdeaCollection::publish(std::shared_ptr<const IdeaList> ideas, int32 activeIdeaId)
 {
-    std::lock_guard lock(m_mutex);
-    return findIdea(m_activeIdeaId);
+    Idea* active = nullptr;
+    for (const auto& idea : *ideas)
+        if (idea->id() == activeIdeaId)
+            active = idea.get();
+    {
+        std::lock_guard lock(m_mutex);
+        m_pIdeas.swap(ideas);
+        m_activeIdeaId = activeIdeaId;
+        m_pActive = active;
+    }
+    // The old list, and any idea only it held, goes here, outside the lock.
 }
 
-Idea* IdeaCollection::activeIdeaMadeIfNone()
+Idea* IdeaCollection::activeIdea() const
 {
-    std::lock_guard lock(m_mutex);
-    if (m_ideas.empty())
-        addIdea(new Idea(m_pLoopPool));
+    std::lock_guard edit(m_editMutex);
     return findIdea(m_activeIdeaId);
 }
 
 int32 IdeaCollection::activeIdeaId() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard edit(m_editMutex);
     return m_activeIdeaId;
 }
 
 std::vector<Idea*> IdeaCollection::ideas() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_ideas;
+    std::lock_guard edit(m_editMutex);
+    std::vector<Idea*> ideas;
+    for (const auto& idea : *m_pIdeas)
+        ideas.push_back(idea.get());
+    return ideas;
+}
+
+std::shared_ptr<const IdeaCollection::IdeaList> IdeaCollection::snapshot() const
+{
+    std::lock_guard edit(m_editMutex);
+    return m_pIdeas;
 }
 
 int IdeaCollection::setActiveIdea(int32 id)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard edit(m_editMutex);
     if (id != 0 && !findIdea(id)) {
         logInfo() << "No idea with id " << id << " to activate";
         return 1;
@@ -169,7 +182,7 @@ void IdeaCollection::setActiveIdeaLocked(int32 id)
         return;
     if (Idea* leaving = findIdea(m_activeIdeaId))
         leaving->saveLoopStates();
-    m_activeIdeaId = id;
+    publish(m_pIdeas, id);
     if (Idea* entering = findIdea(id))
         entering->activate();
 }
@@ -178,11 +191,44 @@ void IdeaCollection::addIdea(Idea* idea)
 {
     if (!idea)
         return;
-    std::lock_guard lock(m_mutex);
+    std::shared_ptr<Idea> added(idea);
+    std::lock_guard edit(m_editMutex);
     giveUniqueId(idea);
-    if (m_activeIdeaId == 0)
-        m_activeIdeaId = idea->id();
-    m_ideas.push_back(idea);
+    auto next = std::make_shared<IdeaList>(*m_pIdeas);
+    next->push_back(std::move(added));
+    publish(std::move(next), m_activeIdeaId == 0 ? idea->id() : m_activeIdeaId);
+    markModified();
+}
+
+Idea* IdeaCollection::activeIdeaMadeIfNone()
+{
+    std::lock_guard edit(m_editMutex);
+    if (m_pIdeas->empty())
+        addIdea(new Idea(m_pLoopPool));
+    return findIdea(m_activeIdeaId);
+}
+
+IdeaCollection::State IdeaCollection::capture()
+{
+    std::lock_guard edit(m_editMutex);
+    if (Idea* active = findIdea(m_activeIdeaId))
+        active->saveLoopStates();
+    State state { m_pIdeas, {}, m_activeIdeaId };
+    for (const auto& idea : *m_pIdeas)
+        state.contents.push_back(idea->content());
+    return state;
+}
+
+void IdeaCollection::restore(const State& state)
+{
+    if (!state.ideas || state.contents.size() != state.ideas->size())
+        return;
+    std::lock_guard edit(m_editMutex);
+    for (std::size_t i = 0; i < state.contents.size(); ++i)
+        (*state.ideas)[i]->setContent(state.contents[i]);
+    publish(state.ideas, state.activeIdeaId);
+    if (Idea* active = findIdea(m_activeIdeaId))
+        active->activate();
     markModified();
 }
 
@@ -206,47 +252,49 @@ std::string IdeaCollection::cloneName(const std::string& name)
 
 int IdeaCollection::cloneIdea(int32 id)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard edit(m_editMutex);
     const int i = indexOf(id);
     if (i < 0) {
         logInfo() << "No idea with id " << id << " to clone";
         return 1;
     }
-    Idea* source = m_ideas[i];
+    Idea* source = (*m_pIdeas)[i].get();
     // Only the playing idea's pattern lives in the loops themselves.
     if (id == m_activeIdeaId)
         source->saveLoopStates();
-    Idea* clone = new Idea(*source);
+    auto clone = std::make_shared<Idea>(*source);
     clone->setName(cloneName(source->name()));
-    giveUniqueId(clone);
-    m_ideas.insert(m_ideas.begin() + i + 1, clone);
-    setActiveIdeaLocked(clone->id());
+    giveUniqueId(clone.get());
+    const int32 cloneId = clone->id();
+    auto next = std::make_shared<IdeaList>(*m_pIdeas);
+    next->insert(next->begin() + i + 1, std::move(clone));
+    publish(std::move(next), m_activeIdeaId);
+    setActiveIdeaLocked(cloneId);
     markModified();
     return 0;
 }
 
 void IdeaCollection::clearAll()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard edit(m_editMutex);
     setActiveIdeaLocked(0);
-    while (!m_ideas.empty()) {
-        delete m_ideas.back();
-        m_ideas.pop_back();
-    }
+    publish(std::make_shared<const IdeaList>(), 0);
 }
 
 void IdeaCollection::deleteIdea(int32 id)
 {
     const int i = indexOf(id);
-    Idea* idea = m_ideas[i];
+    const IdeaList& ideas = *m_pIdeas;
     // The neighbour becomes active: the next one for the first idea, else the one before.
-    const int next = i == 0 ? 1 : i - 1;
-    if (next < int(m_ideas.size()))
-        setActiveIdeaLocked(m_ideas[next]->id());
-    m_ideas.erase(m_ideas.begin() + i);
-    if (m_ideas.empty())
+    const int neighbour = i == 0 ? 1 : i - 1;
+    if (neighbour < int(ideas.size()))
+        setActiveIdeaLocked(ideas[neighbour]->id());
+    auto next = std::make_shared<IdeaList>(*m_pIdeas);
+    next->erase(next->begin() + i);
+    if (next->empty())
         setActiveIdeaLocked(0);
-    delete idea;
+    // The idea goes when the old list is let go, unless the history keeps it.
+    publish(std::move(next), m_activeIdeaId);
     markModified();
 }
 
@@ -255,15 +303,15 @@ void IdeaCollection::syncPlayPos(int transportFrame)
     std::lock_guard lock(m_mutex);
     // Every idea, so loops shared with ideas that are not playing stay aligned.
     const int64 samples = int64(ZUB_FRAMESIZE) * static_cast<uint32_t>(transportFrame);
-    for (Idea* idea : m_ideas)
+    for (const auto& idea : *m_pIdeas)
         idea->syncPlayPos(samples);
 }
 
 void IdeaCollection::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (Idea* idea = findIdea(m_activeIdeaId))
-        idea->process(out, numFrames);
+    if (m_pActive)
+        m_pActive->process(out, numFrames);
 }
 
 void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
@@ -301,18 +349,26 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
     addIdea(idea);
 }
 
+// Built from the list as it stands, without the lock the audio thread takes.
 void IdeaCollection::toJson(Json::Value& root) const
 {
-    std::lock_guard lock(m_mutex);
-    logInfo() << "number of ideas: " << m_ideas.size();
+    std::shared_ptr<const IdeaList> list;
+    int32 activeId;
+    {
+        std::lock_guard edit(m_editMutex);
+        list = m_pIdeas;
+        activeId = m_activeIdeaId;
+    }
+    logInfo() << "number of ideas: " << list->size();
     Json::Value& state = root["idea_collection"];
     Json::Value& ideas = state["ideas"] = Json::Value(Json::arrayValue);
-    for (const Idea* idea : m_ideas) {
+    for (const auto& idea : *list) {
+        idea->numFadingLoops(); // lets go of loops whose fade has ended
         Json::Value entry = idea->toJson();
-        entry["active"] = idea->id() == m_activeIdeaId;
+        entry["active"] = idea->id() == activeId;
         ideas.append(entry);
     }
-    state["active_idea_id"] = m_activeIdeaId;
+    state["active_idea_id"] = activeId;
     state["test"] = "foobar";
 }
 
@@ -321,7 +377,7 @@ bool IdeaCollection::handleJson(const Json::Value& root)
     const Json::Value& msg = root["idea_collection"];
     if (!msg.isObject())
         return false;
-    std::lock_guard lock(m_mutex);
+    std::lock_guard edit(m_editMutex);
     const Json::Value& ideas = msg["ideas"];
     if (ideas.isArray() && ideas.size() == 1 && ideas[0].isObject()) {
         const Json::Value& element = ideas[0];

@@ -2,25 +2,41 @@
 
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
+#include "loops/idea.h"
 
 #include <functional>
 #include <json/value.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-class Idea;
 class LoopPool;
 
 constexpr int IDEACOLLECTION_MIXING_BUF_SAMPLES = 32768;
 
 // The song's ideas in display order and which one plays. The audio thread
-// calls process and syncPlayPos; the message thread edits the list. Lock
-// order: collection, idea, loop.
+// calls process and syncPlayPos; the message thread edits the list.
+//
+// The list is never changed in place: an edit builds a new one and swaps one
+// pointer (read-copy-update), and the old list, with any idea only it held,
+// is let go by the editing thread. The audio thread holds its lock for the
+// cycle; anyone else holds it only for that swap. Lock order on the audio
+// thread: collection, idea, loop.
 class IdeaCollection : public PlaybackEngine
 {
 public:
+    using IdeaList = std::vector<std::shared_ptr<Idea>>;
+    // Everything the song holds of its ideas, by reference: taken and put
+    // back whole by the undo history, read by a save in progress.
+    struct State
+    {
+        std::shared_ptr<const IdeaList> ideas;
+        std::vector<std::shared_ptr<const Idea::Content>> contents;
+        int32 activeIdeaId = 0;
+    };
+
     // onModified runs whenever the song changes (the project's unsaved mark lives above).
     IdeaCollection(LoopPool* loopPool, std::function<void()> onModified);
     virtual ~IdeaCollection();
@@ -42,6 +58,14 @@ public:
     int cloneIdea(int32 id);
     void clearAll();
     std::vector<Idea*> ideas() const;
+    std::shared_ptr<const IdeaList> snapshot() const;
+
+    // The active idea's loops' mute states are stored first, so the state
+    // holds what is heard.
+    State capture();
+    // Puts back the ideas, their contents and the active idea of a state
+    // taken earlier; the active idea's mute pattern is applied with fades.
+    void restore(const State& state);
 
     void syncPlayPos(int transportFrame);
     // At most IDEACOLLECTION_MIXING_BUF_SAMPLES / 2 frames.
@@ -63,12 +87,18 @@ private:
     int indexOf(int32 id) const;
     void deleteIdea(int32 id);
     void setActiveIdeaLocked(int32 id);
+    void publish(std::shared_ptr<const IdeaList> ideas, int32 activeIdeaId);
     void markModified();
     void giveUniqueId(Idea* idea) const;
 
-    std::vector<Idea*> m_ideas;
     std::function<void()> m_onModified;
-    mutable std::recursive_mutex m_mutex;
     LoopPool* m_pLoopPool;
+    // Writers take turns on this one; so do readers other than the audio thread.
+    mutable std::recursive_mutex m_editMutex;
+    // Held by the audio thread for its cycle, by anyone else only to swap.
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const IdeaList> m_pIdeas;
     int32 m_activeIdeaId = 0;
+    // The idea the audio thread plays; it lives while m_pIdeas holds it.
+    Idea* m_pActive = nullptr;
 };

@@ -6,16 +6,14 @@
 #include "dsp/fade.h"
 #include "dsp/superresampler.h"
 #include "formats/wavereader.h"
+#include "loops/loopaudio.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
-constexpr int kWaveformBlocks = 512;
-constexpr int kWaveformSampleSpacing = 512; // frames between the frames a block averages
 // Loops are written to disk at half gain.
 constexpr float kWavLoadGain = 2.0f;
 
@@ -24,28 +22,16 @@ constexpr float kWavLoadGain = 2.0f;
 Loop::Loop()
     : m_id(drawId())
     , m_pFade(std::make_unique<Fade>())
+    , m_pNotes(std::make_shared<const TimedMidiEventList>())
     , m_pResampler(std::make_unique<SuperResampler>())
 {
 }
 
-Loop::~Loop()
-{
-    std::lock_guard lock(m_mutex);
-    freeBuffer();
-}
+Loop::~Loop() = default;
 
 int32 Loop::drawId()
 {
     return std::rand() % 32768;
-}
-
-void Loop::freeBuffer()
-{
-    freeAlignedFloats(m_pLoopBuffer);
-    m_pLoopBuffer = nullptr;
-    m_iBufferLengthFrames = 0;
-    m_iLoopLengthFrames = 0;
-    m_iPlayPosOffset = 0;
 }
 
 void Loop::advanceSilently(int64 n, int64 loopSamples)
@@ -62,8 +48,9 @@ void Loop::advanceSilently(int64 n, int64 loopSamples)
 void Loop::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_pLoopBuffer || !m_bPlaying || numFrames <= 0)
+    if (!m_pAudio || !m_bPlaying || numFrames <= 0)
         return;
+    const float* samples = m_pAudio->data();
     const int64 loopSamples = int64(ZUB_FRAMESIZE) * m_iLoopLengthFrames;
     if (loopSamples == 0) {
         m_iPlayPosOffset = 0; // a zero-length loop is silent
@@ -81,7 +68,7 @@ void Loop::process(float* out, int numFrames)
     for (int64 i = 0; i < n;) {
         // A steady gain mixes whole runs up to the loop's end; a ramp steps per sample.
         const int64 run = m_pFade->isSteady() ? std::min(n - i, loopSamples - src) : 1;
-        m_pFade->mix(out + i, m_pLoopBuffer + src, run);
+        m_pFade->mix(out + i, samples + src, run);
         i += run;
         src += run;
         if (src == loopSamples)
@@ -100,9 +87,9 @@ void Loop::processResampled(float* out, int numFrames)
     std::lock_guard lock(m_mutex);
     m_bResampling = true;
     const int64 loopSamples = int64(ZUB_FRAMESIZE) * m_iLoopLengthFrames;
-    if (!m_pLoopBuffer || loopSamples == 0)
+    if (!m_pAudio || loopSamples == 0)
         return;
-    const int moved = m_pResampler->process(m_pLoopBuffer, m_iLoopLengthFrames, m_iPlayPosOffset, out, numFrames,
+    const int moved = m_pResampler->process(m_pAudio->data(), m_iLoopLengthFrames, m_iPlayPosOffset, out, numFrames,
                                             0, m_dRate);
     m_iPlayPosOffset = std::max<int64>(0, m_iPlayPosOffset + int64(ZUB_FRAMESIZE) * moved);
     if (m_playMode == 0)
@@ -115,29 +102,31 @@ void Loop::endResampling()
     m_bResampling = false;
 }
 
+std::shared_ptr<const LoopAudio> Loop::swapAudio(std::shared_ptr<const LoopAudio> audio, int64 lengthFrames)
+{
+    m_pAudio.swap(audio);
+    m_iLoopLengthFrames = lengthFrames;
+    m_iPlayPosOffset = lengthFrames > 0 ? m_iPlayPosOffset % (ZUB_FRAMESIZE * lengthFrames) : 0;
+    return audio;
+}
+
 int Loop::setLength(int64 numFrames)
 {
     if (numFrames < 0) {
         logInfo() << "Loop length must not be negative: " << numFrames;
         return 1;
     }
-    std::lock_guard lock(m_mutex);
-    if (numFrames > m_iBufferLengthFrames) {
-        // Grow only: audio past a shorter length comes back when it grows again.
-        float* grown = allocateAlignedFloats(std::size_t(numFrames) * ZUB_FRAMESIZE);
-        if (!grown) {
-            logInfo() << "No memory for a loop of " << numFrames << " frames";
+    std::lock_guard edit(m_editMutex);
+    std::shared_ptr<const LoopAudio> audio = this->audio();
+    const int64 have = audio ? audio->frames() : 0;
+    if (numFrames > have) {
+        // Made before the lock is taken: the audio thread never waits on it.
+        audio = LoopAudio::copyOf(audio ? audio->data() : nullptr, have, numFrames);
+        if (!audio)
             return 1;
-        }
-        std::fill(grown, grown + numFrames * ZUB_FRAMESIZE, 0.0f);
-        if (m_pLoopBuffer)
-            std::memcpy(grown, m_pLoopBuffer, sizeof(float) * ZUB_FRAMESIZE * m_iBufferLengthFrames);
-        freeAlignedFloats(m_pLoopBuffer);
-        m_pLoopBuffer = grown;
-        m_iBufferLengthFrames = numFrames;
     }
-    m_iLoopLengthFrames = numFrames;
-    m_iPlayPosOffset = numFrames > 0 ? m_iPlayPosOffset % (ZUB_FRAMESIZE * numFrames) : 0;
+    std::lock_guard lock(m_mutex);
+    audio = swapAudio(std::move(audio), numFrames);
     return 0;
 }
 
@@ -154,9 +143,11 @@ double Loop::lengthSeconds() const
 
 void Loop::clear()
 {
+    std::lock_guard edit(m_editMutex);
+    std::shared_ptr<const LoopAudio> silence = LoopAudio::copyOf(nullptr, 0, numFrames());
     std::lock_guard lock(m_mutex);
-    if (m_pLoopBuffer)
-        std::fill(m_pLoopBuffer, m_pLoopBuffer + ZUB_FRAMESIZE * m_iLoopLengthFrames, 0.0f);
+    if (silence)
+        silence = swapAudio(std::move(silence), m_iLoopLengthFrames);
     m_bEmpty = true;
 }
 
@@ -268,118 +259,81 @@ void Loop::setPlayMode(int playMode)
 
 void Loop::setNotes(const TimedMidiEventList& notes)
 {
+    std::shared_ptr<const TimedMidiEventList> copy = std::make_shared<const TimedMidiEventList>(notes);
     std::lock_guard lock(m_mutex);
-    m_notes = notes;
+    m_pNotes.swap(copy);
 }
 
 TimedMidiEventList Loop::notes() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_notes;
+    std::shared_ptr<const TimedMidiEventList> notes;
+    {
+        std::lock_guard lock(m_mutex);
+        notes = m_pNotes;
+    }
+    return *notes;
 }
 
 void Loop::copyFrom(const float* src, uint32_t numFrames, uint32_t transportPosSamples)
 {
-    std::lock_guard lock(m_mutex);
-    m_iPlayPosOffset = 0;
-    if (numFrames > m_iBufferLengthFrames && setLength(numFrames) != 0)
-        return;
-    if (numFrames > 0)
-        std::memcpy(m_pLoopBuffer, src, sizeof(float) * ZUB_FRAMESIZE * numFrames);
-    finishCopy(numFrames, transportPosSamples);
+    std::lock_guard edit(m_editMutex);
+    setAudio(LoopAudio::copyOf(src, numFrames), transportPosSamples);
 }
 
-void Loop::finishCopy(uint32_t numFrames, uint32_t transportPosSamples)
+int Loop::setAudio(std::shared_ptr<const LoopAudio> audio, uint32_t transportPosSamples)
 {
+    if (!audio)
+        return 1;
+    const int64 frames = audio->frames();
     std::lock_guard lock(m_mutex);
+    audio = swapAudio(std::move(audio), frames);
     m_iPlayPosOffset = 0;
-    m_iLoopLengthFrames = numFrames;
     // Continue exactly where the source was playing.
     syncPlayPos(transportPosSamples);
     m_bEmpty = false;
-    computeWaveform();
+    return 0;
 }
 
-int Loop::copyInPieces(const float* src, uint32_t numFrames, uint32_t pieceFrames)
+std::shared_ptr<const LoopAudio> Loop::audio() const
 {
-    int64 oldFrames;
-    {
-        std::lock_guard lock(m_mutex);
-        oldFrames = m_iLoopLengthFrames;
-        m_iLoopLengthFrames = 0; // silent until the copy is whole
-        m_iPlayPosOffset = 0;
-        m_bEmpty = true;
-        m_waveform.clear();
-    }
-    if (reserveFrames(numFrames) != 0)
-        return 1;
-    const int64 end = std::max<int64>(numFrames, oldFrames);
-    const int64 step = std::max<uint32_t>(pieceFrames, 1);
-    for (int64 start = 0; start < end; start += step) {
-        std::lock_guard lock(m_mutex);
-        const int64 stop = std::min(start + step, end);
-        if (stop > m_iBufferLengthFrames)
-            return 1;
-        const int64 copied = std::clamp<int64>(int64(numFrames) - start, 0, stop - start);
-        float* dst = m_pLoopBuffer + ZUB_FRAMESIZE * start;
-        if (copied > 0) // an empty copy may come without a source
-            std::memcpy(dst, src + ZUB_FRAMESIZE * start, sizeof(float) * ZUB_FRAMESIZE * copied);
-        std::fill(dst + ZUB_FRAMESIZE * copied, m_pLoopBuffer + ZUB_FRAMESIZE * stop, 0.0f);
-    }
     std::lock_guard lock(m_mutex);
-    if (numFrames > m_iBufferLengthFrames)
-        return 1;
-    finishCopy(numFrames, 0);
-    return 0;
+    return m_pAudio;
 }
 
-// Room for numFrames, the loop's audio kept. The new buffer is made and
-// zeroed before the lock is taken, so that the audio thread never waits on it.
-int Loop::reserveFrames(int64 numFrames)
+const float* Loop::data() const
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (numFrames <= m_iBufferLengthFrames)
-            return 0;
-    }
-    float* grown = allocateAlignedFloats(std::size_t(numFrames) * ZUB_FRAMESIZE);
-    if (!grown) {
-        logInfo() << "No memory for a loop of " << numFrames << " frames";
-        return 1;
-    }
-    std::fill(grown, grown + numFrames * ZUB_FRAMESIZE, 0.0f);
-    {
-        std::lock_guard lock(m_mutex);
-        if (numFrames > m_iBufferLengthFrames) {
-            if (m_pLoopBuffer)
-                std::memcpy(grown, m_pLoopBuffer, sizeof(float) * ZUB_FRAMESIZE * m_iLoopLengthFrames);
-            std::swap(grown, m_pLoopBuffer);
-            m_iBufferLengthFrames = numFrames;
-        }
-    }
-    freeAlignedFloats(grown);
-    return 0;
+    std::lock_guard lock(m_mutex);
+    return m_pAudio ? m_pAudio->data() : nullptr;
+}
+
+Loop::Content Loop::content() const
+{
+    std::lock_guard lock(m_mutex);
+    return { m_pAudio, m_iLoopLengthFrames, m_pNotes, m_id, m_numBeats, m_bMute };
 }
 
 int Loop::loadWav(const std::string& path)
 {
-    std::lock_guard lock(m_mutex);
-    freeBuffer();
     float* samples = nullptr;
     int numSamples = 0;
     const int rc = readWav(path, samples, numSamples);
+    std::shared_ptr<const LoopAudio> audio;
     if (rc == 0 && samples) {
-        m_pLoopBuffer = samples;
-        m_iBufferLengthFrames = m_iLoopLengthFrames = numSamples / ZUB_FRAMESIZE;
         for (int i = 0; i < numSamples; ++i)
             samples[i] *= kWavLoadGain;
-        m_bEmpty = m_iLoopLengthFrames == 0;
+        audio = LoopAudio::adopt(samples, numSamples / ZUB_FRAMESIZE);
         logInfo() << "Loaded loop " << path << " with length " << numSamples;
     } else {
         logInfo() << "Failed to load " << path;
     }
-    computeWaveform();
-    return m_pLoopBuffer ? 0 : 1;
+    std::lock_guard edit(m_editMutex);
+    std::lock_guard lock(m_mutex);
+    m_iPlayPosOffset = 0;
+    m_bEmpty = !audio || audio->frames() == 0;
+    const int64 frames = audio ? audio->frames() : 0;
+    const bool loaded = audio != nullptr;
+    audio = swapAudio(std::move(audio), frames);
+    return loaded ? 0 : 1;
 }
 
 int32 Loop::id() const
@@ -396,48 +350,23 @@ void Loop::setId(int32 id)
 
 std::string Loop::waveform() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_waveform;
+    const std::shared_ptr<const LoopAudio> audio = this->audio();
+    return audio ? audio->waveform() : std::string();
 }
 
-// One two-digit number per block of the loop, for a small drawing of it.
-void Loop::computeWaveform()
-{
-    std::lock_guard lock(m_mutex);
-    m_waveform.clear();
-    const int64 n = m_iLoopLengthFrames;
-    if (n == 0 || !m_pLoopBuffer)
-        return;
-    // Loops shorter than one frame per block get one block per frame.
-    const int64 step = std::max<int64>(1, n / kWaveformBlocks);
-    for (int64 s = 0; s < n; s += step) {
-        const int64 end = std::min(s + step, n);
-        double sum = 0.0;
-        int count = 0;
-        for (int64 f = s; f < end; f += kWaveformSampleSpacing, ++count) {
-            const float l = m_pLoopBuffer[2 * f], r = m_pLoopBuffer[2 * f + 1];
-            sum += std::sqrt(l * l + r * r);
-        }
-        // Louder than full scale (overdubs, loaded files) is held at 99 so
-        // every number keeps its two digits and the string stays readable.
-        const double value = std::min(sum / count * 64.0, 99.0);
-        if (value < 10.0)
-            m_waveform += '0';
-        m_waveform += std::to_string(static_cast<long long>(value));
-    }
-}
-
+// The loop's fields are taken in one short hold of the lock; the text is
+// built from them afterwards.
 Json::Value Loop::toJson() const
 {
-    std::lock_guard lock(m_mutex);
+    const Content c = content();
     Json::Value loop(Json::objectValue);
-    loop["id"] = m_id;
+    loop["id"] = c.id;
     loop["name"] = "my loop";
-    loop["mute"] = m_bMute;
-    loop["length_seconds"] = static_cast<uint32_t>(m_iLoopLengthFrames) / double(ZUB_SAMPLE_RATE);
-    loop["num_beats"] = m_numBeats;
-    loop["notes"] = m_notes.toJson();
-    loop["waveform"] = m_notes.events().empty() ? m_waveform : std::string();
+    loop["mute"] = c.muted;
+    loop["length_seconds"] = static_cast<uint32_t>(c.frames) / double(ZUB_SAMPLE_RATE);
+    loop["num_beats"] = c.numBeats;
+    loop["notes"] = c.notes->toJson();
+    loop["waveform"] = c.notes->events().empty() && c.audio ? c.audio->waveform() : std::string();
     return loop;
 }
 

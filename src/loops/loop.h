@@ -11,15 +11,30 @@
 #include <string>
 
 class Fade;
+class LoopAudio;
 class SuperResampler;
 
 // One recorded piece of stereo audio of a whole number of beats, with the
 // notes played while it was recorded. The audio thread plays it (process,
-// processResampled, syncPlayPos); the message thread edits it. Every operation
-// takes the loop's own recursive mutex.
+// processResampled, syncPlayPos); the message thread edits it. Audio and
+// notes are never written in place: an edit makes new ones outside the lock
+// and swaps them in, so the lock the audio thread takes is only ever held
+// for a few stores by anyone else.
 class Loop : public PlaybackEngine
 {
 public:
+    // What the loop holds, taken in one short hold of the lock: shared, never
+    // copied, and valid however the loop changes afterwards.
+    struct Content
+    {
+        std::shared_ptr<const LoopAudio> audio;
+        int64 frames = 0; // may be shorter than the audio
+        std::shared_ptr<const TimedMidiEventList> notes;
+        int32 id = 0;
+        int32 numBeats = 0;
+        bool muted = false;
+    };
+
     Loop();
     virtual ~Loop();
 
@@ -34,6 +49,7 @@ public:
     void endResampling();
 
     // Returns 0, or 1 (nothing changed) for a negative length or no memory.
+    // Audio past a shorter length comes back when it grows again.
     int setLength(int64 numFrames);
     int64 numFrames() const;
     double lengthSeconds() const;
@@ -60,14 +76,13 @@ public:
     void setNotes(const TimedMidiEventList& notes);
     TimedMidiEventList notes() const;
 
+    // A copy of src becomes the loop's audio, playing on at the source's phase.
     void copyFrom(const float* src, uint32_t numFrames, uint32_t transportPosSamples);
-    // Copies src in pieces of pieceFrames, holding the lock for one piece at
-    // a time, so that the audio thread playing this loop never waits long.
-    // The loop is silent and empty until the copy is whole; audio past the
-    // new length is zeroed. Plays from position 0. Grows outside the lock.
-    // Returns 0, or 1 for no memory or a buffer replaced meanwhile (the loop
-    // is then left empty).
-    int copyInPieces(const float* src, uint32_t numFrames, uint32_t pieceFrames);
+    // The audio becomes the loop's whole length, playing on at the source's
+    // phase. Returns 0, or 1 (nothing changed) for no audio.
+    int setAudio(std::shared_ptr<const LoopAudio> audio, uint32_t transportPosSamples = 0);
+    std::shared_ptr<const LoopAudio> audio() const;
+    Content content() const;
     // Returns 0, or 1 when the file cannot be read (the loop is then empty).
     int loadWav(const std::string& path);
 
@@ -75,9 +90,8 @@ public:
     // The pool draws a fresh id when the drawn one is taken.
     void setId(int32 id);
     std::string waveform() const;
-    // Raw audio for the renderer and the project writer: hold no reference
-    // past a length change.
-    const float* data() const { return m_pLoopBuffer; }
+    // The audio's samples while nobody replaces it; audio() keeps them alive.
+    const float* data() const;
 
     Json::Value toJson() const;
     void fromJson(const Json::Value& loop);
@@ -86,27 +100,25 @@ public:
     static int32 drawId();
 
 private:
-    void freeBuffer();
     void advanceSilently(int64 n, int64 loopSamples);
-    void computeWaveform();
-    int reserveFrames(int64 numFrames);
-    void finishCopy(uint32_t numFrames, uint32_t transportPosSamples);
+    // Under the lock; hands back the audio replaced, to be let go after it.
+    std::shared_ptr<const LoopAudio> swapAudio(std::shared_ptr<const LoopAudio> audio, int64 lengthFrames);
 
     int32 m_id;
     bool m_bEmpty = true;
     std::unique_ptr<Fade> m_pFade;
-    float* m_pLoopBuffer = nullptr;
-    int64 m_iBufferLengthFrames = 0;
+    std::shared_ptr<const LoopAudio> m_pAudio;
     int64 m_iLoopLengthFrames = 0;
     int64 m_iPlayPosOffset = 0;
     bool m_bMute = false;
     bool m_bPlaying = true;
     bool m_bResampling = false;
-    TimedMidiEventList m_notes;
+    std::shared_ptr<const TimedMidiEventList> m_pNotes;
     int32 m_playMode = 0;
     mutable std::recursive_mutex m_mutex;
+    // Edits that read the audio to make new audio take turns on this one.
+    std::mutex m_editMutex;
     std::unique_ptr<SuperResampler> m_pResampler;
     double m_dRate = 1.0;
     int32 m_numBeats = 16;
-    std::string m_waveform;
 };

@@ -1,20 +1,24 @@
 #include "loops/looprecorder.h"
 
+#include "core/alignedfloats.h"
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 #include "loops/midirecorder.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <new>
+#include <cstring>
 
 namespace {
 
 constexpr double kSamplesPerSecond = double(ZUB_SAMPLE_RATE) * ZUB_FRAMESIZE;
 constexpr int64 kInitialLengthSamples = 705600; // 16 beats at 120 bpm
+// Samples copied under one hold of the lock when the content is copied.
+constexpr int64 kCopyPieceSamples = 32768;
 
 double samplesPerBeat(double bpm)
 {
@@ -47,7 +51,7 @@ LoopRecorder::LoopRecorder(const ZubClock& clock)
 
 LoopRecorder::~LoopRecorder()
 {
-    delete[] m_pBuffer;
+    freeAlignedFloats(m_pBuffer);
 }
 
 void LoopRecorder::process(float* out, int numFrames)
@@ -123,14 +127,115 @@ bool LoopRecorder::isRecording() const
 
 void LoopRecorder::clear()
 {
-    std::lock_guard lock(m_mutex);
-    clearLocked();
+    Taken taken = swapOut();
+    // The old buffer is zeroed off to the side and becomes the next spare.
+    m_spare.prepare(taken.samples, taken.buffer, taken.samples);
 }
 
-void LoopRecorder::clearLocked()
+LoopRecorder::Taken LoopRecorder::swapOut()
 {
-    std::fill(m_pBuffer, m_pBuffer + m_capacitySamples, 0.0f);
-    m_pMidiRecorder->clear();
+    Taken taken;
+    int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    for (;;) {
+        float* fresh = m_spare.take(samples);
+        if (!fresh) {
+            logInfo() << "LoopRecorder: no memory for " << samples << " samples";
+            return taken;
+        }
+        std::lock_guard lock(m_mutex);
+        if (int64(m_lengthSamples) != samples) {
+            // The length changed meanwhile: a buffer of the new one.
+            freeAlignedFloats(fresh);
+            samples = m_lengthSamples;
+            continue;
+        }
+        taken.buffer = std::exchange(m_pBuffer, fresh);
+        taken.samples = samples;
+        taken.posSamples = m_posSamples;
+        taken.numBeats = m_numBeats;
+        m_pMidiRecorder->swapEvents(taken.notes);
+        m_bSpareWanted = true;
+        return taken;
+    }
+}
+
+LoopRecorder::Content LoopRecorder::takeContent()
+{
+    Taken taken = swapOut();
+    if (!taken.buffer)
+        return {};
+    m_spare.prepare(taken.samples);
+    Content content;
+    content.audio = LoopAudio::adopt(taken.buffer, taken.samples / ZUB_FRAMESIZE);
+    content.notes.swap(taken.notes);
+    content.numBeats = taken.numBeats;
+    content.posSamples = taken.posSamples;
+    return content;
+}
+
+LoopRecorder::Content LoopRecorder::putContent(const Content& content)
+{
+    const int64 samples = content.audio ? content.audio->frames() * ZUB_FRAMESIZE : 0;
+    if (samples < ZUB_FRAMESIZE || samples > MAX_LENGTH_SAMPLES) {
+        logInfo() << "LoopRecorder: refusing content of " << samples << " samples";
+        return {};
+    }
+    float* buffer = allocateAlignedFloats(std::size_t(samples));
+    if (!buffer) {
+        logInfo() << "LoopRecorder: no memory for " << samples << " samples";
+        return {};
+    }
+    std::memcpy(buffer, content.audio->data(), sizeof(float) * std::size_t(samples));
+    TimedMidiEventList notes = content.notes;
+    Content previous;
+    int64 previousSamples;
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(buffer, m_pBuffer);
+        previousSamples = m_lengthSamples;
+        previous.posSamples = m_posSamples;
+        previous.numBeats = std::exchange(m_numBeats, content.numBeats);
+        m_pMidiRecorder->swapEvents(notes);
+        previous.notes.swap(notes);
+        m_lengthSamples = uint32_t(samples);
+        m_posSamples %= m_lengthSamples;
+        m_pMidiRecorder->setLoopLengthUs(int64(double(samples) / kSamplesPerSecond * 1000000.0));
+    }
+    previous.audio = LoopAudio::adopt(buffer, previousSamples / ZUB_FRAMESIZE);
+    if (m_bSpareWanted)
+        m_spare.prepare(samples);
+    return previous;
+}
+
+LoopRecorder::Content LoopRecorder::copyContent() const
+{
+    Content content;
+    int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    float* copy = allocateAlignedFloats(std::size_t(samples));
+    if (!copy)
+        return content;
+    for (int64 at = 0; at < samples; at += kCopyPieceSamples) {
+        std::lock_guard lock(m_mutex);
+        if (int64(m_lengthSamples) != samples) {
+            // Cut short by a change of length: what was copied stays, the rest is silence.
+            std::fill(copy + at, copy + samples, 0.0f);
+            break;
+        }
+        const int64 n = std::min(kCopyPieceSamples, samples - at);
+        std::memcpy(copy + at, m_pBuffer + at, sizeof(float) * std::size_t(n));
+    }
+    content.audio = LoopAudio::adopt(copy, samples / ZUB_FRAMESIZE);
+    content.notes = m_pMidiRecorder->events();
+    std::lock_guard lock(m_mutex);
+    content.numBeats = m_numBeats;
+    content.posSamples = m_posSamples;
+    return content;
+}
+
+void LoopRecorder::prepareSpare()
+{
+    m_bSpareWanted = true;
+    m_spare.prepare(lengthFrames() * ZUB_FRAMESIZE);
 }
 
 int64 LoopRecorder::lengthFrames() const
@@ -153,41 +258,44 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
         logInfo() << "LoopRecorder: refusing length of " << numSamples << " samples";
         return 1;
     }
-    // The buffer only grows; a larger one is made before the audio thread is held up.
-    float* grown = nullptr;
-    if (n > int64(m_capacitySamples)) {
-        grown = new (std::nothrow) float[n]();
-        if (!grown) {
-            logInfo() << "LoopRecorder: no memory for " << n << " samples";
-            return 1;
-        }
+    // Every change of length discards what was recorded: a zeroed buffer of
+    // the new length is made before the audio thread is held up.
+    float* fresh = m_spare.take(n);
+    if (!fresh) {
+        logInfo() << "LoopRecorder: no memory for " << n << " samples";
+        return 1;
     }
-    float* old = nullptr;
+    int64 oldSamples;
     {
         std::lock_guard lock(m_mutex);
-        if (grown) {
-            old = m_pBuffer;
-            m_pBuffer = grown;
-            m_capacitySamples = int32(n);
-        }
-        m_lengthSamples = uint32_t(n);
-        // Every change of length discards what was recorded.
-        clearLocked();
-        m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
-        m_posSamples %= m_lengthSamples;
-        const double spb = samplesPerBeat(m_dTempo);
-        m_numBeats = roundedBeats(double(n), spb);
-        logInfo() << "new loop recorder length: " << n << " spb: " << spb;
-        logInfo() << "new loop recorder length in beats: " << m_numBeats;
+        std::swap(fresh, m_pBuffer);
+        oldSamples = m_lengthSamples;
+        setLengthLocked(n);
     }
-    delete[] old;
+    if (m_bSpareWanted)
+        m_spare.prepare(n, fresh, oldSamples);
+    else
+        freeAlignedFloats(fresh);
     return 0;
+}
+
+void LoopRecorder::setLengthLocked(int64 n)
+{
+    m_lengthSamples = uint32_t(n);
+    m_pMidiRecorder->clear();
+    m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
+    m_posSamples %= m_lengthSamples;
+    const double spb = samplesPerBeat(m_dTempo);
+    m_numBeats = roundedBeats(double(n), spb);
+    logInfo() << "new loop recorder length: " << n << " spb: " << spb;
+    logInfo() << "new loop recorder length in beats: " << m_numBeats;
 }
 
 int LoopRecorder::setNumBeats(int newBeats)
 {
     if (!isPowerOfTwoOfAtLeast2(newBeats)) {
-        logInfo() << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)";
+        logInfo() << "LoopRecorder: refusing " << newBeats << " beats (not a power of two of at least 2)"
+                 ;
         return 1;
     }
     int32 oldBeats;
@@ -270,13 +378,12 @@ uint64_t LoopRecorder::frameCounter() const
 
 void LoopRecorder::moveInto(Loop& loop)
 {
-    // Sized first, so the copy under the lock does not allocate.
-    loop.setLength(lengthFrames());
-    std::lock_guard lock(m_mutex);
-    loop.copyFrom(m_pBuffer, m_lengthSamples / ZUB_FRAMESIZE, m_posSamples);
-    loop.setNotes(m_pMidiRecorder->events());
-    loop.setNumBeats(m_numBeats);
-    clearLocked();
+    Content content = takeContent();
+    if (!content.audio)
+        return;
+    loop.setAudio(content.audio, content.posSamples);
+    loop.setNotes(content.notes);
+    loop.setNumBeats(content.numBeats);
 }
 
 void LoopRecorder::activate()
@@ -320,6 +427,9 @@ void LoopRecorder::handleJson(const Json::Value& root)
     const Json::Value& msg = *commands;
     if (msg.isMember("record") && JsonField::isBoolLike(msg["record"])) {
         const bool record = JsonField::toBool(msg["record"], false);
+        // What is recorded now may become a loop: its successor is made ahead.
+        if (record)
+            prepareSpare();
         setRecord(record);
         logDebug() << "parsed json to m_bRecord: " << (record ? 1 : 0);
     }

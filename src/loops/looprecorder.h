@@ -4,6 +4,7 @@
 #include "core/timedmidieventlist.h"
 #include "core/zubclock.h"
 #include "core/zubtypes.h"
+#include "loops/sparebuffer.h"
 
 #include <json/value.h>
 
@@ -12,16 +13,29 @@
 #include <mutex>
 
 class Loop;
+class LoopAudio;
 class MidiRecorder;
 
 // An always-running circular recording buffer a power-of-two number of beats
 // long: while recording it sums the instrument into the buffer, and it always
 // plays the buffer back in time with the transport. The audio thread calls
 // record, process and setPlayPosFrames; the message thread everything else.
-// One recursive mutex guards all of it.
+// One recursive mutex guards all of it. Clearing, making a loop and changing
+// the length never write the buffer under that mutex: the buffer is traded
+// for a zeroed one made ahead on another thread, in one pointer swap.
 class LoopRecorder : public PlaybackEngine
 {
 public:
+    // What the recorder holds: for a loop made from it, the undo history and
+    // the recovery copy.
+    struct Content
+    {
+        std::shared_ptr<const LoopAudio> audio; // the whole buffer
+        TimedMidiEventList notes;
+        int32 numBeats = 0;
+        uint32_t posSamples = 0; // where the recorder was playing
+    };
+
     // Lengths beyond this (about 12.7 minutes) are refused.
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
@@ -58,10 +72,22 @@ public:
     double tempo() const;
     uint64_t frameCounter() const;
 
-    // Copies the buffer (continuing at the recorder's phase), the notes and
-    // the beat count into the loop and clears the recorder, in one step under
-    // the lock so that no block recorded in between is lost.
+    // The buffer (continuing at the recorder's phase), the notes and the beat
+    // count become the loop's and the recorder is clear, in one step under
+    // the lock so that no block recorded in between is lost. Nothing is copied.
     void moveInto(Loop& loop);
+    // The recorder's content leaves it (which is then clear), in one step.
+    // Null audio when no memory could be had (nothing changed then).
+    Content takeContent();
+    // The content goes back into the recorder, its length and beats with it;
+    // returns what the recorder held, as takeContent does. Copies the audio
+    // outside the lock.
+    Content putContent(const Content& content);
+    // A copy taken in short holds of the lock while recording goes on.
+    Content copyContent() const;
+    // Starts making the buffer the next clear or loop trades for; the page's
+    // record button asks for it.
+    void prepareSpare();
 
     void activate();
     void suspend();
@@ -79,12 +105,21 @@ protected:
     MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
 
 private:
-    void clearLocked();
+    struct Taken
+    {
+        float* buffer = nullptr;
+        int64 samples = 0;
+        uint32_t posSamples = 0;
+        int32 numBeats = 0;
+        TimedMidiEventList notes;
+    };
+    // Trades the buffer and notes for empty ones; the old buffer is the caller's.
+    Taken swapOut();
+    void setLengthLocked(int64 numSamples);
 
     float* m_pBuffer = nullptr;
     std::unique_ptr<MidiRecorder> m_pMidiRecorder;
     bool m_bFirstCycle = true;
-    int32 m_capacitySamples = 0;
     uint32_t m_lengthSamples = 0;
     uint32_t m_posSamples = 0;
     int32 m_numBeats = 8;
@@ -93,4 +128,7 @@ private:
     bool m_bSuspended = false;
     uint64_t m_frameCounter = 0;
     mutable std::recursive_mutex m_mutex;
+    // Once a buffer was traded, the next one is always made ahead.
+    bool m_bSpareWanted = false;
+    SpareBuffer m_spare;
 };

@@ -98,6 +98,12 @@ void MidiRecorder::clear()
     m_events.clear();
 }
 
+void MidiRecorder::swapEvents(TimedMidiEventList& events)
+{
+    std::lock_guard lock(m_mutex);
+    m_events.swap(events);
+}
+
 TimedMidiEventList MidiRecorder::events() const
 {
     std::lock_guard lock(m_mutex);

@@ -25,6 +25,8 @@ public:
     void noteOff(int note);
     // Removes the recorded events; notes being held stay held.
     void clear();
+    // Trades the recorded events for `events` in one step, copying none.
+    void swapEvents(TimedMidiEventList& events);
 
     // A copy, safe to keep while notes go on being recorded.
     TimedMidiEventList events() const;

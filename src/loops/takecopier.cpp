@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 #include "loops/midirecorder.h"
 
 #include <algorithm>
@@ -144,7 +145,8 @@ void TakeCopier::copy(Slot& slot)
     const std::shared_ptr<Loop> loop = m_target();
     if (loop) {
         loop->setNotes(slot.notes);
-        if (loop->copyInPieces(slot.samples.get(), uint32_t(slot.frames), PIECE_FRAMES) != 0)
+        // Copied outside every lock, then swapped in.
+        if (loop->setAudio(LoopAudio::copyOf(slot.samples.get(), slot.frames)) != 0)
             logInfo() << "TakeCopier: a take of " << slot.frames << " frames could not be stored";
     }
     // Only the start of the buffer was written.

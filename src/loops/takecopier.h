@@ -20,8 +20,6 @@ class TakeCopier
 {
 public:
     static constexpr int NUM_BUFFERS = 2;
-    // Frames copied under one hold of a loop's lock.
-    static constexpr uint32_t PIECE_FRAMES = 16384;
 
     // Both run on the copier's thread with none of its locks held: the loop
     // a take is to go into, and the news that it is there.

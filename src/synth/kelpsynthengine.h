@@ -32,6 +32,8 @@ public:
     static float noteFrequency(int note);
     const ModalVoice& voice(int index) const { return m_voices[index]; }
     const ModalModel& model() const { return m_model; }
+    // The processor's widest by default; tests and benchmarks compare them.
+    void useKernel(const ModalKernel& kernel) { m_model.m_pKernel = &kernel; }
 
 private:
     void setUpBlock();

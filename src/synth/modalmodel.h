@@ -1,5 +1,6 @@
 #pragma once
 
+#include "synth/modalkernel.h"
 #include "synth/synthprogram.h"
 
 // The sound shared by all modal voices: one wavetable and the layout, shift
@@ -50,6 +51,9 @@ public:
     float m_exitPeel = 0.0f;
     int m_initModes = 10;
     int m_reserved = 0;
+
+    // How the voices render their modes: the widest the processor runs.
+    const ModalKernel* m_pKernel = &ModalKernel::fastest();
 
 private:
     bool fillWave(int wave);

@@ -62,7 +62,7 @@ void ModalVoice::renderSteady(float* out, int numFrames)
     int until[kCapacity];
     const int kept = planTrim(numFrames, until);
     // Each mode adds into every frame in mode order, as render() sums them.
-    renderModes<4>(m_modes, kept, modeConstants(*m_pModel), out, numFrames);
+    m_pModel->m_pKernel->render(m_modes, kept, *m_pModel, out, numFrames);
     for (int i = kept; i < m_active; ++i)
         renderTrimmed(i, out, until[i]);
     m_active = kept;
@@ -105,12 +105,13 @@ int ModalVoice::silentFrame(int i, int numFrames) const
 void ModalVoice::renderTrimmed(int i, float* out, int numFrames)
 {
     const ModeConstants k = modeConstants(*m_pModel);
-    renderLanes<1>(m_modes, i, 1, k, out, numFrames - 1);
+    auto add = [&](int s, Mask<1> index, Lanes<1> weight) { out[s] += weight[0] * k.table[index[0]]; };
+    runModes<1>(m_modes, i, 1, k, numFrames - 1, add);
     ModeLanes<1> m = loadModes<1>(m_modes, i, 1, k);
     Mask<1> index, misses {};
     Lanes<1> weight;
     lookUp<1>(m, k, index, weight, misses);
-    out[numFrames - 1] += weight[0] * k.table[index[0]];
+    add(numFrames - 1, index, weight);
     m_modes.m_invalidLookups += misses[0];
     modelanes::glide<1>(m);
     storeModes<1>(m_modes, i, m);

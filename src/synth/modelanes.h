@@ -7,7 +7,7 @@
 // Every function here has internal linkage and calls no inline function of
 // the standard library: each file that includes this compiles its own copy
 // for its own instruction set, and the linker never picks a copy built for a
-// wider processor to serve another file.
+// wider processor to serve another file (scripts/check-wide-kernel checks).
 
 #include "synth/modalmodel.h"
 #include "synth/modalmodes.h"
@@ -111,6 +111,9 @@ struct ModeLanes {
     Mask<N> dropsAlways, dropsSettled;
     // Lanes past the modes asked for: silent and still, left as they were.
     Mask<N> empty;
+    // Some lane glides: settled modes (amplitude on target, no frequency
+    // step) glide nowhere.
+    bool gliding;
 };
 
 template <int N>
@@ -128,7 +131,7 @@ static inline void store(float* p, Lanes<N> v)
 }
 
 // Modes [first, first + count) in the lanes; the lanes past count stay
-// silent. first + N must stay within the capacity.
+// silent. first + N must stay within ModalModes::kLaneCapacity.
 template <int N>
 static inline ModeLanes<N> loadModes(const ModalModes& modes, int first, int count, const ModeConstants& k)
 {
@@ -148,6 +151,7 @@ static inline ModeLanes<N> loadModes(const ModalModes& modes, int first, int cou
     m.phase = empty ? zero : load<N>(modes.m_phase + first);
     m.targetAmp = empty ? zero : load<N>(modes.m_targetAmp + first);
     m.targetFreq = empty ? zero : load<N>(modes.m_targetFreq + first);
+    m.gliding = anySet<N>((m.amp != m.targetAmp) | (m.freqStep != zero));
     return m;
 }
 
@@ -215,11 +219,16 @@ static inline void glide(ModeLanes<N>& m)
     glideToward<N>(m.freq, m.freqStep, m.targetFreq);
 }
 
-// Settled modes (amplitude on target, no frequency step) glide nowhere.
+// Lanes far out of range: fmod. Out of line, so that the common case keeps
+// its values in registers.
 template <int N>
-static inline bool glides(const ModeLanes<N>& m)
+__attribute__((noinline, cold)) static Lanes<N> wrapFar(Lanes<N> phase, Lanes<N> wrapped, Mask<N> inside)
 {
-    return anySet<N>((m.amp != m.targetAmp) | (m.freqStep != Lanes<N> {}));
+    for (int l = 0; l < N; ++l) {
+        if (!inside[l])
+            wrapped[l] = __builtin_fmodf(phase[l], kTwoPi);
+    }
+    return wrapped;
 }
 
 // Back into [0, 2 pi]; a phase far out of range takes fmod.
@@ -229,14 +238,8 @@ static inline Lanes<N> wrapPhase(Lanes<N> phase)
     const Lanes<N> twoPi = splat<N>(kTwoPi);
     const Lanes<N> zero {};
     const Mask<N> inside = (phase > -twoPi) & (phase < twoPi + twoPi);
-    Lanes<N> wrapped = phase < zero ? phase + twoPi : (phase > twoPi ? phase - twoPi : phase);
-    if (allSet<N>(inside))
-        return wrapped;
-    for (int l = 0; l < N; ++l) {
-        if (!inside[l])
-            wrapped[l] = __builtin_fmodf(phase[l], kTwoPi);
-    }
-    return wrapped;
+    const Lanes<N> wrapped = phase < zero ? phase + twoPi : (phase > twoPi ? phase - twoPi : phase);
+    return allSet<N>(inside) ? wrapped : wrapFar<N>(phase, wrapped, inside);
 }
 
 // One sample on: the phase moves by the frequency, which then drops.
@@ -244,62 +247,113 @@ template <int N>
 static inline void advance(ModeLanes<N>& m, const ModeConstants& k)
 {
     m.phase = wrapPhase<N>(m.phase + m.freq * k.radiansPerHz);
+    // A factor of 1 leaves every frequency as it is.
+    if (k.dropFactor == 1.0f)
+        return;
     const Mask<N> drops = m.dropsAlways | (m.dropsSettled & (m.freqStep == Lanes<N> {}));
     m.freq = drops ? m.freq * k.dropFactor : m.freq;
 }
 
-// out[s] += the looked-up values of frame s, lane by lane in mode order.
 template <int N>
-static inline void addLookups(const float* table, const Mask<N>* indexes, const Lanes<N>* weights, float* out,
-    int numFrames)
+static inline Lanes<N> gather(const float* table, Mask<N> index)
 {
-    for (int s = 0; s < numFrames; ++s) {
-        float sum = out[s];
-        for (int l = 0; l < N; ++l)
-            sum += weights[s][l] * table[indexes[s][l]];
-        out[s] = sum;
-    }
+#ifdef __AVX2__
+    if constexpr (N == 8)
+        return (Lanes<8>)_mm256_i32gather_ps(table, (__m256i)index, 4);
+#endif
+    Lanes<N> v;
+    for (int l = 0; l < N; ++l)
+        v[l] = table[index[l]];
+    return v;
 }
 
-// Adds modes [first, first + count) into out[0, numFrames) and moves them
-// on by as many samples. Each mode runs through the block on its own, which
-// keeps its state in registers. The table indexes of a stage of frames come
-// first and their sums after, so lookups of different frames do not wait on
-// each other.
+// a x b + c, fused where the processor has it.
 template <int N>
-static void renderLanes(ModalModes& modes, int first, int count, ModeConstants k, float* out, int numFrames)
+static inline Lanes<N> multiplyAdd(Lanes<N> a, Lanes<N> b, Lanes<N> c)
 {
-    // k is a copy: a store to the stages below cannot be taken for a change of it.
+#ifdef __FMA__
+    if constexpr (N == 8)
+        return (Lanes<8>)_mm256_fmadd_ps((__m256)a, (__m256)b, (__m256)c);
+#endif
+    return a * b + c;
+}
+
+// Moves modes [first, first + count) on by numFrames samples and hands
+// frame s's table indexes and weights to lookedUp(s, index, weight). Each
+// group of modes runs through the frames on its own, which keeps its state
+// in registers.
+template <int N, class LookedUp>
+static inline void runModes(ModalModes& modes, int first, int count, const ModeConstants& k, int numFrames,
+    LookedUp&& lookedUp)
+{
     ModeLanes<N> m = loadModes<N>(modes, first, count, k);
-    const bool gliding = glides<N>(m);
     Mask<N> misses {};
-    alignas(32) Mask<N> indexes[kStageFrames];
-    alignas(32) Lanes<N> weights[kStageFrames];
-    for (int done = 0; done < numFrames; done += kStageFrames) {
-        const int n = numFrames - done < kStageFrames ? numFrames - done : kStageFrames;
-        for (int s = 0; s < n; ++s) {
-            lookUp<N>(m, k, indexes[s], weights[s], misses);
-            if (gliding)
-                glide<N>(m);
-            advance<N>(m, k);
-        }
-        addLookups<N>(k.table, indexes, weights, out + done, n);
+    for (int s = 0; s < numFrames; ++s) {
+        Mask<N> index;
+        Lanes<N> weight;
+        lookUp<N>(m, k, index, weight, misses);
+        lookedUp(s, index, weight);
+        if (m.gliding)
+            glide<N>(m);
+        advance<N>(m, k);
     }
     for (int l = 0; l < N; ++l)
         modes.m_invalidLookups += misses[l];
     storeModes<N>(modes, first, m);
 }
 
-// Modes [0, count) into out, N at a time, then four at a time; the last
-// group may be partly empty.
-template <int N>
-static void renderModes(ModalModes& modes, int count, const ModeConstants& k, float* out, int numFrames)
+// How a kernel adds up the modes of a frame.
+enum class SumOrder {
+    // One after the other in mode order, as a tick sums them: the recorded
+    // numbers. The indexes of a stage of frames are gathered first and summed
+    // after, so that lookups of different frames do not wait on each other.
+    ModeByMode,
+    // Each lane across the groups, the lanes added up at the end: fewer steps
+    // that wait on each other, and other numbers in the last bits.
+    LaneByLane,
+};
+
+// Adds modes [0, count) into out[0, numFrames) and moves them on by as many
+// samples, N at a time; the last group may be partly empty.
+template <int N, SumOrder order>
+static void renderModes(ModalModes& modes, int count, ModeConstants k, float* out, int numFrames)
 {
-    int first = 0;
-    for (; first + N <= count; first += N)
-        renderLanes<N>(modes, first, N, k, out, numFrames);
-    for (; first < count; first += 4)
-        renderLanes<4>(modes, first, count - first, k, out, numFrames);
+    // k is a copy: a store to the stages below cannot be taken for a change of it.
+    for (int done = 0; done < numFrames; done += kStageFrames) {
+        const int n = numFrames - done < kStageFrames ? numFrames - done : kStageFrames;
+        float* o = out + done;
+        if constexpr (order == SumOrder::ModeByMode) {
+            alignas(32) Mask<N> indexes[kStageFrames];
+            alignas(32) Lanes<N> weights[kStageFrames];
+            for (int first = 0; first < count; first += N) {
+                runModes<N>(modes, first, count - first, k, n, [&](int s, Mask<N> index, Lanes<N> weight) {
+                    indexes[s] = index;
+                    weights[s] = weight;
+                });
+                for (int s = 0; s < n; ++s) {
+                    float sum = o[s];
+                    for (int l = 0; l < N; ++l)
+                        sum += weights[s][l] * k.table[indexes[s][l]];
+                    o[s] = sum;
+                }
+            }
+        } else {
+            alignas(32) Lanes<N> sums[kStageFrames];
+            for (int s = 0; s < n; ++s)
+                sums[s] = Lanes<N> {};
+            for (int first = 0; first < count; first += N) {
+                runModes<N>(modes, first, count - first, k, n, [&](int s, Mask<N> index, Lanes<N> weight) {
+                    sums[s] = multiplyAdd<N>(weight, gather<N>(k.table, index), sums[s]);
+                });
+            }
+            for (int s = 0; s < n; ++s) {
+                float sum = o[s];
+                for (int l = 0; l < N; ++l)
+                    sum += sums[s][l];
+                o[s] = sum;
+            }
+        }
+    }
 }
 
 } // namespace modelanes

@@ -29,7 +29,7 @@ bool JackServer::installed()
     return !QStandardPaths::findExecutable("jackd").isEmpty();
 }
 
-bool JackServer::start(int sampleRate, int period)
+bool JackServer::start(int sampleRate, int period, Timing timing)
 {
     if (!installed()) {
         m_error = "jackd is not installed";
@@ -38,12 +38,12 @@ bool JackServer::start(int sampleRate, int period)
     // Two servers starting in the same instant can trip over JACK's shared
     // registry; a second attempt then succeeds.
     for (int attempt = 0; attempt < 3; ++attempt)
-        if (startOnce(sampleRate, period))
+        if (startOnce(sampleRate, period, timing))
             return true;
     return false;
 }
 
-bool JackServer::startOnce(int sampleRate, int period)
+bool JackServer::startOnce(int sampleRate, int period, Timing timing)
 {
     if (m_jackd.state() != QProcess::NotRunning) {
         m_jackd.kill();
@@ -53,8 +53,11 @@ bool JackServer::startOnce(int sampleRate, int period)
     // Synchronous mode with a long client timeout: the server waits for every
     // client each period, so a loaded machine delays the recording instead of
     // dropping periods from it.
-    m_jackd.start("jackd", { "--no-realtime", "-S", "-t", "5000", "-n", m_name, "-d", "dummy", "-r", QString::number(sampleRate),
-                              "-p", QString::number(period) });
+    const QStringList mode = timing == Realtime ? QStringList { "-R" }
+                                                : QStringList { "--no-realtime", "-S", "-t", "5000" };
+    m_log.clear();
+    m_jackd.start("jackd", mode + QStringList { "-n", m_name, "-d", "dummy", "-r", QString::number(sampleRate), "-p",
+                                                 QString::number(period) });
     if (!m_jackd.waitForStarted(5000)) {
         m_error = "jackd did not start: " + m_jackd.errorString();
         return false;
@@ -67,6 +70,20 @@ bool JackServer::startOnce(int sampleRate, int period)
         return false;
     }
     return true;
+}
+
+QString JackServer::log()
+{
+    // No event loop runs here: take what the server wrote so far.
+    while (m_jackd.waitForReadyRead(100))
+        m_log += QString::fromLocal8Bit(m_jackd.readAll());
+    m_log += QString::fromLocal8Bit(m_jackd.readAll());
+    return m_log;
+}
+
+int JackServer::xruns(const QString& client)
+{
+    return log().count(QString("XRun: client = %1 was not finished").arg(client));
 }
 
 QStringList JackServer::ports(const QString& prefix) const

@@ -16,10 +16,19 @@ public:
     // Where jackd is missing the audio tests skip; anywhere else a server
     // that will not start fails them.
     static bool installed();
-    // Starts jackd and waits until clients can connect.
-    bool start(int sampleRate = 44100, int period = 256);
+    // Starts jackd and waits until clients can connect. A plain server waits
+    // for slow clients, so a loaded machine delays a recording instead of
+    // dropping periods. A realtime one keeps the period's deadline and names
+    // every client that missed it (xruns).
+    enum Timing { Waiting, Realtime };
+    bool start(int sampleRate = 44100, int period = 256, Timing timing = Waiting);
     QString error() const { return m_error; }
     const QString& name() const { return m_name; }
+
+    // Deadlines the client ("motifo", "tone") missed since the server started.
+    int xruns(const QString& client);
+    // What the server wrote since it started.
+    QString log();
 
     // The ports whose names start with prefix ("motifo:").
     QStringList ports(const QString& prefix) const;
@@ -32,9 +41,10 @@ public:
         const std::function<void()>& started = {});
 
 private:
-    bool startOnce(int sampleRate, int period);
+    bool startOnce(int sampleRate, int period, Timing timing);
 
     QString m_name;
     QProcess m_jackd;
     QString m_error;
+    QString m_log;
 };

@@ -82,7 +82,7 @@ std::string stalledInstrument(const std::string& name, const std::string& descri
     Quavertone::ZubInstrument::InstrumentType type;
     Quavertone::ZubInstrument::InstrumentType_Parse(descriptorType, &type);
     descriptor.set_instrument_type(type);
-    EXPECT_EQ(ProtoFile::write(dir + "/instrument.zimbo", descriptor), 0);
+    EXPECT_EQ(ProtoAuthor::write(dir + "/instrument.zimbo", descriptor), 0);
     EXPECT_EQ(mkfifo((dir + "/" + fifo).c_str(), 0600), 0);
     return dir;
 }
@@ -100,7 +100,7 @@ TEST(CycleLocks, CycleRunsOnWhileALoaderIsStuckInARead)
     Quavertone::SamplePack pack;
     pack.add_zone()->set_filename("stuck.wav");
     const std::string sampled = stalledInstrument("sampled", "Sampled", 7, "samplepack/stuck.wav");
-    ASSERT_EQ(ProtoFile::write(sampled + "/samplepack/samplepack.zsfb", pack), 0);
+    ASSERT_EQ(ProtoAuthor::write(sampled + "/samplepack/samplepack.zsfb", pack), 0);
     const std::string soundFont = stalledInstrument("font", "SoundFont", 3, "module.dat");
 
     AudioThread audio(*engine);

@@ -1,6 +1,6 @@
 #include "packfiles.h"
 
-#include "formats/protofile.h"
+#include "authoring/protoauthor.h"
 #include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 
@@ -36,8 +36,20 @@ void writePack(const std::string& dir, const std::string& description)
 {
     Quavertone::SamplePack pack;
     std::string error;
-    ASSERT_EQ(ProtoFile::parseDescription(description, pack, error), 0) << error;
-    ASSERT_EQ(ProtoFile::write(dir + "/samplepack.zsfb", pack), 0);
+    ASSERT_EQ(ProtoAuthor::parseDescription(description, pack, error), 0) << error;
+    ASSERT_EQ(ProtoAuthor::write(dir + "/samplepack.zsfb", pack), 0);
+}
+
+std::string zoneJson(int startKey, int endKey, int rootKey, const std::string& file, const std::string& adsr)
+{
+    return "{ \"start_key\": " + std::to_string(startKey) + ", \"end_key\": " + std::to_string(endKey)
+        + ", \"root_key\": " + std::to_string(rootKey) + ", \"adsr_params\": " + adsr
+        + ", \"filename\": \"" + file + "\" }";
+}
+
+std::string packJson(const std::string& zones)
+{
+    return "{ \"zone\": [ " + zones + " ] }";
 }
 
 } // namespace packfiles

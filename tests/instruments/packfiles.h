@@ -19,4 +19,12 @@ void writeSample(const std::string& dir, const std::string& name, const std::vec
 // Authors dir/samplepack.zsfb from a JSON or text description.
 void writePack(const std::string& dir, const std::string& description);
 
+constexpr const char* kFlatEnvelope
+    = R"({ "attack_time": 0, "decay_time": 0, "sustain_level": 1, "release_time": 1 })";
+
+// The JSON description of one zone, and of a pack of zones (comma separated).
+std::string zoneJson(int startKey, int endKey, int rootKey, const std::string& file,
+    const std::string& adsr = kFlatEnvelope);
+std::string packJson(const std::string& zones);
+
 } // namespace packfiles

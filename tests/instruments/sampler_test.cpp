@@ -8,27 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <fstream>
 
 namespace {
 
-constexpr const char* kFlatEnvelope
-    = R"({ "attack_time": 0, "decay_time": 0, "sustain_level": 1, "release_time": 1 })";
-
-std::string zoneJson(int startKey, int endKey, int rootKey, const std::string& file,
-    const std::string& adsr = kFlatEnvelope)
-{
-    return "{ \"start_key\": " + std::to_string(startKey) + ", \"end_key\": " + std::to_string(endKey)
-        + ", \"root_key\": " + std::to_string(rootKey) + ", \"adsr_params\": " + adsr
-        + ", \"filename\": \"" + file + "\" }";
-}
-
-std::string packJson(const std::string& zones)
-{
-    return "{ \"zone\": [ " + zones + " ] }";
-}
+using packfiles::kFlatEnvelope;
+using packfiles::packJson;
+using packfiles::zoneJson;
 
 class SamplerTest : public ::testing::Test
 {
@@ -396,58 +383,6 @@ TEST_F(SamplerTest, NewPackSilencesEveryVoice)
     EXPECT_EQ(m_sampler.numActiveVoices(), 0);
     m_sampler.noteOff(60); // refers to nothing any more
     EXPECT_EQ(signalmeasure::rms(render(256), 0, 256), 0.0);
-}
-
-TEST_F(SamplerTest, LoadAsyncInstallsThePackThenCallsBack)
-{
-    packfiles::writeSample(dir(), "s.wav", packfiles::constant(0.5f, 4096));
-    packfiles::writePack(dir(), packJson(zoneJson(0, 127, 60, "s.wav")));
-    std::atomic<int> calls { 0 };
-    std::atomic<int> zonesSeen { -1 };
-    m_sampler.loadAsync(dir(), [&] {
-        zonesSeen = m_sampler.numZones();
-        ++calls;
-    });
-    m_sampler.waitForLoad();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(zonesSeen, 1);
-
-    m_sampler.loadAsync(dir() + "/nowhere", [&] { ++calls; }); // failure still calls back
-    m_sampler.waitForLoad();
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(m_sampler.numZones(), 1);
-}
-
-TEST_F(SamplerTest, LaterLoadAsyncWins)
-{
-    TempDir other;
-    packfiles::writeSample(dir(), "s.wav", packfiles::constant(0.5f, 4096));
-    packfiles::writePack(dir(), packJson(zoneJson(0, 127, 60, "s.wav")));
-    packfiles::writeSample(other.path().string(), "s.wav", packfiles::constant(0.5f, 4096));
-    packfiles::writePack(other.path().string(),
-        packJson(zoneJson(0, 10, 60, "s.wav") + ", " + zoneJson(11, 20, 60, "s.wav")));
-    std::atomic<int> calls { 0 };
-    for (int i = 0; i < 5; ++i)
-        m_sampler.loadAsync(i % 2 ? dir() : other.path().string(), [&] { ++calls; });
-    m_sampler.waitForLoad();
-    EXPECT_EQ(calls, 5);
-    EXPECT_EQ(m_sampler.numZones(), 2);
-}
-
-TEST(SamplerLifetime, DestroyingDuringALoadWaitsForIt)
-{
-    TempDir dir;
-    packfiles::writeSample(dir.path().string(), "s.wav", packfiles::constant(0.5f, 44100));
-    std::string zones;
-    for (int i = 0; i < 40; ++i)
-        zones += (i ? ", " : "") + zoneJson(i, i, 60, "s.wav");
-    packfiles::writePack(dir.path().string(), packJson(zones));
-    std::atomic<int> calls { 0 };
-    {
-        Sampler sampler;
-        sampler.loadAsync(dir.path().string(), [&] { ++calls; });
-    }
-    EXPECT_EQ(calls, 1);
 }
 
 } // namespace

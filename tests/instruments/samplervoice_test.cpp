@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -49,15 +50,17 @@ double largestStep(const std::vector<float>& out, int first, int last)
     return worst;
 }
 
-TEST_F(SamplerVoiceTest, ShiftsFarBeyondTheFilteredBufferRenderFewerFrames)
+TEST_F(SamplerVoiceTest, ShiftsFarBeyondTheFilteredBufferPlayToTheSampleEnd)
 {
     auto zone = makeZone(packfiles::sine(100.0, 44100), 0);
     SamplerVoice voice;
     voice.setZone(zone.get());
-    voice.start(127); // 127 semitones up: the source runs about 1535 times faster
+    // 127 semitones up the source runs about 1535 times faster: a piece of 21
+    // frames fills the filtered buffer, and the second one uses the sample up.
+    voice.start(127);
     std::vector<float> mix(2 * 512, 0.0f);
     const int rendered = voice.render(mix.data(), 512);
-    EXPECT_GT(rendered, 0);
+    EXPECT_GT(rendered, 21);
     EXPECT_LT(rendered, 512);
     for (float v : mix)
         ASSERT_TRUE(std::isfinite(v) && std::abs(v) <= 1.0f);
@@ -99,6 +102,30 @@ TEST_F(SamplerVoiceTest, ResamplerStateFromEarlierNotesLeavesNoClicks)
         EXPECT_NEAR(signalmeasure::frequency(out, 8) / kHz, ratio, 0.0005) << note;
         // A sine of amplitude 0.5 moves at most 2 pi f / 44100 x 0.5 per frame.
         EXPECT_LT(largestStep(out, 8, 8192), 1.05 * M_PI * kHz * ratio / 44100.0) << note;
+    }
+}
+
+// Two octaves up, a 16,384-frame buffer needs more source than the filtered
+// buffer holds: long buffers take the note in pieces and play what short
+// ones play, without gaps.
+TEST_F(SamplerVoiceTest, LongBuffersPlayPitchedUpNotesAsShortOnesDo)
+{
+    constexpr int kFrames = 32768;
+    auto zone = makeZone(packfiles::sine(441.0, 3 * 44100), 60);
+    const auto renderIn = [&](int block) {
+        SamplerVoice voice;
+        voice.setZone(zone.get());
+        voice.start(84);
+        return play(voice, kFrames, block);
+    };
+    const std::vector<float> expected = renderIn(256);
+    for (int w = 0; w < kFrames; w += 256)
+        ASSERT_GT(signalmeasure::rms(expected, w, w + 256), 0.3) << "frame " << w;
+    for (int block : { 4096, 16384 }) {
+        const std::vector<float> out = renderIn(block);
+        const auto differ = std::mismatch(out.begin(), out.end(), expected.begin());
+        EXPECT_TRUE(differ.first == out.end())
+            << block << "-frame buffers differ from frame " << (differ.first - out.begin()) / 2;
     }
 }
 

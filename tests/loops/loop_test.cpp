@@ -1,5 +1,6 @@
 #include "formats/wavewriter.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 #include "loops/looppool.h"
 #include "support/allocationcounter.h"
 #include "support/tempdir.h"
@@ -166,23 +167,31 @@ TEST(Loop, CopyFromContinuesAtTheSourcePhase)
 
 // Pieces of every size, over a loop that was longer, shorter or had no
 // buffer: the new audio plays from its start and nothing of the old is left.
-TEST(Loop, CopyInPiecesReplacesTheWholeOldAudio)
+TEST(Loop, NewAudioReplacesTheWholeOldAudioAndLeavesItUntouched)
 {
-    struct Case { int oldFrames; uint32_t frames; uint32_t piece; };
-    for (const Case c : { Case { 10, 4, 3 }, Case { 3, 7, 2 }, Case { 0, 5, 16 }, Case { 6, 6, 1 }, Case { 8, 0, 4 } }) {
-        SCOPED_TRACE(testing::Message() << c.oldFrames << " -> " << c.frames << " in " << c.piece);
+    struct Case { int oldFrames; int frames; };
+    for (const Case c : { Case { 10, 4 }, Case { 3, 7 }, Case { 0, 5 }, Case { 6, 6 }, Case { 8, 0 } }) {
+        SCOPED_TRACE(testing::Message() << c.oldFrames << " -> " << c.frames);
         auto loop = c.oldFrames > 0 ? rampLoop(c.oldFrames, 100.0f) : std::make_shared<Loop>();
         loop->setPlayPosOffset(2);
-        const std::shared_ptr<Loop> src = rampLoop(int(c.frames));
-        ASSERT_EQ(loop->copyInPieces(src->data(), c.frames, c.piece), 0);
+        // Whoever holds the old audio (the undo history, a save) keeps it as it was.
+        const std::shared_ptr<const LoopAudio> old = loop->audio();
+        const std::shared_ptr<Loop> src = rampLoop(c.frames);
+        ASSERT_EQ(loop->setAudio(LoopAudio::copyOf(src->data(), c.frames)), 0);
         EXPECT_EQ(loop->numFrames(), c.frames);
         EXPECT_EQ(loop->playPosOffset(), 0);
         EXPECT_FALSE(loop->isEmpty());
-        const int all = std::max(c.oldFrames, int(c.frames));
+        const int all = std::max(c.oldFrames, c.frames);
         ASSERT_EQ(loop->setLength(all), 0);
         for (int f = 0; f < all; ++f)
-            ASSERT_FLOAT_EQ(loop->data()[2 * f + 1], f < int(c.frames) ? -(f + 1.0f) : 0.0f) << f;
+            ASSERT_FLOAT_EQ(loop->data()[2 * f + 1], f < c.frames ? -(f + 1.0f) : 0.0f) << f;
+        ASSERT_EQ(old != nullptr, c.oldFrames > 0);
+        for (int f = 0; f < c.oldFrames; ++f)
+            ASSERT_FLOAT_EQ(old->data()[2 * f + 1], -(f + 1.0f) * 100.0f) << f;
     }
+    Loop empty;
+    EXPECT_EQ(empty.setAudio(nullptr), 1);
+    EXPECT_TRUE(empty.isEmpty());
 }
 
 TEST(Loop, ZeroLengthLoopIsSilentAtPositionZero)

@@ -1,6 +1,6 @@
 #include "support/instrumentlibrary.h"
 
-#include "formats/protofile.h"
+#include "authoring/protoauthor.h"
 #include "formats/wavewriter.h"
 #include "proto/samplepack.pb.h"
 #include "proto/zubinstrument.pb.h"
@@ -38,8 +38,8 @@ std::string InstrumentLibrary::addInstrument(const std::string& groupDir, const 
     fs::create_directories(dir);
     Quavertone::ZubInstrument descriptor;
     std::string error;
-    EXPECT_EQ(ProtoFile::parseDescription(descriptorText, descriptor, error), 0) << error;
-    EXPECT_EQ(ProtoFile::write(dir + "/instrument.zimbo", descriptor), 0);
+    EXPECT_EQ(ProtoAuthor::parseDescription(descriptorText, descriptor, error), 0) << error;
+    EXPECT_EQ(ProtoAuthor::write(dir + "/instrument.zimbo", descriptor), 0);
     return dir;
 }
 
@@ -59,7 +59,7 @@ std::string InstrumentLibrary::addSampled(const std::string& groupDir, const std
     zone->set_root_key(60);
     zone->set_filename("sine.wav");
     zone->mutable_adsr_params()->set_attack_time(0.01f);
-    EXPECT_EQ(ProtoFile::write(packDir + "/samplepack.zsfb", pack), 0);
+    EXPECT_EQ(ProtoAuthor::write(packDir + "/samplepack.zsfb", pack), 0);
     return dir;
 }
 

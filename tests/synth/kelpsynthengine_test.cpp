@@ -75,6 +75,7 @@ TEST(KelpSynthEngine, MixGainIsAThirdUpToThreeVoicesThenOneOverTheEnvelopeSum)
     // three times one voice beyond.
     const auto render = [](int voices) {
         KelpSynthEngine engine;
+        engine.useKernel(ModalKernel::sse2()); // sums modes as a tick does
         setParameter(engine, KELP_ATTACK, 0.01f);
         setParameter(engine, KELP_DECAY, 0.01f);
         setParameter(engine, KELP_SUSTAIN, 1.0f);

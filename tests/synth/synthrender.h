@@ -35,6 +35,20 @@ inline float rms(const std::vector<float>& x, std::size_t begin = 0, std::size_t
     return end > begin ? static_cast<float>(std::sqrt(sum / double(end - begin))) : 0.0f;
 }
 
+// Squared error of actual against expected over the energy of expected:
+// 1e-6 is an error 60 dB below the signal.
+inline double normalizedSquaredError(const std::vector<float>& actual, const std::vector<float>& expected)
+{
+    double error = 0.0;
+    double energy = 0.0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const double d = double(actual[i]) - double(expected[i]);
+        error += d * d;
+        energy += double(expected[i]) * expected[i];
+    }
+    return error / energy;
+}
+
 // RMS after a DC blocker: what is left to hear of a signal that may sit
 // off zero.
 inline float acRms(const std::vector<float>& x)

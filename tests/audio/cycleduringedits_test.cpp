@@ -1,0 +1,140 @@
+// The audio cycle never waits on a big copy: while the engine plays through
+// PortAudio on a realtime JACK server, making a long loop and saving a song
+// go on beside it and every cycle stays well inside its period. A trivial
+// JACK client on the same server shows what the machine itself costs.
+#include "engine/enginecontext.h"
+#include "engine/zubapi.h"
+#include "engine/zubengine.h"
+#include "jackserver.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
+#include "loops/looprecorder.h"
+#include "qt/audiodevice.h"
+#include "qt/audiodeviceenumerator.h"
+#include "qt/settings.h"
+#include "toneclient.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+constexpr int kPeriod = 256;
+
+class CycleDuringEdits : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!JackServer::installed())
+            GTEST_SKIP() << "jackd is not installed";
+        ASSERT_TRUE(m_jack.start(44100, kPeriod, JackServer::Realtime)) << m_jack.error().toStdString();
+        m_enumerator = std::make_unique<AudioDeviceEnumerator>(); // PortAudio sees the server
+        QString jackEntry;
+        for (const QString& entry : m_enumerator->deviceList(1))
+            if (entry.contains("(JACK Audio Connection Kit)"))
+                jackEntry = entry;
+        ASSERT_FALSE(jackEntry.isEmpty()) << "PortAudio lists no JACK output";
+        Settings::instance().setValue("AudioDevice", jackEntry);
+        Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+        m_context = std::make_unique<EngineContext>(nullptr);
+        const PaStreamParameters out = m_enumerator->outputParameters();
+        m_device = std::make_unique<AudioDevice>(engine(), nullptr, &out, nullptr, m_enumerator->sampleRate());
+        ASSERT_EQ(m_device->start(), 0);
+        ASSERT_TRUE(m_trivial.start("trivial"));
+    }
+    void TearDown() override
+    {
+        if (m_device)
+            m_device->stop();
+    }
+
+    ZubEngine* engine() const { return m_context->engine(); }
+    void send(const std::string& message) { m_context->api()->handleMessage(message); }
+
+    // Waits, on the server's clock, until the engine has run n more cycles.
+    void waitCycles(int64 n)
+    {
+        const int64 target = engine()->cycleMeter().cycles() + n;
+        for (int i = 0; i < 2000 && engine()->cycleMeter().cycles() < target; ++i)
+            QThread::msleep(5);
+        ASSERT_GE(engine()->cycleMeter().cycles(), target) << "the engine stopped cycling";
+    }
+    // From here on the meter keeps the largest cycle of what the test does.
+    void startMeasuring()
+    {
+        waitCycles(100); // past start-up and what the test set up
+        const int64 before = engine()->cycleMeter().cycles();
+        engine()->cycleMeter().reset();
+        for (int i = 0; i < 2000 && engine()->cycleMeter().cycles() >= before; ++i)
+            QThread::msleep(5);
+        m_xrunsBefore = m_jack.xruns("motifo");
+        m_trivialXrunsBefore = m_jack.xruns("trivial");
+        m_started = std::chrono::steady_clock::now();
+        m_cyclesBefore = engine()->cycleMeter().cycles();
+    }
+    // The cycles the server asked for since startMeasuring, by the wall clock.
+    double expectedCycles() const
+    {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+        return seconds * 44100.0 / kPeriod;
+    }
+    void expectShortCyclesAndNoExtraXruns()
+    {
+        const CycleMeter& meter = engine()->cycleMeter();
+        std::cout << "largest cycle: " << meter.maxFraction() << " of the period (CPU " << meter.maxCpuFraction()
+                  << "), " << meter.maxNanoseconds() / 1000 << " us" << std::endl;
+        EXPECT_LT(meter.maxFraction(), 0.5) << "a cycle waited; its CPU time was " << meter.maxCpuFraction();
+        const int motifo = m_jack.xruns("motifo") - m_xrunsBefore;
+        const int trivial = m_jack.xruns("trivial") - m_trivialXrunsBefore;
+        std::cout << "xruns: motifo " << motifo << ", trivial client " << trivial << std::endl;
+        if (motifo > trivial)
+            std::cout << m_jack.log().toStdString() << std::endl;
+        EXPECT_LE(motifo, trivial);
+    }
+
+    JackServer m_jack;
+    std::unique_ptr<AudioDeviceEnumerator> m_enumerator;
+    std::unique_ptr<EngineContext> m_context;
+    std::unique_ptr<AudioDevice> m_device;
+    ToneClient m_trivial { 440.0, 0.01f };
+    int m_xrunsBefore = 0;
+    int m_trivialXrunsBefore = 0;
+    int64 m_cyclesBefore = 0;
+    std::chrono::steady_clock::time_point m_started;
+};
+
+TEST_F(CycleDuringEdits, MakingTheLongestLoopKeepsEveryCycleShort)
+{
+    // The recorder's largest buffer: 64 beats at 30 bpm, 128 seconds.
+    send("setTempo->30");
+    send("{ \"loop_recorder\" : { \"beats\" : 64, \"record\" : true } }");
+    LoopRecorder* recorder = engine()->loopRecorder();
+    ASSERT_EQ(recorder->numBeats(), 64);
+    ASSERT_EQ(recorder->lengthFrames(), 128 * 44100);
+    engine()->noteOn(60, 100);
+    waitCycles(50);
+    engine()->noteOff(60);
+
+    startMeasuring();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+        waitCycles(20);
+    }
+    expectShortCyclesAndNoExtraXruns();
+    EXPECT_GT(engine()->cycleMeter().cycles() - m_cyclesBefore, 0.8 * expectedCycles()) << "the stream stood still";
+
+    const std::vector<std::shared_ptr<Loop>> loops = engine()->ideaCollection()->activeIdea()->loops();
+    ASSERT_EQ(loops.size(), 3u);
+    for (const auto& loop : loops) {
+        EXPECT_EQ(loop->numFrames(), 128 * 44100);
+        EXPECT_EQ(loop->numBeats(), 64);
+    }
+    EXPECT_FALSE(loops[0]->notes().events().empty()) << "the first loop keeps the note played into it";
+}
+
+} // namespace
