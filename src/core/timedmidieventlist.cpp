@@ -14,6 +14,23 @@ void TimedMidiEventList::addEventAtFront(int64 timeUs, const MidiMessage& messag
     m_events.insert(m_events.begin(), Event(timeUs, message));
 }
 
+void TimedMidiEventList::closeOpenNotes(int64 lengthUs)
+{
+    // Per channel and note, how many note ons are still waiting for an off.
+    int open[MIDI_NUM_CHANNELS][MIDI_NUM_NOTES] = {};
+    for (const auto& [time, message] : m_events) {
+        int& depth = open[message.channel()][message.note() & 0x7F];
+        if (message.isNoteOn())
+            ++depth;
+        else if (message.isNoteOff() && depth > 0)
+            --depth;
+    }
+    for (int channel = 0; channel < MIDI_NUM_CHANNELS; ++channel)
+        for (int note = 0; note < MIDI_NUM_NOTES; ++note)
+            for (int i = 0; i < open[channel][note]; ++i)
+                addEvent(std::max<int64>(lengthUs - 1, 0), MidiMessage::noteOff(64, note, channel));
+}
+
 Json::Value TimedMidiEventList::toJson() const
 {
     Json::Value notes(Json::arrayValue);

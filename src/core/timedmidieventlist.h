@@ -32,6 +32,9 @@ public:
     // The "notes" array: one {"time", "note", "length"} per note on that has a
     // matching note off, in the order of the note ons.
     Json::Value toJson() const;
+    // Every note on without a later note off of its note gets one just
+    // before lengthUs, the end of its loop, so no note is left sounding.
+    void closeOpenNotes(int64 lengthUs);
 
     const std::vector<Event>& events() const { return m_events; }
 

@@ -14,8 +14,9 @@ constexpr float ZUB_MAX_BPM = 200.0f;
 using int64 = std::int64_t;
 using int32 = std::int32_t;
 
-// Frames per beat at a tempo, truncated toward zero (120 bpm -> 22,050).
-inline int64 framesPerBeatForBpm(double bpm)
+// Microseconds from a loop's start to one of its frames, rounded down: the
+// one conversion note times and loop lengths in microseconds are made with.
+constexpr int64 framesToMicroseconds(int64 frames)
 {
-    return static_cast<int64>(ZUB_SAMPLE_RATE / (bpm / 60.0));
+    return frames * 1000000 / ZUB_SAMPLE_RATE;
 }

@@ -40,23 +40,44 @@ void Metronome::buildClickTable()
     m_pEnvelope->noteOff();
 }
 
+void Metronome::locate(int64 frame)
+{
+    const BeatGrid g = grid();
+    m_dLocatedBpm = g.bpm();
+    m_beat = g.beatAt(frame);
+    m_beatStart = g.beatStart(m_beat);
+    m_nextBeatStart = g.beatStart(m_beat + 1);
+}
+
 void Metronome::process(float* buffer, int numFrames)
 {
-    const uint32_t fpb = static_cast<uint32_t>(framesPerBeat());
-    uint32_t pos = static_cast<uint32_t>(m_pos.load(std::memory_order_relaxed));
+    // A tempo change from the GUI thread takes effect at the next cycle.
+    if (m_dLocatedBpm != m_dGridBpm.load(std::memory_order_relaxed) || m_frame < m_beatStart
+        || m_frame >= m_nextBeatStart)
+        locate(m_frame);
     if (isMuted()) {
-        m_pos.store(static_cast<int32>((pos + numFrames) % fpb), std::memory_order_relaxed);
+        m_frame += numFrames;
         return;
     }
-    for (int i = 0; i < numFrames; ++i) {
-        // A tempo change from the GUI thread may shrink the beat mid-cycle.
-        if (pos >= fpb)
-            pos %= fpb;
-        buffer[2 * i] += m_pClick[pos];
-        buffer[2 * i + 1] += m_pClick[pos];
-        pos = (pos + 1) % fpb;
+    const BeatGrid g = grid();
+    for (int i = 0; i < numFrames; ++i, ++m_frame) {
+        if (m_frame >= m_nextBeatStart) {
+            ++m_beat;
+            m_beatStart = m_nextBeatStart;
+            m_nextBeatStart = g.beatStart(m_beat + 1);
+        }
+        // The click table is indexed by the frame within the beat.
+        const int64 k = m_frame - m_beatStart;
+        if (k < CLICK_TABLE_SIZE) {
+            buffer[2 * i] += m_pClick[k];
+            buffer[2 * i + 1] += m_pClick[k];
+        }
     }
-    m_pos.store(static_cast<int32>(pos), std::memory_order_relaxed);
+}
+
+int32 Metronome::framesPerBeat() const
+{
+    return static_cast<int32>(std::floor(grid().framesPerBeat() + 1e-6));
 }
 
 int Metronome::setTempo(float fBpm)
@@ -66,8 +87,8 @@ int Metronome::setTempo(float fBpm)
         return 1;
     }
     m_fBpm.store(fBpm, std::memory_order_relaxed);
-    m_framesPerBeat.store(static_cast<int32>(framesPerBeatForBpm(fBpm)), std::memory_order_relaxed);
-    m_pos.store(0, std::memory_order_relaxed);
+    // The same value the transport's grid is made of, so both meet exactly.
+    m_dGridBpm.store(double(fBpm), std::memory_order_relaxed);
     return 0;
 }
 
@@ -78,17 +99,14 @@ int Metronome::setFramesPerBeat(int framesPerBeat)
         logInfo() << "Metronome frames per beat out of range: " << framesPerBeat;
         return 1;
     }
-    m_framesPerBeat.store(framesPerBeat, std::memory_order_relaxed);
+    m_dGridBpm.store(BeatGrid::FRAMES_PER_MINUTE / framesPerBeat, std::memory_order_relaxed);
     return 0;
 }
 
 void Metronome::setPosition(int64 frames)
 {
-    const int64 fpb = framesPerBeat();
-    int64 pos = frames % fpb;
-    if (pos < 0)
-        pos += fpb; // keep 0 <= m_pos < m_framesPerBeat
-    m_pos.store(static_cast<int32>(pos), std::memory_order_relaxed);
+    m_frame = frames;
+    locate(frames);
 }
 
 void Metronome::toJson(Json::Value& root) const

@@ -2,21 +2,24 @@
 
 #include "core/nativeaudiointerface.h"
 #include "engine/transport.h"
+#include "engine/zubengine.h"
 
-OfflineSection::OfflineSection(Transport& transport, NativeAudioInterface* audioInterface)
-    : m_transport(transport)
-    , m_pAudioInterface(audioInterface)
+OfflineSection::OfflineSection(ZubEngine& engine)
+    : m_engine(engine)
 {
     // Stopped first, so no callback moves the transport after it is saved.
-    if (m_pAudioInterface)
-        m_pAudioInterface->stop();
-    m_savedTransportPos = m_transport.position();
-    m_transport.setPosition(0);
+    if (NativeAudioInterface* audio = m_engine.audioInterface())
+        audio->stop();
+    Transport& transport = *m_engine.transport();
+    m_savedTransportPos = transport.position();
+    transport.setPosition(0);
+    m_engine.alignToTransport();
 }
 
 OfflineSection::~OfflineSection()
 {
-    m_transport.setPosition(m_savedTransportPos);
-    if (m_pAudioInterface)
-        m_pAudioInterface->start();
+    m_engine.transport()->setPosition(m_savedTransportPos);
+    m_engine.alignToTransport();
+    if (NativeAudioInterface* audio = m_engine.audioInterface())
+        audio->start();
 }

@@ -16,6 +16,7 @@
 #include "loops/loop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -30,44 +32,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kFallbackBpm = 120.0;
+// A song document is a few kilobytes; anything far larger is another file.
+constexpr std::uintmax_t kMaxDocumentBytes = 16u << 20;
 
-// Writes source into path as a WAV file. Returns 0, or 1 with a log line.
-int renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames)
+// The system's words for the last failed call.
+std::string lastError()
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        logError() << "Failed to open " << path << " for writing.";
-        return 1;
-    }
-    const int rendered = Renderer::renderToWav(file, source, numFrames, 0.5f);
-    if (std::fclose(file) != 0 || rendered != 0) {
-        logError() << "Failed to write " << path;
-        return 1;
-    }
-    return 0;
-}
-
-// Writes the whole text to path, flushed to the disk. Returns true on success.
-bool writeSynced(const std::string& path, const std::string& text)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
-        && fsync(fileno(file)) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok)
-        std::remove(path.c_str());
-    return ok;
-}
-
-bool renamed(const std::string& from, const std::string& to)
-{
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec)
-        logError() << "Failed to move " << from << " to " << to << ": " << ec.message();
-    return !ec;
+    return std::error_code(errno, std::generic_category()).message();
 }
 
 void removeAll(const std::string& path)
@@ -78,6 +49,19 @@ void removeAll(const std::string& path)
         logError() << "Failed to remove " << path << ": " << ec.message();
 }
 
+// why, when given, receives the system's words for a failure.
+bool renamed(const std::string& from, const std::string& to, std::string* why = nullptr)
+{
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) {
+        if (why)
+            *why = ec.message();
+        logError() << "Failed to move " << from << " to " << to << ": " << ec.message();
+    }
+    return !ec;
+}
+
 bool exists(const std::string& path)
 {
     std::error_code ec;
@@ -85,6 +69,47 @@ bool exists(const std::string& path)
 }
 
 } // namespace
+
+// Writes source into path as a WAV file. Returns 0, or 1 with a log line.
+int ProjectFile::renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        fail(lastError());
+        logError() << "Failed to open " << path << " for writing.";
+        return 1;
+    }
+    const bool rendered = Renderer::renderToWav(file, source, numFrames, 0.5f) == 0;
+    const int renderError = rendered ? 0 : errno;
+    const bool closed = std::fclose(file) == 0;
+    if (rendered && closed)
+        return 0;
+    if (!closed || renderError == 0)
+        errno = closed ? EIO : errno;
+    else
+        errno = renderError;
+    fail(lastError());
+    logError() << "Failed to write " << path;
+    return 1;
+}
+
+// Writes the whole text to path, flushed to the disk. Returns true on success.
+bool ProjectFile::writeSynced(const std::string& path, const std::string& text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
+        && fsync(fileno(file)) == 0;
+    if (!ok)
+        fail(lastError());
+    if (file && std::fclose(file) != 0 && ok) {
+        fail(lastError());
+        ok = false;
+    }
+    if (!ok)
+        std::remove(path.c_str());
+    return ok;
+}
+
 
 // The names a save works under beside the document and its audio folder.
 struct ProjectFile::SavePaths {
@@ -153,6 +178,7 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
     std::error_code ec;
     fs::create_directory(loopFolder, ec);
     if (ec) {
+        fail(ec.message());
         logError() << "Failed to create " << loopFolder << ": " << ec.message();
         return 1;
     }
@@ -169,7 +195,7 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
 
 int ProjectFile::saveAudio(const std::string& folder)
 {
-    OfflineSection offline(*m_pEngine->transport(), m_pEngine->audioInterface());
+    OfflineSection offline(*m_pEngine);
     int failed = 0;
     for (const SavedIdea& saved : savedIdeas())
         failed |= writeIdeaAudio(folder, saved);
@@ -181,6 +207,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     const std::string path = folder + "/" + saved.fileName + ".mid";
     MidiWriter writer;
     if (writer.open(path) != 0) {
+        fail(lastError());
         logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
@@ -197,10 +224,13 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
         const int repetitions = int(std::clamp<int64>(frames > 0 ? longest / frames : 1, 1, INT_MAX));
         failed |= writer.writeTrack(bpm, notes, loop->lengthSeconds(), repetitions);
     }
+    errno = 0;
     failed |= writer.close();
     reached(path);
-    if (failed)
+    if (failed) {
+        fail(errno != 0 ? lastError() : "the MIDI file could not be written");
         logError() << "Failed to write " << path;
+    }
     return failed;
 }
 
@@ -259,13 +289,16 @@ int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
 
 int ProjectFile::save(const std::string& documentPath)
 {
+    m_failure.clear();
     const SavePaths paths(documentPath);
     if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
+        fail("an earlier save left files beside it that cannot be removed");
         logError() << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed.";
         return 1;
     }
     std::error_code ec;
     if (!fs::create_directory(paths.stage, ec)) {
+        fail(ec ? ec.message() : "a folder of that name is in the way");
         logError() << "Failed to create " << paths.stage << ": " << ec.message();
         return 1;
     }
@@ -287,15 +320,17 @@ int ProjectFile::save(const std::string& documentPath)
 int ProjectFile::swapIn(const SavePaths& paths)
 {
     // The old folder steps aside, the new one takes its name, then the document.
+    std::string why;
     const bool hadFolder = exists(paths.folder);
-    const bool asideOk = !hadFolder || renamed(paths.folder, paths.old);
+    const bool asideOk = !hadFolder || renamed(paths.folder, paths.old, &why);
     if (asideOk && hadFolder)
         reached(paths.old);
-    const bool folderOk = asideOk && renamed(paths.stage, paths.folder);
+    const bool folderOk = asideOk && renamed(paths.stage, paths.folder, &why);
     if (folderOk)
         reached(paths.folder);
-    const bool documentOk = folderOk && renamed(paths.documentTemp, paths.document);
+    const bool documentOk = folderOk && renamed(paths.documentTemp, paths.document, &why);
     if (!documentOk) {
+        fail(why);
         if (folderOk)
             renamed(paths.folder, paths.stage);
         if (hadFolder && asideOk)
@@ -352,22 +387,66 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pa
     }
 }
 
-int ProjectFile::open(const std::string& documentPath, const std::string& documentsFolder)
+std::string ProjectFile::readDocument(const std::string& documentPath, Json::Value& root, bool* damaged)
 {
-    m_pEngine->clearProject();
-    recoverInterruptedSave(documentPath);
+    if (damaged)
+        *damaged = false;
+    std::error_code ec;
+    const fs::file_status status = fs::status(documentPath, ec);
+    if (ec)
+        return "it cannot be read (" + ec.message() + ")";
+    if (fs::is_directory(status))
+        return "it is a folder, not a song";
+    if (!fs::is_regular_file(status))
+        return "it is not a file that holds a song";
+    const std::uintmax_t size = fs::file_size(documentPath, ec);
+    if (!ec && size > kMaxDocumentBytes)
+        return "it is far too large to be a Motifo song";
     std::ifstream in(documentPath, std::ios::binary);
+    if (!in)
+        return "it cannot be read (" + lastError() + ")";
     std::ostringstream text;
     text << in.rdbuf();
-    if (!in)
-        logError() << "Failed to open " << documentPath;
+    if (in.bad())
+        return "it cannot be read (" + lastError() + ")";
 
+    if (JsonField::parse(text.str(), root) && root.isObject() && root["project"].isObject())
+        return {};
+    if (damaged)
+        *damaged = true;
+    return "it is not a Motifo song, or it is damaged";
+}
+
+bool ProjectFile::audioFolderHoldsIdeas(const std::string& documentPath)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(audioFolder(documentPath, 0, std::string()), ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec))
+        if (it->is_directory(ec))
+            return true;
+    return false;
+}
+
+int ProjectFile::open(const std::string& documentPath, const std::string& documentsFolder)
+{
+    recoverInterruptedSave(documentPath);
+    // Nothing of the current song goes before the new one is known to be
+    // there: a good document, or a damaged one whose audio folder holds ideas.
     Json::Value root;
-    const bool parsed = JsonField::parse(text.str(), root) && root.isObject();
-    if (!parsed)
+    bool damaged = false;
+    m_failure = readDocument(documentPath, root, &damaged);
+    const bool folderOnly = !m_failure.empty();
+    if (folderOnly && !(damaged && audioFolderHoldsIdeas(documentPath))) {
+        logError() << "Failed to open " << documentPath << ": " << m_failure << "; the current song stays open.";
+        return 1;
+    }
+    if (folderOnly) {
+        root = Json::Value(); // a parser that gave up may leave a part behind
         logError() << "Failed to read the project document " << documentPath
-                  << "; opening the ideas found in its audio folder.";
-    const Json::Value project = parsed ? root["project"] : Json::Value();
+                   << "; opening the ideas found in its audio folder.";
+    }
+    m_pEngine->clearProject();
+    const Json::Value& project = root["project"];
     const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
         m_pEngine->setTempo(float(bpm));
@@ -380,7 +459,7 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
 
     // Only plain folder names from the document: it must not lead outside.
     std::vector<std::pair<std::string, std::string>> named;
-    const Json::Value folders = parsed ? root["idea_folders"] : Json::Value();
+    const Json::Value& folders = root["idea_folders"];
     for (Json::ArrayIndex i = 0; folders.isArray() && i < folders.size(); ++i) {
         if (!folders[i].isObject())
             continue;
@@ -393,5 +472,12 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     if (NativeJsBridge* bridge = m_pEngine->jsBridge())
         bridge->deliverMessage("{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
     m_pEngine->project()->setModified(false);
-    return parsed ? 0 : 1;
+    return 0;
+}
+
+void ProjectFile::fail(const std::string& reason)
+{
+    // The first failure is the cause; later ones follow from it.
+    if (m_failure.empty())
+        m_failure = reason;
 }

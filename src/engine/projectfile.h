@@ -2,11 +2,14 @@
 
 #include "core/zubtypes.h"
 
+#include <json/value.h>
+
 #include <functional>
 #include <string>
 #include <vector>
 
 class Idea;
+class PlaybackEngine;
 class ZubEngine;
 
 // A project on disk: the JSON document ("*.zub") and, next to it, its
@@ -20,7 +23,8 @@ public:
     // Writes the document and its audio folder. The folder is written afresh
     // beside the old one and swapped in only when complete, so a failed save
     // leaves the previous save whole and a reload gives exactly what was
-    // saved. Returns 0, or 1 with log lines; clears the modified flag on success.
+    // saved. Returns 0, or 1 with log lines and failure(); clears the
+    // modified flag on success.
     int save(const std::string& documentPath);
     // Puts back the previous save when a save of this document was stopped
     // part way (the process was killed or the machine went down), and removes
@@ -34,8 +38,21 @@ public:
     // missing, unreadable or out of range) and loads one idea per sub-folder
     // of the audio folder, which lies in documentsFolder for a non-zero
     // "mac_sandbox_guid". Tells the page "just_loaded" and clears the modified
-    // flag. Returns 0, or 1 when the document could not be read or parsed.
+    // flag and returns 0. A damaged document whose audio folder holds ideas
+    // opens those, with failure() saying what was wrong. Returns 1 with
+    // failure() when nothing could be opened; the current song is then as it
+    // was.
     int open(const std::string& documentPath, const std::string& documentsFolder);
+    // Why the last save or open failed, in the system's or plain words
+    // ("No space left on device", "it is not a Motifo song, or it is
+    // damaged"); empty after a success.
+    const std::string& failure() const { return m_failure; }
+    // Reads and parses a song document; returns why it cannot be opened, or
+    // an empty text with the document in root. damaged, when given, tells a
+    // file that was read but is no song document from one that was not read.
+    static std::string readDocument(const std::string& documentPath, Json::Value& root, bool* damaged = nullptr);
+    // Whether the audio folder beside the document has an idea folder.
+    static bool audioFolderHoldsIdeas(const std::string& documentPath);
 
     // The writers, into an existing folder. Each returns 0, or 1 with a log
     // line for every file that could not be written (the others are written).
@@ -57,6 +74,9 @@ private:
     std::vector<SavedIdea> savedIdeas() const;
     int writeIdeaAudio(const std::string& folder, const SavedIdea& saved);
     int writeIdeaMidi(const std::string& folder, const SavedIdea& saved);
+    int renderFile(const std::string& path, PlaybackEngine* source, int64 numFrames);
+    bool writeSynced(const std::string& path, const std::string& text);
+    void fail(const std::string& reason);
     std::string documentText() const;
     int swapIn(const SavePaths& paths);
     void reached(const std::string& path);
@@ -64,4 +84,5 @@ private:
 
     ZubEngine* m_pEngine;
     std::function<void(const std::string&)> m_stepHook;
+    std::string m_failure;
 };

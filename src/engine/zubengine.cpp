@@ -94,10 +94,9 @@ void ZubEngine::processCycle(float* buffer, int n)
     // the position it has just advanced to.
     std::memset(buffer, 0, sizeof(float) * ZUB_FRAMESIZE * n);
     m_pTransport->process(buffer, n);
-    // While the tempo detector auditions its loop, the timeline is that loop.
-    const int64 pos = m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->playPosFrames()
-                                                            : m_pTransport->position();
-    const uint32_t posLow = static_cast<uint32_t>(pos);
+    const int64 transportPos = m_pTransport->position();
+    const int64 pos = timelinePosition(transportPos);
+    const BeatGrid grid = m_pTransport->grid();
 
     m_pInstrument->process(buffer, n);
 
@@ -105,7 +104,7 @@ void ZubEngine::processCycle(float* buffer, int n)
     // and plays it back from its loop; live input goes in where it was played.
     m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
     m_pLoopRecorder->process(buffer, n);
-    m_pLoopRecorder->setPlayPosFrames(posLow);
+    m_pLoopRecorder->alignTo(pos, grid, transportPos);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
     m_pFreestyleRecorder->record(buffer, n);
@@ -113,7 +112,7 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pFreestyleTempoDetector->process(buffer, n);
 
     m_pIdeaCollection->process(buffer, n);
-    m_pIdeaCollection->syncPlayPos(static_cast<int>(posLow));
+    m_pIdeaCollection->alignTo(pos, grid);
 
     m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
@@ -121,20 +120,41 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pMasterBus->process(buffer, n);
 }
 
+int64 ZubEngine::timelinePosition(int64 transportPos) const
+{
+    // While the tempo detector auditions its loop, the timeline is that loop.
+    return m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->playPosFrames() : transportPos;
+}
+
+void ZubEngine::alignToTransport()
+{
+    const int64 transportPos = m_pTransport->position();
+    const int64 pos = timelinePosition(transportPos);
+    const BeatGrid grid = m_pTransport->grid();
+    m_pLoopRecorder->alignTo(pos, grid, transportPos);
+    m_pIdeaCollection->alignTo(pos, grid);
+    m_pMetronome->setPosition(pos);
+    m_pTransport->restamp();
+}
+
 // The velocity is accepted and not passed on.
 void ZubEngine::noteOn(int note, int velocity)
 {
     (void)velocity;
+    // Stamped with the audio position being played now, not with a clock
+    // of their own, so that the notes sit where the audio is.
+    const int64 frame = m_pTransport->frameNow();
     m_pInstrument->noteOn(note);
-    m_pLoopRecorder->noteOn(note);
-    m_pFreestyleRecorder->noteOn(note);
+    m_pLoopRecorder->noteOn(note, frame);
+    m_pFreestyleRecorder->noteOn(note, frame);
 }
 
 void ZubEngine::noteOff(int note)
 {
+    const int64 frame = m_pTransport->frameNow();
     m_pInstrument->noteOff(note);
-    m_pLoopRecorder->noteOff(note);
-    m_pFreestyleRecorder->noteOff(note);
+    m_pLoopRecorder->noteOff(note, frame);
+    m_pFreestyleRecorder->noteOff(note, frame);
 }
 
 int ZubEngine::setTempo(float bpm)
@@ -147,6 +167,8 @@ int ZubEngine::setTempo(float bpm)
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
     }
+    // The tempo is saved with the song: a new one is a change to it.
+    const bool changed = m_pProject->bpm() != double(bpm);
     m_pProject->setBpm(bpm);
     m_pTransport->setBpm(bpm);
     m_pMetronome->setTempo(bpm);
@@ -156,6 +178,8 @@ int ZubEngine::setTempo(float bpm)
         m_pFreestyleTempoDetector->isActive() ? m_pFreestyleTempoDetector->loop() : nullptr;
     if (!m_pDrumLoopPlayer->retime(bpm, timeline))
         m_pLoopRecorder->setTempo(bpm, true);
+    if (changed)
+        m_pProject->setModified(true);
     return 0;
 }
 
@@ -211,9 +235,11 @@ void ZubEngine::followFreestyleLoop(const Loop& loop, float bpm)
     const int64 frames = loop.numFrames();
     const int64 beats = std::max(1, loop.numBeats());
     m_pMetronome->setTempo(bpm);
-    m_pMetronome->setFramesPerBeat(int(frames / beats));
+    // A take snapped to the tapped tempo is its beats long on that tempo's
+    // grid; one never snapped has the click divide it instead.
+    if (!BeatGrid(bpm).fits(beats, frames))
+        m_pMetronome->setFramesPerBeat(int(frames / beats));
     const int64 pos = loop.playPosOffset() / ZUB_FRAMESIZE;
-    m_pMetronome->setPosition(pos);
     m_pTransport->setBpm(bpm);
     m_pTransport->setPosition(pos);
     m_pLoopRecorder->setTempo(bpm, false);
@@ -279,7 +305,7 @@ int ZubEngine::renderToFile(std::FILE* file)
         logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
-    OfflineSection offline(*m_pTransport, m_pAudioInterface);
+    OfflineSection offline(*this);
     idea->syncPlayPos(0);
     return Renderer::renderToWav(file, idea, length, 0.5f);
 }
@@ -305,7 +331,7 @@ int ZubEngine::renderToJs()
         return 1;
     }
     {
-        OfflineSection offline(*m_pTransport, m_pAudioInterface);
+        OfflineSection offline(*this);
         // Each block is one whole process cycle, master bus included.
         Renderer::renderToSink(
             [this](const void* bytes, std::size_t size) {

@@ -97,11 +97,15 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // While no cycle runs (the stream stopped): the recorder, every loop and
+    // the click to where the transport is, and notes counted from there.
+    void alignToTransport();
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
 
 private:
     void processCycle(float* buffer, int numFrames);
+    int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
     void followFreestyleLoop(const Loop& loop, float bpm);

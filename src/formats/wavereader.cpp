@@ -2,6 +2,7 @@
 
 #include "core/alignedfloats.h"
 #include "core/log.h"
+#include "formats/filebytes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -46,17 +47,6 @@ const char* readHeader(std::FILE* f, std::uint32_t& dataSize)
         return "no data chunk where expected";
     dataSize = le32(chunk + 4);
     return nullptr;
-}
-
-// Bytes from the current position to the end of the file.
-std::uint64_t bytesLeft(std::FILE* f)
-{
-    const long here = std::ftell(f);
-    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0)
-        return 0;
-    const long end = std::ftell(f);
-    std::fseek(f, here, SEEK_SET);
-    return end > here ? std::uint64_t(end - here) : 0;
 }
 
 // Converts the 16-bit samples present in the file; the rest stay zero.

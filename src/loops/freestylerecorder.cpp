@@ -31,15 +31,13 @@ double magnitude(const float* frame)
 
 } // namespace
 
-FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
-                                     const ZubClock& clock)
+FreestyleRecorder::FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector)
     : m_pTempoDetector(tempoDetector)
     , m_pLoopPool(loopPool)
-    , m_midiRecorder(clock)
     , m_status(STATUS_SUSPENDED)
 {
     // Takes are recorded into the copier's buffers; only the notes are kept here.
-    m_midiRecorder.setLoopLengthUs(BUFFER_FRAMES * 1000000 / ZUB_SAMPLE_RATE);
+    m_midiRecorder.setLoopLengthUs(framesToMicroseconds(BUFFER_FRAMES));
     for (int i = 0; i < NUM_TAKES; ++i)
         m_loops.push_back(makeTake());
     m_pCopier = std::make_unique<TakeCopier>([this] { return oldestTake(); },
@@ -136,7 +134,7 @@ bool FreestyleRecorder::waitForSignal(const float* in, int numFrames, double thr
     }
     for (int i = 0; i < numFrames; ++i) {
         if (magnitude(in + ZUB_FRAMESIZE * i) > threshold)
-            return startTake();
+            return startTake(m_takeOriginFrame.load()); // live input stamps no notes
     }
     return false;
 }
@@ -169,7 +167,7 @@ void FreestyleRecorder::capture(float* in, int numFrames)
 
 // Returns false when no take buffer is free: none made yet, or both still
 // being copied.
-bool FreestyleRecorder::startTake()
+bool FreestyleRecorder::startTake(int64 originFrame)
 {
     m_pCapture = m_pCopier->beginTake();
     if (!m_pCapture)
@@ -177,8 +175,8 @@ bool FreestyleRecorder::startTake()
     m_framesRecorded = 0;
     m_silentFrames = 0;
     m_state = STATE_RECORDING;
+    m_takeOriginFrame = originFrame;
     m_midiRecorder.setRecord(true);
-    m_midiRecorder.start();
     setStatus(STATUS_RECORDING);
     return true;
 }
@@ -192,7 +190,9 @@ void FreestyleRecorder::storeTake()
         m_pCopier->endTake(m_framesRecorded, m_midiRecorder);
     else
         m_pCopier->cancelTake();
-    m_midiRecorder.clear();
+    // Notes still held end with the take (the copier closes them); their keys
+    // start nothing more.
+    m_midiRecorder.reset();
     m_pCapture = nullptr;
     m_framesRecorded = 0;
 }
@@ -214,12 +214,17 @@ void FreestyleRecorder::setStatus(int status)
     m_pPoster->request(status);
 }
 
-void FreestyleRecorder::noteOn(int note)
+int64 FreestyleRecorder::noteTimeUs(int64 transportFrame) const
+{
+    return framesToMicroseconds(std::clamp<int64>(transportFrame - m_takeOriginFrame.load(), 0, BUFFER_FRAMES - 1));
+}
+
+void FreestyleRecorder::noteOn(int note, int64 transportFrame)
 {
     if (m_inputMode == INPUT_AUDIO)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_state == STATE_IDLE && !startTake()) {
+    if (m_state == STATE_IDLE && !startTake(transportFrame)) {
         logInfo() << "FreestyleRecorder: no take buffer is free, note " << note << " not recorded";
         return;
     }
@@ -228,12 +233,12 @@ void FreestyleRecorder::noteOn(int note)
                   << note << " not recorded";
         return;
     }
-    m_midiRecorder.noteOn(note);
+    m_midiRecorder.noteOn(note, noteTimeUs(transportFrame));
 }
 
-void FreestyleRecorder::noteOff(int note)
+void FreestyleRecorder::noteOff(int note, int64 transportFrame)
 {
-    m_midiRecorder.noteOff(note);
+    m_midiRecorder.noteOff(note, noteTimeUs(transportFrame));
 }
 
 void FreestyleRecorder::setInputMode(int inputMode)

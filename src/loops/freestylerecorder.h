@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/playbackengine.h"
-#include "core/zubclock.h"
 #include "core/zubtypes.h"
 #include "loops/midirecorder.h"
 
@@ -46,8 +45,7 @@ public:
     enum State { STATE_IDLE = 0, STATE_RECORDING = 1, STATE_SUSPENDED = 2 };
     enum InputMode { INPUT_KEYS = 0, INPUT_AUDIO = 1 };
 
-    FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector,
-                      const ZubClock& clock = ZubClock::system());
+    FreestyleRecorder(LoopPool* loopPool, FreestyleTempoDetector* tempoDetector);
     ~FreestyleRecorder();
 
     // Audio thread: plays the takes.
@@ -55,9 +53,11 @@ public:
     // Audio thread: analyses the input, starts and ends takes, captures.
     void record(float* in, int numFrames);
 
-    // Key and MIDI threads. A key starts a take when none is being recorded.
-    void noteOn(int note);
-    void noteOff(int note);
+    // Key and MIDI threads. A key starts a take when none is being recorded;
+    // a take's notes are timed from the transport frame it started at
+    // (transportFrame: where the audio was when the key moved).
+    void noteOn(int note, int64 transportFrame);
+    void noteOff(int note, int64 transportFrame);
     void setInputMode(int inputMode);
     int inputMode() const { return m_inputMode.load(); }
     void setJsBridge(NativeJsBridge* bridge);
@@ -85,7 +85,8 @@ private:
     void analyseInput(const float* in, int numFrames);
     bool waitForSignal(const float* in, int numFrames, double threshold);
     void capture(float* in, int numFrames);
-    bool startTake();
+    bool startTake(int64 originFrame);
+    int64 noteTimeUs(int64 transportFrame) const;
     void storeTake();
     void goIdle();
     void setStatus(int status);
@@ -113,6 +114,8 @@ private:
     int32 m_state = STATE_SUSPENDED;
     int32 m_framesRecorded = 0;
     uint64_t m_waitFrames = 0;
+    // The transport frame the take's note times count from.
+    std::atomic<int64> m_takeOriginFrame { 0 };
     bool m_bActive = false;
     std::atomic<int32> m_inputMode { INPUT_KEYS };
     int m_status;

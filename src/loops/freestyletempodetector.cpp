@@ -1,5 +1,6 @@
 #include "loops/freestyletempodetector.h"
 
+#include "core/beatgrid.h"
 #include "core/componentcommands.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
@@ -148,7 +149,8 @@ int FreestyleTempoDetector::setLoopLengthByTempo(double bpm, double seconds)
     logInfo() << "setLoopLengthByTempo " << bpm << " " << seconds;
     const int beats = snapBeats(bpm, seconds);
     logInfo() << "snapping to " << beats << " beats.";
-    const int64 newFrames = int64(beats * (60.0 / bpm) * ZUB_SAMPLE_RATE);
+    // Exactly the beats at the tempo the transport will take over (a float).
+    const int64 newFrames = BeatGrid(m_fTempo).framesForBeats(beats);
     foldAudio(*take, newFrames);
     take->setNumBeats(beats);
     moveNotes(*take, newFrames);
@@ -182,7 +184,7 @@ void FreestyleTempoDetector::foldAudio(Loop& loop, int64 newFrames) const
 // at 0.
 void FreestyleTempoDetector::moveNotes(Loop& loop, int64 newFrames)
 {
-    const int64 lengthUs = int64(double(newFrames) / ZUB_SAMPLE_RATE * 1000000.0);
+    const int64 lengthUs = framesToMicroseconds(newFrames);
     if (lengthUs <= 0)
         return;
     const TimedMidiEventList original = loop.notes();

@@ -196,6 +196,13 @@ void Idea::syncPlayPos(int64 samples)
         loop->syncPlayPos(samples);
 }
 
+void Idea::alignTo(int64 frame, const BeatGrid& grid)
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& loop : m_pContent->loops)
+        loop->alignTo(frame, grid);
+}
+
 int64 Idea::maxLoopLengthFrames(int* numLoops) const
 {
     const std::shared_ptr<const Content> c = content();

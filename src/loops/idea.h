@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
 
@@ -67,6 +68,7 @@ public:
     // Re-applies the stored mute pattern to the loops, with fades.
     void activate();
     void syncPlayPos(int64 samples);
+    void alignTo(int64 frame, const BeatGrid& grid);
     // The longest loop in frames and the number of loops.
     int64 maxLoopLengthFrames(int* numLoops = nullptr) const;
 

@@ -307,6 +307,14 @@ void IdeaCollection::syncPlayPos(int transportFrame)
         idea->syncPlayPos(samples);
 }
 
+void IdeaCollection::alignTo(int64 frame, const BeatGrid& grid)
+{
+    std::lock_guard lock(m_mutex);
+    // Every idea, so loops shared with ideas that are not playing stay aligned.
+    for (const auto& idea : *m_pIdeas)
+        idea->alignTo(frame, grid);
+}
+
 void IdeaCollection::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);

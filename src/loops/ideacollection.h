@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
 #include "loops/idea.h"
@@ -68,6 +69,8 @@ public:
     void restore(const State& state);
 
     void syncPlayPos(int transportFrame);
+    // Audio thread, every cycle: every loop of every idea to the frame on the grid.
+    void alignTo(int64 frame, const BeatGrid& grid);
     // At most IDEACOLLECTION_MIXING_BUF_SAMPLES / 2 frames.
     void process(float* out, int numFrames) override;
 

@@ -205,6 +205,17 @@ void Loop::syncPlayPos(int64 transportPosSamples)
     m_iPlayPosOffset = pos - pos % 2;
 }
 
+void Loop::alignTo(int64 frame, const BeatGrid& grid)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_dRate != 1.0 || !grid.fits(m_numBeats, m_iLoopLengthFrames)) {
+        syncPlayPos(ZUB_FRAMESIZE * std::max<int64>(frame, 0));
+        return;
+    }
+    if (!m_bResampling)
+        m_iPlayPosOffset = ZUB_FRAMESIZE * grid.loopPhase(frame, m_numBeats, m_iLoopLengthFrames);
+}
+
 void Loop::setRate(double rate)
 {
     std::lock_guard lock(m_mutex);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
 #include "core/timedmidieventlist.h"
 #include "core/zubtypes.h"
@@ -64,6 +65,10 @@ public:
     void setPlayPosOffset(int64 playPosOffset);
     int64 playPosOffset() const;
     void syncPlayPos(int64 transportPosSamples);
+    // Audio thread, every cycle: a loop exactly its beats long at the grid's
+    // tempo wraps on every n-th beat of the grid; any other plays the frame
+    // modulo its length (as syncPlayPos).
+    void alignTo(int64 frame, const BeatGrid& grid);
     void setRate(double rate);
 
     void setMute(bool mute, bool immediate);

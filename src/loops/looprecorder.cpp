@@ -42,8 +42,8 @@ bool isPowerOfTwoOfAtLeast2(long long beats)
 
 } // namespace
 
-LoopRecorder::LoopRecorder(const ZubClock& clock)
-    : m_pMidiRecorder(std::make_unique<MidiRecorder>(clock))
+LoopRecorder::LoopRecorder()
+    : m_pMidiRecorder(std::make_unique<MidiRecorder>())
 {
     m_pMidiRecorder->setLoopLengthUs(8000000);
     setLengthSamples(kInitialLengthSamples);
@@ -58,10 +58,6 @@ void LoopRecorder::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
     m_frameCounter += numFrames;
-    if (m_bFirstCycle) {
-        m_pMidiRecorder->start();
-        m_bFirstCycle = false;
-    }
     const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(std::max(numFrames, 0));
     if (!m_bSuspended) {
         uint32_t src = m_posSamples;
@@ -116,7 +112,7 @@ void LoopRecorder::setRecord(bool record)
 {
     std::lock_guard lock(m_mutex);
     m_bRecord = record;
-    m_pMidiRecorder->setRecord(record);
+    m_pMidiRecorder->setRecord(record, positionUsLocked());
 }
 
 bool LoopRecorder::isRecording() const
@@ -153,6 +149,8 @@ LoopRecorder::Taken LoopRecorder::swapOut()
         taken.samples = samples;
         taken.posSamples = m_posSamples;
         taken.numBeats = m_numBeats;
+        // Notes still held end with what is taken; keys still down go on.
+        m_pMidiRecorder->closeHeldNotes(positionUsLocked());
         m_pMidiRecorder->swapEvents(taken.notes);
         m_bSpareWanted = true;
         return taken;
@@ -199,7 +197,8 @@ LoopRecorder::Content LoopRecorder::putContent(const Content& content)
         previous.notes.swap(notes);
         m_lengthSamples = uint32_t(samples);
         m_posSamples %= m_lengthSamples;
-        m_pMidiRecorder->setLoopLengthUs(int64(double(samples) / kSamplesPerSecond * 1000000.0));
+        m_pMidiRecorder->setLoopLengthUs(framesToMicroseconds(samples / ZUB_FRAMESIZE));
+        publishAnchorLocked(m_anchor.load().transportFrame);
     }
     previous.audio = LoopAudio::adopt(buffer, previousSamples / ZUB_FRAMESIZE);
     if (m_bSpareWanted)
@@ -250,6 +249,35 @@ void LoopRecorder::setPlayPosFrames(uint32_t frames)
     m_posSamples = uint32_t(uint64_t(ZUB_FRAMESIZE) * frames % m_lengthSamples);
 }
 
+void LoopRecorder::alignTo(int64 timelineFrame, const BeatGrid& grid, int64 transportFrame)
+{
+    std::lock_guard lock(m_mutex);
+    const int64 lengthFrames = m_lengthSamples / ZUB_FRAMESIZE;
+    m_posSamples = uint32_t(ZUB_FRAMESIZE * grid.loopPhase(timelineFrame, m_numBeats, lengthFrames));
+    publishAnchorLocked(transportFrame);
+}
+
+int64 LoopRecorder::positionUsLocked() const
+{
+    return framesToMicroseconds(m_posSamples / ZUB_FRAMESIZE);
+}
+
+void LoopRecorder::publishAnchorLocked(int64 transportFrame)
+{
+    m_anchor.store({ transportFrame, m_posSamples / ZUB_FRAMESIZE, m_lengthSamples / ZUB_FRAMESIZE });
+}
+
+int64 LoopRecorder::noteTimeUs(int64 transportFrame) const
+{
+    const Anchor a = m_anchor.load();
+    if (a.lengthFrames <= 0)
+        return 0;
+    int64 pos = (a.posFrames + (transportFrame - a.transportFrame)) % a.lengthFrames;
+    if (pos < 0)
+        pos += a.lengthFrames;
+    return framesToMicroseconds(pos);
+}
+
 int LoopRecorder::setLengthSamples(int64 numSamples)
 {
     // Whole frames only: an odd length would swap left and right at every wrap.
@@ -282,9 +310,11 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
 void LoopRecorder::setLengthLocked(int64 n)
 {
     m_lengthSamples = uint32_t(n);
-    m_pMidiRecorder->clear();
-    m_pMidiRecorder->setLoopLengthUs(int64(double(n) / kSamplesPerSecond * 1000000.0));
+    // What was recorded is gone, notes held included.
+    m_pMidiRecorder->reset();
+    m_pMidiRecorder->setLoopLengthUs(framesToMicroseconds(n / ZUB_FRAMESIZE));
     m_posSamples %= m_lengthSamples;
+    publishAnchorLocked(m_anchor.load().transportFrame);
     const double spb = samplesPerBeat(m_dTempo);
     m_numBeats = roundedBeats(double(n), spb);
     logInfo() << "new loop recorder length: " << n << " spb: " << spb;
@@ -300,10 +330,12 @@ int LoopRecorder::setNumBeats(int newBeats)
     }
     int32 oldBeats;
     int64 length;
+    double tempo;
     {
         std::lock_guard lock(m_mutex);
         oldBeats = m_numBeats;
         length = m_lengthSamples;
+        tempo = m_dTempo;
     }
     if (newBeats == oldBeats) {
         logInfo() << "LoopRecorder: number of beats is the same, returning";
@@ -317,6 +349,9 @@ int LoopRecorder::setNumBeats(int newBeats)
         return 1;
     }
     logInfo() << (grow ? "growing" : "shrinking") << " looprecorder by a factor of " << factor;
+    const BeatGrid grid(tempo);
+    if (grid.fits(oldBeats, length / ZUB_FRAMESIZE))
+        return setLengthSamples(ZUB_FRAMESIZE * grid.framesForBeats(newBeats));
     return setLengthSamples(grow ? length * factor : length / factor);
 }
 
@@ -332,19 +367,19 @@ int LoopRecorder::setTempo(double bpm, bool resize)
         m_dTempo = bpm;
         if (!resize)
             return 0;
-        length = int64(samplesPerBeat(bpm) * m_numBeats);
+        length = ZUB_FRAMESIZE * BeatGrid(bpm).framesForBeats(m_numBeats);
     }
     return setLengthSamples(length);
 }
 
-void LoopRecorder::noteOn(int note)
+void LoopRecorder::noteOn(int note, int64 transportFrame)
 {
-    m_pMidiRecorder->noteOn(note);
+    m_pMidiRecorder->noteOn(note, noteTimeUs(transportFrame));
 }
 
-void LoopRecorder::noteOff(int note)
+void LoopRecorder::noteOff(int note, int64 transportFrame)
 {
-    m_pMidiRecorder->noteOff(note);
+    m_pMidiRecorder->noteOff(note, noteTimeUs(transportFrame));
 }
 
 TimedMidiEventList LoopRecorder::events() const
@@ -399,7 +434,7 @@ void LoopRecorder::suspend()
     std::lock_guard lock(m_mutex);
     m_bSuspended = true;
     m_bRecord = false;
-    m_pMidiRecorder->setRecord(false);
+    m_pMidiRecorder->setRecord(false, positionUsLocked());
 }
 
 bool LoopRecorder::isSuspended() const

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/beatgrid.h"
 #include "core/playbackengine.h"
+#include "core/seqlocked.h"
 #include "core/timedmidieventlist.h"
-#include "core/zubclock.h"
 #include "core/zubtypes.h"
 #include "loops/sparebuffer.h"
 
@@ -19,8 +20,11 @@ class MidiRecorder;
 // An always-running circular recording buffer a power-of-two number of beats
 // long: while recording it sums the instrument into the buffer, and it always
 // plays the buffer back in time with the transport. The audio thread calls
-// record, process and setPlayPosFrames; the message thread everything else.
-// One recursive mutex guards all of it. Clearing, making a loop and changing
+// record, process and alignTo; the message thread everything else; notes
+// come from the key and MIDI threads stamped with the transport frame they
+// were played at, and land where the recorder's audio was at that frame.
+// One recursive mutex guards all of it but the note stamping, which reads
+// where the recorder is without a lock. Clearing, making a loop and changing
 // the length never write the buffer under that mutex: the buffer is traded
 // for a zeroed one made ahead on another thread, in one pointer swap.
 class LoopRecorder : public PlaybackEngine
@@ -39,7 +43,7 @@ public:
     // Lengths beyond this (about 12.7 minutes) are refused.
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
-    explicit LoopRecorder(const ZubClock& clock = ZubClock::system());
+    LoopRecorder();
     virtual ~LoopRecorder();
 
     void process(float* out, int numFrames) override;
@@ -54,17 +58,27 @@ public:
     void clear();
     int64 lengthFrames() const;
     void setPlayPosFrames(uint32_t frames);
+    // Audio thread, every cycle: the position for the timeline frame (the
+    // transport's, or the tempo detector's loop while it owns the timeline),
+    // locked to the grid when the loop is its beats long at the grid's tempo,
+    // and where the transport then is, for stamping notes.
+    void alignTo(int64 timelineFrame, const BeatGrid& grid, int64 transportFrame);
     // Odd lengths are cut to whole frames. Returns 0, or 1 (nothing changed)
     // for a length below one frame or above MAX_LENGTH_SAMPLES.
     int setLengthSamples(int64 numSamples);
-    // Beats move between powers of two by whole factors. Returns 0, or 1
+    // Beats move between powers of two of at least 2; the length becomes
+    // exactly that many beats at the recorder's tempo (or changes by the
+    // same factor when it was not a whole number of beats). Returns 0, or 1
     // (nothing changed) for a count that is not a power of two of at least 2.
     int setNumBeats(int newBeats);
+    // With resize the length becomes exactly the beats at the new tempo.
     // Returns 0, or 1 (nothing changed) for a tempo that is not positive.
     int setTempo(double bpm, bool resize);
 
-    void noteOn(int note);
-    void noteOff(int note);
+    // Key and MIDI threads: transportFrame is where the audio was when the
+    // key moved (Transport::frameNow).
+    void noteOn(int note, int64 transportFrame);
+    void noteOff(int note, int64 transportFrame);
     TimedMidiEventList events() const;
 
     uint32_t posSamples() const;
@@ -75,6 +89,8 @@ public:
     // The buffer (continuing at the recorder's phase), the notes and the beat
     // count become the loop's and the recorder is clear, in one step under
     // the lock so that no block recorded in between is lost. Nothing is copied.
+    // Notes still held end at the loop's end; keys still down go on in the
+    // recorder from 0 once it wraps.
     void moveInto(Loop& loop);
     // The recorder's content leaves it (which is then clear), in one step.
     // Null audio when no memory could be had (nothing changed then).
@@ -105,6 +121,18 @@ protected:
     MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
 
 private:
+    // Where the recorder was at a transport frame; read lock-free by note input.
+    struct Anchor
+    {
+        int64 transportFrame = 0;
+        int64 posFrames = 0;
+        int64 lengthFrames = 0;
+    };
+    // The loop time, in microseconds, of a note played at the transport frame.
+    int64 noteTimeUs(int64 transportFrame) const;
+    void publishAnchorLocked(int64 transportFrame);
+    int64 positionUsLocked() const;
+
     struct Taken
     {
         float* buffer = nullptr;
@@ -119,7 +147,7 @@ private:
 
     float* m_pBuffer = nullptr;
     std::unique_ptr<MidiRecorder> m_pMidiRecorder;
-    bool m_bFirstCycle = true;
+    SeqLocked<Anchor> m_anchor;
     uint32_t m_lengthSamples = 0;
     uint32_t m_posSamples = 0;
     int32 m_numBeats = 8;

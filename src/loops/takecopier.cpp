@@ -144,6 +144,8 @@ void TakeCopier::copy(Slot& slot)
 {
     const std::shared_ptr<Loop> loop = m_target();
     if (loop) {
+        // A key still down when the take ended is let go at its end.
+        slot.notes.closeOpenNotes(framesToMicroseconds(slot.frames));
         loop->setNotes(slot.notes);
         // Copied outside every lock, then swapped in.
         if (loop->setAudio(LoopAudio::copyOf(slot.samples.get(), slot.frames)) != 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 
 class QWidget;
@@ -13,5 +14,6 @@ public:
 
     // Empty when the user cancels.
     virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
-    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
+    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
+        QFileDialog::Options options = {});
 };

@@ -12,5 +12,7 @@ QString ZubNative::handleMessage(const QString& message) { return m_pView->handl
 void ZubNative::installJavaScriptObjects() { m_pView->installJavaScriptObjects(); }
 bool ZubNative::render() { return m_pView->render(); }
 bool ZubNative::save() { return m_pView->save(); }
+bool ZubNative::saveAs() { return m_pView->saveAs(); }
+bool ZubNative::open() { return m_pView->open(); }
 bool ZubNative::share() { return m_pView->share(); }
 bool ZubNative::firstRun() const { return m_pView->firstRun(); }

@@ -18,6 +18,8 @@ public slots:
     void installJavaScriptObjects();
     bool render();
     bool save();
+    bool saveAs();
+    bool open();
     bool share();
     bool firstRun() const;
     QString nativeBackendId() const { return "Qt4"; }

@@ -2,8 +2,10 @@
 
 #include "core/resourcedir.h"
 #include "engine/enginecontext.h"
+#include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
 #include "qt/deviceproblems.h"
@@ -20,15 +22,20 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenuBar>
-#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QSignalMapper>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QThread>
 #include <cstdio>
 #include <unistd.h>
 
@@ -76,7 +83,41 @@ std::string localPath(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
+QString fileName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+bool isSong(const QString& path)
+{
+    return path.endsWith(".zub", Qt::CaseInsensitive);
+}
+
+bool isWav(const QString& path)
+{
+    return path.endsWith(".wav", Qt::CaseInsensitive) || path.endsWith(".wave", Qt::CaseInsensitive);
+}
+
+// How long a note stays in the status bar.
+constexpr int kNoteMs = 10000;
+
 } // namespace
+
+ZubUI::Command::Command(ZubUI* window, const char* name)
+    : m_pWindow(window)
+    , m_bStarted(!window->m_bCommandRunning)
+{
+    if (m_bStarted)
+        window->m_bCommandRunning = true;
+    else
+        qDebug() << name << "ignored: another document command is still waiting for an answer";
+}
+
+ZubUI::Command::~Command()
+{
+    if (m_bStarted)
+        m_pWindow->m_bCommandRunning = false;
+}
 
 ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     : m_pContext(context)
@@ -97,9 +138,16 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
 
     m_pWebView = new ZubWebView(this, context, firstRun);
     setCentralWidget(m_pWebView);
-    connect(m_pWebView, &ZubWebView::renderRequested, this, &ZubUI::saveRender);
-    connect(m_pWebView, &ZubWebView::saveRequested, this, &ZubUI::slotSaveZub);
-    connect(m_pWebView, &ZubWebView::shareRequested, this, &ZubUI::slotShareZub);
+    // Queued: the page's call returns before a dialog opens.
+    connect(m_pWebView, &ZubWebView::renderRequested, this, &ZubUI::saveRender, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::saveRequested, this, &ZubUI::slotSaveZub, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::saveAsRequested, this, &ZubUI::slotSaveZubAs, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::openRequested, this, &ZubUI::openZub, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::shareRequested, this, &ZubUI::slotShareZub, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::filesDropped, this, &ZubUI::openDroppedFiles, Qt::QueuedConnection);
+    connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::showDocumentState);
+    setAcceptDrops(true);
+    showDocumentState();
     m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
@@ -111,14 +159,33 @@ ZubUI::~ZubUI()
     delete m_pFileChooser;
 }
 
+Project* ZubUI::project() const
+{
+    return m_pContext->engine()->project();
+}
+
 void ZubUI::registerProjectNotifications(bool registered)
 {
-    Project* project = m_pContext->engine()->project();
-    project->setModifiedNotification(registered ? [this](bool modified) { projectModified(modified); }
-                                                : Project::ModifiedNotification());
-    project->setClearedNotification(registered ? [this] { projectCleared(); } : Project::ClearedNotification());
-    project->setConfirmDiscardQuery(registered ? [this] { return discardChangesConfirmation(); }
-                                               : Project::ConfirmDiscardQuery());
+    Project* p = project();
+    if (!registered) {
+        p->setModifiedNotification({});
+        p->setClearedNotification({});
+        p->setConfirmDiscardQuery({});
+        return;
+    }
+    p->setModifiedNotification([this](bool modified) {
+        // Widgets are touched on the GUI thread only.
+        if (QThread::currentThread() == thread())
+            projectModified(modified);
+        else
+            QMetaObject::invokeMethod(this, [this, modified] { projectModified(modified); }, Qt::QueuedConnection);
+    });
+    p->setClearedNotification([this] { projectCleared(); });
+    // Asked by the page's own "New song".
+    p->setConfirmDiscardQuery([this] {
+        Command command(this, "The page's discard question");
+        return command && discardChangesConfirmation();
+    });
 }
 
 void ZubUI::setFileChooser(FileChooser* chooser)
@@ -144,7 +211,6 @@ QAction* ZubUI::addAction(QMenu* menu, const char* objectName, const char* text)
 void ZubUI::buildForm()
 {
     setObjectName("ZubMainWindow");
-    setWindowTitle(QCoreApplication::applicationName());
     setWindowIcon(QIcon(ZubIcon::pixmap(256)));
     resize(1000, 674);
     setUnifiedTitleAndToolBarOnMac(true);
@@ -160,6 +226,9 @@ void ZubUI::buildForm()
     QAction* open = addAction(m_pMenuFile, "actionOpenZub", "Open Zub...");
     open->setShortcut(QKeySequence(translate("Ctrl+O")));
     connect(open, &QAction::triggered, this, &ZubUI::openZub);
+    m_pMenuRecent = m_pMenuFile->addMenu(translate("Open Recent"));
+    m_pMenuRecent->setObjectName("menuRecent");
+    connect(m_pMenuRecent, &QMenu::aboutToShow, this, &ZubUI::fillRecentMenu);
     m_pMenuFile->addSeparator();
     QAction* save = addAction(m_pMenuFile, "actionSaveZub", "Save");
     save->setShortcut(QKeySequence(translate("Ctrl+S")));
@@ -197,18 +266,45 @@ void ZubUI::registerFonts()
 {
     for (const char* font : { "/fonts/Muli-Regular.ttf", "/fonts/Muli-Italic.ttf", "/fonts/Muli-Light.ttf",
              "/fonts/Muli-LightItalic.ttf" })
-        QFontDatabase::addApplicationFont(QString(ZUB_RESOURCE_DIR) + font);
+        QFontDatabase::addApplicationFont(QString("res") + font);
+}
+
+// Songs whose document is gone leave the list, with a note.
+void ZubUI::fillRecentMenu()
+{
+    QStringList missing;
+    for (const QString& song : m_recentSongs.dropMissing()) {
+        qDebug() << "Removed from Open Recent, the song is gone:" << song;
+        missing << fileName(song);
+    }
+    if (!missing.isEmpty())
+        statusBar()->showMessage(tr("Removed from Open Recent, no longer found: %1").arg(missing.join(", ")), kNoteMs);
+    m_pMenuRecent->clear();
+    const QStringList songs = m_recentSongs.paths();
+    for (int i = 0; i < songs.size(); ++i) {
+        const QString song = songs[i];
+        QAction* a = m_pMenuRecent->addAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(song).completeBaseName()));
+        a->setToolTip(QDir::toNativeSeparators(song));
+        a->setStatusTip(QDir::toNativeSeparators(song));
+        connect(a, &QAction::triggered, this, [this, song] { openDocument(song); });
+    }
+    if (songs.isEmpty())
+        m_pMenuRecent->addAction(tr("No recent songs"))->setEnabled(false);
+    m_pMenuRecent->addSeparator();
+    QAction* clear = m_pMenuRecent->addAction(tr("Clear Menu"));
+    clear->setEnabled(!songs.isEmpty());
+    connect(clear, &QAction::triggered, this, [this] { m_recentSongs.clear(); });
 }
 
 bool ZubUI::confirmDiscard()
 {
-    // Asks only when something changed.
-    return m_pContext->engine()->project()->confirmDiscard();
+    return !project()->isModified() || discardChangesConfirmation();
 }
 
 void ZubUI::newZub()
 {
-    if (!confirmDiscard())
+    Command command(this, "New");
+    if (!command || !confirmDiscard())
         return;
     // Resetting the project notifies projectCleared().
     m_pContext->engine()->clearProject();
@@ -226,7 +322,8 @@ void ZubUI::saveRender()
     QSaveFile target(path);
     std::FILE* file = target.open(QIODevice::WriteOnly) ? fdopen(dup(target.handle()), "wb") : nullptr;
     if (!file) {
-        reportFailure(tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)));
+        reportFailure(tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)),
+            target.errorString());
         return;
     }
     const int rendered = m_pContext->engine()->renderToFile(file);
@@ -240,17 +337,78 @@ void ZubUI::saveRender()
 
 void ZubUI::openZub()
 {
+    Command command(this, "Open");
+    if (!command)
+        return;
     const QString startFolder = Settings::instance().value("last_zub_load_path");
     const QString path = m_pFileChooser->openFileName(this, tr("Open Existing Zub..."), startFolder, "*.zub");
-    if (path.isEmpty())
+    if (!path.isEmpty())
+        openChecked(path);
+}
+
+void ZubUI::openDocument(const QString& path)
+{
+    Command command(this, "Open");
+    if (command)
+        openChecked(path);
+}
+
+// The document is checked before anything is asked or dropped.
+void ZubUI::openChecked(const QString& path)
+{
+    Json::Value root;
+    bool damaged = false;
+    const QString problem = QString::fromStdString(ProjectFile::readDocument(localPath(path), root, &damaged));
+    if (!problem.isEmpty()) {
+        if (!damaged || !ProjectFile::audioFolderHoldsIdeas(localPath(path))) {
+            if (!QFileInfo::exists(path))
+                m_recentSongs.remove(path);
+            reportFailure(tr("“%1” could not be opened: %2.").arg(fileName(path), problem),
+                tr("Your current song is still open and unchanged."));
+            return;
+        }
+        if (ask(QMessageBox::Warning, tr("“%1” could not be read: %2.").arg(fileName(path), problem),
+                tr("Its audio folder still holds ideas. Open those, at 120 bpm?"),
+                QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Cancel)
+            != QMessageBox::Open)
+            return;
+    }
+    if (!confirmDiscard())
         return;
-    // Clears the project (which notifies projectCleared()), reads the tempo and
-    // the ideas and tells the page "just_loaded".
-    ProjectFile(m_pContext->engine()).open(localPath(path), localPath(m_documentsFolder));
-    m_projectFileName = path;
-    setWindowFilePath(path);
-    setWindowModified(false);
+    QString why;
+    if (readDocument(path, why) != 0) {
+        reportFailure(tr("“%1” could not be opened: %2.").arg(fileName(path), why),
+            tr("Your current song is still open and unchanged."));
+        return;
+    }
+    adoptDocument(path);
+}
+
+int ZubUI::readDocument(const QString& path, QString& why)
+{
+    // Clears the project (which notifies projectCleared()), reads the tempo
+    // and the ideas and tells the page "just_loaded".
+    ProjectFile file(m_pContext->engine());
+    const int result = file.open(localPath(path), localPath(m_documentsFolder));
+    why = QString::fromStdString(file.failure());
+    return result;
+}
+
+int ZubUI::writeDocument(const QString& path, QString& why)
+{
+    ProjectFile file(m_pContext->engine());
+    const int result = file.save(localPath(path));
+    why = QString::fromStdString(file.failure());
+    return result;
+}
+
+void ZubUI::adoptDocument(const QString& path)
+{
+    m_projectFileName = QFileInfo(path).absoluteFilePath();
+    setWindowFilePath(m_projectFileName);
+    m_recentSongs.add(m_projectFileName);
     Settings::instance().setValue("last_zub_load_path", QFileInfo(path).absolutePath());
+    showDocumentState();
 }
 
 int ZubUI::saveZub()
@@ -261,34 +419,59 @@ int ZubUI::saveZub()
 int ZubUI::saveZub(QString projectFileName)
 {
     if (projectFileName.isEmpty()) {
-        QString folder = Settings::instance().value("last_zub_load_path");
-        if (folder.isEmpty())
-            folder = m_documentsFolder;
-        projectFileName = m_pFileChooser->saveFileName(this, tr("Save Zub As..."), folder, "*.zub");
+        projectFileName = askSaveName();
         if (projectFileName.isEmpty())
             return 1;
-        if (!projectFileName.endsWith(".zub", Qt::CaseInsensitive))
-            projectFileName += ".zub";
     }
-    if (ProjectFile(m_pContext->engine()).save(localPath(projectFileName)) != 0) {
-        reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)));
+    QString why;
+    if (writeDocument(projectFileName, why) != 0) {
+        reportFailure(tr("Your song could not be saved to %1.").arg(QDir::toNativeSeparators(projectFileName)),
+            tr("%1. Your song is still open, and what was saved there before is kept.").arg(why));
         return 1;
     }
-    m_projectFileName = projectFileName;
-    setWindowFilePath(projectFileName);
-    setWindowModified(false);
+    adoptDocument(projectFileName);
     return 0;
+}
+
+// The name with its ".zub", checked against what is already there: another
+// song and its audio folder are only replaced when the user says so.
+QString ZubUI::askSaveName()
+{
+    QString folder = Settings::instance().value("last_zub_load_path");
+    if (folder.isEmpty())
+        folder = m_documentsFolder;
+    QString name = m_pFileChooser->saveFileName(this, tr("Save Zub As..."), folder, "*.zub",
+        QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty())
+        return {};
+    if (!isSong(name))
+        name += ".zub";
+    name = QFileInfo(name).absoluteFilePath();
+    const QString audioFolder = QString::fromStdString(ProjectFile::audioFolder(localPath(name), 0, ""));
+    const bool taken = QFileInfo::exists(name) || QFileInfo::exists(audioFolder);
+    if (!taken || name == m_projectFileName)
+        return name;
+    const QMessageBox::StandardButton answer = ask(QMessageBox::Warning,
+        tr("“%1” already exists. Do you want to replace it?").arg(fileName(name)),
+        tr("The song saved there, with its loops in “%1”, will be replaced by this one.").arg(fileName(audioFolder)),
+        QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
+    return answer == QMessageBox::Yes ? name : QString();
 }
 
 void ZubUI::slotSaveZub()
 {
+    Command command(this, "Save");
+    if (!command)
+        return;
     qDebug() << "Save Zub" << m_projectFileName;
     saveZub(m_projectFileName);
 }
 
 void ZubUI::slotSaveZubAs()
 {
-    saveZub(QString());
+    Command command(this, "Save As");
+    if (command)
+        saveZub(QString());
 }
 
 void ZubUI::slotShareZub()
@@ -296,10 +479,31 @@ void ZubUI::slotShareZub()
     qDebug() << "Share is not offered on this platform";
 }
 
-void ZubUI::reportFailure(const QString& text)
+QMessageBox::StandardButton ZubUI::ask(QMessageBox::Icon icon, const QString& text, const QString& informative,
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    qDebug() << text;
+    QMessageBox box(icon, QCoreApplication::applicationName(), text, buttons, this);
+    box.setInformativeText(informative);
+    box.setDefaultButton(defaultButton);
+    if (QAbstractButton* yes = box.button(QMessageBox::Yes))
+        yes->setText(tr("&Replace"));
+    return askWith(box);
+}
+
+QMessageBox::StandardButton ZubUI::askWith(QMessageBox& box)
+{
+    qDebug().noquote() << "Asking:" << box.text() << box.informativeText();
+    box.setWindowModality(Qt::WindowModal);
+    const auto answer = QMessageBox::StandardButton(box.exec());
+    qDebug().noquote() << "Answer:" << (box.clickedButton() ? box.clickedButton()->text().remove('&') : "none");
+    return answer;
+}
+
+void ZubUI::reportFailure(const QString& text, const QString& informative)
+{
+    qDebug().noquote() << text << informative;
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
+    box.setInformativeText(informative);
     box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
@@ -341,34 +545,51 @@ void ZubUI::showMidiExportDialog(int midiExportApp)
 
 void ZubUI::projectModified(bool modified)
 {
-    if (!modified)
-        return;
-    qCDebug(motifoDebug) << "project modified in Qt land!";
-    setWindowModified(true);
-    action("actionSaveZub")->setEnabled(true);
+    if (modified) {
+        qCDebug(motifoDebug) << "project modified in Qt land!";
+        action("actionSaveZub")->setEnabled(true);
+    }
+    showDocumentState();
 }
 
 void ZubUI::projectCleared()
 {
-    setWindowModified(false);
     action("actionSaveZub")->setEnabled(true);
     setWindowFilePath(QString());
-    setWindowTitle(QCoreApplication::applicationName());
     m_projectFileName.clear();
+    showDocumentState();
+}
+
+// The song's name and its unsaved mark, in the title and on the page.
+void ZubUI::showDocumentState()
+{
+    const bool modified = project()->isModified();
+    const QString name = m_projectFileName.isEmpty() ? tr("Untitled") : QFileInfo(m_projectFileName).completeBaseName();
+    // "[*]" in a name would be read as the mark's place; doubled it is text.
+    QString title = name;
+    title.replace("[*]", "[*][*]");
+    setWindowTitle(tr("%1[*] — %2").arg(title, QCoreApplication::applicationName()));
+    setWindowModified(modified);
+    const QJsonObject state { { "name", name }, { "file", m_projectFileName }, { "modified", modified } };
+    const QByteArray message = QJsonDocument(QJsonObject { { "document", state } }).toJson(QJsonDocument::Compact);
+    if (m_pWebView)
+        m_pWebView->deliverMessage(message.toStdString());
 }
 
 bool ZubUI::discardChangesConfirmation()
 {
     QMessageBox box(this);
-    box.setWindowModality(Qt::WindowModal);
     box.setWindowTitle(QCoreApplication::applicationName());
     box.setText(tr("Do you want to save your changes to your song?"));
     box.setInformativeText(tr("Your changes will be lost if you don't save them."));
     box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Save);
-    switch (box.exec()) {
+    // Reachable from the keyboard.
+    box.button(QMessageBox::Save)->setText(tr("&Save"));
+    box.button(QMessageBox::Discard)->setText(tr("&Discard"));
+    switch (askWith(box)) {
     case QMessageBox::Save:
-        return saveZub(QString()) == 0;
+        return saveZub(m_projectFileName) == 0;
     case QMessageBox::Discard:
         return true;
     default:
@@ -378,8 +599,62 @@ bool ZubUI::discardChangesConfirmation()
 
 void ZubUI::closeEvent(QCloseEvent* event)
 {
-    if (confirmDiscard())
+    Command command(this, "Close");
+    if (command && confirmDiscard())
         event->accept();
     else
         event->ignore();
+}
+
+void ZubUI::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!ZubWebView::localFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void ZubUI::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = ZubWebView::localFiles(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // After the drop has finished: a dialog may follow.
+    QMetaObject::invokeMethod(this, [this, paths] { openDroppedFiles(paths); }, Qt::QueuedConnection);
+}
+
+void ZubUI::openDroppedFiles(const QStringList& paths)
+{
+    QStringList songs, wavs, others;
+    for (const QString& path : paths)
+        (isSong(path) ? songs : isWav(path) ? wavs : others) << path;
+    if (!others.isEmpty()) {
+        reportFailure(tr("Motifo cannot use “%1”.").arg(fileName(others.first())),
+            tr("Drop a song (.zub) to open it, or WAV files to add them as loops to the playing idea."));
+        return;
+    }
+    if (!songs.isEmpty()) {
+        if (songs.size() > 1 || !wavs.isEmpty())
+            statusBar()->showMessage(tr("One song at a time: opening “%1” only.").arg(fileName(songs.first())), kNoteMs);
+        openDocument(songs.first());
+        return;
+    }
+    for (const QString& wav : wavs)
+        addDroppedWav(wav);
+}
+
+void ZubUI::addDroppedWav(const QString& path)
+{
+    Command command(this, "Adding a loop");
+    if (!command)
+        return;
+    std::string why;
+    if (LoopImport(m_pContext->engine()).addToActiveIdea(localPath(path), why) != 0) {
+        reportFailure(tr("“%1” could not be added as a loop: %2.").arg(fileName(path), QString::fromStdString(why)),
+            tr("Your song is unchanged."));
+        return;
+    }
+    if (!why.empty())
+        statusBar()->showMessage(tr("“%1”: %2.").arg(fileName(path), QString::fromStdString(why)), kNoteMs);
+    // The page shows the idea with its new loop.
+    m_pWebView->deliverMessage(m_pContext->api()->handleMessage("getIdeaCollection"));
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "qt/recentsongs.h"
+
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
 
 class DeviceProblems;
 class EngineContext;
 class FileChooser;
+class Project;
 class QAction;
 class QMenu;
 class QSignalMapper;
@@ -13,7 +17,8 @@ class ZubApp;
 class ZubWebView;
 
 // The main window: the page fills it; a small menu bar carries the document
-// commands, Instant Export and the preferences.
+// commands, Instant Export and the preferences. The title names the song and
+// marks unsaved changes; the page is told the same.
 class ZubUI : public QMainWindow
 {
     Q_OBJECT
@@ -31,6 +36,7 @@ public:
     // Where the ideas are written for Instant Export.
     QString midiExportFolder() const;
     QAction* action(const QString& objectName) const;
+    RecentSongs& recentSongs() { return m_recentSongs; }
 
 public slots:
     void saveRender();
@@ -43,25 +49,63 @@ public slots:
     void projectModified(bool modified);
     void projectCleared();
     bool discardChangesConfirmation();
+    // Opens a song, asking about unsaved changes first; an unreadable one is
+    // refused with its reason and the current song stays.
+    void openDocument(const QString& path);
+    // Files dropped onto the window: a song opens, WAV files become loops of
+    // the active idea, anything else is refused with the reason.
+    void openDroppedFiles(const QStringList& paths);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
     void slotSaveZub();
     void slotSaveZubAs();
     void slotShareZub();
+    void fillRecentMenu();
 
 private:
+    // One document command at a time: while one waits on a dialog, the page
+    // may still ask for another, which is then refused.
+    class Command
+    {
+    public:
+        Command(ZubUI* window, const char* name);
+        ~Command();
+        explicit operator bool() const { return m_bStarted; }
+
+    private:
+        ZubUI* m_pWindow;
+        bool m_bStarted;
+    };
+
     QAction* addAction(QMenu* menu, const char* objectName, const char* text);
     void buildForm();
     void buildExportMenu();
     void registerFonts();
+    Project* project() const;
+    // Inside a command: asks only when something changed.
     bool confirmDiscard();
+    void openChecked(const QString& path);
+    // The one place a song is written and the one place it is read; on
+    // failure why says what went wrong.
+    int writeDocument(const QString& path, QString& why);
+    int readDocument(const QString& path, QString& why);
+    QString askSaveName();
+    void adoptDocument(const QString& path);
+    void showDocumentState();
+    void addDroppedWav(const QString& path);
     // One MIDI file per idea with loops; the ideas' file names.
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
-    void reportFailure(const QString& text);
+    QMessageBox::StandardButton ask(QMessageBox::Icon icon, const QString& text, const QString& informative,
+        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
+    // Runs the question window-modal, with the question and the answer in the log.
+    QMessageBox::StandardButton askWith(QMessageBox& box);
+    void reportFailure(const QString& text, const QString& informative = QString());
 
     EngineContext* m_pContext;
     ZubApp* m_pApp;
@@ -70,8 +114,11 @@ private:
     FileChooser* m_pFileChooser;
     QSignalMapper* m_pExportMapper = nullptr;
     QMenu* m_pMenuFile = nullptr;
+    QMenu* m_pMenuRecent = nullptr;
     QMenu* m_pMenuExport = nullptr;
     QMenu* m_pMenuOptions = nullptr;
     QString m_projectFileName;
     QString m_documentsFolder;
+    RecentSongs m_recentSongs;
+    bool m_bCommandRunning = false;
 };

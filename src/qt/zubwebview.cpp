@@ -12,8 +12,10 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -44,7 +46,8 @@ const char* kBootstrap = R"JS(
       };
     }
     window.nativeZub = {};
-    ['handleMessage', 'render', 'save', 'share', 'firstRun', 'nativeBackendId', 'installJavaScriptObjects']
+    ['handleMessage', 'render', 'save', 'saveAs', 'open', 'share', 'firstRun', 'nativeBackendId',
+     'installJavaScriptObjects']
       .forEach(function (n) { window.nativeZub[n] = call(n); });
     whenLoaded(function () { raw.installJavaScriptObjects(); });
   });
@@ -67,6 +70,8 @@ ZubWebView::ZubWebView(QWidget* parent, EngineContext* context, bool firstRun)
     connect(page, &ZubWebPage::linkClicked, this, &ZubWebView::openBrowser);
     page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
     page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    // Whatever is dropped, the page stays.
+    page->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     setPage(page);
     m_pChannel->registerObject("nativeZub", new ZubNative(this));
     page->setWebChannel(m_pChannel);
@@ -196,6 +201,58 @@ bool ZubWebView::save()
     qDebug() << "ZubWebView::save()";
     emit saveRequested();
     return true;
+}
+
+bool ZubWebView::saveAs()
+{
+    qDebug() << "ZubWebView::saveAs()";
+    emit saveAsRequested();
+    return true;
+}
+
+bool ZubWebView::open()
+{
+    qDebug() << "ZubWebView::open()";
+    emit openRequested();
+    return true;
+}
+
+QStringList ZubWebView::localFiles(const QMimeData* mime)
+{
+    QStringList paths;
+    for (const QUrl& url : mime ? mime->urls() : QList<QUrl>())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Files go to the window's commands; other drags (text) reach the page.
+bool ZubWebView::takesFiles(QDropEvent* e)
+{
+    if (localFiles(e->mimeData()).isEmpty())
+        return false;
+    e->acceptProposedAction();
+    return true;
+}
+
+void ZubWebView::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (!takesFiles(e))
+        QWebEngineView::dragEnterEvent(e);
+}
+
+void ZubWebView::dragMoveEvent(QDragMoveEvent* e)
+{
+    if (!takesFiles(e))
+        QWebEngineView::dragMoveEvent(e);
+}
+
+void ZubWebView::dropEvent(QDropEvent* e)
+{
+    if (takesFiles(e))
+        emit filesDropped(localFiles(e->mimeData()));
+    else
+        QWebEngineView::dropEvent(e);
 }
 
 bool ZubWebView::share()

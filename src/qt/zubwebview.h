@@ -6,6 +6,8 @@
 #include <QWebEngineView>
 
 class EngineContext;
+class QDropEvent;
+class QMimeData;
 class QWebChannel;
 
 // Shows the page and is the page's `nativeZub`: requests go to the JSON API,
@@ -26,6 +28,8 @@ public:
 
     // Where the page lives: beside the executable, else the installed data.
     static QString htmlDirectory();
+    // The local files a drag carries; empty for anything else.
+    static QStringList localFiles(const QMimeData* mime);
 
 public slots:
     QString handleMessage(const QString& message);
@@ -33,6 +37,8 @@ public slots:
     void onLoadFinished(bool ok);
     bool render();
     bool save();
+    bool saveAs();
+    bool open();
     bool share();
     void openBrowser(const QUrl& url);
     bool firstRun() const { return m_bFirstRun; }
@@ -40,14 +46,23 @@ public slots:
 signals:
     void renderRequested();
     void saveRequested();
+    void saveAsRequested();
+    void openRequested();
     void shareRequested();
+    // Local files dropped onto the page; they never reach the page itself.
+    void filesDropped(const QStringList& paths);
     void pageReady();
 
 protected:
     bool event(QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void installChannelScript();
+    // Accepts a drag of local files; false for anything else.
+    static bool takesFiles(QDropEvent* e);
 
     bool m_bFirstRun;
     EngineContext* m_pContext;

@@ -262,7 +262,7 @@ TEST_F(LiveInputTest, InputIsHeardWithoutDelayAfterTheOutputStoodStill)
         EXPECT_LE(d, 1024) << "frames between the tone and its sound at the output";
 
     {
-        OfflineSection render(Transport::instance(), engine()->audioInterface());
+        OfflineSection render(*engine());
         QThread::msleep(2000);
     }
     QThread::msleep(200);

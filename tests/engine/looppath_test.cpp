@@ -1,6 +1,8 @@
 // The road of a loop through the engine: notes and audio captured by the
 // loop recorder become a loop of the first idea, phase-locked to the transport.
+#include "engine/drumloopcollection.h"
 #include "engine/project.h"
+#include "engine/projectfile.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
@@ -8,7 +10,11 @@
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 #include "loops/looprecorder.h"
+#include "formats/wavewriter.h"
 #include "support/enginetest.h"
+#include "support/tempdir.h"
+
+#include "enginefakes.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -186,6 +192,96 @@ TEST_F(LoopPathTest, TempoResizesTheRecorderAndRecorderCommandsAnswer)
     const Json::Value state = parse(send("getLoopRecorder"));
     EXPECT_EQ(state["loop_recorder"]["num_beats"].asInt(), 16);
     EXPECT_DOUBLE_EQ(state["loop_recorder"]["length_seconds"].asDouble(), 846720 / 2 / 44100.0);
+}
+
+// Notes sit where the recorder's audio was at the frame they were played,
+// counted on the audio clock: here the engine runs far faster than real
+// time, and the transport jumps (a render, a save, a drum loop that starts
+// the song again) without moving a note, before or after.
+TEST_F(LoopPathTest, NotesAreStampedWithTheAudioPositionTheyWerePlayedAt)
+{
+    TempDir dir;
+    std::vector<float> drums(2 * 88200, 0.25f);
+    ASSERT_EQ(writeWav(dir.file("120 4 Beat.wav"), drums.data(), int(drums.size())), 0);
+    engine.drumLoopCollection()->scan(dir.path().string());
+    addIdea(engine, "Song", { makeLoop(engine, 4410, constant(0.1f)) });
+    const int64 length = engine.loopRecorder()->lengthFrames();
+    send("{ \"loop_recorder\" : { \"record\" : true } }");
+
+    struct Played { int note; int64 on; int64 off; };
+    std::vector<Played> played;
+    auto play = [&](int note) {
+        const int64 on = Transport::instance().position();
+        send("noteOn->" + std::to_string(note));
+        run(5120, false);
+        played.push_back({ note, on, Transport::instance().position() });
+        send("noteOff->" + std::to_string(note));
+        run(512, false);
+    };
+    run(100000, false);
+    play(60);
+    ASSERT_EQ(engine.renderToJs(), 0);
+    play(61);
+    ASSERT_EQ(ProjectFile(&engine).save(dir.file("song.zub")), 0);
+    run(2048, false);
+    play(62);
+    ASSERT_EQ(engine.loadDrumLoopByName("120 4 Beat.wav"), 0);
+    engine.playDrumLoop();
+    run(4096, false);
+    play(63);
+
+    // In frames: a note is stamped within the cycle it was played in.
+    const Json::Value notes = engine.loopRecorder()->events().toJson();
+    ASSERT_EQ(notes.size(), played.size());
+    auto frames = [](const Json::Value& us) { return double(us.asInt64()) / ZUB_MICROSECONDS_PER_FRAME; };
+    for (const Played& p : played) {
+        SCOPED_TRACE(p.note);
+        Json::Value note;
+        for (const Json::Value& n : notes)
+            if (n["note"].asInt() == p.note)
+                note = n;
+        ASSERT_TRUE(note.isObject());
+        EXPECT_NEAR(frames(note["time"]), double(p.on % length), 512.5);
+        EXPECT_NEAR(frames(note["length"]), double(p.off - p.on), 512.5);
+    }
+}
+
+// A key held when a loop is kept or recording stops ends at the loop's end;
+// still down after the recorder wrapped, it goes on there from 0.
+TEST_F(LoopPathTest, NotesHeldWhenALoopIsKeptOrRecordingStopsEndAtTheLoopEnd)
+{
+    const int64 length = engine.loopRecorder()->lengthFrames();
+    const int64 endUs = int64(length * ZUB_MICROSECONDS_PER_FRAME) - 1;
+    send("{ \"loop_recorder\" : { \"record\" : true } }");
+    run(10240, false);
+    send("noteOn->60");
+    run(10240, false);
+    send("createLoopFromLoopRecorder");
+    run(length, false);
+    send("noteOff->60"); // a pass later
+    send("noteOn->62");
+    run(10240, false);
+    send("{ \"loop_recorder\" : { \"record\" : false } }");
+    send("noteOff->62");
+    send("createLoopFromLoopRecorder");
+
+    const std::vector<std::shared_ptr<Loop>> loops = engine.ideaCollection()->activeIdea()->loops();
+    ASSERT_EQ(loops.size(), 2u);
+    for (const auto& loop : loops) {
+        TimedMidiEventList closed = loop->notes();
+        closed.closeOpenNotes(endUs + 1);
+        EXPECT_EQ(closed.events().size(), loop->notes().events().size()) << "no note left open";
+    }
+    const Json::Value first = loops[0]->notes().toJson();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0]["time"].asInt64() + first[0]["length"].asInt64(), endUs);
+    const Json::Value second = loops[1]->notes().toJson();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0]["note"].asInt(), 60);
+    EXPECT_EQ(second[0]["time"].asInt64(), 0);
+    EXPECT_NEAR(double(second[0]["length"].asInt64()), 20480 * ZUB_MICROSECONDS_PER_FRAME, 1024 * ZUB_MICROSECONDS_PER_FRAME);
+    EXPECT_EQ(second[1]["note"].asInt(), 62);
+    EXPECT_EQ(second[1]["time"].asInt64() + second[1]["length"].asInt64(), endUs);
 }
 
 TEST_F(LoopPathTest, CycleWithIdeasAndRecordingAllocatesNothing)

@@ -8,10 +8,13 @@
 #include "enginefakes.h"
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -252,27 +255,24 @@ TEST_F(ProjectFileTest, OpenTakesTheGoodPartsOfADamagedFolder)
 
 TEST_F(ProjectFileTest, OpenFallsBackToTheDefaultTempoAndFindsSandboxFolders)
 {
-    struct Case { const char* text; float bpm; int result; };
+    struct Case { const char* text; float bpm; };
     const Case cases[] = {
-        { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f, 0 },
-        { "// comment\n{ \"project\" : { \"bpm\" : 140 } }", 140.0f, 0 },
-        { "{ \"project\" : { } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : 0 } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f, 0 },
-        { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f, 0 },
-        { "{ \"project\" : 5, \"idea_folders\" : [ 1, { \"folder\" : \"..\" } ] }", 120.0f, 0 },
-        { "not json", 120.0f, 1 },
+        { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f },
+        { "// comment\n{ \"project\" : { \"bpm\" : 140 } }", 140.0f },
+        { "{ \"project\" : { } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : 0 } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f },
+        { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f },
+        { "{ \"project\" : { }, \"idea_folders\" : [ 1, { \"folder\" : \"..\" } ] }", 120.0f },
     };
     for (const Case& c : cases) {
         engine.setTempo(77.0f);
         std::ofstream(doc("t.zub")) << c.text;
         engine.project()->setModified(true);
-        EXPECT_EQ(file.open(doc("t.zub"), ""), c.result) << c.text;
+        EXPECT_EQ(file.open(doc("t.zub"), ""), 0) << c.text;
         EXPECT_FLOAT_EQ(Transport::instance().bpm(), c.bpm) << c.text;
         EXPECT_FALSE(engine.project()->isModified());
     }
-    EXPECT_EQ(file.open(doc("missing.zub"), ""), 1);
-    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
 
     // A sandbox guid puts the audio folder in the documents folder.
     TempDir documents;
@@ -282,6 +282,75 @@ TEST_F(ProjectFileTest, OpenFallsBackToTheDefaultTempoAndFindsSandboxFolders)
     ASSERT_EQ(file.open(doc("Sandboxed.zub"), documents.path().string()), 0);
     ASSERT_EQ(ideas().size(), 1u);
     EXPECT_EQ(ideas()[0]->name(), "Chorus");
+}
+
+// A document that cannot be opened says why and leaves the current song as
+// it was: its ideas, its tempo and its unsaved changes. (A damaged document
+// whose audio folder holds ideas opens those; see the damaged project tests.)
+TEST_F(ProjectFileTest, AnUnreadableDocumentIsRefusedAndTheSongStays)
+{
+    fs::create_directory(doc("folder.zub"));
+    std::ofstream(doc("big.zub")) << std::string(17 << 20, ' ');
+    struct Case { std::string name, text, reason; };
+    const std::vector<Case> cases = {
+        { "missing.zub", "", "it cannot be read (No such file or directory)" },
+        { "folder.zub", "", "it is a folder, not a song" },
+        { "big.zub", "", "it is far too large to be a Motifo song" },
+        { "text.zub", "not json", "it is not a Motifo song, or it is damaged" },
+        { "empty.zub", "", "it is not a Motifo song, or it is damaged" },
+        { "array.zub", "[1, 2]", "it is not a Motifo song, or it is damaged" },
+        { "other.zub", "{ \"instrument\" : { } }", "it is not a Motifo song, or it is damaged" },
+        { "number.zub", "{ \"project\" : 5 }", "it is not a Motifo song, or it is damaged" },
+        { "wave.zub", "RIFF\x10\0\0\0WAVEfmt ", "it is not a Motifo song, or it is damaged" },
+        { "/dev/zero", "", "it is not a file that holds a song" },
+    };
+    engine.setTempo(77.0f);
+    addIdea(engine, "Kept", { makeLoop(engine, 300, constant(0.5f)) });
+    engine.project()->setModified(true);
+    bridge.messages.clear();
+    for (const Case& c : cases) {
+        const std::string path = c.name[0] == '/' ? c.name : doc(c.name);
+        if (!c.text.empty() || c.name == "empty.zub")
+            std::ofstream(path) << c.text;
+        EXPECT_EQ(file.open(path, ""), 1) << c.name;
+        EXPECT_EQ(file.failure(), c.reason) << c.name;
+    }
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 77.0f);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Kept");
+    EXPECT_TRUE(engine.project()->isModified());
+    EXPECT_TRUE(bridge.messages.empty()) << "the page was told nothing";
+}
+
+// A save that fails names the cause in the system's words.
+TEST_F(ProjectFileTest, AFailedSaveSaysWhy)
+{
+    addIdea(engine, "Verse", { makeLoop(engine, 44100, constant(0.5f)) });
+    std::ofstream(doc("a file")) << "x";
+    EXPECT_EQ(file.save(doc("a file") + "/song.zub"), 1);
+    EXPECT_EQ(file.failure(), "Not a directory");
+
+    // A file size limit stands in for a full disk: the loop file cannot grow.
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = 50000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int result = file.save(doc());
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    // A log that goes to a file could not be written meanwhile either.
+    for (std::ostream* log : { &std::cout, &std::cerr })
+        log->clear();
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(file.failure(), "File too large");
+    EXPECT_FALSE(fs::exists(doc())) << "nothing half-written is left";
+
+    ASSERT_EQ(file.save(doc()), 0);
+    EXPECT_EQ(file.failure(), "");
 }
 
 } // namespace

@@ -17,6 +17,7 @@ protected:
         Transport::instance().setPosition(0);
         Transport::instance().setBpm(120.0f);
     }
+    static void clicksLandOnBeats(ZubEngine& engine, float bpm);
     ZubEngine engine { nullptr };
 };
 
@@ -32,12 +33,25 @@ TEST_F(ZubEngineTest, AnyBufferSizeRunsTheWholeCycle)
     }
 }
 
+// At 110 bpm a beat is 24,054.5 frames: beat k starts at round(k x that).
 TEST_F(ZubEngineTest, ClicksLandOnTransportBeatsAcrossOddBuffers)
 {
+    for (float bpm : { 120.0f, 110.0f }) {
+        ZubEngine fresh(nullptr); // no filter ringing from the last run
+        clicksLandOnBeats(fresh, bpm);
+    }
+}
+
+void ZubEngineTest::clicksLandOnBeats(ZubEngine& engine, float bpm)
+{
+    SCOPED_TRACE(bpm);
+    Transport::instance().setPosition(0);
+    ASSERT_EQ(engine.setTempo(bpm), 0);
     Json::Value msg;
     msg["metronome"]["mute"] = false;
     engine.metronome()->handleJson(msg);
-    const int total = 22050 * 3 + 500;
+    const BeatGrid grid(bpm);
+    const int total = int(grid.beatStart(3)) + 500;
     std::vector<float> out;
     std::vector<float> buf;
     int done = 0, size = 1;
@@ -50,8 +64,8 @@ TEST_F(ZubEngineTest, ClicksLandOnTransportBeatsAcrossOddBuffers)
         size = size * 3 % 997 + 1; // changing callback sizes
     }
     // Output frame i is transport position i: the tick starts two frames past
-    // every multiple of 22,050 (its first two entries are 0); the master bus
-    // filters add a few frames before it crosses the threshold.
+    // every beat (its first two entries are 0); the master bus filters add a
+    // few frames before it crosses the threshold.
     std::vector<int> onsets;
     for (int i = 0; i < total; ++i)
         if (std::fabs(out[2 * i]) > 1e-3f && (onsets.empty() || i - onsets.back() > 1000))
@@ -60,7 +74,7 @@ TEST_F(ZubEngineTest, ClicksLandOnTransportBeatsAcrossOddBuffers)
     EXPECT_GE(onsets[0], 2);
     EXPECT_LT(onsets[0], 16);
     for (int k = 1; k < 4; ++k)
-        EXPECT_EQ(onsets[k] - onsets[0], k * 22050);
+        EXPECT_EQ(onsets[k] - onsets[0], grid.beatStart(k));
 }
 
 TEST_F(ZubEngineTest, TempoOutsideRangeIsRefused)

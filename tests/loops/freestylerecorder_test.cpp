@@ -78,9 +78,9 @@ protected:
     // A take of the signal played from a key press, ended by silence.
     void keyTake(const Signal& s, int64 frames)
     {
-        recorder.noteOn(60);
+        recorder.noteOn(60, m_frames);
         feed(s, frames);
-        recorder.noteOff(60);
+        recorder.noteOff(60, m_frames);
         feedUntilIdle(kSilence);
         // Played, the next take comes a second of silence later, long after
         // the copier freed this one's buffer; fed blocks outrun it, so wait.
@@ -105,7 +105,7 @@ protected:
     RecordingBridge bridge; // outlives the recorder's pushes
     LoopPool pool;
     FreestyleTempoDetector detector;
-    FreestyleRecorder recorder { &pool, &detector, clock };
+    FreestyleRecorder recorder { &pool, &detector };
     int64 m_frames = 0;
 };
 
@@ -116,7 +116,7 @@ TEST_F(FreestyleRecorderTest, StartsSuspendedWithNoTakes)
     EXPECT_EQ(state()["loops"], Json::Value(Json::arrayValue));
     EXPECT_EQ(pool.size(), 5u);
     // Suspended, a key starts nothing.
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     feed(dc(0.5f), 4410);
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_SUSPENDED);
     EXPECT_TRUE(recorder.takes()[0]->isEmpty());
@@ -126,10 +126,10 @@ TEST_F(FreestyleRecorderTest, KeyTakeKeepsTheSilenceThatEndedIt)
 {
     recorder.handleJson(command("initialize", true));
     EXPECT_EQ(recorder.status(), "Idle");
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     EXPECT_EQ(recorder.status(), "Recording");
     feed(tone, 44100);
-    recorder.noteOff(60);
+    recorder.noteOff(60, m_frames);
     feed(tone, 132300 - 44100);
     const int64 silence = feedUntilIdle(kSilence);
     EXPECT_EQ(silence, 101 * 441); // the first block count beyond one second
@@ -154,6 +154,28 @@ TEST_F(FreestyleRecorderTest, KeyTakeKeepsTheSilenceThatEndedIt)
     EXPECT_EQ(pushedStatuses(), (std::vector<std::string> { "Idle", "Recording", "Idle" }));
     // The pushed state is the state the page asks for.
     EXPECT_EQ(pushedStates(bridge.messages(), "freestyle_recorder").back(), s);
+}
+
+// The key that started a take is still down when silence ends it: its note
+// ends with the take, and letting go of it later records nothing.
+TEST_F(FreestyleRecorderTest, AKeyStillDownWhenTheTakeEndsIsLetGoAtItsEnd)
+{
+    recorder.handleJson(command("initialize", true));
+    recorder.noteOn(60, m_frames);
+    feed(tone, 44100);
+    feedUntilIdle(kSilence);
+    recorder.noteOff(60, m_frames);
+    keyTake(dc(0.25f), 4410);
+
+    const auto takes = recorder.takes();
+    const Json::Value held = takes[1]->notes().toJson();
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0]["time"].asInt64(), 0);
+    EXPECT_EQ(held[0]["length"].asInt64(), framesToMicroseconds(takes[1]->numFrames()) - 1);
+    const Json::Value next = takes[0]->notes().toJson();
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0]["time"].asInt64(), 0);
+    EXPECT_EQ(takes[0]->notes().events().size(), 2u);
 }
 
 TEST_F(FreestyleRecorderTest, SixthTakeOverwritesTheOldestAndFourAreListed)
@@ -230,7 +252,7 @@ TEST_F(FreestyleRecorderTest, LiveInputSettlesForASecondThenTriggers)
     EXPECT_EQ(recorder.status(), "Waiting");
 
     // However loud, nothing starts while the input settles; keys are ignored.
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     for (int i = 0; i < 99; ++i) {
         live([](int64 t) { return 2.0f * tone(t) + ((t * 7919) % 13 == 0 ? 1.0f : 0.0f); }, 441);
         ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE) << i;
@@ -257,7 +279,7 @@ TEST_F(FreestyleRecorderTest, LiveInputSettlesForASecondThenTriggers)
     // Back to keys while idle: ready at once.
     recorder.setInputMode(FreestyleRecorder::INPUT_KEYS);
     EXPECT_EQ(recorder.status(), "Idle");
-    recorder.noteOn(61);
+    recorder.noteOn(61, m_frames);
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_RECORDING);
 }
 
@@ -265,7 +287,7 @@ TEST_F(FreestyleRecorderTest, TakeLongerThanTheBufferEndsAtItsLength)
 {
     recorder.handleJson(command("initialize", true));
     const Signal ramp = [](int64 t) { return float(t % 1000 + 1) / 2000.0f; };
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     feedUntilIdle(ramp, 4096);
     const std::shared_ptr<Loop> take = recorder.takes()[0];
     ASSERT_EQ(take->numFrames(), FreestyleRecorder::BUFFER_FRAMES);
@@ -281,13 +303,13 @@ TEST_F(FreestyleRecorderTest, TakeLongerThanTheBufferEndsAtItsLength)
 TEST_F(FreestyleRecorderTest, FinishingATakeCopiesWithoutAllocating)
 {
     recorder.handleJson(command("initialize", true));
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     cycle(block(dc(0.3f), 441));
     // More notes than a take holds: the rest is refused on the key thread.
     testing::internal::CaptureStdout();
     for (int i = 0; i < 5000; ++i) {
-        recorder.noteOn(40 + i % 40);
-        recorder.noteOff(40 + i % 40);
+        recorder.noteOn(40 + i % 40, m_frames);
+        recorder.noteOff(40 + i % 40, m_frames);
     }
     EXPECT_NE(testing::internal::GetCapturedStdout().find("not recorded"), std::string::npos);
     const std::vector<float> sound = block(dc(0.3f), 441), silence = block(kSilence, 441);
@@ -323,9 +345,9 @@ TEST_F(FreestyleRecorderTest, EndingATakeLeavesTheCopyToTheCopier)
     const Signal ramp = [](int64 t) { return float(t % 1000 + 1) / 2000.0f; };
     recorder.pauseTakeCopies(true);
     const int64 takeFrames = 646 * 4096; // just over 60 s
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     feed(ramp, takeFrames, 4096);
-    recorder.noteOff(60);
+    recorder.noteOff(60, m_frames);
     const std::vector<float> silence = block(kSilence, 4096), sound = block(dc(0.25f), 4096);
     std::vector<float> b = silence;
     auto untilIdle = [&] {
@@ -338,7 +360,7 @@ TEST_F(FreestyleRecorderTest, EndingATakeLeavesTheCopyToTheCopier)
     {
         AllocationCounter counter;
         untilIdle();
-        recorder.noteOn(61);
+        recorder.noteOn(61, m_frames);
         std::copy(sound.begin(), sound.end(), b.begin());
         recorder.record(b.data(), 4096);
         recorder.process(b.data(), 4096);
@@ -350,7 +372,7 @@ TEST_F(FreestyleRecorderTest, EndingATakeLeavesTheCopyToTheCopier)
         EXPECT_EQ(take->numFrames(), 0);
     }
     testing::internal::CaptureStdout();
-    recorder.noteOn(62);
+    recorder.noteOn(62, m_frames);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("no take buffer is free, note 62 not recorded"),
         std::string::npos);
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
@@ -394,7 +416,7 @@ TEST_F(FreestyleRecorderTest, DoTempoDetectionHandsOverTheHeardTake)
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_SUSPENDED);
     EXPECT_EQ(pushedStatuses().back(), "Suspended");
     // Suspended, the recorder plays no takes and keys start nothing.
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     for (float v : cycle(block(kSilence, 64)))
         ASSERT_EQ(v, 0.0f);
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_SUSPENDED);
@@ -403,7 +425,7 @@ TEST_F(FreestyleRecorderTest, DoTempoDetectionHandsOverTheHeardTake)
 TEST_F(FreestyleRecorderTest, SuspendingMidTakeKeepsWhatWasPlayed)
 {
     recorder.handleJson(command("initialize", true));
-    recorder.noteOn(60);
+    recorder.noteOn(60, m_frames);
     feed(dc(0.25f), 22050);
     recorder.handleJson(command("suspend", true));
     EXPECT_EQ(recorder.takes()[0]->numFrames(), 22050);

@@ -2,8 +2,6 @@
 #include "loops/looprecorder.h"
 #include "support/allocationcounter.h"
 
-#include "support/setclock.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -30,8 +28,7 @@ protected:
         recorder.process(buf.data(), frames);
         return buf;
     }
-    SetClock clock;
-    LoopRecorder recorder { clock };
+    LoopRecorder recorder;
 };
 
 TEST_F(LoopRecorderTest, FreshStateJson)
@@ -88,10 +85,23 @@ TEST_F(LoopRecorderTest, OddLengthsAreCutToWholeFramesAndNonsenseIsRefused)
     for (int64 bad : { int64(1), int64(0), int64(-4), int64(LoopRecorder::MAX_LENGTH_SAMPLES) + 2 })
         EXPECT_EQ(recorder.setLengthSamples(bad), 1) << bad;
     EXPECT_EQ(recorder.lengthFrames(), 500);
-    // 130 bpm: 16 beats of 40707.69 samples is 651323.07, cut to 651322.
-    ASSERT_EQ(recorder.setLengthSamples(705600), 0);
-    ASSERT_EQ(recorder.setTempo(130.0, true), 0);
-    EXPECT_EQ(recorder.lengthFrames(), 651322 / 2);
+}
+
+// N beats at T bpm are round(N x 60 x 44,100 / T) frames, whether the tempo
+// or the beats change: 16 beats at 130 bpm are 325,661.5 frames, so 325,662.
+TEST_F(LoopRecorderTest, LengthsAreExactlyTheBeatsAtTheTempo)
+{
+    struct Case { double bpm; int beats; int64 frames; };
+    const Case cases[] = { { 130.0, 16, 325662 }, { 110.0, 16, 384873 }, { 110.0, 2, 48109 }, { 110.0, 64, 1539491 },
+                           { 117.3, 8, 180460 }, { 90.0, 16, 470400 }, { 30.0, 64, 5644800 } };
+    for (const Case& c : cases) {
+        ASSERT_EQ(recorder.setTempo(c.bpm, true), 0);
+        ASSERT_EQ(recorder.setNumBeats(c.beats), 0) << c.bpm << " " << c.beats;
+        EXPECT_EQ(recorder.lengthFrames(), c.frames) << c.bpm << " bpm, beats changed to " << c.beats;
+        ASSERT_EQ(recorder.setTempo(120.0, true), 0);
+        ASSERT_EQ(recorder.setTempo(c.bpm, true), 0);
+        EXPECT_EQ(recorder.lengthFrames(), c.frames) << c.bpm << " bpm, tempo changed at " << c.beats << " beats";
+    }
 }
 
 TEST_F(LoopRecorderTest, BeatChangesByWholeFactors)
@@ -113,12 +123,8 @@ TEST_F(LoopRecorderTest, BeatChangesByWholeFactors)
 TEST_F(LoopRecorderTest, SameBeatsKeepTheAudioOtherBeatsClearIt)
 {
     recorder.setRecord(true);
-    clock.m_now = 0;
-    recorder.process(nullptr, 0); // starts the note clock
-    clock.m_now = 1000;
-    recorder.noteOn(60);
-    clock.m_now = 2000;
-    recorder.noteOff(60);
+    recorder.noteOn(60, 44);
+    recorder.noteOff(60, 88);
     cycle(0.5f, 16);
     recorder.setPlayPosFrames(0);
     testing::internal::CaptureStdout();
@@ -192,12 +198,9 @@ TEST_F(LoopRecorderTest, JsonCommands)
 TEST_F(LoopRecorderTest, MoveIntoGivesTheLoopAudioNotesBeatsAndPhase)
 {
     recorder.setNumBeats(4);
-    recorder.process(nullptr, 0);
     recorder.setRecord(true);
-    clock.m_now = 500;
-    recorder.noteOn(64);
-    clock.m_now = 900;
-    recorder.noteOff(64);
+    recorder.noteOn(64, 22);
+    recorder.noteOff(64, 40);
     // Frame f of the recorder holds f.
     std::vector<float> ramp(2 * 88200);
     for (int f = 0; f < 88200; ++f)

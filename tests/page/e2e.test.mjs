@@ -92,7 +92,7 @@ describe('Motifo end to end', () => {
       const got = [];
       const original = window.handleMsgFromQt4;
       window.handleMsgFromQt4 = (t) => { got.push(t); original(t); };
-      const r1 = await window.nativeZub.handleMessage('setTempo->90');
+      const r1 = await window.nativeZub.handleMessage('getIdea');
       const r2 = await window.nativeZub.handleMessage('getMicrosecondsUntilNextBeat');
       window.handleMsgFromQt4 = original;
       return { got, r1, r2 };

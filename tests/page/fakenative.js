@@ -88,6 +88,8 @@
     transportStart: now(),
     metronomeMute: true,
     project: { modified: false, bpm: 120 },
+    // The song file the window would have: saving names it, New forgets it.
+    songFile: '',
     instrument: null,
     vuTimer: 0,
     recorder: { record: false, beats: 16, seconds: 8, suspended: false, notes: [], held: new Map(), dirty: false },
@@ -128,7 +130,14 @@
 
   // ---- ideas --------------------------------------------------------------
   const activeIdea = () => st.ideas.find((i) => i.id === st.activeId) || null;
-  const modified = () => { st.project.modified = true; };
+  // The window tells the page the song's saved state after every change.
+  function pushDocument() {
+    const name = st.songFile ? st.songFile.replace(/^.*\//, '').replace(/\.zub$/, '') : 'Untitled';
+    push({ document: { name, file: st.songFile, modified: st.project.modified } });
+  }
+  const modified = () => {
+    if (!st.project.modified) { st.project.modified = true; pushDocument(); }
+  };
   function newIdea(name = 'A New Idea') {
     const idea = { id: newId(), name, mute: false, loops: [], states: [] };
     if (st.activeId === 0) st.activeId = idea.id;
@@ -523,8 +532,10 @@
       st.drum = null;
       stopDrums();
       st.project.modified = false;
+      st.songFile = '';
       setActive(0);
       st.ideas = [];
+      pushDocument();
       return '';
     },
     discardChangesConfirmation: () => (!st.project.modified || cfg.confirmDiscard ? '{ "project" : { "discard_confirm" : true } }' : ''),
@@ -581,7 +592,13 @@
     delivered: [],
     notes: [],
     log: [],
-    calls: { render: 0, save: 0, share: 0 },
+    calls: { render: 0, save: 0, saveAs: 0, open: 0, share: 0 },
+    // The user names the song in the window's dialog and it is saved.
+    saveSong(file = '/home/musician/Motifo/My Song.zub') {
+      st.songFile = file;
+      st.project.modified = false;
+      pushDocument();
+    },
     push,
     // A note from a MIDI keyboard.
     midi(note, down) { push(`{ "keyboard" : { "${down ? 'note_on' : 'note_off'}" : "${note}" } }`); },
@@ -611,7 +628,9 @@
       return promise(reply);
     },
     render() { fake.calls.render++; return promise(true); },
-    save() { fake.calls.save++; return promise(true); },
+    save() { fake.calls.save++; fake.saveSong(st.songFile || undefined); return promise(true); },
+    saveAs() { fake.calls.saveAs++; return promise(true); },
+    open() { fake.calls.open++; return promise(true); },
     share() { fake.calls.share++; return promise(true); },
     firstRun() { return promise(!!cfg.firstRun); },
     nativeBackendId() { return promise('Qt4'); },
@@ -621,6 +640,7 @@
   function install() {
     window.loaded_native = true;
     if (typeof window.checkInit === 'function') window.checkInit();
+    pushDocument();
   }
   if (cfg.autoInit !== false) {
     if (document.readyState === 'complete') install();

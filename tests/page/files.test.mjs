@@ -26,7 +26,31 @@ describe('files', () => {
     await menu(page, 'save');
     await menu(page, 'render-file');
     await waitIdle(page);
-    assert.deepEqual(await page.evaluate(() => window.__fake.calls), { render: 1, save: 1, share: 0 });
+    assert.deepEqual(await page.evaluate(() => window.__fake.calls), { render: 1, save: 1, saveAs: 0, open: 0, share: 0 });
+  });
+
+  test('the saved mark follows changes, saves and a new song', async () => {
+    const { page, errors } = await h.open();
+    const mark = async (text, state) => {
+      await page.waitForFunction(([t, st]) => {
+        const s = document.querySelector('#status');
+        return s.textContent === t && s.dataset.saved === st;
+      }, [text, state]);
+    };
+    await mark('New song', 'new');
+    await keepOneLoop(page);
+    await mark('New song · Unsaved', 'unsaved');
+    await menu(page, 'save');
+    await mark('My Song · Saved', 'saved');
+    assert.equal(await page.getAttribute('#status', 'title'), '/home/musician/Motifo/My Song.zub');
+    // A second loop: the song changes again.
+    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await page.click('#keep-loop');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 2);
+    await mark('My Song · Unsaved changes', 'unsaved');
+    await menu(page, 'new');
+    await mark('New song', 'new');
+    assert.deepEqual(errors, []);
   });
 
   test('render to the page shows progress while "wave" messages arrive and offers the WAV', async () => {
@@ -98,7 +122,8 @@ describe('files', () => {
     assert.ok(s.includes(JSON.stringify({ freestyle_recorder: { suspend: true } })));
     assert.equal(await page.isVisible('#idea-setup'), true);
     assert.equal(await page.textContent('#drum-name'), 'None');
-    assert.match(await page.textContent('#status'), /Saved/);
+    // A new song has nothing saved yet, and says so.
+    assert.equal(await page.textContent('#status'), 'New song');
     assert.deepEqual(errors, []);
   });
 

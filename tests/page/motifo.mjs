@@ -51,6 +51,36 @@ function startJack(name) {
   return jackd;
 }
 
+// An X server of the test's own, so that the program's native dialogs are
+// real windows that xdotool can type into; null where Xvfb or xdotool are
+// missing.
+async function startDisplay() {
+  if (spawnSync('sh', ['-c', 'command -v Xvfb && command -v xdotool']).status !== 0) return null;
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const display = await new Promise((resolve) => {
+    let text = '';
+    const timer = setTimeout(() => resolve(null), 15000);
+    xvfb.stdio[3].on('data', (d) => {
+      text += String(d);
+      if (text.includes('\n')) { clearTimeout(timer); resolve(`:${text.trim()}`); }
+    });
+    xvfb.once('exit', () => { clearTimeout(timer); resolve(null); });
+  });
+  if (!display) {
+    xvfb.kill('SIGKILL');
+    return null;
+  }
+  return { xvfb, display };
+}
+
+// Runs xdotool on the test's display; resolves with its output.
+export function xdotool(display, args, timeoutMs = 20000) {
+  const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`xdotool ${args.join(' ')} failed: ${r.stderr || r.error || r.status}`);
+  return r.stdout.trim();
+}
+
 function stopProcess(proc, signal = 'SIGTERM') {
   if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
   return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
@@ -59,8 +89,12 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // Options: cwd; env adds to the program's environment; prepareHome(home)
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
-// its output), so the engine's cycle runs in real time.
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } = {}) {
+// its output), so the engine's cycle runs in real time; display: show the
+// windows on an X server of the test's own instead of offscreen (the result
+// then has display).
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false } = {}) {
+  const x = display ? await startDisplay() : null;
+  if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   if (prepareHome) prepareHome(home);
@@ -80,7 +114,8 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     env: {
       ...process.env,
       ...jackEnv,
-      QT_QPA_PLATFORM: 'offscreen',
+      QT_QPA_PLATFORM: x ? 'xcb' : 'offscreen',
+      ...(x ? { DISPLAY: x.display } : {}),
       QTWEBENGINE_DISABLE_SANDBOX: '1',
       QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
       XDG_DATA_HOME: path.join(home, 'data'),
@@ -98,12 +133,13 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false } 
     await browser?.close().catch(() => {});
     await stopProcess(proc);
     await stopProcess(jackd);
+    await stopProcess(x?.xvfb);
     rmSync(home, { recursive: true, force: true });
   };
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;

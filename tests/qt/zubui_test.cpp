@@ -25,11 +25,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QDropEvent>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -44,24 +49,32 @@ struct BoxAnswer {
     bool shown = false;
 };
 
+// The answer is given only while the returned object lives.
 std::shared_ptr<BoxAnswer> answerNextBox(QMessageBox::StandardButton button)
 {
     auto answer = std::make_shared<BoxAnswer>();
+    std::weak_ptr<BoxAnswer> pending = answer;
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [=] {
+        const std::shared_ptr<BoxAnswer> a = pending.lock();
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
+        if (a && !box)
             return;
         timer->stop();
         timer->deleteLater();
-        answer->shown = true;
-        answer->text = box->text();
-        answer->informative = box->informativeText();
-        answer->title = box->windowTitle();
+        if (!a)
+            return;
+        a->shown = true;
+        a->text = box->text();
+        a->informative = box->informativeText();
+        a->title = box->windowTitle();
         for (QAbstractButton* b : box->buttons())
-            answer->buttons << box->standardButton(b);
-        answer->defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
-        box->button(button)->click();
+            a->buttons << box->standardButton(b);
+        a->defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
+        if (QAbstractButton* b = box->button(button))
+            b->click();
+        else
+            box->reject();
     });
     timer->start(10);
     return answer;
@@ -75,10 +88,13 @@ public:
         asked << caption + "|" + dir + "|" + filter;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
-    QString saveFileName(QWidget* w, const QString& caption, const QString& dir, const QString& filter) override
+    QString saveFileName(QWidget* w, const QString& caption, const QString& dir, const QString& filter,
+        QFileDialog::Options options) override
     {
+        saveOptions << options;
         return openFileName(w, caption, dir, filter);
     }
+    QList<QFileDialog::Options> saveOptions;
     QStringList answers;
     QStringList asked;
 };
@@ -112,6 +128,37 @@ protected:
     }
 
     QString file(const QString& name) const { return dir.path() + "/" + name; }
+    // The messages of one key the page received, parsed.
+    QList<QJsonObject> pageMessages(const QString& key)
+    {
+        QList<QJsonObject> out;
+        const QJsonArray all = QJsonDocument::fromJson(evaluate("JSON.stringify(window.received)").toUtf8()).array();
+        for (const QJsonValue& text : all) {
+            const QJsonObject message = QJsonDocument::fromJson(text.toString().toUtf8()).object();
+            if (message.contains(key))
+                out << message[key].toObject();
+        }
+        return out;
+    }
+    // Whether the last document state the page was told (soon) names this
+    // song and this saved state.
+    bool pageShows(const QString& name, const QString& path, bool modified)
+    {
+        return waitFor([&] {
+            const QList<QJsonObject> states = pageMessages("document");
+            return !states.isEmpty() && states.last()["name"].toString() == name
+                && states.last()["file"].toString() == path && states.last()["modified"].toBool() == modified;
+        }, 5000);
+    }
+    // A saved song of one idea, "Old", written by the program itself.
+    void saveSong(const QString& name, float level = 0.3f)
+    {
+        addIdea("Old", 400, level);
+        chooser->answers << file(name);
+        ASSERT_EQ(window->saveZub(), 0);
+        context.engine()->clearProject();
+    }
+
     Project* project() const { return context.engine()->project(); }
     std::vector<Idea*> ideas() const { return context.engine()->ideaCollection()->ideas(); }
     // An idea of one loop of `frames` frames at a constant level, with one note.
@@ -160,7 +207,8 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     EXPECT_EQ(bar, QStringList({ "File", "Options" }));
     const auto* file = window->findChild<QMenu*>("menuFile");
     EXPECT_EQ(actionTexts(file),
-        QStringList({ "New Zub", "Open Zub...", "-", "Save", "Save As...", "-", "Instant Export", "-", "Quit" }));
+        QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-", "Instant Export", "-",
+            "Quit" }));
     const QStringList exports = actionTexts(window->findChild<QMenu*>("menuExport"));
     const QStringList fixed = { "Ableton Live...", "FL Studio...", "Pro Tools...", "GarageBand...", "Logic Pro...",
         "Cubase...", "Studio One...", "REAPER..." };
@@ -188,7 +236,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
         EXPECT_EQ(a->isEnabled(), c.enabled) << c.name;
         EXPECT_EQ(a->menuRole(), c.role) << c.name;
     }
-    EXPECT_EQ(window->windowTitle(), "Motifo");
+    EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
     EXPECT_EQ(window->size(), QSize(1000, 674));
 }
 
@@ -259,7 +307,9 @@ TEST_F(ZubUITest, SaveAsThenOpenGivesBackTheProject)
     EXPECT_FALSE(window->isWindowModified());
 
     context.engine()->setTempo(60);
+    auto discard = answerNextBox(QMessageBox::Discard); // the tempo change is a change
     window->newZub();
+    ASSERT_TRUE(discard->shown);
     ASSERT_TRUE(ideas().empty());
     chooser->answers << file("My Song.zub");
     window->openZub();
@@ -278,9 +328,55 @@ TEST_F(ZubUITest, SaveAsThenOpenGivesBackTheProject)
     EXPECT_FALSE(window->isWindowModified());
     EXPECT_FALSE(project()->isModified());
     EXPECT_EQ(window->projectFileName(), file("My Song.zub"));
-    ASSERT_TRUE(waitFor([&] { return evaluate("window.received.length") != "0"; }));
-    EXPECT_EQ(evaluate("window.received[window.received.length - 1]"),
-        "{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
+    ASSERT_TRUE(waitFor([&] { return !pageMessages("idea_collection").isEmpty(); }));
+    EXPECT_EQ(pageMessages("idea_collection").last()["just_loaded"].toString(), "true");
+}
+
+// "x" is saved as "x.zub": that name is the one checked, and another song
+// there is replaced only when the user says so.
+TEST_F(ZubUITest, SaveAsOntoAnExistingSongAsksBeforeReplacingIt)
+{
+    saveSong("Other.zub", 0.3f);
+    const QByteArray before = [&] { QFile f(file("Other.zub")); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    addIdea("Mine", 800, 0.6f);
+
+    struct Case { QString typed; QMessageBox::StandardButton answer; int result; };
+    const Case cases[] = {
+        { file("Other"), QMessageBox::Cancel, 1 },
+        { file("Other.zub"), QMessageBox::Cancel, 1 },
+        { file("Other"), QMessageBox::Yes, 0 },
+    };
+    for (const Case& c : cases) {
+        chooser->answers << c.typed;
+        auto box = answerNextBox(c.answer);
+        EXPECT_EQ(window->saveZub(), c.result) << c.typed.toStdString();
+        ASSERT_TRUE(box->shown) << c.typed.toStdString();
+        EXPECT_EQ(box->text, "“Other.zub” already exists. Do you want to replace it?");
+        EXPECT_TRUE(box->informative.contains("Other - Audio and MIDI"));
+        EXPECT_EQ(box->defaultButton, QMessageBox::Cancel);
+        EXPECT_EQ(chooser->saveOptions.last() & QFileDialog::DontConfirmOverwrite, QFileDialog::DontConfirmOverwrite)
+            << "the dialog asks nothing itself: the name it checks is not the one written";
+        if (c.result != 0) {
+            QFile f(file("Other.zub"));
+            f.open(QIODevice::ReadOnly);
+            EXPECT_EQ(f.readAll(), before);
+            EXPECT_TRUE(QFileInfo(file("Other - Audio and MIDI/Old/loop0.wav")).isFile());
+            EXPECT_TRUE(window->projectFileName().isEmpty());
+            EXPECT_TRUE(window->isWindowModified());
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(file("Other - Audio and MIDI/Old"))) << "replaced after the yes";
+    EXPECT_TRUE(QFileInfo(file("Other - Audio and MIDI/Mine/loop0.wav")).isFile());
+    EXPECT_EQ(window->projectFileName(), file("Other.zub"));
+
+    // The song's own name, and a new name, need no question.
+    for (const QString& name : { file("Other.zub"), file("New") }) {
+        addIdea("More", 100, 0.1f);
+        chooser->answers << name;
+        auto none = answerNextBox(QMessageBox::Cancel);
+        EXPECT_EQ(window->saveZub(), 0) << name.toStdString();
+        EXPECT_FALSE(none->shown) << name.toStdString();
+    }
 }
 
 TEST_F(ZubUITest, CancelledOrFailedSavesKeepTheProjectModified)
@@ -295,6 +391,7 @@ TEST_F(ZubUITest, CancelledOrFailedSavesKeepTheProjectModified)
     EXPECT_NE(window->saveZub(), 0);
     ASSERT_TRUE(ok->shown) << "the failure was not shown";
     EXPECT_TRUE(ok->text.contains("could not be saved"));
+    EXPECT_TRUE(ok->informative.startsWith("Not a directory.")) << ok->informative.toStdString();
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_TRUE(project()->isModified());
     EXPECT_TRUE(window->projectFileName().isEmpty());
@@ -302,7 +399,7 @@ TEST_F(ZubUITest, CancelledOrFailedSavesKeepTheProjectModified)
 
 TEST_F(ZubUITest, PromptSaveThatFailsKeepsTheProject)
 {
-    window->projectModified(true);
+    project()->setModified(true);
     auto save = answerNextBox(QMessageBox::Save); // then the save dialog is cancelled
     EXPECT_FALSE(window->discardChangesConfirmation());
     EXPECT_TRUE(save->shown);
@@ -312,6 +409,13 @@ TEST_F(ZubUITest, PromptSaveThatFailsKeepsTheProject)
     auto saveForReal = answerNextBox(QMessageBox::Save);
     EXPECT_TRUE(window->discardChangesConfirmation());
     EXPECT_TRUE(QFileInfo::exists(file("kept.zub")));
+
+    // A song with a name is saved there without a dialog.
+    project()->setModified(true);
+    auto saveAgain = answerNextBox(QMessageBox::Save);
+    EXPECT_TRUE(window->discardChangesConfirmation());
+    EXPECT_EQ(chooser->asked.size(), 2) << "no third file dialog";
+    EXPECT_FALSE(project()->isModified());
 }
 
 TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
@@ -321,18 +425,16 @@ TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
     const Case cases[] = {
         { "{ \"project\" : { \"bpm\" : 95.5 } }", 95.5f },
         { "// a comment\n{ \"project\" : { \"bpm\" : 140, \"mac_sandbox_guid\" : 0 } }", 140.0f },
-        { "this is not json", 120.0f },
         { "{ \"project\" : { } }", 120.0f },
         { "{ \"project\" : { \"bpm\" : \"fast\" } }", 120.0f },
         { "{ \"project\" : { \"bpm\" : 999 } }", 120.0f },
-        { "[1, 2]", 120.0f },
     };
     int n = 0;
     for (const Case& c : cases) {
         context.engine()->setTempo(77);
+        project()->setModified(false);
         const QString name = QString("song%1.zub").arg(n++);
         write(name, c.text);
-        project()->setModified(true); // opening never asks
         chooser->answers << file(name);
         window->openZub();
         EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), c.bpm) << c.text.toStdString();
@@ -341,27 +443,159 @@ TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
         EXPECT_FALSE(window->isWindowModified());
     }
     EXPECT_EQ(Settings::instance().value("last_zub_load_path"), QFileInfo(dir.path()).absoluteFilePath());
-    ASSERT_TRUE(waitFor([&] { return evaluate("window.received.length") == QString::number(n); }));
-    const QJsonDocument first = QJsonDocument::fromJson(evaluate("window.received[0]").toUtf8());
-    EXPECT_EQ(first["idea_collection"]["just_loaded"].toString(), "true");
+    ASSERT_TRUE(waitFor([&] { return pageMessages("idea_collection").size() == n; }));
+    EXPECT_EQ(pageMessages("idea_collection")[0]["just_loaded"].toString(), "true");
 
     // A cancelled dialog changes nothing.
-    window->projectModified(true);
+    project()->setModified(true);
     window->openZub();
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_EQ(window->projectFileName(), file(QString("song%1.zub").arg(n - 1)));
 }
 
+// Opening over unsaved work asks first; Cancel keeps all of it.
+TEST_F(ZubUITest, OpenWithUnsavedChangesAsksAndCancelKeepsEverything)
+{
+    saveSong("Saved.zub");
+    chooser->answers << file("Current.zub");
+    addIdea("Current", 300, 0.1f);
+    ASSERT_EQ(window->saveZub(), 0);
+    addIdea("Unsaved", 300, 0.2f);
+    context.engine()->setTempo(100);
+
+    chooser->answers << file("Saved.zub");
+    auto cancel = answerNextBox(QMessageBox::Cancel);
+    window->openZub();
+    ASSERT_TRUE(cancel->shown);
+    EXPECT_EQ(cancel->text, "Do you want to save your changes to your song?");
+    ASSERT_EQ(ideas().size(), 2u);
+    EXPECT_EQ(ideas()[1]->name(), "Unsaved");
+    EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 100.0f);
+    EXPECT_TRUE(project()->isModified());
+    EXPECT_EQ(window->projectFileName(), file("Current.zub"));
+    EXPECT_EQ(window->windowTitle(), "Current[*] — Motifo");
+
+    chooser->answers << file("Saved.zub");
+    auto discard = answerNextBox(QMessageBox::Discard);
+    window->openZub();
+    ASSERT_TRUE(discard->shown);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Old");
+    EXPECT_EQ(window->projectFileName(), file("Saved.zub"));
+}
+
+// A document that cannot be opened is named with the reason; nothing is
+// asked about unsaved work, and the song that is open stays as it was.
+TEST_F(ZubUITest, AnUnreadableDocumentIsReportedAndTheSongStays)
+{
+    loadRecorderPage();
+    chooser->answers << file("Current.zub");
+    addIdea("Current", 300, 0.1f);
+    ASSERT_EQ(window->saveZub(), 0);
+    addIdea("Unsaved", 300, 0.2f);
+    QDir().mkpath(file("folder.zub"));
+    write("text.zub", "this is not a song");
+    write("array.zub", "[1, 2]");
+    struct Case { QString name; QString reason; };
+    const Case cases[] = {
+        { "missing.zub", "it cannot be read (No such file or directory)" },
+        { "folder.zub", "it is a folder, not a song" },
+        { "text.zub", "it is not a Motifo song, or it is damaged" },
+        { "array.zub", "it is not a Motifo song, or it is damaged" },
+    };
+    for (const Case& c : cases) {
+        chooser->answers << file(c.name);
+        auto ok = answerNextBox(QMessageBox::Ok);
+        window->openZub();
+        ASSERT_TRUE(ok->shown) << c.name.toStdString();
+        EXPECT_EQ(ok->text, "“" + c.name + "” could not be opened: " + c.reason + ".");
+        EXPECT_EQ(ok->informative, "Your current song is still open and unchanged.");
+        EXPECT_EQ(ok->buttons, QList<QMessageBox::StandardButton>({ QMessageBox::Ok })) << "no question about saving";
+    }
+    ASSERT_EQ(ideas().size(), 2u);
+    EXPECT_TRUE(project()->isModified());
+    EXPECT_EQ(window->projectFileName(), file("Current.zub"));
+    EXPECT_TRUE(pageMessages("idea_collection").isEmpty()) << "the page was told of no new song";
+
+    // Save still writes the song that is open, to its own file.
+    window->action("actionSaveZub")->trigger();
+    EXPECT_FALSE(project()->isModified());
+    QFile text(file("text.zub"));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_EQ(text.readAll(), "this is not a song");
+}
+
+// A damaged document whose audio folder holds ideas can give those back.
+TEST_F(ZubUITest, ADamagedSongOffersTheIdeasOfItsAudioFolder)
+{
+    saveSong("Damaged.zub");
+    write("Damaged.zub", "{ \"project\" : ");
+    addIdea("Current", 300, 0.1f);
+    project()->setModified(false);
+
+    chooser->answers << file("Damaged.zub");
+    auto cancel = answerNextBox(QMessageBox::Cancel);
+    window->openZub();
+    ASSERT_TRUE(cancel->shown);
+    EXPECT_EQ(cancel->text, "“Damaged.zub” could not be read: it is not a Motifo song, or it is damaged.");
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Current");
+
+    chooser->answers << file("Damaged.zub");
+    auto open = answerNextBox(QMessageBox::Open);
+    window->openZub();
+    ASSERT_TRUE(open->shown);
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Old");
+    EXPECT_EQ(window->projectFileName(), file("Damaged.zub"));
+}
+
+// The title and the page follow every change, save, open and new song.
+TEST_F(ZubUITest, TheTitleAndThePageShowTheSongAndItsSavedState)
+{
+    loadRecorderPage();
+    EXPECT_TRUE(pageShows("Untitled", "", false)) << "told once the page is up";
+    addIdea("Verse", 300, 0.1f);
+    EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
+    EXPECT_TRUE(window->isWindowModified());
+    EXPECT_TRUE(pageShows("Untitled", "", true));
+
+    chooser->answers << file("My [*] Song");
+    ASSERT_EQ(window->saveZub(), 0);
+    EXPECT_EQ(window->windowTitle(), "My [*][*] Song[*] — Motifo");
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_TRUE(pageShows("My [*] Song", file("My [*] Song.zub"), false));
+
+    context.engine()->setTempo(90);
+    EXPECT_TRUE(window->isWindowModified());
+    EXPECT_TRUE(pageShows("My [*] Song", file("My [*] Song.zub"), true));
+    window->webView()->save(); // the page's Save
+    EXPECT_TRUE(pageShows("My [*] Song", file("My [*] Song.zub"), false));
+    EXPECT_FALSE(project()->isModified());
+
+    window->newZub();
+    EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
+    EXPECT_TRUE(pageShows("Untitled", "", false));
+
+    chooser->answers << file("My [*] Song.zub");
+    window->webView()->open(); // the page's Open
+    EXPECT_TRUE(pageShows("My [*] Song", file("My [*] Song.zub"), false));
+    EXPECT_EQ(ideas().size(), 1u);
+}
+
 TEST_F(ZubUITest, NotificationsDriveTheWindowState)
 {
-    window->projectModified(false);
-    EXPECT_FALSE(window->isWindowModified());
-    window->projectModified(true);
+    project()->setModified(true);
     EXPECT_TRUE(window->isWindowModified());
+    project()->setModified(false);
+    EXPECT_FALSE(window->isWindowModified());
+    project()->setModified(true);
+    EXPECT_TRUE(window->isWindowModified());
+    project()->setModified(false);
     window->projectCleared();
     EXPECT_FALSE(window->isWindowModified());
     EXPECT_TRUE(window->windowFilePath().isEmpty());
-    EXPECT_EQ(window->windowTitle(), "Motifo");
+    EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
 }
 
 TEST_F(ZubUITest, ClosingAModifiedProjectAsks)
@@ -375,6 +609,140 @@ TEST_F(ZubUITest, ClosingAModifiedProjectAsks)
     auto discard = answerNextBox(QMessageBox::Discard);
     EXPECT_TRUE(window->close());
     EXPECT_TRUE(discard->shown);
+}
+
+// While one question waits for an answer, the page may still ask for
+// another command: it is refused, not stacked on top.
+TEST_F(ZubUITest, OneDocumentCommandAtATime)
+{
+    project()->setModified(true);
+    bool pageConfirmed = true;
+    int chooserAskedInside = -1;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        window->openZub();
+        window->webView()->saveAs();
+        QCoreApplication::processEvents();
+        pageConfirmed = project()->confirmDiscard(); // the page's own "New song"
+        chooserAskedInside = chooser->asked.size();
+        box->button(QMessageBox::Cancel)->click();
+    });
+    timer->start(10);
+    window->newZub();
+    EXPECT_EQ(chooserAskedInside, 0) << "no file dialog opened over the question";
+    EXPECT_FALSE(pageConfirmed) << "no second question";
+    EXPECT_TRUE(project()->isModified());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chooser->asked.size(), 0) << "nothing was left to run afterwards";
+}
+
+// The songs opened or saved last, newest first; gone ones leave with a note.
+TEST_F(ZubUITest, OpenRecentListsTheLastSongs)
+{
+    window->recentSongs().clear();
+    for (int i = 0; i < 9; ++i)
+        saveSong(QString("Song %1.zub").arg(i));
+    auto* menu = window->findChild<QMenu*>("menuRecent");
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QStringList expected;
+    for (int i = 8; i > 0; --i)
+        expected << QString("&%1 Song %2").arg(9 - i).arg(i);
+    EXPECT_EQ(actionTexts(menu).mid(0, 8), expected);
+    EXPECT_EQ(Settings::instance().value("recent_songs").split('\n').size(), 8);
+
+    QFile::remove(file("Song 5.zub"));
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    EXPECT_EQ(actionTexts(menu).size(), 7 + 2);
+    EXPECT_FALSE(actionTexts(menu).join('|').contains("Song 5"));
+    EXPECT_TRUE(window->statusBar()->currentMessage().contains("Song 5.zub")) << "a note says what left";
+
+    // Choosing one opens it, asking about unsaved work first.
+    addIdea("Unsaved", 100, 0.1f);
+    auto discard = answerNextBox(QMessageBox::Discard);
+    menu->actions()[2]->trigger();
+    EXPECT_TRUE(discard->shown);
+    EXPECT_EQ(window->projectFileName(), file("Song 6.zub"));
+    EXPECT_EQ(window->recentSongs().paths().first(), file("Song 6.zub"));
+
+    // A song that went away after the menu was shown is reported and dropped.
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QFile::remove(file("Song 8.zub"));
+    auto ok = answerNextBox(QMessageBox::Ok);
+    menu->actions()[1]->trigger();
+    EXPECT_TRUE(ok->shown);
+    EXPECT_EQ(window->projectFileName(), file("Song 6.zub"));
+    EXPECT_FALSE(window->recentSongs().paths().contains(file("Song 8.zub")));
+}
+
+// Sends a drop of local files the way the window system does: to the
+// widget under the point that takes drops, or the nearest parent that does.
+void dropFiles(QWidget* window, const QStringList& paths)
+{
+    auto* mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime->setUrls(urls);
+    const QPoint at = window->rect().center();
+    QWidget* target = window->childAt(at) ? window->childAt(at) : window;
+    while (target && !target->acceptDrops())
+        target = target->parentWidget();
+    ASSERT_TRUE(target) << "nothing in the window takes drops";
+    const QPointF local = target->mapFrom(window, at);
+    QDragEnterEvent enter(local.toPoint(), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    ASSERT_TRUE(enter.isAccepted()) << target->metaObject()->className();
+    QDropEvent drop(local, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    delete mime;
+}
+
+// A song dropped onto the window opens (asking first); WAV files become
+// loops of the playing idea; anything else is refused with the reason.
+TEST_F(ZubUITest, DroppedFilesOpenSongsAndBecomeLoops)
+{
+    loadRecorderPage();
+    saveSong("Dropped.zub");
+    addIdea("Current", 300, 0.1f);
+    const QString wav = file("tone.wav");
+    ASSERT_EQ(QProcess::execute("sox", { "-q", "-n", "-r", "48000", "-c", "1", "-b", "16", wav, "synth", "0.5",
+                                           "sine", "440" }), 0);
+    ASSERT_EQ(QProcess::execute("sox", { "-q", "-n", "-r", "44100", "-c", "4", "-b", "16", file("four.wav"),
+                                           "synth", "0.1", "sine", "440" }), 0);
+    write("notes.txt", "la la la");
+
+    dropFiles(window.get(), { wav });
+    ASSERT_TRUE(waitFor([&] { return ideas()[0]->loops().size() == 2; }));
+    EXPECT_EQ(ideas()[0]->loops()[1]->numBeats(), 2);
+    EXPECT_TRUE(waitFor([&] { return window->statusBar()->currentMessage().contains("converted from 48000 Hz mono"); }));
+    ASSERT_TRUE(waitFor([&] { return !pageMessages("idea_collection").isEmpty(); }));
+    EXPECT_EQ(pageMessages("idea_collection").last()["ideas"].toArray()[0].toObject()["loops"].toArray().size(), 2);
+
+    struct Refusal { QString file, text; };
+    const Refusal refusals[] = {
+        { "notes.txt", "Motifo cannot use “notes.txt”." },
+        { "four.wav", "“four.wav” could not be added as a loop: it has 4 channels; Motifo takes mono or stereo sound." },
+    };
+    for (const Refusal& r : refusals) {
+        auto ok = answerNextBox(QMessageBox::Ok);
+        dropFiles(window.get(), { file(r.file) });
+        ASSERT_TRUE(waitFor([&] { return ok->shown; })) << r.file.toStdString();
+        EXPECT_EQ(ok->text, r.text);
+    }
+    EXPECT_EQ(ideas()[0]->loops().size(), 2u);
+
+    auto discard = answerNextBox(QMessageBox::Discard);
+    dropFiles(window.get(), { file("Dropped.zub") });
+    ASSERT_TRUE(waitFor([&] { return window->projectFileName() == file("Dropped.zub"); }));
+    EXPECT_TRUE(discard->shown) << "the unsaved loops were asked about";
+    ASSERT_EQ(ideas().size(), 1u);
+    EXPECT_EQ(ideas()[0]->name(), "Old");
 }
 
 TEST_F(ZubUITest, RenderToAnUnwritablePlaceIsReported)

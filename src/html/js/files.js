@@ -47,8 +47,18 @@ export class Files {
     return true;
   }
 
+  // The program asks for a name where needed and tells the page the
+  // song's saved state afterwards ("document").
   async save() {
     await callNative('save');
+  }
+
+  async saveAs() {
+    await callNative('saveAs');
+  }
+
+  async open() {
+    await callNative('open');
   }
 
   async renderToFile() {

@@ -9,6 +9,7 @@ import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
 import { Pulse } from './pulse.js';
 import './devices.js';
+import './document.js';
 
 const SCREENS = { ideas: 'idea-setup', freestyle: 'freestyle-screen', tempo: 'tempo-screen' };
 
@@ -54,13 +55,6 @@ const files = new Files({
   onNew: () => window.afterNewSong(),
 });
 
-// The project: unsaved changes are shown beside the status.
-on('project', (m) => {
-  if (typeof m.modified_since_last_save === 'boolean') {
-    document.body.classList.toggle('modified', m.modified_since_last_save);
-    $('status').textContent = m.modified_since_last_save ? 'Unsaved' : 'Saved';
-  }
-});
 on('keyboard', (m) => {
   if (m.note_on !== undefined) keyboard.showMidi(Number(m.note_on), true);
   if (m.note_off !== undefined) keyboard.showMidi(Number(m.note_off), false);

@@ -1,0 +1,139 @@
+// The document commands of the real program, with its native dialogs shown
+// on an X server of the test's own and answered by typing into them: Save
+// As onto another song, Open over unsaved work, and the saved mark.
+import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
+import { mkdirSync, readdirSync, readFileSync, statSync } from 'node:fs';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { startMotifo, xdotool } from './motifo.mjs';
+
+const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
+const ideaCount = async (page) => JSON.parse(await ask(page, 'getIdeaCollection')).idea_collection.ideas.length;
+
+// Every file below a folder with a digest of its bytes.
+function snapshot(root) {
+  const out = {};
+  const walk = (dir) => {
+    for (const name of readdirSync(dir)) {
+      const p = path.join(dir, name);
+      if (statSync(p).isDirectory()) walk(p);
+      else out[path.relative(root, p)] = createHash('sha1').update(readFileSync(p)).digest('hex');
+    }
+  };
+  walk(root);
+  return out;
+}
+
+describe('document commands in the real program', () => {
+  let motifo;
+  let songs;
+  before(async () => {
+    motifo = await startMotifo({ display: true });
+    songs = path.join(motifo.home, 'songs');
+    mkdirSync(songs);
+  });
+  after(async () => { await motifo?.stop(); });
+
+  // Waits for a window whose title matches and gives it the keyboard.
+  const windowNamed = (pattern) => {
+    const id = xdotool(motifo.display, ['search', '--sync', '--onlyvisible', '--name', pattern]).split('\n')[0];
+    xdotool(motifo.display, ['windowfocus', '--sync', id]);
+    return id;
+  };
+  const type = (text) => xdotool(motifo.display, ['type', '--delay', '5', text]);
+  const key = (name) => xdotool(motifo.display, ['key', name]);
+  const saved = (page, text, state) => page.waitForFunction(([t, s]) => {
+    const e = document.querySelector('#status');
+    return e.textContent === t && e.dataset.saved === s;
+  }, [text, state]);
+  const logged = (text) => motifo.logs.join('').includes(text);
+  const waitLogged = async (text) => {
+    const deadline = Date.now() + 20000;
+    while (!logged(text) && Date.now() < deadline) await new Promise((r) => setTimeout(r, 50));
+    assert.ok(logged(text), `not in the log: ${text}`);
+  };
+  const saveAs = async (page, name) => {
+    await page.evaluate(() => { window.nativeZub.saveAs(); });
+    windowNamed('^Save Zub As');
+    type(path.join(songs, name));
+    key('Return');
+  };
+  const openSong = async (page, name) => {
+    await page.evaluate(() => { window.nativeZub.open(); });
+    windowNamed('^Open Existing Zub');
+    type(path.join(songs, name));
+    key('Return');
+  };
+
+  test('the saved mark and the title follow a save', async () => {
+    const { page } = motifo;
+    await saved(page, 'New song', 'new');
+    await ask(page, 'createLoopFromLoopRecorder');
+    await saved(page, 'New song · Unsaved', 'unsaved');
+    windowNamed('^Untitled\\* — Motifo$');
+    await saveAs(page, 'Other');
+    await saved(page, 'Other · Saved', 'saved');
+    windowNamed('^Other — Motifo$');
+    assert.ok(statSync(path.join(songs, 'Other.zub')).isFile());
+
+    // Save on a song with a name asks nothing.
+    await ask(page, 'setTempo->100');
+    await saved(page, 'Other · Unsaved changes', 'unsaved');
+    await page.evaluate(() => { window.nativeZub.save(); });
+    await saved(page, 'Other · Saved', 'saved');
+  });
+
+  test('Save As onto an existing name asks, and only a yes replaces that song', async () => {
+    const { page } = motifo;
+    const before = snapshot(songs);
+    assert.ok(Object.keys(before).some((f) => f.endsWith('loop0.wav')), 'the other song has a loop file');
+    await ask(page, 'clearProject');
+    await ask(page, 'createLoopFromLoopRecorder');
+    await ask(page, 'createLoopFromLoopRecorder');
+    await saved(page, 'New song · Unsaved', 'unsaved');
+
+    await saveAs(page, 'Other'); // typed without ".zub"
+    windowNamed('^Motifo$');
+    await waitLogged('Asking: “Other.zub” already exists. Do you want to replace it?');
+    key('Escape');
+    await waitLogged('Answer: Cancel');
+    assert.deepEqual(snapshot(songs), before, 'the other song is whole');
+    await saved(page, 'New song · Unsaved', 'unsaved');
+
+    await saveAs(page, 'Other');
+    windowNamed('^Motifo$');
+    key('alt+r');
+    await saved(page, 'Other · Saved', 'saved');
+    const after = snapshot(songs);
+    assert.notDeepEqual(after, before);
+    assert.ok(Object.keys(after).some((f) => f.endsWith('loop1.wav')), 'the new song, with its two loops, is there');
+  });
+
+  test('Open over unsaved changes asks, and Cancel keeps everything', async () => {
+    const { page } = motifo;
+    await ask(page, 'clearProject');
+    await ask(page, 'createLoopFromLoopRecorder');
+    await ask(page, 'setTempo->90');
+    await saved(page, 'New song · Unsaved', 'unsaved');
+    const collection = await ask(page, 'getIdeaCollection');
+
+    await openSong(page, 'Other.zub');
+    windowNamed('^Motifo$');
+    await waitLogged('Asking: Do you want to save your changes to your song?');
+    key('Escape');
+    await waitLogged('Answer: Cancel');
+    assert.equal(await ask(page, 'getIdeaCollection'), collection);
+    assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 90);
+    await saved(page, 'New song · Unsaved', 'unsaved');
+    windowNamed('^Untitled\\* — Motifo$');
+
+    // Discard opens the song.
+    await openSong(page, 'Other.zub');
+    windowNamed('^Motifo$');
+    key('alt+d');
+    await saved(page, 'Other · Saved', 'saved');
+    assert.equal(await ideaCount(page), 1);
+    assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 100);
+  });
+});
