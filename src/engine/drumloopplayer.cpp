@@ -1,13 +1,16 @@
 #include "engine/drumloopplayer.h"
 
+#include "core/alignedfloats.h"
+#include "core/beatgrid.h"
 #include "core/log.h"
+#include "dsp/loopretimer.h"
 #include "engine/drumloopinfo.h"
-#include "engine/metronome.h"
 #include "engine/transport.h"
 #include "formats/sample.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
+#include "loops/loopaudio.h"
 #include "loops/looppool.h"
 #include "loops/looprecorder.h"
 
@@ -15,17 +18,15 @@
 
 namespace {
 
-// Frames the resampler produces per call.
-constexpr int kChunkFrames = 128;
+// Beats the loop recorder takes when a drum loop is re-timed.
+constexpr int kRecorderBeats = 16;
 
 } // namespace
 
-DrumLoopPlayer::DrumLoopPlayer(IdeaCollection* ideas, LoopPool* pool, LoopRecorder* recorder, Metronome* metronome,
-                               Transport* transport)
+DrumLoopPlayer::DrumLoopPlayer(IdeaCollection* ideas, LoopPool* pool, LoopRecorder* recorder, Transport* transport)
     : m_pIdeaCollection(ideas)
     , m_pLoopPool(pool)
     , m_pLoopRecorder(recorder)
-    , m_pMetronome(metronome)
     , m_pTransport(transport)
 {
 }
@@ -44,6 +45,7 @@ int DrumLoopPlayer::load(const std::string& folder, const std::string& fileName)
     m_pSample = std::make_unique<Sample>(folder + "/" + fileName);
     m_fBpm = float(bpm);
     m_fBeats = float(beats);
+    m_bArmed = true;
     return 0;
 }
 
@@ -71,25 +73,53 @@ std::vector<Idea*> DrumLoopPlayer::removeFromIdeas()
     return holders;
 }
 
-void DrumLoopPlayer::play()
+std::shared_ptr<Loop> DrumLoopPlayer::retimedLoop(double bpm)
 {
     if (!m_pSample)
-        return;
+        return nullptr;
+    const int beats = std::max(1, int(m_fBeats));
+    const int64 frames = BeatGrid(bpm).framesForBeats(beats);
+    float* samples = allocateAlignedFloats(std::size_t(frames) * ZUB_FRAMESIZE);
+    if (!samples) {
+        logError() << "No memory for a drum loop of " << frames << " frames";
+        return nullptr;
+    }
+    LoopRetimer().retime(m_pSample->data(), sampleFrames(), samples, frames);
+    std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
+    if (!loop) {
+        freeAlignedFloats(samples);
+        return nullptr;
+    }
+    loop->setAudio(LoopAudio::adopt(samples, frames));
+    loop->setNumBeats(beats);
+    return loop;
+}
+
+int DrumLoopPlayer::play()
+{
+    if (!m_pSample)
+        return 1;
+    const double bpm = m_pTransport->bpm();
+    if (!reaches(bpm)) {
+        logInfo() << "The drum loop cannot be played at " << bpm << " bpm";
+        return 1;
+    }
+    m_bArmed = false;
+    std::shared_ptr<Loop> loop = retimedLoop(bpm);
     // One drum loop at a time: a second play replaces the first.
     removeFromIdeas();
     Idea* idea = m_pIdeaCollection->activeIdeaMadeIfNone();
-    std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
     if (!idea || !loop)
-        return;
-    loop->copyFrom(m_pSample->data(), uint32_t(sampleFrames()), 0);
-    loop->setNumBeats(int(m_fBeats));
+        return 1;
     idea->addLoop(loop);
     m_pLoop = loop;
     m_pTransport->setPosition(0);
+    return 0;
 }
 
 void DrumLoopPlayer::stop()
 {
+    m_bArmed = false;
     removeFromIdeas();
     m_pLoopPool->collectGarbage();
 }
@@ -100,34 +130,19 @@ void DrumLoopPlayer::clear()
     stop();
 }
 
-bool DrumLoopPlayer::acceptsTempo(double bpm) const
+bool DrumLoopPlayer::isActive() const
 {
-    return !m_pSample || (m_fBpm > 0.0f && bpm / m_fBpm > MIN_RETIME_RATIO);
+    return m_pSample && (m_bArmed || m_pLoop.lock());
 }
 
-int64 DrumLoopPlayer::resample(double ratio, std::vector<float>& out)
+bool DrumLoopPlayer::reaches(double bpm) const
 {
-    std::shared_ptr<Loop> source = m_pLoopPool->createLoop();
-    if (!source)
-        return 0;
-    const int64 frames = sampleFrames();
-    source->copyFrom(m_pSample->data(), uint32_t(frames), 0);
-    source->setRate(ratio);
-    // One pass gives frames / ratio frames, rounded up to whole chunks.
-    const int64 maxSamples = ZUB_FRAMESIZE * (int64(double(frames) / ratio) + 2 * kChunkFrames);
-    out.assign(std::size_t(maxSamples), 0.0f);
-    source->setPlayPosOffset(0);
-    int64 generated = 0;
-    do {
-        if (generated + ZUB_FRAMESIZE * kChunkFrames > maxSamples) {
-            logError() << "numResampledSamplesGenerated <= kMaxResampledSamples";
-            break;
-        }
-        source->processResampled(out.data() + generated, kChunkFrames);
-        generated += ZUB_FRAMESIZE * kChunkFrames;
-    } while (source->playPosOffset() != 0);
-    source->endResampling();
-    return generated;
+    return m_fBpm > 0.0f && bpm / m_fBpm > MIN_RETIME_RATIO;
+}
+
+bool DrumLoopPlayer::acceptsTempo(double bpm) const
+{
+    return !isActive() || reaches(bpm);
 }
 
 void DrumLoopPlayer::retimeTimeline(const std::shared_ptr<Loop>& timelineLoop, int64 destFrames, int64 pos,
@@ -143,12 +158,13 @@ void DrumLoopPlayer::retimeTimeline(const std::shared_ptr<Loop>& timelineLoop, i
 bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoop)
 {
     m_pLoopPool->collectGarbage();
-    if (!m_pSample)
+    if (!isActive())
         return false;
-    if (sampleFrames() == 0 || !acceptsTempo(bpm)) {
+    if (sampleFrames() == 0 || !reaches(bpm)) {
         logInfo() << "The drum loop cannot be re-timed to " << bpm << " bpm";
         return false;
     }
+    m_bArmed = false;
     int64 pos = 0;
     if (timelineLoop) {
         pos = timelineLoop->playPosOffset() / ZUB_FRAMESIZE;
@@ -156,14 +172,10 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
         m_pTransport->setPosition(0);
         m_pIdeaCollection->syncPlayPos(0);
     }
-    std::vector<float> resampled;
-    const int64 generated = resample(bpm / m_fBpm, resampled);
-    const int64 destFrames = generated / ZUB_FRAMESIZE;
-    std::shared_ptr<Loop> dest = m_pLoopPool->createLoop();
-    if (!dest || destFrames == 0)
+    std::shared_ptr<Loop> dest = retimedLoop(bpm);
+    if (!dest)
         return false;
-    dest->copyFrom(resampled.data(), uint32_t(destFrames), 0);
-    dest->setNumBeats(int(m_fBeats));
+    const int64 destFrames = dest->numFrames();
     if (timelineLoop)
         retimeTimeline(timelineLoop, destFrames, pos, bpm);
     dest->setMute(true, true);
@@ -179,10 +191,10 @@ bool DrumLoopPlayer::retime(double bpm, const std::shared_ptr<Loop>& timelineLoo
         idea->addLoop(dest);
     m_pLoop = dest;
 
+    // The recorder keeps its 16 beats on the same grid; the click follows the
+    // transport's tempo, which the drum loop now has exactly.
     m_pLoopRecorder->setTempo(bpm, false);
-    m_pLoopRecorder->setLengthSamples(generated);
-    m_pLoopRecorder->setNumBeats(16);
+    m_pLoopRecorder->setLengthSamples(ZUB_FRAMESIZE * BeatGrid(bpm).framesForBeats(kRecorderBeats));
     m_pLoopRecorder->setPlayPosFrames(static_cast<uint32_t>(pos));
-    m_pMetronome->setFramesPerBeat(int(destFrames / m_fBeats));
     return true;
 }

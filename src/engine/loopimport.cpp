@@ -1,5 +1,6 @@
 #include "engine/loopimport.h"
 
+#include "core/beatgrid.h"
 #include "core/log.h"
 #include "dsp/rateconverter.h"
 #include "engine/project.h"
@@ -11,7 +12,6 @@
 #include "loops/loop.h"
 #include "loops/looppool.h"
 
-#include <cmath>
 
 namespace {
 
@@ -19,18 +19,13 @@ constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 192000;
 constexpr int kMinBeats = 2;
 
-int64 framesForBeats(int64 beats, double bpm)
-{
-    return std::llround(double(beats) * 60.0 * ZUB_SAMPLE_RATE / bpm);
-}
-
 // The fewest beats, a power of two, that hold the sound; up to a quarter of
 // a beat at the end may go (a tail or a rounding in the writer).
-int64 beatsToHold(int64 frames, double bpm)
+int64 beatsToHold(int64 frames, const BeatGrid& grid)
 {
-    const int64 spare = framesForBeats(1, bpm) / 4;
+    const int64 spare = grid.framesForBeats(1) / 4;
     int64 beats = kMinBeats;
-    while (framesForBeats(beats, bpm) < frames - spare)
+    while (grid.framesForBeats(beats) < frames - spare)
         beats *= 2;
     return beats;
 }
@@ -77,10 +72,10 @@ int LoopImport::addToActiveIdea(const std::string& path, std::string& message)
         stereo.swap(converted);
     }
 
-    const double bpm = m_pEngine->transport()->bpm();
+    const BeatGrid grid = m_pEngine->transport()->grid();
     const int64 soundFrames = int64(stereo.size()) / ZUB_FRAMESIZE;
-    const int64 beats = beatsToHold(soundFrames, bpm);
-    const int64 frames = framesForBeats(beats, bpm);
+    const int64 beats = beatsToHold(soundFrames, grid);
+    const int64 frames = grid.framesForBeats(beats);
     stereo.resize(std::size_t(frames) * ZUB_FRAMESIZE, 0.0f);
 
     std::shared_ptr<Loop> loop = m_pEngine->loopPool()->createLoop();

@@ -27,7 +27,7 @@ class MidiRecorder;
 // where the recorder is without a lock. Clearing, making a loop and changing
 // the length never write the buffer under that mutex: the buffer is traded
 // for a zeroed one made ahead on another thread, in one pointer swap.
-class LoopRecorder : public PlaybackEngine
+class LoopRecorder final : public PlaybackEngine
 {
 public:
     // What the recorder holds: for a loop made from it, the undo history and
@@ -44,10 +44,10 @@ public:
     static constexpr uint32_t MAX_LENGTH_SAMPLES = 1u << 26;
 
     LoopRecorder();
-    virtual ~LoopRecorder();
+    ~LoopRecorder();
 
     void process(float* out, int numFrames) override;
-    virtual void record(float* in, int numFrames);
+    void record(float* in, int numFrames);
     // Live input that arrived `lateFrames` after the moment the musician
     // played it (to what they heard) goes that much earlier into the loop.
     // It is not played back in this cycle, so it stays in `in` to be heard.
@@ -111,14 +111,6 @@ public:
 
     void toJson(Json::Value& root) const;
     void handleJson(const Json::Value& root);
-
-protected:
-    // For recorders built on this one. The buffer and the MIDI recorder are
-    // reached under mutex(); the buffer is never reallocated after the last
-    // setLengthSamples.
-    std::recursive_mutex& mutex() const { return m_mutex; }
-    float* buffer() { return m_pBuffer; }
-    MidiRecorder& midiRecorder() { return *m_pMidiRecorder; }
 
 private:
     // Where the recorder was at a transport frame; read lock-free by note input.

@@ -57,4 +57,6 @@ QStringList RecentSongs::dropMissing()
 void RecentSongs::store(const QStringList& paths)
 {
     Settings::instance().setValue(kKey, paths.join('\n'));
+    // Written at once: the list is there after a crash too.
+    Settings::instance().save();
 }

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The songs opened or saved last, newest first, kept in the settings under
-// "recent_songs" (one absolute path a line).
+// "recent_songs" (one absolute path a line) and written to disk at each change.
 class RecentSongs
 {
 public:

@@ -314,6 +314,9 @@ void ZubUI::newZub()
 
 void ZubUI::saveRender()
 {
+    Command command(this, "Save render");
+    if (!command)
+        return;
     const QString path = m_pFileChooser->saveFileName(this, tr("Save Render As..."), "", "*.wav");
     if (path.isEmpty())
         return;

@@ -35,11 +35,21 @@ describe('document commands in the real program', () => {
   });
   after(async () => { await motifo?.stop(); });
 
-  // Waits for a window whose title matches and gives it the keyboard.
-  const windowNamed = (pattern) => {
-    const id = xdotool(motifo.display, ['search', '--sync', '--onlyvisible', '--name', pattern]).split('\n')[0];
-    xdotool(motifo.display, ['windowfocus', '--sync', id]);
-    return id;
+  // Waits for a window whose title matches and gives it the keyboard. A
+  // window that goes away while xdotool looks at it (the dialog before)
+  // makes it fail; it then looks again.
+  const windowNamed = async (pattern) => {
+    const deadline = Date.now() + 20000;
+    for (;;) {
+      try {
+        const id = xdotool(motifo.display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
+        xdotool(motifo.display, ['windowfocus', '--sync', id]);
+        return id;
+      } catch (e) {
+        if (Date.now() > deadline) throw e;
+        await new Promise((r) => setTimeout(r, 100));
+      }
+    }
   };
   const type = (text) => xdotool(motifo.display, ['type', '--delay', '5', text]);
   const key = (name) => xdotool(motifo.display, ['key', name]);
@@ -55,13 +65,13 @@ describe('document commands in the real program', () => {
   };
   const saveAs = async (page, name) => {
     await page.evaluate(() => { window.nativeZub.saveAs(); });
-    windowNamed('^Save Zub As');
+    await windowNamed('^Save Zub As');
     type(path.join(songs, name));
     key('Return');
   };
   const openSong = async (page, name) => {
     await page.evaluate(() => { window.nativeZub.open(); });
-    windowNamed('^Open Existing Zub');
+    await windowNamed('^Open Existing Zub');
     type(path.join(songs, name));
     key('Return');
   };
@@ -71,10 +81,10 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song', 'new');
     await ask(page, 'createLoopFromLoopRecorder');
     await saved(page, 'New song · Unsaved', 'unsaved');
-    windowNamed('^Untitled\\* — Motifo$');
+    await windowNamed('^Untitled\\* — Motifo$');
     await saveAs(page, 'Other');
     await saved(page, 'Other · Saved', 'saved');
-    windowNamed('^Other — Motifo$');
+    await windowNamed('^Other — Motifo$');
     assert.ok(statSync(path.join(songs, 'Other.zub')).isFile());
 
     // Save on a song with a name asks nothing.
@@ -94,7 +104,7 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song · Unsaved', 'unsaved');
 
     await saveAs(page, 'Other'); // typed without ".zub"
-    windowNamed('^Motifo$');
+    await windowNamed('^Motifo$');
     await waitLogged('Asking: “Other.zub” already exists. Do you want to replace it?');
     key('Escape');
     await waitLogged('Answer: Cancel');
@@ -102,7 +112,7 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song · Unsaved', 'unsaved');
 
     await saveAs(page, 'Other');
-    windowNamed('^Motifo$');
+    await windowNamed('^Motifo$');
     key('alt+r');
     await saved(page, 'Other · Saved', 'saved');
     const after = snapshot(songs);
@@ -119,18 +129,18 @@ describe('document commands in the real program', () => {
     const collection = await ask(page, 'getIdeaCollection');
 
     await openSong(page, 'Other.zub');
-    windowNamed('^Motifo$');
+    await windowNamed('^Motifo$');
     await waitLogged('Asking: Do you want to save your changes to your song?');
     key('Escape');
     await waitLogged('Answer: Cancel');
     assert.equal(await ask(page, 'getIdeaCollection'), collection);
     assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 90);
     await saved(page, 'New song · Unsaved', 'unsaved');
-    windowNamed('^Untitled\\* — Motifo$');
+    await windowNamed('^Untitled\\* — Motifo$');
 
     // Discard opens the song.
     await openSong(page, 'Other.zub');
-    windowNamed('^Motifo$');
+    await windowNamed('^Motifo$');
     key('alt+d');
     await saved(page, 'Other · Saved', 'saved');
     assert.equal(await ideaCount(page), 1);

@@ -273,17 +273,15 @@ describe('Motifo end to end', () => {
     await page.waitForFunction(async () => JSON.parse(await window.nativeZub.handleMessage('getProject')).project.bpm === 90);
     const at90 = await drumLoop(before + 1);
     assert.equal(at90.num_beats, 8);
-    // Whole 128-frame chunks of the resampler.
-    near(at90.length_seconds, (8 * 60) / 90, 256 / 44100, 'eight beats at 90 bpm');
+    // Exactly its beats at the tempo: 235,200 frames.
+    near(at90.length_seconds, 235200 / 44100, 1e-9, 'eight beats at 90 bpm');
     assert.equal(await page.inputValue('#tempo'), '90');
     assert.equal((await engineState(page, 'getLoopRecorder', 'loop_recorder')).num_beats, 16);
 
     await typeTempo(page, 120);
     await page.waitForFunction((id) => !document.querySelector(`#loops [data-loop="${id}"]`), at90.id);
     const at120 = await drumLoop(before + 1);
-    // Faster re-timing runs through the upsampling resampler, whose chunks
-    // leave the loop a little short of the exact length.
-    near(at120.length_seconds, 4, 0.08, 'eight beats at 120 bpm');
+    near(at120.length_seconds, 4, 1e-9, 'eight beats at 120 bpm: 176,400 frames');
 
     await page.click('#drum-stop', { force: true });
     await page.waitForFunction(() => !document.querySelector('#drum-play').disabled);

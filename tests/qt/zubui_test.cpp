@@ -654,6 +654,9 @@ TEST_F(ZubUITest, OpenRecentListsTheLastSongs)
         expected << QString("&%1 Song %2").arg(9 - i).arg(i);
     EXPECT_EQ(actionTexts(menu).mid(0, 8), expected);
     EXPECT_EQ(Settings::instance().value("recent_songs").split('\n').size(), 8);
+    QFile stored(Settings::filePath());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("Song 8.zub")) << "on disk at once, not only at exit";
 
     QFile::remove(file("Song 5.zub"));
     QMetaObject::invokeMethod(menu, "aboutToShow");
