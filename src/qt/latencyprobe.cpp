@@ -25,11 +25,19 @@ void LatencyProbe::play(float* out, long frames, double heardAt)
 
 void LatencyProbe::listen(const float* in, long frames, int channels, double capturedAt, double rate)
 {
-    if (m_state.load(std::memory_order_acquire) != Played || capturedAt < 0.0)
+    const int state = m_state.load(std::memory_order_acquire);
+    if (state == Armed) {
+        for (long i = 0; i < frames * channels; ++i)
+            m_noise = std::max(m_noise, std::fabs(in[i]));
         return;
+    }
+    if (state != Played || capturedAt < 0.0)
+        return;
+    const float heard = std::max(HEARD_LEVEL, 4.0f * m_noise);
     for (long i = 0; i < frames * channels; ++i) {
-        if (std::fabs(in[i]) > HEARD_LEVEL) {
+        if (std::fabs(in[i]) > heard) {
             m_heardAt.store(capturedAt + double(i / channels) / rate, std::memory_order_relaxed);
+            m_noise = 0.0f;
             m_state.store(Heard, std::memory_order_release);
             return;
         }

@@ -10,7 +10,9 @@ class LatencyProbe
 {
 public:
     static constexpr float CLICK_LEVEL = 0.8f;
-    static constexpr float HEARD_LEVEL = 0.2f;
+    // The quietest click that counts as heard; a noisy input asks for more:
+    // four times its loudest sample while the click was on its way.
+    static constexpr float HEARD_LEVEL = 0.02f;
 
     // GUI thread: the next output buffer carries a click.
     void arm();
@@ -29,4 +31,5 @@ private:
     std::atomic<int> m_state { Idle };
     std::atomic<double> m_playedAt { 0.0 };
     std::atomic<double> m_heardAt { 0.0 };
+    float m_noise = 0.0f; // input thread
 };

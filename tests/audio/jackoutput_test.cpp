@@ -13,6 +13,7 @@
 #include "support/enginetest.h"
 #include "support/instrumentlibrary.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -134,6 +135,39 @@ TEST(JackOutput, TempoAndPitchHoldAtTheServersRate)
         ASSERT_GE(tone.size(), std::size_t(rate / 5));
         tone.resize(rate / 5);
         EXPECT_NEAR(capturedsignal::frequency(tone, rate), 440.0, 1.0);
+        EXPECT_EQ(device.stop(), 0);
+    }
+}
+
+// JACK can change its period while everything runs. The clicks go on, each
+// a beat after the last, through the change and after it.
+TEST(JackOutput, APeriodChangedWhilePlayingKeepsTheBeat)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd is not installed";
+    for (int rate : { 44100, 48000 }) {
+        SCOPED_TRACE(rate);
+        JackServer jack;
+        ASSERT_TRUE(jack.start(rate, 256)) << jack.error().toStdString();
+        AudioDeviceEnumerator enumerator;
+        chooseJackOutput(enumerator);
+        EngineContext context(nullptr);
+        const PaStreamParameters out = enumerator.outputParameters();
+        AudioDevice device(context.engine(), nullptr, &out, nullptr, rate);
+        ASSERT_EQ(device.start(), 0) << device.lastError().toStdString();
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+
+        QTemporaryDir dir;
+        const QStringList ports = jack.ports("motifo:");
+        ASSERT_EQ(ports.size(), 2);
+        int changed = -1;
+        const std::vector<long> clicks = clickOnsets(jack.capture(ports, 3.0, dir.path(), [&] {
+            changed = QProcess::execute("jack_bufsize", { "1024" }); // the server of JACK_DEFAULT_SERVER
+        }));
+        EXPECT_EQ(changed, 0) << "jack_bufsize failed";
+        ASSERT_GE(clicks.size(), 5u);
+        for (std::size_t i = 1; i < clicks.size(); ++i)
+            EXPECT_NEAR(clicks[i] - clicks[i - 1], rate / 2, 1) << "between clicks " << i - 1 << " and " << i;
         EXPECT_EQ(device.stop(), 0);
     }
 }
