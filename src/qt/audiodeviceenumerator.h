@@ -49,8 +49,10 @@ public:
     // "name (host)" of an output entry ("3. name (host)").
     static QString nameAndHost(const QString& entry);
 
-private:
+    // The stream's buffer size in frames (the stored setting or the default).
     int bufferFrames() const;
+
+private:
     bool keepOutputHostApi(const PaHostApiInfo* host) const;
 
     QMap<int, int> m_inputIndexes;

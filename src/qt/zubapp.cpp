@@ -1,41 +1,66 @@
 #include "qt/zubapp.h"
 
+#include "core/log.h"
+#include "core/logfile.h"
 #include "core/recordingbuffer.h"
 #include "engine/enginecontext.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/commandline.h"
 #include "qt/deviceproblems.h"
+#include "qt/installlayout.h"
 #include "qt/liveinput.h"
 #include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
 #include "qt/qtloghandler.h"
 #include "qt/settings.h"
+#include "qt/singleinstance.h"
 #include "qt/zubui.h"
+#include "qt/zubwebview.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-
-#ifndef MOTIFO_DATA_DIR
-#define MOTIFO_DATA_DIR "/usr/local/share/motifo"
-#endif
+#include <QStandardPaths>
 
 namespace {
-const char* kVersion = "1.0.0";
+
+// "ALSA device "default" at 44100 Hz, 1024 frames per buffer" for the log.
+QString describeOutput(PaDeviceIndex device, int rate, int bufferFrames, bool started)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    if (!info)
+        return "none";
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+    return QString("%1 device \"%2\" at %3 Hz, %4 frames per buffer%5")
+        .arg(host ? host->name : "unknown host API", info->name)
+        .arg(rate)
+        .arg(bufferFrames)
+        .arg(started ? "" : " (it did not start)");
 }
+
+} // namespace
 
 ZubApp::ZubApp(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     QtLogHandler::install();
     setIdentity();
+    // Before anything starts: a Motifo that already runs may take the songs.
+    const QStringList songs = CommandLine::songs(arguments());
+    m_pInstance = new SingleInstance(SingleInstance::defaultSocketPath(), this);
+    if (m_pInstance->handOverOrListen(songs)) {
+        m_bHandedOver = true;
+        return;
+    }
+    startLog();
     findResources();
-    if (Settings::instance().value("version") != kVersion) {
+    if (Settings::instance().value("version") != MOTIFO_VERSION) {
         qDebug() << "First run Qt4";
         m_bFirstRun = true;
-        Settings::instance().setValue("version", kVersion);
+        Settings::instance().setValue("version", MOTIFO_VERSION);
     }
     m_pEnumerator = new AudioDeviceEnumerator;
     m_pLiveInput = new LiveInput(m_pEnumerator);
@@ -46,12 +71,18 @@ ZubApp::ZubApp(int& argc, char** argv)
     m_pLiveInput->setProblemHandler([this](const QString& problem) { reportDevice(DeviceProblems::AudioInput, problem); });
     m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
     openOutput();
+    qDebug().noquote() << QString("Motifo %1 with Qt %2 and %3; audio output: %4")
+                              .arg(MOTIFO_VERSION, qVersion(), Pa_GetVersionInfo()->versionText, m_outputDescription);
     // Last: the MIDI input copies the page bridge the window registered.
     createMidiThread();
+    connect(m_pInstance, &SingleInstance::launched, this, &ZubApp::openSongs);
+    openSongs(songs);
 }
 
 ZubApp::~ZubApp()
 {
+    if (m_bHandedOver)
+        return; // nothing else was started
     Settings::instance().save();
     deleteMidiThread();
     // Streams stop before anything their callbacks use goes away.
@@ -61,24 +92,52 @@ ZubApp::~ZubApp()
     delete m_pMainWindow;
     // The engine lives until the process ends; only its holder goes.
     delete m_pEngineContext;
+    Log::setSink(nullptr);
+    delete m_pLogFile;
+}
+
+QString ZubApp::logFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+void ZubApp::startLog()
+{
+    m_pLogFile = new LogFile(QFile::encodeName(logFolder()).toStdString());
+    Log::setSink(m_pLogFile);
+}
+
+void ZubApp::openSongs(const QStringList& songs)
+{
+    m_pMainWindow->showNormal();
+    m_pMainWindow->raise();
+    m_pMainWindow->activateWindow();
+    if (songs.isEmpty())
+        return;
+    if (songs.size() > 1)
+        qDebug() << "One song at a time: opening" << songs.first();
+    // A song opened before the page is up would miss the page's own steps.
+    const QString song = songs.first();
+    ZubWebView* view = m_pMainWindow->webView();
+    if (view->isPageReady())
+        m_pMainWindow->openDocument(song);
+    else
+        connect(view, &ZubWebView::pageReady, m_pMainWindow, [this, song] { m_pMainWindow->openDocument(song); },
+            Qt::SingleShotConnection);
 }
 
 void ZubApp::setIdentity()
 {
     setApplicationName("Motifo");
-    setApplicationVersion(kVersion);
+    setApplicationVersion(MOTIFO_VERSION);
     setOrganizationName("Quavertone");
     setOrganizationDomain("quavertone.invalid");
 }
 
 void ZubApp::findResources()
 {
-    const QStringList candidates = {
-        QDir::currentPath(),
-        applicationDirPath(),
-        QString(MOTIFO_DATA_DIR),
-        applicationDirPath() + "/../share/motifo", // an installation moved elsewhere
-    };
+    // Content in the working folder comes first; else this copy's own.
+    const QStringList candidates = { QDir::currentPath(), InstallLayout::forThisProgram().contentDirectory() };
     for (const QString& dir : candidates) {
         if (QFileInfo(dir + "/res").isDir()) {
             QDir::setCurrent(dir);
@@ -91,13 +150,16 @@ void ZubApp::findResources()
 bool ZubApp::openOutput()
 {
     const PaStreamParameters params = m_pEnumerator->outputParameters();
+    const int rate = m_pEnumerator->sampleRate();
     ZubEngine* engine = m_pEngineContext->engine();
-    m_pOutputDevice = new AudioDevice(engine, nullptr, &params, nullptr, m_pEnumerator->sampleRate());
+    m_pOutputDevice = new AudioDevice(engine, nullptr, &params, nullptr, rate);
     // The output tells the live input when each cycle is heard.
     m_pOutputDevice->setLiveInput(engine->instrument()->recordingBuffer());
     m_pOutputDevice->setLatencyProbe(&m_probe);
     const bool ok = m_pOutputDevice->start() == 0;
     engine->setAudioInterface(m_pOutputDevice);
+    m_outputDescription = describeOutput(params.device, ok ? m_pOutputDevice->deviceRate() : rate,
+        m_pEnumerator->bufferFrames(), ok);
     const QString missing = m_pEnumerator->missingOutput();
     if (ok)
         m_outputProblem.clear();

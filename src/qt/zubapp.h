@@ -4,12 +4,16 @@
 #include "qt/latencyprobe.h"
 
 #include <QApplication>
+#include <QString>
+#include <QStringList>
 
 class AudioDevice;
 class AudioDeviceEnumerator;
 class EngineContext;
 class LiveInput;
+class LogFile;
 class MidiThread;
+class SingleInstance;
 class ZubUI;
 
 // The application: creates every long-lived object in a fixed order, owns
@@ -38,15 +42,26 @@ public:
     EngineContext* engineContext() const { return m_pEngineContext; }
     ZubUI* mainWindow() const { return m_pMainWindow; }
     bool isFirstRun() const { return m_bFirstRun; }
+    // True when a Motifo already ran and took this launch's songs: this one
+    // started nothing and ends at once.
+    bool handedOver() const { return m_bHandedOver; }
+    // Where motifo.log and motifo.1.log are kept.
+    static QString logFolder();
 
     // Sets the identity the settings location is derived from.
     static void setIdentity();
     // Makes the directory that holds `res` the working directory.
     static void findResources();
 
+public slots:
+    // Brings the window forward and opens the first song, with the question
+    // about unsaved changes.
+    void openSongs(const QStringList& songs);
+
 private:
     // Shows a device's state in the window and on the page.
     void reportDevice(int kind, const QString& problem);
+    void startLog();
 
     EngineContext* m_pEngineContext = nullptr;
     ZubUI* m_pMainWindow = nullptr;
@@ -54,8 +69,12 @@ private:
     LiveInput* m_pLiveInput = nullptr;
     AudioDeviceEnumerator* m_pEnumerator = nullptr;
     MidiThread* m_pMidiThread = nullptr;
+    SingleInstance* m_pInstance = nullptr;
+    LogFile* m_pLogFile = nullptr;
+    QString m_outputDescription; // for the start-up line
     bool m_bFirstRun = false;
     QString m_outputProblem;
     QString m_midiProblem;
     LatencyProbe m_probe;
+    bool m_bHandedOver = false;
 };

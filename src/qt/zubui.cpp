@@ -20,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDebug>
 #include <QDir>
 #include <QDropEvent>
@@ -36,6 +37,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QThread>
+#include <QUrl>
 #include <cstdio>
 #include <unistd.h>
 
@@ -245,6 +247,10 @@ void ZubUI::buildForm()
     QAction* prefs = addAction(m_pMenuOptions, "actionPreferences", "Preferences...");
     prefs->setMenuRole(QAction::PreferencesRole);
     connect(prefs, &QAction::triggered, this, &ZubUI::showPreferences);
+
+    QMenu* help = menuBar()->addMenu(translate("Help"));
+    help->setObjectName("menuHelp");
+    connect(addAction(help, "actionOpenLogFolder", "Open log folder"), &QAction::triggered, this, &ZubUI::openLogFolder);
 }
 
 void ZubUI::buildExportMenu()
@@ -412,6 +418,13 @@ void ZubUI::adoptDocument(const QString& path)
     m_recentSongs.add(m_projectFileName);
     Settings::instance().setValue("last_zub_load_path", QFileInfo(path).absolutePath());
     showDocumentState();
+}
+
+void ZubUI::openLogFolder()
+{
+    const QString folder = ZubApp::logFolder();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 int ZubUI::saveZub()

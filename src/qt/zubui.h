@@ -55,6 +55,8 @@ public slots:
     // Files dropped onto the window: a song opens, WAV files become loops of
     // the active idea, anything else is refused with the reason.
     void openDroppedFiles(const QStringList& paths);
+    // Help > "Open log folder": shows the folder that holds motifo.log.
+    void openLogFolder();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

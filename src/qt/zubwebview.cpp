@@ -1,8 +1,10 @@
 #include "qt/zubwebview.h"
 
+#include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "qt/installlayout.h"
 #include "qt/jsmessageevent.h"
 #include "qt/jsstatement.h"
 #include "qt/zubnative.h"
@@ -21,10 +23,6 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
-
-#ifndef MOTIFO_DATA_DIR
-#define MOTIFO_DATA_DIR "/usr/local/share/motifo"
-#endif
 
 namespace {
 
@@ -78,7 +76,7 @@ ZubWebView::ZubWebView(QWidget* parent, EngineContext* context, bool firstRun)
     installChannelScript();
     connect(this, &QWebEngineView::loadFinished, this, &ZubWebView::onLoadFinished);
 
-    loadPage(htmlDirectory() + "/zub.html");
+    loadPage(InstallLayout::forThisProgram().pageDirectory() + "/zub.html");
 }
 
 ZubWebView::~ZubWebView()
@@ -86,18 +84,6 @@ ZubWebView::~ZubWebView()
     // The engine outlives the window; nothing may post to a deleted view.
     if (m_pContext)
         m_pContext->engine()->setJsBridge(nullptr);
-}
-
-QString ZubWebView::htmlDirectory()
-{
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QString besideProgram = appDir + "/src/html";
-    if (QFileInfo::exists(besideProgram + "/zub.html"))
-        return besideProgram;
-    const QString relocated = appDir + "/../share/motifo/html";
-    if (!QFileInfo::exists(QString(MOTIFO_DATA_DIR) + "/html/zub.html") && QFileInfo::exists(relocated + "/zub.html"))
-        return QDir(relocated).canonicalPath();
-    return QString(MOTIFO_DATA_DIR) + "/html";
 }
 
 void ZubWebView::loadPage(const QString& pagePath)
@@ -145,6 +131,10 @@ void ZubWebView::installJavaScriptObjects()
 {
     if (m_bLoadFailed)
         return;
+    // Where the content is, wherever this copy is installed, and the version.
+    const QString contentUrl = QUrl::fromLocalFile(QDir::current().absoluteFilePath(ZUB_RESOURCE_DIR)).toString() + "/";
+    evaluateStatement("window.native_res_url = '" + JsStatement::escapeForSingleQuotedLiteral(contentUrl) + "'");
+    evaluateStatement("window.native_version = '" MOTIFO_VERSION "'");
     evaluateStatement("window.loaded_native = true;");
     evaluateStatement("checkInit()");
     m_bPageReady = true;

@@ -26,8 +26,6 @@ public:
     void loadPage(const QString& pagePath);
     bool isPageReady() const { return m_bPageReady; }
 
-    // Where the page lives: beside the executable, else the installed data.
-    static QString htmlDirectory();
     // The local files a drag carries; empty for anything else.
     static QStringList localFiles(const QMimeData* mime);
 

@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -99,6 +101,42 @@ TEST_F(ProjectFileTest, SaveWritesTheDocumentAndOneFolderPerIdeaWithLoops)
     EXPECT_EQ(filesBelow(audioFolder()),
         std::set<std::string>({ "Verse.wav", "Verse.mid", "Verse", "Verse/loop0.wav", "Verse/loop1.wav" }));
     EXPECT_EQ(filesBelow(dir.path()).size(), 2u + 5u) << "document, folder and its files, nothing left over";
+}
+
+// The desktop's own recogniser (shared-mime-info read by GIO) knows a saved
+// song by its name and, renamed, by its content; other JSON stays JSON.
+TEST_F(ProjectFileTest, TheDesktopRecognisesASavedSong)
+{
+    const fs::path data = dir.path() / "data";
+    fs::create_directories(data / "mime/packages");
+    fs::copy_file(MOTIFO_SOURCE_DIR "/dist/motifo-mime.xml", data / "mime/packages/motifo.xml");
+    ASSERT_EQ(std::system(("update-mime-database '" + (data / "mime").string() + "'").c_str()), 0);
+    auto typeOf = [&](const std::string& path) {
+        const std::string command = "XDG_DATA_HOME='" + data.string()
+            + "' XDG_DATA_DIRS=/usr/share gio info -a standard::content-type '" + path + "' 2>/dev/null";
+        std::string out;
+        if (std::FILE* p = popen(command.c_str(), "r")) {
+            char chunk[256];
+            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
+                out.append(chunk, n);
+            pclose(p);
+        }
+        const std::size_t at = out.find("content-type: ");
+        return at == std::string::npos ? out : out.substr(at + 14, out.find('\n', at) - at - 14);
+    };
+    addIdea(engine, "Verse", { makeLoop(engine, 1000, constant(0.1f)) });
+    ASSERT_EQ(file.save(doc()), 0);
+    fs::copy_file(doc(), dir.file("renamed"));
+    std::ofstream(dir.file("older")) << "{\n   \"project\" : {\n      \"bpm\" : 96.0\n   }\n}\n";
+    std::ofstream(dir.file("other.json")) << "{ \"name\" : \"not a song\" }\n";
+    const std::pair<std::string, std::string> cases[] = {
+        { doc(), "application/x-motifo-song" },
+        { dir.file("renamed"), "application/x-motifo-song" },
+        { dir.file("older"), "application/x-motifo-song" },
+        { dir.file("other.json"), "application/json" },
+    };
+    for (const auto& [path, type] : cases)
+        EXPECT_EQ(typeOf(path), type) << path;
 }
 
 TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)

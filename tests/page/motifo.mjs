@@ -26,7 +26,7 @@ function freePort() {
 async function waitForDevtools(port, proc, timeoutMs) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
-    if (proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
+    if (proc && proc.exitCode !== null) throw new Error(`motifo exited with ${proc.exitCode}`);
     try {
       const res = await fetch(`http://127.0.0.1:${port}/json/version`);
       if (res.ok) return;
@@ -91,8 +91,9 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // play through a JACK dummy server of its own (the stored device choice names
 // its output), so the engine's cycle runs in real time; display: show the
 // windows on an X server of the test's own instead of offscreen (the result
-// then has display).
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false } = {}) {
+// then has display); program: another copy of Motifo than the build tree's
+// (an installed one).
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program } = {}) {
   const x = display ? await startDisplay() : null;
   if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
@@ -109,7 +110,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(path.join(buildDir, 'motifo'), [], {
+  const proc = spawn(program || path.join(buildDir, 'motifo'), [], {
     cwd: cwd || home,
     env: {
       ...process.env,
@@ -146,13 +147,16 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   }
 }
 
-async function connect(port, proc) {
+// Connects to a Motifo that listens for remote debugging on `port`; `proc`,
+// where this process started it, ends the wait early when it exits.
+export async function connect(port, proc) {
   await waitForDevtools(port, proc, 30000);
   // QtWebEngine 6.4 is Chromium 102: no default context options.
   return chromium.connectOverCDP(`http://127.0.0.1:${port}`, { noDefaults: true });
 }
 
-async function openPage(browser) {
+// The program's page once it is up, with the first-run welcome closed.
+export async function openPage(browser) {
   let page;
   const deadline = Date.now() + 30000;
   while (!page && Date.now() < deadline) {

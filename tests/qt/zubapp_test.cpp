@@ -1,7 +1,12 @@
+#include "qt/commandline.h"
+
+#include "waitfor.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -12,9 +17,8 @@ namespace {
 class FullStart : public ::testing::Test
 {
 protected:
-    QString run(const QString& workingDirectory = QString())
+    QProcessEnvironment environment() const
     {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
         env.insert("XDG_DATA_HOME", home.path() + "/data");
@@ -22,7 +26,13 @@ protected:
         env.insert("XDG_RUNTIME_DIR", home.path());
         env.insert("JACK_DEFAULT_SERVER", "motifo-test-no-server");
         env.insert("JACK_NO_START_SERVER", "1");
-        p.setProcessEnvironment(env);
+        return env;
+    }
+
+    QString run(const QString& workingDirectory = QString())
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.setWorkingDirectory(workingDirectory.isEmpty() ? home.path() : workingDirectory);
         p.start(QCoreApplication::applicationFilePath(), { "--run-zubapp" });
@@ -32,10 +42,12 @@ protected:
         return QString::fromUtf8(p.readAll());
     }
 
-    QString settingsPath() const { return home.path() + "/data/Quavertone/Motifo/settings.xml"; }
-    QString settingsText() const
+    QString dataFolder() const { return home.path() + "/data/Quavertone/Motifo/"; }
+    QString settingsPath() const { return dataFolder() + "settings.xml"; }
+    QString settingsText() const { return text(settingsPath()); }
+    static QString text(const QString& path)
     {
-        QFile f(settingsPath());
+        QFile f(path);
         f.open(QIODevice::ReadOnly);
         return QString::fromUtf8(f.readAll());
     }
@@ -107,6 +119,76 @@ TEST_F(FullStart, AnOutputThatCannotOpenIsNamedWithItsReason)
     EXPECT_TRUE(log.contains("No MIDI keyboard: Gone Keys is not connected")) << log.toStdString();
     EXPECT_TRUE(log.contains("page {\"devices\":{\"audio_output\":false,\"problems\":[\"No audio output: system"))
         << log.toStdString();
+}
+
+TEST_F(FullStart, EachRunLogsToAFileAndKeepsThePreviousRunsLog)
+{
+    run();
+    const QString first = text(dataFolder() + "motifo.log");
+    EXPECT_TRUE(first.contains("info  First run Qt4\n")) << first.toStdString();
+    // One line names the version, Qt, PortAudio and the output.
+    const QRegularExpression startup(QString("info  Motifo %1 with Qt %2 and PortAudio V\\d+[^\n]*; audio output: [^\n]+\n")
+                                         .arg(MOTIFO_VERSION, qVersion()));
+    EXPECT_TRUE(startup.match(first).hasMatch()) << first.toStdString();
+
+    run();
+    EXPECT_EQ(text(dataFolder() + "motifo.1.log"), first);
+    EXPECT_FALSE(text(dataFolder() + "motifo.log").contains("First run Qt4"));
+}
+
+// What the file manager does: `motifo song.zub`, then another song while it runs.
+TEST_F(FullStart, ASongOnTheCommandLineOpensAndALaterLaunchHandsItsSongOver)
+{
+    for (const auto& [name, bpm] : { std::pair { "first.zub", 97 }, std::pair { "second.zub", 133 } }) {
+        QFile f(home.path() + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QString("{ \"project\" : { \"bpm\" : %1 } }").arg(bpm).toUtf8());
+    }
+    QProcess running;
+    running.setProcessEnvironment(environment());
+    running.setProcessChannelMode(QProcess::MergedChannels);
+    running.setWorkingDirectory(home.path());
+    running.start(MOTIFO_BINARY_DIR "/motifo", { "first.zub" }); // relative to where it starts
+    QString log;
+    auto logged = [&](const QString& line) {
+        return waitFor([&] {
+            log += QString::fromUtf8(running.readAll());
+            return log.contains(line) || running.state() == QProcess::NotRunning;
+        }, 60000) && log.contains(line);
+    };
+    ASSERT_TRUE(logged("Read the tempo and set it as: 97")) << log.toStdString();
+
+    QProcess later;
+    later.setProcessEnvironment(environment());
+    later.setProcessChannelMode(QProcess::MergedChannels);
+    later.start(MOTIFO_BINARY_DIR "/motifo", { home.path() + "/second.zub" });
+    ASSERT_TRUE(later.waitForFinished(30000));
+    EXPECT_EQ(later.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(later.readAll()).contains("to the running Motifo"));
+    EXPECT_TRUE(logged("Read the tempo and set it as: 133")) << log.toStdString();
+    running.kill();
+    running.waitForFinished();
+}
+
+TEST(CommandLine, VersionIsAnsweredWithoutStartingTheProgram)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM"); // no display needed
+    p.setProcessEnvironment(env);
+    p.start(MOTIFO_BINARY_DIR "/motifo", { "--version" });
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(p.readAllStandardOutput(), "Motifo " MOTIFO_VERSION "\n");
+}
+
+TEST(CommandLine, SongsAreTheArgumentsAfterTheOptions)
+{
+    const QString here = QDir::currentPath();
+    EXPECT_EQ(CommandLine::songs({ "motifo", "a.zub", "--unknown", "/tmp/b c.zub", "file:///tmp/d%20e.zub" }),
+        QStringList({ here + "/a.zub", "/tmp/b c.zub", "/tmp/d e.zub" }));
+    EXPECT_EQ(CommandLine::songs({ "motifo" }), QStringList());
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "qt/filechooser.h"
 #include "qt/midiexportlistwidget.h"
 #include "qt/settings.h"
+#include "qt/zubapp.h"
 #include "qt/zubui.h"
 #include "qt/zubwebview.h"
 
@@ -21,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -204,7 +206,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     QStringList bar;
     for (const QAction* a : window->menuBar()->actions())
         bar << a->text();
-    EXPECT_EQ(bar, QStringList({ "File", "Options" }));
+    EXPECT_EQ(bar, QStringList({ "File", "Options", "Help" }));
     const auto* file = window->findChild<QMenu*>("menuFile");
     EXPECT_EQ(actionTexts(file),
         QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-", "Instant Export", "-",
@@ -216,6 +218,7 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     for (const QString& extra : exports.mid(8)) // found Linux DAWs only
         EXPECT_TRUE(extra == "Ardour..." || extra == "Bitwig Studio...") << extra.toStdString();
     EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuOptions")), QStringList({ "Preferences..." }));
+    EXPECT_EQ(actionTexts(window->findChild<QMenu*>("menuHelp")), QStringList({ "Open log folder" }));
 
     struct Case { const char* name; QString shortcut; bool enabled; QAction::MenuRole role; };
     const Case cases[] = {
@@ -238,6 +241,29 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     }
     EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
     EXPECT_EQ(window->size(), QSize(1000, 674));
+}
+
+// Receives the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(ZubUITest, HelpOpensTheFolderThatHoldsTheLog)
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    window->action("actionOpenLogFolder")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    const QString folder = catcher.urls[0].toLocalFile();
+    EXPECT_EQ(folder, ZubApp::logFolder());
+    EXPECT_TRUE(folder.endsWith("/Quavertone/Motifo")) << folder.toStdString();
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST_F(ZubUITest, FirstRunCreatesTheDocumentsFolderAndStartsOpenThere)
@@ -416,6 +442,26 @@ TEST_F(ZubUITest, PromptSaveThatFailsKeepsTheProject)
     EXPECT_TRUE(window->discardChangesConfirmation());
     EXPECT_EQ(chooser->asked.size(), 2) << "no third file dialog";
     EXPECT_FALSE(project()->isModified());
+}
+
+// A song handed in from outside (the command line, a later launch) asks
+// before it replaces unsaved changes.
+TEST_F(ZubUITest, OpeningASongByNameAsksAboutUnsavedChanges)
+{
+    write("outside.zub", "{ \"project\" : { \"bpm\" : 133 } }");
+    context.engine()->setTempo(77);
+    project()->setModified(true);
+    auto cancel = answerNextBox(QMessageBox::Cancel);
+    window->openDocument(file("outside.zub"));
+    EXPECT_TRUE(cancel->shown);
+    EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 77.0f);
+    EXPECT_TRUE(project()->isModified());
+
+    auto discard = answerNextBox(QMessageBox::Discard);
+    window->openDocument(file("outside.zub"));
+    EXPECT_TRUE(discard->shown);
+    EXPECT_FLOAT_EQ(context.engine()->transport()->bpm(), 133.0f);
+    EXPECT_EQ(window->projectFileName(), file("outside.zub"));
 }
 
 TEST_F(ZubUITest, OpenReadsTheTempoOrFallsBack)
@@ -813,3 +859,5 @@ TEST_F(ZubUITest, MidiExportWritesOneFilePerIdeaAndOffersThem)
 }
 
 } // namespace
+
+#include "zubui_test.moc"

@@ -4,9 +4,11 @@
 #include "waitfor.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUrl>
 #include <QVariant>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -49,6 +51,15 @@ protected:
 TEST_F(ZubWebViewTest, InstallSetsTheFlagBeforeCheckInit)
 {
     EXPECT_TRUE(evaluate(view, "window.loaded_native === true").toBool());
+}
+
+// The page finds the content wherever this copy is installed, and names its version.
+TEST_F(ZubWebViewTest, CheckInitKnowsTheVersionAndTheContentFolder)
+{
+    const QStringList known = evaluate(view, "window.knownAtInit").toStringList();
+    ASSERT_EQ(known.size(), 2);
+    EXPECT_EQ(known[0], MOTIFO_VERSION);
+    EXPECT_EQ(known[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath("res")).toString() + "/");
 }
 
 // Whatever the text holds, the page receives exactly that text.

@@ -148,10 +148,18 @@ window.afterNewSong = async function () {
   window.hideMainMenu();
 };
 
+// The program names its version before it calls checkInit.
+function showVersion() {
+  const version = window.native_version;
+  $('credits-version').hidden = typeof version !== 'string' || version === '';
+  $('credits-version').textContent = `Version ${version}`;
+}
+
 // Called by the program once nativeZub is installed (again after a reload).
 window.checkInit = async function () {
   document.body.classList.add('connected');
   $('status').textContent = 'Connected';
+  showVersion();
   pulse.start();
   await loopRecorder.activate();
   await refreshAll();

@@ -105,14 +105,22 @@ export function isTyping(target) {
     target instanceof HTMLSelectElement || target?.isContentEditable;
 }
 
-// Paths from the engine are relative to the program's working folder
-// ("res/..."), or already relative to the page ("../../res/...").
-// Input device logos come as "../..//res/...": a doubled slash would make
-// the path start at the server root, so runs of slashes are folded.
+// Paths from the engine name files in the content folder, relative to the
+// program's working folder ("res/...") or to a page in the build tree
+// ("../../res/..."). The program tells the page where its content folder is
+// (window.native_res_url), which holds wherever it is installed; without
+// that the build tree's layout is assumed. Input device logos come as
+// "../..//res/...": runs of slashes are folded, or the path would start at
+// the server root.
 export function assetUrl(path) {
   if (typeof path !== 'string' || path === '') return '';
   if (/^[a-z][a-z0-9+.-]*:/i.test(path)) return path;
   const clean = path.replace(/\/{2,}/g, '/');
+  const inContent = clean.replace(/^(\.\.?\/)+/, '');
+  const base = window.native_res_url;
+  if (typeof base === 'string' && base !== '' && inContent.startsWith('res/')) {
+    return base + inContent.slice(4).split('/').map(encodeURIComponent).join('/');
+  }
   if (/^(\/|\.\.?\/)/.test(clean)) return clean;
   return '../../' + clean;
 }
