@@ -16,10 +16,18 @@ void Fade::start(State state, float from, float to, float step)
 
 void Fade::startFade(bool fadeOut)
 {
-    if (fadeOut)
-        start(kFadingOut, 1.0f, 0.0f, -1.0f / kDefaultFadeSteps);
-    else if (m_value != 1.0f)
-        start(kFadingIn, 0.0f, 1.0f, 1.0f / kDefaultFadeSteps);
+    const float target = fadeOut ? 0.0f : 1.0f;
+    if (m_value == target)
+        setValue(target);
+    else if (fadeOut)
+        start(kFadingOut, m_value, 0.0f, -1.0f / kDefaultFadeSteps);
+    else
+        start(kFadingIn, m_value, 1.0f, 1.0f / kDefaultFadeSteps);
+}
+
+void Fade::setValue(float gain)
+{
+    start(kSteady, gain, gain, 0.0f);
 }
 
 void Fade::fadeOut(float ms)

@@ -10,13 +10,15 @@ class Fade
 public:
     virtual ~Fade() = default;
 
-    // Fade out: 1 -> 0 over 4410 steps. Fade in: 0 -> 1 over 4410 steps,
-    // unless the gain already is exactly 1.
+    // Fade out to 0 or in to 1 from the gain it has now, at 1/4410 a step
+    // (4410 steps for a whole fade), so a fade that turns back midway never
+    // jumps and always ends where it was last sent. At the target already:
+    // nothing changes.
     void startFade(bool fadeOut);
     // 1 -> 0 over ms x 44.1 steps.
     void fadeOut(float ms);
-    // Sets the gain only; a running ramp carries on from it.
-    void setValue(float gain) { m_value = gain; }
+    // The gain at once; a running ramp ends there.
+    void setValue(float gain);
 
     float value() const { return m_value; }
     bool isSteady() const { return m_state == kSteady; }

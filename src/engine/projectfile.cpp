@@ -10,6 +10,7 @@
 #include "engine/renderer.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
+#include "formats/looptrack.h"
 #include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
@@ -32,6 +33,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kFallbackBpm = 120.0;
+// More beats than any loop can have is taken as not given.
+constexpr long long kMaxLoopBeats = 1 << 16;
 // A song document is a few kilobytes; anything far larger is another file.
 constexpr std::uintmax_t kMaxDocumentBytes = 16u << 20;
 
@@ -66,6 +69,19 @@ bool exists(const std::string& path)
 {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));
+}
+
+// The beats of an idea's loops as the document lists them; 0 where an entry
+// gives none (its beats then come from its length). Older documents list none.
+std::vector<int> loopBeatsOf(const Json::Value& idea)
+{
+    std::vector<int> beats;
+    const Json::Value& loops = idea["loops"];
+    for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i) {
+        const long long n = loops[i].isObject() ? JsonField::toInt64(loops[i]["num_beats"], 0) : 0;
+        beats.push_back(n >= 1 && n <= kMaxLoopBeats ? int(n) : 0);
+    }
+    return beats;
 }
 
 } // namespace
@@ -213,16 +229,17 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
     }
     const float bpm = m_pEngine->transport()->bpm();
     const int64 longest = saved.idea->maxLoopLengthFrames();
+    const double longestSeconds = double(longest) / ZUB_SAMPLE_RATE;
     int failed = 0;
     for (const std::shared_ptr<Loop>& loop : saved.idea->loops()) {
-        // The loop keeps its notes in time order already.
-        const TimedMidiEventList notes = loop->notes();
+        // The loop keeps its notes in time order already; none is left sounding.
+        const int64 frames = loop->numFrames();
+        const TimedMidiEventList notes = LoopTrack::notesToWrite(loop->notes(), framesToMicroseconds(frames));
         for (const auto& [time, message] : notes.events())
             logDebug() << time << " " << int(message.data1());
-        // Every track spans the idea's longest loop.
-        const int64 frames = loop->numFrames();
-        const int repetitions = int(std::clamp<int64>(frames > 0 ? longest / frames : 1, 1, INT_MAX));
-        failed |= writer.writeTrack(bpm, notes, loop->lengthSeconds(), repetitions);
+        // Every track spans the idea's longest loop and ends with it.
+        failed |= writer.writeTrack(bpm, notes, loop->lengthSeconds(), LoopTrack::repetitions(longest, frames),
+                                    longestSeconds);
     }
     errno = 0;
     failed |= writer.close();
@@ -254,6 +271,13 @@ std::string ProjectFile::documentText() const
         Json::Value entry(Json::objectValue);
         entry["folder"] = saved.fileName;
         entry["name"] = saved.idea->name();
+        // The beats of each loop, in the order of its files.
+        Json::Value& loops = entry["loops"] = Json::Value(Json::arrayValue);
+        for (const std::shared_ptr<Loop>& loop : saved.idea->loops()) {
+            Json::Value beats(Json::objectValue);
+            beats["num_beats"] = loop->numBeats();
+            loops.append(beats);
+        }
         folders.append(entry);
     }
     return JsonField::styled(root);
@@ -354,7 +378,7 @@ void ProjectFile::reached(const std::string& path)
         m_stepHook(path);
 }
 
-void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& named)
+void ProjectFile::loadIdeas(const std::string& folder, const std::vector<NamedIdea>& named, double bpm)
 {
     std::vector<std::string> subfolders;
     std::error_code ec;
@@ -367,23 +391,23 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<std::pa
     std::sort(subfolders.begin(), subfolders.end());
 
     // The document's order and names first, then folders it does not know.
-    std::vector<std::pair<std::string, std::string>> ideas;
-    for (const auto& entry : named) {
-        auto found = std::find(subfolders.begin(), subfolders.end(), entry.first);
+    std::vector<NamedIdea> ideas;
+    for (const NamedIdea& entry : named) {
+        auto found = std::find(subfolders.begin(), subfolders.end(), entry.folder);
         if (found == subfolders.end())
             continue;
         ideas.push_back(entry);
         subfolders.erase(found);
     }
     for (const std::string& name : subfolders)
-        ideas.emplace_back(name, name);
+        ideas.push_back({ name, name, {} });
 
     IdeaCollection* collection = m_pEngine->ideaCollection();
-    for (const auto& [folderName, ideaName] : ideas) {
-        collection->loadIdea(folder + "/" + folderName, folderName);
+    for (const NamedIdea& idea : ideas) {
+        collection->loadIdea(folder + "/" + idea.folder, idea.folder, bpm, idea.loopBeats);
         const std::vector<Idea*> loaded = collection->ideas();
         if (!loaded.empty())
-            loaded.back()->setName(ideaName);
+            loaded.back()->setName(idea.name);
     }
 }
 
@@ -447,27 +471,29 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
     }
     m_pEngine->clearProject();
     const Json::Value& project = root["project"];
-    const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
+    double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
         m_pEngine->setTempo(float(bpm));
         logInfo() << "Read the tempo and set it as: " << bpm;
     } else {
+        bpm = kFallbackBpm;
         m_pEngine->setTempo(float(kFallbackBpm));
         logInfo() << "Failed to find tempo in project file, defaulting to 120 bpm.";
     }
     const int64 guid = project.isObject() ? JsonField::toInt64(project["mac_sandbox_guid"], 0) : 0;
 
     // Only plain folder names from the document: it must not lead outside.
-    std::vector<std::pair<std::string, std::string>> named;
+    std::vector<NamedIdea> named;
     const Json::Value& folders = root["idea_folders"];
     for (Json::ArrayIndex i = 0; folders.isArray() && i < folders.size(); ++i) {
         if (!folders[i].isObject())
             continue;
         const std::string folder = JsonField::toString(folders[i]["folder"], std::string());
         if (IdeaFileNames::isSafe(folder))
-            named.emplace_back(folder, JsonField::toString(folders[i]["name"], folder));
+            named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]) });
     }
-    loadIdeas(audioFolder(documentPath, guid, documentsFolder), named);
+    // The loops play at the tempo the transport took, a float.
+    loadIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(float(bpm)));
 
     if (NativeJsBridge* bridge = m_pEngine->jsBridge())
         bridge->deliverMessage("{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");

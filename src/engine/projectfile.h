@@ -71,6 +71,12 @@ private:
         Idea* idea;
         std::string fileName;
     };
+    // An idea the document names: its folder, its real name, its loops' beats.
+    struct NamedIdea {
+        std::string folder;
+        std::string name;
+        std::vector<int> loopBeats;
+    };
     std::vector<SavedIdea> savedIdeas() const;
     int writeIdeaAudio(const std::string& folder, const SavedIdea& saved);
     int writeIdeaMidi(const std::string& folder, const SavedIdea& saved);
@@ -80,7 +86,7 @@ private:
     std::string documentText() const;
     int swapIn(const SavePaths& paths);
     void reached(const std::string& path);
-    void loadIdeas(const std::string& audioFolder, const std::vector<std::pair<std::string, std::string>>& named);
+    void loadIdeas(const std::string& audioFolder, const std::vector<NamedIdea>& named, double bpm);
 
     ZubEngine* m_pEngine;
     std::function<void(const std::string&)> m_stepHook;

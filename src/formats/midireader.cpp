@@ -88,6 +88,7 @@ int MidiReader::open(const std::string& path)
     close();
     m_path = path;
     m_fTempo = 120.0f;
+    m_usPerQuarter = 500000;
     m_tick = 0;
     m_pFile = std::fopen(path.c_str(), "rb");
     if (!m_pFile) {
@@ -212,6 +213,7 @@ const char* MidiReader::readMeta(Cursor& in, bool& endOfTrack)
         const uint32_t usPerQuarter = in.bigEndian(3);
         if (length != 3 || usPerQuarter == 0)
             return "tempo event of the wrong length";
+        m_usPerQuarter = usPerQuarter;
         m_fTempo = 60000000.0f / float(usPerQuarter);
         logDebug() << "Read tempo (BPM): " << m_fTempo;
         return nullptr;
@@ -244,8 +246,8 @@ const char* MidiReader::readChannelMessage(Cursor& in, uint8_t status, TimedMidi
         return "channel message cut short";
     if ((data1 | data2) & 0x80)
         return "status byte where a data byte belongs";
-    const double ticksPerMicrosecond = m_ticksPerQuarter * double(m_fTempo) / 60.0 / 1000000.0;
-    const int64 timeUs = int64(double(m_tick) / ticksPerMicrosecond);
+    // The first microsecond of the tick: written again, it gives that very tick.
+    const int64 timeUs = (m_tick * m_usPerQuarter + m_ticksPerQuarter - 1) / m_ticksPerQuarter;
     logDebug() << "event time in seconds: " << timeUs / 1000000.0;
     logDebug() << "Read midi event: " << int(status) << " " << int(data1) << " " << int(data2);
     track.addEvent(timeUs, MidiMessage(status, data1, data2));

@@ -27,6 +27,7 @@ public:
     void close();
 
     float tempo() const { return m_fTempo; }
+    int ticksPerQuarter() const { return m_ticksPerQuarter; }
 
 private:
     class Cursor;
@@ -40,6 +41,7 @@ private:
     std::FILE* m_pFile = nullptr;
     std::string m_path;
     float m_fTempo = 120.0f;
+    uint32_t m_usPerQuarter = 500000;
     int m_ticksPerQuarter = 960;
     int64 m_tick = 0;
 };

@@ -68,13 +68,46 @@ void MidiWriter::writeEvent(int64 tick, uint8_t status, uint8_t data1, uint8_t d
     m_lastTick = std::max(m_lastTick, tick);
 }
 
+uint32_t MidiWriter::microsecondsPerQuarter(float bpm)
+{
+    return std::clamp<uint32_t>(uint32_t(60000000.0 / bpm), 1, 0xFFFFFF);
+}
+
+int64 MidiWriter::ticksAt(int64 timeUs, uint32_t usPerQuarter)
+{
+    return std::max<int64>(timeUs, 0) * TICKS_PER_QUARTER / usPerQuarter;
+}
+
+namespace {
+
+// The tick nearest to the time: where a pass or the track ends.
+int64 nearestTick(int64 timeUs, uint32_t usPerQuarter)
+{
+    return (std::max<int64>(timeUs, 0) * MidiWriter::TICKS_PER_QUARTER + usPerQuarter / 2) / usPerQuarter;
+}
+
+} // namespace
+
 int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double loopSeconds, int repetitions)
+{
+    return writeTrack(bpm, events, loopSeconds, repetitions, loopSeconds * repetitions, false);
+}
+
+int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double loopSeconds, int repetitions,
+                           double endSeconds)
+{
+    return writeTrack(bpm, events, loopSeconds, repetitions, endSeconds, true);
+}
+
+int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double loopSeconds, int repetitions,
+                           double endSeconds, bool holdAtEnd)
 {
     if (!m_pFile) {
         logInfo() << "MidiWriter: no file open for the track";
         return 1;
     }
-    if (repetitions < 1 || !(bpm > 0.0f) || !(loopSeconds >= 0.0) || m_numTracks == UINT16_MAX) {
+    if (repetitions < 1 || !(bpm > 0.0f) || !(loopSeconds >= 0.0) || !(endSeconds >= 0.0)
+        || m_numTracks == UINT16_MAX) {
         logInfo() << "MidiWriter: refusing track (bpm " << bpm << ", " << loopSeconds << " s, " << repetitions
                   << " repetitions)";
         return 1;
@@ -83,26 +116,26 @@ int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double l
     m_trackData.clear();
     m_trackData.reserve(kTrackBufferBytes);
     m_lastTick = 0;
-    const float ticksPerMinute = bpm * TICKS_PER_QUARTER;
-    const float ticksPerSecond = ticksPerMinute / 60.0f;
-    const float ticksPerMicrosecond = ticksPerMinute / 60000000.0f;
-
-    const uint32_t usPerQuarter = std::min<uint32_t>(uint32_t(60000000.0 / bpm), 0xFFFFFF);
+    const uint32_t usPerQuarter = microsecondsPerQuarter(bpm);
+    // The end to the nearest tick; no event is written past it.
+    const int64 endUs = std::llround(endSeconds * 1000000.0);
+    const int64 endTick = std::min<int64>(nearestTick(endUs, usPerQuarter), INT32_MAX);
     writeBytes({ 0, 0xFF, 0x51, 0x03, uint8_t(usPerQuarter >> 16), uint8_t(usPerQuarter >> 8), uint8_t(usPerQuarter) });
     writeBytes({ 0, 0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08 });
 
     for (int r = 1; r <= repetitions && !events.events().empty(); ++r) {
-        const double offset = (r - 1) * loopSeconds * 1000000.0;
+        // A pass's ticks are the first pass's moved by the pass's start, so a
+        // note read back a fraction of a tick early is written on the same
+        // tick in every pass.
+        const int64 offsetTicks = nearestTick(std::llround((r - 1) * loopSeconds * 1000000.0), usPerQuarter);
         for (const auto& [time, message] : events.events()) {
             if (!message.isNoteOn() && !message.isNoteOff())
                 continue;
-            const int64 t = int64(double(time) + offset);
-            const int64 tick = int64(float(t) * ticksPerMicrosecond);
-            writeEvent(tick, message.status(), message.data1(), message.data2());
+            const int64 tick = ticksAt(time, usPerQuarter) + offsetTicks;
+            writeEvent(holdAtEnd ? std::min(tick, endTick) : tick, message.status(), message.data1(), message.data2());
         }
     }
 
-    const int64 endTick = int64(std::clamp(std::floor(loopSeconds * repetitions * ticksPerSecond + 0.5), 0.0, double(INT32_MAX)));
     logDebug() << "writing end of track event";
     logDebug() << "deltaEventTime: " << endTick - m_lastTick;
     logDebug() << "endOfTrackTime (pulses): " << endTick;

@@ -1,9 +1,10 @@
 #include "loops/ideacollection.h"
 
+#include "core/beatgrid.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
+#include "formats/looptrack.h"
 #include "formats/midireader.h"
-#include "formats/midiwriter.h"
 #include "loops/idea.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -68,20 +70,15 @@ std::vector<std::string> wavFilesInIndexOrder(const std::string& dir, bool& open
     return files;
 }
 
-// The track's notes up to the loop's length; a note off at exactly the length
-// stays. The track repeats the loop up to the idea's longest loop, so a note
-// on within a tick of the end is the next repetition's first note.
-TimedMidiEventList notesWithin(const TimedMidiEventList& track, int64 lengthUs, double tickUs)
+// A loop's beats as the song's document gives them, else from its length at
+// the tempo; 0 when neither is known.
+int beatsOf(int64 frames, std::size_t index, double bpm, const std::vector<int>& loopBeats)
 {
-    TimedMidiEventList kept;
-    for (const auto& [time, message] : track.events()) {
-        if (time > lengthUs)
-            break;
-        if (message.isNoteOn() && double(time) > double(lengthUs) - tickUs)
-            continue;
-        kept.addEvent(time, message);
-    }
-    return kept;
+    if (index < loopBeats.size() && loopBeats[index] > 0)
+        return loopBeats[index];
+    if (!(bpm > 0.0))
+        return 0;
+    return int(std::max<int64>(1, std::llround(double(frames) / BeatGrid(bpm).framesPerBeat())));
 }
 
 } // namespace
@@ -322,7 +319,8 @@ void IdeaCollection::process(float* out, int numFrames)
         m_pActive->process(out, numFrames);
 }
 
-void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
+void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, double bpm,
+                              const std::vector<int>& loopBeats)
 {
     logInfo() << "Loading idea: " << name;
     logInfo() << "from: " << dir;
@@ -339,18 +337,28 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name)
         logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
+    // Track i and beats i belong to file i, also when a file is left out.
+    std::vector<std::pair<std::size_t, std::shared_ptr<Loop>>> loops;
+    int64 longest = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
         if (!loop)
             break;
-        // An unreadable file is left out; track i still belongs to file i.
         if (loop->loadWav(files[i]) != 0) {
             logError() << "Skipped the unreadable loop file " << files[i];
             continue;
         }
+        longest = std::max(longest, loop->numFrames());
+        loops.emplace_back(i, loop);
+    }
+    const double tickUs = 60000000.0 / (double(reader.tempo()) * reader.ticksPerQuarter());
+    for (const auto& [i, loop] : loops) {
+        const int64 frames = loop->numFrames();
+        if (const int beats = beatsOf(frames, i, bpm, loopBeats))
+            loop->setNumBeats(beats);
         if (i < tracks.size())
-            loop->setNotes(notesWithin(tracks[i], int64(loop->lengthSeconds() * 1000000.0),
-                                       60000000.0 / (reader.tempo() * MidiWriter::TICKS_PER_QUARTER)));
+            loop->setNotes(LoopTrack::firstPass(tracks[i], LoopTrack::repetitions(longest, frames),
+                                                framesToMicroseconds(frames), tickUs));
         idea->addLoop(loop);
     }
 

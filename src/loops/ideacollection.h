@@ -75,8 +75,11 @@ public:
     void process(float* out, int numFrames) override;
 
     // Loops are the WAV files of dir in index order (loop10 after loop9),
-    // notes the tracks of dir/../name.mid in the same order.
-    void loadIdea(const std::string& dir, const std::string& name);
+    // notes the tracks of dir/../name.mid in the same order. Loop i is
+    // loopBeats[i] beats long; where that is not given (older songs) its
+    // beats come from its length at bpm (none given: the loops keep 16).
+    void loadIdea(const std::string& dir, const std::string& name, double bpm = 0.0,
+                  const std::vector<int>& loopBeats = {});
 
     void toJson(Json::Value& root) const;
     // Returns true when an idea was deleted.

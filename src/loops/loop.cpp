@@ -228,16 +228,12 @@ void Loop::setMute(bool mute, bool immediate)
     if (mute == m_bMute)
         return;
     m_bMute = mute;
-    if (immediate) {
+    // From wherever a fade in progress has got to, so that the last request
+    // always wins within one fade.
+    if (immediate)
         m_pFade->setValue(mute ? 0.0f : 1.0f);
-    } else if (!mute && m_pFade->value() == 1.0f && !m_pFade->isSteady()) {
-        // Unmuted before the fade-out took a step: the ramp would otherwise
-        // run on and leave an unmuted loop silent. Hold full gain instead.
-        m_pFade->fadeOut(0.0f);
-        m_pFade->setValue(1.0f);
-    } else {
+    else
         m_pFade->startFade(mute);
-    }
 }
 
 bool Loop::isMuted() const

@@ -24,7 +24,10 @@ TEST(Fade, RampsTakeTheirNumberOfSteps)
     struct Case { const char* what; void (*start)(Fade&); int steps; float end; };
     const Case cases[] = {
         { "startFade(true)", [](Fade& f) { f.startFade(true); }, 4410, 0.0f },
-        { "startFade(false)", [](Fade& f) { f.setValue(0.5f); f.startFade(false); }, 4410, 1.0f },
+        { "startFade(false) from 0", [](Fade& f) { f.setValue(0.0f); f.startFade(false); }, 4410, 1.0f },
+        // From the gain it has, at the same rate: half the steps.
+        { "startFade(false) from 0.5", [](Fade& f) { f.setValue(0.5f); f.startFade(false); }, 2205, 1.0f },
+        { "startFade(true) from 0.25", [](Fade& f) { f.setValue(0.25f); f.startFade(true); }, 1103, 0.0f },
         { "fadeOut(300)", [](Fade& f) { f.fadeOut(300.0f); }, 13230, 0.0f },
     };
     for (const Case& c : cases) {
@@ -83,7 +86,7 @@ TEST(Fade, BlockOperationScalesFramesWhileARampRuns)
 
     // A ramp ending inside a block: later frames keep the target gain.
     Fade in;
-    in.setValue(0.5f);
+    in.setValue(0.0f);
     in.startFade(false);
     std::vector<float> longBlock(2 * 5000, 1.0f);
     in.process(longBlock.data(), 5000);

@@ -1,3 +1,5 @@
+#include "core/beatgrid.h"
+#include "formats/looptrack.h"
 #include "formats/midireader.h"
 #include "formats/midiwriter.h"
 #include "support/tempdir.h"
@@ -224,6 +226,85 @@ TEST_F(MidiFileTest, MalformedFilesKeepTheTracksReadBefore)
         EXPECT_NE(testing::internal::GetCapturedStderr().find("Malformed MIDI file"), std::string::npos) << c.what;
         EXPECT_EQ(tracks.size(), c.tracks) << c.what;
     }
+}
+
+} // namespace
+
+namespace {
+
+// One loop of an idea, written the way a song's MIDI file holds it (repeated
+// to the idea's longest loop, twice its beats), read back to its first pass
+// and written again: the bytes are the same, the notes within a tick of the
+// first, and no note on of the next pass sneaks in. A wrapped note (on at 0),
+// a note held to the loop's end and one left open (closed when written) are
+// in every loop; the rest are spread over it. Every tempo 30..200, 2..64 beats.
+TEST_F(MidiFileTest, ALoopWrittenReadAndWrittenAgainGivesTheSameBytes)
+{
+    for (int bpm = 30; bpm <= 200; ++bpm) {
+        for (int beats = 2; beats <= 64; beats *= 2) {
+            const BeatGrid grid(bpm);
+            const int64 frames = grid.framesForBeats(beats), longest = grid.framesForBeats(2 * beats);
+            const int64 lengthUs = framesToMicroseconds(frames);
+            TimedMidiEventList notes;
+            notes.addEvent(lengthUs / 3, MidiMessage::noteOn(64, 60, 0));
+            notes.addEvent(lengthUs - 1, MidiMessage::noteOff(64, 60, 0));
+            notes.addEventAtFront(0, MidiMessage::noteOn(64, 60, 0));
+            notes.addEvent(lengthUs / 7, MidiMessage::noteOff(64, 60, 0));
+            for (int k = 1; k < beats; ++k)
+                notes.addEvent(k * lengthUs / beats + 12345 % (k + 1), MidiMessage::noteOn(64, 40 + k % 30, 0));
+            notes.addEvent(lengthUs - 200, MidiMessage::noteOn(64, 90, 0)); // still held
+            std::vector<TimedMidiEventList> passes;
+            std::vector<Bytes> files;
+            TimedMidiEventList written = notes;
+            for (int save = 0; save < 2; ++save) {
+                const TimedMidiEventList toWrite = LoopTrack::notesToWrite(written, lengthUs);
+                MidiWriter writer;
+                ASSERT_EQ(writer.open(path), 0);
+                ASSERT_EQ(writer.writeTrack(float(bpm), toWrite, frames / 44100.0, LoopTrack::repetitions(longest, frames),
+                                            longest / 44100.0), 0);
+                ASSERT_EQ(writer.close(), 0);
+                files.push_back(readFile(path));
+                MidiReader reader;
+                std::vector<TimedMidiEventList> tracks;
+                ASSERT_EQ(reader.open(path), 0);
+                ASSERT_EQ(reader.read(tracks), 0);
+                ASSERT_EQ(tracks.size(), 1u);
+                const double tickUs = 60000000.0 / (double(reader.tempo()) * reader.ticksPerQuarter());
+                written = LoopTrack::firstPass(tracks[0], LoopTrack::repetitions(longest, frames), lengthUs, tickUs);
+                passes.push_back(written);
+                ASSERT_EQ(written.events().size(), toWrite.events().size()) << bpm << " bpm, " << beats << " beats";
+                for (std::size_t i = 0; i < toWrite.events().size(); ++i) {
+                    ASSERT_EQ(written.events()[i].second, toWrite.events()[i].second) << bpm << " " << beats << " " << i;
+                    ASSERT_NEAR(double(written.events()[i].first), double(toWrite.events()[i].first), tickUs)
+                        << bpm << " " << beats << " " << i;
+                }
+            }
+            ASSERT_EQ(files[0], files[1]) << bpm << " bpm, " << beats << " beats";
+            ASSERT_EQ(passes[0].events(), passes[1].events()) << bpm << " bpm, " << beats << " beats";
+        }
+    }
+}
+
+// A track of several passes is read back by count, not by time: a pass's
+// first note may land a tick short of the loop's end. A track that does not
+// repeat its events is cut at the loop's end, with note ons in its last two
+// ticks left to the next pass.
+TEST(LoopTrack, TheFirstPassIsTakenByCountWhereTheTrackRepeats)
+{
+    const double tickUs = 500;
+    TimedMidiEventList track;
+    for (int64 pass = 0; pass < 2; ++pass) {
+        track.addEvent(pass * 1000000 - (pass ? 700 : 0), MidiMessage::noteOn(64, 60, 0));
+        track.addEvent(pass * 1000000 + 400000, MidiMessage::noteOff(64, 60, 0));
+    }
+    EXPECT_EQ(LoopTrack::firstPass(track, 2, 1000000, tickUs).events().size(), 2u);
+    EXPECT_EQ(LoopTrack::firstPass(track, 1, 1000000, tickUs).events().size(), 2u) << "the note on at 999,300 is the next pass's";
+
+    struct Case { int64 longest; int64 frames; int repetitions; };
+    const Case cases[] = { { 352800, 88200, 4 }, { 1539491, 48109, 32 }, { 769746, 384873, 2 }, { 100, 30, 3 },
+                           { 30, 100, 1 }, { 5, 0, 1 } };
+    for (const Case& c : cases)
+        EXPECT_EQ(LoopTrack::repetitions(c.longest, c.frames), c.repetitions) << c.longest << " / " << c.frames;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <cmath>
 #include <set>
 #include <vector>
 
@@ -106,6 +107,50 @@ TEST(Loop, UnmutingAtFullGainAndImmediateMute)
     loop.setMute(false, true);
     for (float v : play(loop, 50))
         ASSERT_FLOAT_EQ(v, 1.0f);
+}
+
+// Mute and unmute, with a fade or at once, in any order and at any moment:
+// the loop ends in the state the last request asked for, within one fade,
+// and a fade that turns back midway goes on from the gain it had reached.
+TEST(Loop, TheLastMuteRequestWinsWithinOneFade)
+{
+    enum Kind { MuteFade, MuteNow, UnmuteFade, UnmuteNow };
+    struct Step { Kind kind; int framesAfter; };
+    struct Case { const char* what; std::vector<Step> steps; bool muted; };
+    const Case cases[] = {
+        { "unmuted at once while fading out", { { MuteFade, 500 }, { UnmuteNow, 0 } }, false },
+        { "unmuted with a fade while fading out", { { MuteFade, 500 }, { UnmuteFade, 0 } }, false },
+        { "muted with a fade while fading in", { { MuteNow, 0 }, { UnmuteFade, 500 }, { MuteFade, 0 } }, true },
+        { "muted at once while fading in", { { MuteNow, 0 }, { UnmuteFade, 500 }, { MuteNow, 0 } }, true },
+        { "muted and unmuted in one cycle", { { MuteFade, 0 }, { UnmuteFade, 0 } }, false },
+        { "three requests in one cycle", { { MuteFade, 0 }, { UnmuteFade, 0 }, { MuteFade, 0 } }, true },
+        { "back and forth mid fade", { { MuteFade, 700 }, { UnmuteFade, 300 }, { MuteFade, 100 }, { UnmuteFade, 0 } },
+          false },
+        { "at once, then a fade", { { MuteNow, 0 }, { UnmuteNow, 0 }, { MuteFade, 0 } }, true },
+        { "faded in, then at once", { { MuteNow, 100 }, { UnmuteFade, 100 }, { UnmuteNow, 0 } }, false },
+    };
+    std::vector<float> ones(2 * 1000, 1.0f);
+    for (const Case& c : cases) {
+        Loop loop;
+        loop.copyFrom(ones.data(), 1000, 0);
+        std::vector<float> heard;
+        bool sudden = false;
+        for (const Step& s : c.steps) {
+            sudden = sudden || s.kind == MuteNow || s.kind == UnmuteNow;
+            loop.setMute(s.kind == MuteFade || s.kind == MuteNow, s.kind == MuteNow || s.kind == UnmuteNow);
+            const std::vector<float> out = play(loop, s.framesAfter);
+            heard.insert(heard.end(), out.begin(), out.end());
+        }
+        const std::vector<float> after = play(loop, 2300); // one whole fade and a little
+        heard.insert(heard.end(), after.begin(), after.end());
+        EXPECT_EQ(loop.isMuted(), c.muted) << c.what;
+        const float expected = c.muted ? 0.0f : 1.0f;
+        for (std::size_t i = heard.size() - 100; i < heard.size(); ++i)
+            ASSERT_EQ(heard[i], expected) << c.what << ", sample " << i;
+        // Only a request made at once may jump; fades move a step at a time.
+        for (std::size_t i = 1; !sudden && i < heard.size(); ++i)
+            ASSERT_LE(std::fabs(heard[i] - heard[i - 1]), 1.01f / 4410) << c.what << ", sample " << i;
+    }
 }
 
 TEST(Loop, PlayOncePlaysItsLengthThenStops)
