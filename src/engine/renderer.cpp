@@ -31,14 +31,16 @@ void Renderer::renderBlock(PlaybackEngine* source, float* floatBuf, int numFrame
     floatToInt16(outBuf, floatBuf, count, dither);
 }
 
-int Renderer::renderToWav(std::FILE* file, PlaybackEngine* source, int64 numFrames, float gain)
+int Renderer::renderToWav(std::FILE* file, PlaybackEngine* source, int64 numFrames, float gain,
+                          const Progress& progress)
 {
     return renderToSink(
         [file](const void* bytes, std::size_t size) { return std::fwrite(bytes, 1, size, file) == size; }, source,
-        numFrames, gain);
+        numFrames, gain, progress);
 }
 
-int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFrames, float gain)
+int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFrames, float gain,
+                           const Progress& progress)
 {
     if (numFrames < 0 || numFrames > kMaxWavFrames) {
         logError() << "Cannot render " << numFrames << " frames into a WAV file";
@@ -55,6 +57,8 @@ int Renderer::renderToSink(const Sink& sink, PlaybackEngine* source, int64 numFr
         renderBlock(source, buffers->floats, BLOCK_FRAMES, buffers->samples, gain);
         const int64 m = std::min<int64>(BLOCK_FRAMES, numFrames - offset);
         written = sink(buffers->samples, std::size_t(m) * ZUB_FRAMESIZE * sizeof(std::int16_t)) && written;
+        if (progress)
+            progress(offset + m, numFrames);
     }
     return written ? 0 : 1;
 }

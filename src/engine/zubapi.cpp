@@ -121,6 +121,8 @@ bool ZubApi::handleBareCommand(const std::string& command)
                  + std::to_string(a.m_pEngine->transport()->microsecondsSinceBeat()) + " } }";
          } },
         { "render", [](ZubApi& a) { a.m_pEngine->renderToJs(); } },
+        { "stopSong", [](ZubApi& a) { a.m_pEngine->stopSong(); } },
+        { "playSong", [](ZubApi& a) { a.m_pEngine->playSong(); } },
         // Diagnostics: the largest audio cycle since the start or the last reset.
         { "getEngineLoad", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->cycleMeter()); } },
         { "resetEngineLoad", [](ZubApi& a) { a.m_pEngine->cycleMeter().reset(); } },

@@ -13,6 +13,7 @@
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
+#include "engine/songsource.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"
 #include "instruments/instrumentcollection.h"
@@ -98,12 +99,17 @@ void ZubEngine::processCycle(float* buffer, int n)
     const int64 pos = timelinePosition(transportPos);
     const BeatGrid grid = m_pTransport->grid();
 
+    const bool stopped = m_pIdeaCollection->isStopped();
+
     m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop; live input goes in where it was played.
-    m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
-    m_pLoopRecorder->process(buffer, n);
+    // and plays it back from its loop; live input goes in where it was
+    // played. A stopped song leaves it silent.
+    if (!stopped) {
+        m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
+        m_pLoopRecorder->process(buffer, n);
+    }
     m_pLoopRecorder->alignTo(pos, grid, transportPos);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
@@ -111,13 +117,58 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pFreestyleRecorder->process(buffer, n);
     m_pFreestyleTempoDetector->process(buffer, n);
 
-    m_pIdeaCollection->process(buffer, n);
+    mixIdeas(buffer, n, pos - n, grid);
     m_pIdeaCollection->alignTo(pos, grid);
 
-    m_pMetronome->process(buffer, n);
+    if (!stopped)
+        m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);
 
     m_pMasterBus->process(buffer, n);
+}
+
+// After a play the ideas wait, silent, for the next bar; they start on it at
+// the loops' own phase.
+void ZubEngine::mixIdeas(float* buffer, int n, int64 cycleStart, const BeatGrid& grid)
+{
+    if (m_pIdeaCollection->takeStartRequest())
+        m_ideasStartFrame = nextBarFrame(cycleStart, grid);
+    int skip = 0;
+    if (m_ideasStartFrame >= 0) {
+        if (m_ideasStartFrame >= cycleStart + n)
+            return;
+        skip = int(std::max<int64>(0, m_ideasStartFrame - cycleStart));
+        m_pIdeaCollection->alignTo(cycleStart + skip, grid);
+        m_ideasStartFrame = -1;
+    }
+    m_pIdeaCollection->process(buffer + skip * ZUB_FRAMESIZE, n - skip);
+}
+
+// Bars of four beats of the song's grid: the first bar start at or after frame.
+int64 ZubEngine::nextBarFrame(int64 frame, const BeatGrid& grid)
+{
+    const int64 from = std::max<int64>(0, frame);
+    int64 beat = grid.beatAt(from);
+    if (grid.beatStart(beat) < from)
+        ++beat;
+    return grid.beatStart((beat + 3) / 4 * 4);
+}
+
+int ZubEngine::stopSong()
+{
+    if (m_pIdeaCollection->stop() != 0)
+        return 1;
+    m_pLoopRecorder->setRecord(false);
+    logInfo() << "Song stopped";
+    return 0;
+}
+
+int ZubEngine::playSong()
+{
+    if (m_pIdeaCollection->play() != 0)
+        return 1;
+    logInfo() << "Song plays from the next bar";
+    return 0;
 }
 
 int64 ZubEngine::timelinePosition(int64 transportPos) const
@@ -193,6 +244,10 @@ Idea* ZubEngine::ideaForNewLoop()
 
 int ZubEngine::createLoopFromLoopRecorder()
 {
+    if (!m_pLoopRecorder->holdsRecording()) {
+        logInfo() << "The loop recorder holds nothing to keep";
+        return 1;
+    }
     Idea* idea = ideaForNewLoop();
     if (!idea)
         return 1;
@@ -275,7 +330,28 @@ int ZubEngine::loadDrumLoopByIndex(unsigned index)
 
 void ZubEngine::playDrumLoop()
 {
+    if (!m_pDrumLoopPlayer->isLoaded())
+        return;
+    // The drum loop plays at the song's tempo, so loops already kept stay in
+    // time; only an empty song takes the drum loop's own tempo first.
+    const float bpm = m_pDrumLoopPlayer->bpm();
+    if (!songHasOwnLoops() && bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
+        m_pProject->setBpm(bpm);
+        m_pTransport->setBpm(bpm);
+        m_pMetronome->setTempo(bpm);
+        m_pLoopRecorder->setTempo(bpm, true);
+    }
     m_pDrumLoopPlayer->play();
+}
+
+bool ZubEngine::songHasOwnLoops() const
+{
+    const std::shared_ptr<Loop> drums = m_pDrumLoopPlayer->loop();
+    for (const Idea* idea : m_pIdeaCollection->ideas())
+        for (const std::shared_ptr<Loop>& loop : idea->loops())
+            if (loop != drums)
+                return true;
+    return false;
 }
 
 void ZubEngine::stopDrumLoop()
@@ -288,7 +364,7 @@ void ZubEngine::clearDrumLoop()
     m_pDrumLoopPlayer->clear();
 }
 
-int ZubEngine::renderToFile(std::FILE* file)
+int ZubEngine::renderToFile(std::FILE* file, const Renderer::Progress& progress)
 {
     if (m_pIdeaCollection->ideas().empty()) {
         logError() << "Error: No idea to render. Make an first idea!";
@@ -300,14 +376,25 @@ int ZubEngine::renderToFile(std::FILE* file)
         return 1;
     }
     int numLoops = 0;
-    const int64 length = idea->maxLoopLengthFrames(&numLoops);
+    idea->maxLoopLengthFrames(&numLoops);
     if (numLoops == 0) {
         logError() << "Error: No loop to render. Make a loop in the first idea!";
         return 1;
     }
+    SongSource section(*m_pIdeaCollection, idea->id());
     OfflineSection offline(*this);
-    idea->syncPlayPos(0);
-    return Renderer::renderToWav(file, idea, length, 0.5f);
+    return Renderer::renderToWav(file, &section, section.lengthFrames(), 0.5f, progress);
+}
+
+int ZubEngine::renderSongToFile(std::FILE* file, const Renderer::Progress& progress)
+{
+    SongSource song(*m_pIdeaCollection);
+    if (song.numSections() == 0) {
+        logError() << "Error: No loop to render. Keep a loop in an idea first!";
+        return 1;
+    }
+    OfflineSection offline(*this);
+    return Renderer::renderToWav(file, &song, song.lengthFrames(), 0.5f, progress);
 }
 
 void ZubEngine::deliverWave(const std::string& member)

@@ -3,10 +3,12 @@
 #include "core/cyclemeter.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
+#include "engine/renderer.h"
 
 #include <cstdio>
 #include <string>
 
+class BeatGrid;
 class DrumLoopCollection;
 class DrumLoopPlayer;
 class FreestyleRecorder;
@@ -67,20 +69,33 @@ public:
     // GUI thread. Resets the project and drops every idea and unused loop;
     // the tempo stays.
     void clearProject();
+    // GUI thread. Stop: no idea plays (its loops fade out), the click and the
+    // loop recorder fall silent and recording stops; the live instrument
+    // still sounds. Play: the idea that played last starts again at the next
+    // bar. Each returns 1 (nothing changed) when there is nothing to do.
+    int stopSong();
+    int playSong();
 
     // GUI thread. Drum loops come from the drum loop collection's folder;
     // loading neither plays nor changes the tempo. An index past the list is
-    // ignored. Stopping removes the drum loop only, never ideas or other loops.
+    // ignored. Playing keeps the song's tempo when the song has loops and
+    // re-times the drum loop to it; in an empty song the drum loop's own
+    // tempo becomes the song's. Stopping removes the drum loop only, never
+    // ideas or other loops.
     int loadDrumLoopByName(const char* fileName);
     int loadDrumLoopByIndex(unsigned index);
     void playDrumLoop();
     void stopDrumLoop();
     void clearDrumLoop();
 
-    // GUI thread; both stop the live stream for the render and start it again.
+    // GUI thread; each stops the live stream for the render and starts it again.
     // The active idea at gain 0.5 into the open file. Returns 0, or 1 with an
     // error line when there is nothing to render or the file was not written.
-    int renderToFile(std::FILE* file);
+    int renderToFile(std::FILE* file, const Renderer::Progress& progress = {});
+    // The song: every idea with loops in order, each once for its longest
+    // loop with its own mute pattern, at gain 0.5. Returns 0, or 1 with an
+    // error line when no idea has a loop or the file was not written.
+    int renderSongToFile(std::FILE* file, const Renderer::Progress& progress = {});
     // The whole mix, for the first idea's length, to the page as Base64 WAV
     // messages. Returns 0, or 1 with an error line when there is nothing to render.
     int renderToJs();
@@ -105,6 +120,9 @@ public:
 
 private:
     void processCycle(float* buffer, int numFrames);
+    void mixIdeas(float* buffer, int numFrames, int64 cycleStart, const BeatGrid& grid);
+    static int64 nextBarFrame(int64 frame, const BeatGrid& grid);
+    bool songHasOwnLoops() const;
     int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
@@ -127,4 +145,6 @@ private:
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
     CycleMeter m_cycleMeter;
+    // Audio thread: where the ideas start after a play, -1 when they play.
+    int64 m_ideasStartFrame = -1;
 };

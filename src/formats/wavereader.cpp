@@ -52,13 +52,16 @@ const char* readHeader(std::FILE* f, std::uint32_t& dataSize)
 // Converts the 16-bit samples present in the file; the rest stay zero.
 std::size_t readSamples(std::FILE* f, float* samples, std::size_t n)
 {
+    // Times the reciprocal gives every one of the 65,536 values exactly as
+    // dividing by 32767 does, at a fraction of the cost.
+    constexpr double kScale = 1.0 / 32767.0;
     std::uint8_t block[8192];
     std::size_t done = 0;
     while (done < n) {
         const std::size_t want = std::min(n - done, sizeof(block) / 2);
         const std::size_t got = std::fread(block, 2, want, f);
         for (std::size_t i = 0; i < got; ++i)
-            samples[done + i] = static_cast<float>(static_cast<std::int16_t>(le16(block + 2 * i)) / 32767.0);
+            samples[done + i] = static_cast<float>(static_cast<std::int16_t>(le16(block + 2 * i)) * kScale);
         done += got;
         if (got < want)
             break;

@@ -141,9 +141,10 @@ void Instrument::loadSampled(const std::string& dir, unsigned generation)
     }
     const std::string packDir = dir + "/samplepack";
     m_loader.submit({
-        [this, packDir, generation] {
+        [this, packDir, generation, name = m_name] {
             const bool ok = m_pSampler->load(packDir) == 0;
-            finishLoad(generation, ok, m_bSamplerReady);
+            if (finishLoad(generation, ok, m_bSamplerReady))
+                logInfo() << "Instrument ready: " << name;
         },
         [this] { postLoading(0); },
     });
@@ -166,6 +167,7 @@ void Instrument::loadSynth()
         m_pSynthEngine->setProgram(m_id & 255);
         m_bEngineReady = true;
     }
+    logInfo() << "Instrument ready: " << m_name;
     postLoading(0);
 }
 
@@ -181,7 +183,7 @@ void Instrument::loadSoundFont(const std::string& dir, unsigned generation)
     const std::string path = (shared ? dir + "/../library" : dir) + "/module.dat";
     const int program = shared ? m_id - kFirstSoundFontId : 0;
     m_loader.submit({
-        [this, path, program, generation] {
+        [this, path, program, generation, name = m_name] {
             const int fontId = m_pSoundFont->loadFont(path);
             bool installed = false;
             {
@@ -195,6 +197,8 @@ void Instrument::loadSoundFont(const std::string& dir, unsigned generation)
             // Overtaken: this font was never selected, so nothing plays it.
             if (!installed)
                 m_pSoundFont->unloadFont(fontId);
+            else
+                logInfo() << "Instrument ready: " << name;
             postLoading(0);
         },
         [this] { postLoading(0); },
@@ -211,14 +215,16 @@ void Instrument::ensureScratchBuffers()
     m_right.swap(right);
 }
 
-void Instrument::finishLoad(unsigned generation, bool ok, bool& readyFlag)
+bool Instrument::finishLoad(unsigned generation, bool ok, bool& readyFlag)
 {
+    bool installed = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (ok && generation == m_iLoadGeneration)
-            readyFlag = true;
+            installed = readyFlag = true;
     }
     postLoading(0);
+    return installed;
 }
 
 void Instrument::setInputDevice(int deviceIndex, const std::string& deviceName)

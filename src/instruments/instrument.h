@@ -122,7 +122,8 @@ private:
     void loadSoundFont(const std::string& dir, unsigned generation);
     void ensureScratchBuffers();
     // Loader thread: marks the kind ready if no newer load has started.
-    void finishLoad(unsigned generation, bool ok, bool& readyFlag);
+    // True where the load is installed (not overtaken by a later one).
+    bool finishLoad(unsigned generation, bool ok, bool& readyFlag);
     void renderStereo(float* buffer, int numFrames);
     void processInput(float* buffer, int numFrames);
     void postLoading(int state);

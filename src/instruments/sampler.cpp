@@ -17,10 +17,11 @@ constexpr float kCompRampStep = 1.0f / kCompRampSamples;
 } // namespace
 
 Sampler::Sampler()
-    : m_mixBuffer(SAMPLER_MIXING_BUF_SAMPLES)
+    : m_pScratch(SamplerVoice::makeScratch())
+    , m_mixBuffer(SAMPLER_MIXING_BUF_SAMPLES)
 {
     for (auto& voice : m_voices)
-        voice = std::make_unique<SamplerVoice>();
+        voice = std::make_unique<SamplerVoice>(*m_pScratch);
     m_bReady = true;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 class SamplerVoice;
+struct SamplerVoiceScratch;
 class SamplerZone;
 
 namespace Quavertone {
@@ -73,6 +74,8 @@ private:
 
     ZoneList m_zones;
     std::array<SamplerZone*, kNumKeys> m_keyMap {};
+    // The voices render one after another: they share one scratch.
+    std::unique_ptr<SamplerVoiceScratch> m_pScratch;
     std::array<std::unique_ptr<SamplerVoice>, kNumVoices> m_voices;
     std::array<SamplerVoice*, kNumKeys> m_noteVoices {};
     std::atomic<bool> m_bReady { false };

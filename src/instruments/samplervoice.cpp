@@ -20,16 +20,24 @@ constexpr double kFilterRippleDb = 1.0;
 constexpr double kReadBackRateScale = 1.0 - 1e-9;
 } // namespace
 
+std::unique_ptr<SamplerVoiceScratch> SamplerVoice::makeScratch()
+{
+    return std::make_unique<SamplerVoiceScratch>(kNumFilteredSrcBufferSamples, kNumUpsampleBufferSamples);
+}
+
 SamplerVoice::SamplerVoice()
+    : SamplerVoice(*makeScratch().release())
+{
+    m_pOwnScratch.reset(m_pScratch);
+}
+
+SamplerVoice::SamplerVoice(SamplerVoiceScratch& shared)
     : m_pUpsampler(std::make_unique<LinearResampler>())
     , m_pOutputResampler(std::make_unique<LinearResampler>())
     , m_pOutputCounter(std::make_unique<LinearResampler>())
     , m_pUpsampleCounter(std::make_unique<LinearResampler>())
     , m_pEnvelope(std::make_unique<ADSR>(&m_idleSettings))
-    , m_filtered(kNumFilteredSrcBufferSamples)
-    , m_left(kNumFilteredSrcBufferSamples / 2)
-    , m_right(kNumFilteredSrcBufferSamples / 2)
-    , m_upsampled(kNumUpsampleBufferSamples)
+    , m_pScratch(&shared)
 {
     m_filter.setup(kFilterOrder, ZUB_SAMPLE_RATE, kFilterCutoffHz, kFilterRippleDb);
 }
@@ -119,28 +127,31 @@ int SamplerVoice::renderPitchedUp(float* mix, const float* src, int n, int remai
         m_iPlayPosOffset = 0;
         m_bActive = false;
     }
-    renderOutput(mix, n, readBackRate, m_upsampled.data(), numUpsampled);
+    renderOutput(mix, n, readBackRate, m_pScratch->upsampled.data(), numUpsampled);
     return n / 2;
 }
 
 void SamplerVoice::filterSource(const float* src, int numSamples)
 {
     const int numFrames = numSamples / 2;
+    float* left = m_pScratch->left.data();
+    float* right = m_pScratch->right.data();
+    float* filtered = m_pScratch->filtered.data();
     for (int i = 0; i < numFrames; ++i) {
-        m_left[i] = src[2 * i];
-        m_right[i] = src[2 * i + 1];
+        left[i] = src[2 * i];
+        right[i] = src[2 * i + 1];
     }
-    m_filter.processChannel(0, m_left.data(), numFrames);
-    m_filter.processChannel(1, m_right.data(), numFrames);
+    m_filter.processChannel(0, left, numFrames);
+    m_filter.processChannel(1, right, numFrames);
     for (int i = 0; i < numFrames; ++i) {
-        m_filtered[2 * i] = m_left[i];
-        m_filtered[2 * i + 1] = m_right[i];
+        filtered[2 * i] = left[i];
+        filtered[2 * i + 1] = right[i];
     }
 }
 
 int SamplerVoice::fillUpsampleBuffer(int numUpsampled, double rate, int remaining)
 {
-    float* up = m_upsampled.data();
+    float* up = m_pScratch->upsampled.data();
     int consumed = 0;
     for (int j = 0; 2 * j < numUpsampled; ++j) {
         up[2 * j] = 0.0f;
@@ -153,7 +164,7 @@ int SamplerVoice::fillUpsampleBuffer(int numUpsampled, double rate, int remainin
         // Never let a step read past the filtered buffer.
         const int available = std::min(remaining, kNumFilteredSrcBufferSamples) - consumed;
         consumed += m_pUpsampler->next(&up[2 * j], &up[2 * j + 1], 0, rate,
-            m_filtered.data() + consumed, available);
+            m_pScratch->filtered.data() + consumed, available);
     }
     return consumed;
 }

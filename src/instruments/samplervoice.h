@@ -4,6 +4,7 @@
 #include "dsp/adsrsettings.h"
 #include "filters/chebyshevilowpass.h"
 #include "filters/stereofilter.h"
+#include "instruments/samplervoicescratch.h"
 
 #include <memory>
 #include <vector>
@@ -17,7 +18,7 @@ class SamplerZone;
 // shifts it by the distance between the note and the zone's root key and
 // shapes it with the zone's envelope. Notes above the root are low-passed
 // and upsampled by an integer factor first, then read back at that factor.
-// All scratch memory is allocated by the constructor; render allocates nothing.
+// All scratch memory exists before the first render; render allocates nothing.
 class SamplerVoice
 {
 public:
@@ -28,7 +29,12 @@ public:
     // Pitch shifts are limited to the key range so that the upsample factor stays bounded.
     static constexpr int kMaxSemitones = 127;
 
+    // A voice with scratch buffers of its own.
     SamplerVoice();
+    // A voice that renders in shared buffers; they must outlive it.
+    explicit SamplerVoice(SamplerVoiceScratch& shared);
+    // Scratch buffers of the sizes a voice needs.
+    static std::unique_ptr<SamplerVoiceScratch> makeScratch();
     ~SamplerVoice();
 
     SamplerVoice(const SamplerVoice&) = delete;
@@ -74,8 +80,6 @@ private:
     std::unique_ptr<ADSR> m_pEnvelope;
     int64 m_framesPlayed = 0;
     StereoFilter<ChebyshevILowPass> m_filter;
-    std::vector<float> m_filtered;      // filtered source, interleaved
-    std::vector<float> m_left;          // one channel of the source while it is filtered
-    std::vector<float> m_right;
-    std::vector<float> m_upsampled;     // the source upsampled by the integer factor
+    std::unique_ptr<SamplerVoiceScratch> m_pOwnScratch;
+    SamplerVoiceScratch* m_pScratch;
 };

@@ -219,8 +219,12 @@ void FreestyleTempoDetector::process(float* out, int numFrames)
     if (!m_bActive)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_pLoop)
-        m_pLoop->process(out, numFrames);
+    if (!m_pLoop)
+        return;
+    m_pLoop->process(out, numFrames);
+    // A pass played once has ended: the song's own position takes over again.
+    if (!m_pLoop->isPlaying())
+        m_bActive = false;
 }
 
 int64 FreestyleTempoDetector::playPosFrames() const

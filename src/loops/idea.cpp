@@ -180,12 +180,12 @@ void Idea::saveLoopStates()
     publish(std::move(next));
 }
 
-void Idea::activate()
+void Idea::activate(bool immediate)
 {
     const std::shared_ptr<const Content> c = content();
     const std::size_t n = std::min(c->loops.size(), c->loopStates.size());
     for (std::size_t i = 0; i < n; ++i)
-        c->loops[i]->setMute(c->loopStates[i], false);
+        c->loops[i]->setMute(c->loopStates[i], immediate);
     logInfo() << "Activated idea: " << m_id << " (" << c->name << ")";
 }
 

@@ -65,8 +65,8 @@ public:
     void setContent(std::shared_ptr<const Content> content);
 
     void saveLoopStates();
-    // Re-applies the stored mute pattern to the loops, with fades.
-    void activate();
+    // Re-applies the stored mute pattern to the loops, with fades unless immediate.
+    void activate(bool immediate = false);
     void syncPlayPos(int64 samples);
     void alignTo(int64 frame, const BeatGrid& grid);
     // The longest loop in frames and the number of loops.

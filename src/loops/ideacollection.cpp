@@ -1,8 +1,10 @@
 #include "loops/ideacollection.h"
 
+#include "core/alignedfloats.h"
 #include "core/beatgrid.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
+#include "dsp/fade.h"
 #include "formats/looptrack.h"
 #include "formats/midireader.h"
 #include "loops/idea.h"
@@ -19,6 +21,8 @@
 #include <sstream>
 
 namespace {
+
+constexpr float kStopFadeMs = 150.0f;
 
 bool isDigit(char c)
 {
@@ -87,10 +91,15 @@ IdeaCollection::IdeaCollection(LoopPool* loopPool, std::function<void()> onModif
     : m_onModified(std::move(onModified))
     , m_pLoopPool(loopPool)
     , m_pIdeas(std::make_shared<const IdeaList>())
+    , m_pStopFade(std::make_unique<Fade>())
+    , m_pMixingBuffer(allocateAlignedFloats(IDEACOLLECTION_MIXING_BUF_SAMPLES))
 {
 }
 
-IdeaCollection::~IdeaCollection() = default;
+IdeaCollection::~IdeaCollection()
+{
+    freeAlignedFloats(m_pMixingBuffer);
+}
 
 void IdeaCollection::markModified()
 {
@@ -175,6 +184,10 @@ int IdeaCollection::setActiveIdea(int32 id)
 
 void IdeaCollection::setActiveIdeaLocked(int32 id)
 {
+    if (id != 0) {
+        m_bStopped = false;
+        releaseFadingIdea();
+    }
     if (id == m_activeIdeaId)
         return;
     if (Idea* leaving = findIdea(m_activeIdeaId))
@@ -271,10 +284,50 @@ int IdeaCollection::cloneIdea(int32 id)
     return 0;
 }
 
+void IdeaCollection::releaseFadingIdea()
+{
+    std::shared_ptr<Idea> released;
+    std::lock_guard lock(m_mutex);
+    released.swap(m_pFadingIdea);
+    // The idea, if this was its last holder, goes after the lock.
+}
+
+int IdeaCollection::stop()
+{
+    std::lock_guard edit(m_editMutex);
+    const int i = indexOf(m_activeIdeaId);
+    if (i < 0)
+        return 1;
+    std::shared_ptr<Idea> playing = (*m_pIdeas)[i];
+    setActiveIdeaLocked(0);
+    m_lastPlayedIdeaId = playing->id();
+    {
+        std::lock_guard lock(m_mutex);
+        playing.swap(m_pFadingIdea);
+        m_pStopFade->fadeOut(kStopFadeMs);
+    }
+    m_bStopped = true;
+    return 0;
+}
+
+int IdeaCollection::play()
+{
+    std::lock_guard edit(m_editMutex);
+    if (!m_bStopped || m_pIdeas->empty())
+        return 1;
+    const int32 id = findIdea(m_lastPlayedIdeaId) ? m_lastPlayedIdeaId : m_pIdeas->front()->id();
+    // Asked before the idea is active, so that no cycle plays it early.
+    m_bStartRequested = true;
+    setActiveIdeaLocked(id);
+    return 0;
+}
+
 void IdeaCollection::clearAll()
 {
     std::lock_guard edit(m_editMutex);
     setActiveIdeaLocked(0);
+    m_bStopped = false;
+    releaseFadingIdea();
     publish(std::make_shared<const IdeaList>(), 0);
 }
 
@@ -288,8 +341,10 @@ void IdeaCollection::deleteIdea(int32 id)
         setActiveIdeaLocked(ideas[neighbour]->id());
     auto next = std::make_shared<IdeaList>(*m_pIdeas);
     next->erase(next->begin() + i);
-    if (next->empty())
+    if (next->empty()) {
         setActiveIdeaLocked(0);
+        m_bStopped = false;
+    }
     // The idea goes when the old list is let go, unless the history keeps it.
     publish(std::move(next), m_activeIdeaId);
     markModified();
@@ -315,8 +370,19 @@ void IdeaCollection::alignTo(int64 frame, const BeatGrid& grid)
 void IdeaCollection::process(float* out, int numFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (m_pActive)
+    if (m_pActive) {
         m_pActive->process(out, numFrames);
+        return;
+    }
+    // A stopped song: the idea that played fades out, then nothing sounds.
+    if (!m_pFadingIdea || m_pStopFade->isSteady())
+        return;
+    const int count = numFrames * ZUB_FRAMESIZE;
+    std::fill(m_pMixingBuffer, m_pMixingBuffer + count, 0.0f);
+    m_pFadingIdea->process(m_pMixingBuffer, numFrames);
+    m_pStopFade->process(m_pMixingBuffer, numFrames);
+    for (int i = 0; i < count; ++i)
+        out[i] += m_pMixingBuffer[i];
 }
 
 void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, double bpm,
@@ -385,6 +451,7 @@ void IdeaCollection::toJson(Json::Value& root) const
         ideas.append(entry);
     }
     state["active_idea_id"] = activeId;
+    state["stopped"] = m_bStopped.load();
     state["test"] = "foobar";
 }
 

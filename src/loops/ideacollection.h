@@ -8,11 +8,13 @@
 #include <functional>
 #include <json/value.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class Fade;
 class LoopPool;
 
 constexpr int IDEACOLLECTION_MIXING_BUF_SAMPLES = 32768;
@@ -59,6 +61,17 @@ public:
     int cloneIdea(int32 id);
     void clearAll();
     std::vector<Idea*> ideas() const;
+
+    // The song stops: no idea is active and the one that played fades out.
+    // Returns 1 (nothing changed) when no idea plays.
+    int stop();
+    // The idea that played before the stop (else the first) becomes active
+    // again; the engine starts it at the next bar. Returns 1 (nothing
+    // changed) when the song is not stopped.
+    int play();
+    bool isStopped() const { return m_bStopped.load(); }
+    // Audio thread: true once for each play().
+    bool takeStartRequest() { return m_bStartRequested.exchange(false); }
     std::shared_ptr<const IdeaList> snapshot() const;
 
     // The active idea's loops' mute states are stored first, so the state
@@ -107,4 +120,14 @@ private:
     int32 m_activeIdeaId = 0;
     // The idea the audio thread plays; it lives while m_pIdeas holds it.
     Idea* m_pActive = nullptr;
+    // Stopping: the idea that played fades out through m_pStopFade (both
+    // under m_mutex); released on the message thread only.
+    std::shared_ptr<Idea> m_pFadingIdea;
+    std::unique_ptr<Fade> m_pStopFade;
+    float* m_pMixingBuffer;
+    std::atomic<bool> m_bStopped { false };
+    std::atomic<bool> m_bStartRequested { false };
+    int32 m_lastPlayedIdeaId = 0;
+
+    void releaseFadingIdea();
 };

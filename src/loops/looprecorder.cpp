@@ -77,11 +77,14 @@ void LoopRecorder::record(float* in, int numFrames)
         return;
     const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(numFrames);
     uint32_t dst = m_posSamples;
+    bool audible = false;
     for (uint32_t i = 0; i < n; ++i) {
         m_pBuffer[dst] += in[i];
+        audible = audible || in[i] != 0.0f;
         if (++dst == m_lengthSamples)
             dst = 0;
     }
+    m_bHoldsAudio = m_bHoldsAudio || audible;
     // Heard only through the playback, never twice.
     if (!m_bSuspended)
         std::fill(in, in + n, 0.0f);
@@ -121,6 +124,18 @@ bool LoopRecorder::isRecording() const
     return m_bRecord;
 }
 
+bool LoopRecorder::holdsRecording() const
+{
+    std::lock_guard lock(m_mutex);
+    return holdsRecordingLocked();
+}
+
+// Audible audio, or notes (an instrument that makes no sound still leaves them).
+bool LoopRecorder::holdsRecordingLocked() const
+{
+    return m_bHoldsAudio || !m_pMidiRecorder->events().events().empty();
+}
+
 void LoopRecorder::clear()
 {
     Taken taken = swapOut();
@@ -146,6 +161,7 @@ LoopRecorder::Taken LoopRecorder::swapOut()
             continue;
         }
         taken.buffer = std::exchange(m_pBuffer, fresh);
+        m_bHoldsAudio = false;
         taken.samples = samples;
         taken.posSamples = m_posSamples;
         taken.numBeats = m_numBeats;
@@ -184,12 +200,14 @@ LoopRecorder::Content LoopRecorder::putContent(const Content& content)
         return {};
     }
     std::memcpy(buffer, content.audio->data(), sizeof(float) * std::size_t(samples));
+    const bool audible = std::any_of(buffer, buffer + samples, [](float v) { return v != 0.0f; });
     TimedMidiEventList notes = content.notes;
     Content previous;
     int64 previousSamples;
     {
         std::lock_guard lock(m_mutex);
         std::swap(buffer, m_pBuffer);
+        m_bHoldsAudio = audible;
         previousSamples = m_lengthSamples;
         previous.posSamples = m_posSamples;
         previous.numBeats = std::exchange(m_numBeats, content.numBeats);
@@ -297,6 +315,7 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
     {
         std::lock_guard lock(m_mutex);
         std::swap(fresh, m_pBuffer);
+        m_bHoldsAudio = false;
         oldSamples = m_lengthSamples;
         setLengthLocked(n);
     }
@@ -452,6 +471,7 @@ void LoopRecorder::toJson(Json::Value& root) const
     state["num_beats"] = m_numBeats;
     state["frame_counter"] = Json::UInt64(m_frameCounter);
     state["play_pos_frame"] = Json::Int64(m_posSamples / ZUB_FRAMESIZE);
+    state["empty"] = !holdsRecordingLocked();
 }
 
 void LoopRecorder::handleJson(const Json::Value& root)

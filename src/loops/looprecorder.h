@@ -55,6 +55,9 @@ public:
 
     void setRecord(bool record);
     bool isRecording() const;
+    // True once something audible or any note was recorded, until the next
+    // clear, length change or move into a loop.
+    bool holdsRecording() const;
     void clear();
     int64 lengthFrames() const;
     void setPlayPosFrames(uint32_t frames);
@@ -146,6 +149,8 @@ private:
     double m_dTempo = 120.0;
     bool m_bRecord = false;
     bool m_bSuspended = false;
+    bool m_bHoldsAudio = false;
+    bool holdsRecordingLocked() const;
     uint64_t m_frameCounter = 0;
     mutable std::recursive_mutex m_mutex;
     // Once a buffer was traded, the next one is always made ahead.

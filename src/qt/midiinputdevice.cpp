@@ -124,6 +124,7 @@ void MidiInputDevice::open()
     if (!info)
         return;
     qDebug() << "Opening" << info->name;
+    m_name = QString::fromUtf8(info->name);
     if (const PmError e = Pm_OpenInput(&m_pStream, id, nullptr, MIDI_EVENT_BUFFER, nullptr, nullptr); e < pmNoError) {
         logError(e);
         m_pStream = nullptr;

@@ -28,6 +28,8 @@ public:
     void handleEvents(const PmEvent* events, int count);
 
     bool isOpen() const { return m_pStream != nullptr; }
+    // The open input's name; empty when none is open.
+    QString name() const { return m_pStream ? m_name : QString(); }
     bool isPortMidiInitialised() const { return m_bInitialised; }
     bool inSysex() const { return m_bInSysex; }
     // Why no keyboard plays, after open(); empty when one is open or none chosen.
@@ -68,4 +70,5 @@ private:
     bool m_bInSysex = false;
     bool m_bInitialised = false;
     QString m_problem;
+    QString m_name;
 };

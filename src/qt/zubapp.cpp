@@ -192,6 +192,11 @@ void ZubApp::createMidiThread()
     reportDevice(DeviceProblems::MidiInput, m_midiProblem);
 }
 
+QString ZubApp::midiInputName() const
+{
+    return m_pMidiThread ? m_pMidiThread->device()->name() : QString();
+}
+
 void ZubApp::deleteMidiThread()
 {
     delete m_pMidiThread;

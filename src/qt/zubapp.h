@@ -38,6 +38,8 @@ public:
     // Hands the engine its input devices and owns the recording stream.
     LiveInput* liveInput() const { return m_pLiveInput; }
     MidiThread* midiThread() const { return m_pMidiThread; }
+    // The MIDI input that is open, empty when none is.
+    QString midiInputName() const;
 
     EngineContext* engineContext() const { return m_pEngineContext; }
     ZubUI* mainWindow() const { return m_pMainWindow; }

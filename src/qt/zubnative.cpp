@@ -16,3 +16,5 @@ bool ZubNative::saveAs() { return m_pView->saveAs(); }
 bool ZubNative::open() { return m_pView->open(); }
 bool ZubNative::share() { return m_pView->share(); }
 bool ZubNative::firstRun() const { return m_pView->firstRun(); }
+void ZubNative::command(const QString& name) { m_pView->requestCommand(name); }
+QString ZubNative::midiInput() const { return m_pView->midiInputName(); }

@@ -23,6 +23,11 @@ public slots:
     bool share();
     bool firstRun() const;
     QString nativeBackendId() const { return "Qt4"; }
+    // A window command by name ("new", "open", "save", "saveAs", "exportIdea",
+    // "exportSong"); it runs after the call has returned.
+    void command(const QString& name);
+    // The MIDI input that is open, empty when none is.
+    QString midiInput() const;
 
 private:
     ZubWebView* m_pView;

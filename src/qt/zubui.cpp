@@ -5,6 +5,7 @@
 #include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "core/jsonfield.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
@@ -20,6 +21,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QScreen>
 #include <QDesktopServices>
 #include <QDebug>
 #include <QDir>
@@ -39,6 +42,7 @@
 #include <QThread>
 #include <QUrl>
 #include <cstdio>
+#include <json/value.h>
 #include <unistd.h>
 
 namespace {
@@ -150,6 +154,8 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::showDocumentState);
     setAcceptDrops(true);
     showDocumentState();
+    connect(m_pWebView, &ZubWebView::commandRequested, this, &ZubUI::runPageCommand);
+    m_pWebView->setMidiInputName([this] { return m_pApp ? m_pApp->midiInputName() : QString(); });
     m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
@@ -214,7 +220,12 @@ void ZubUI::buildForm()
 {
     setObjectName("ZubMainWindow");
     setWindowIcon(QIcon(ZubIcon::pixmap(256)));
-    resize(1000, 674);
+    setMinimumSize(MINIMUM_SIZE);
+    // The default fits the screen's free area, never below the minimum.
+    QSize size = DEFAULT_SIZE;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size.expandedTo(MINIMUM_SIZE));
     setUnifiedTitleAndToolBarOnMac(true);
     menuBar()->setObjectName("menubar");
     statusBar()->setObjectName("statusbar");
@@ -236,6 +247,11 @@ void ZubUI::buildForm()
     save->setShortcut(QKeySequence(translate("Ctrl+S")));
     connect(save, &QAction::triggered, this, &ZubUI::slotSaveZub);
     connect(addAction(m_pMenuFile, "actionSaveAs", "Save As..."), &QAction::triggered, this, &ZubUI::slotSaveZubAs);
+    m_pMenuFile->addSeparator();
+    connect(addAction(m_pMenuFile, "actionExportIdea", "Export Idea as WAV..."), &QAction::triggered, this,
+            &ZubUI::exportIdea);
+    connect(addAction(m_pMenuFile, "actionExportSong", "Export Song as WAV..."), &QAction::triggered, this,
+            &ZubUI::exportSong);
     m_pMenuFile->addSeparator();
     m_pMenuExport = m_pMenuFile->addMenu(translate("Instant Export"));
     m_pMenuExport->setObjectName("menuExport");
@@ -320,28 +336,101 @@ void ZubUI::newZub()
 
 void ZubUI::saveRender()
 {
-    Command command(this, "Save render");
+    exportWav(false);
+}
+
+void ZubUI::exportIdea()
+{
+    exportWav(false);
+}
+
+void ZubUI::exportSong()
+{
+    exportWav(true);
+}
+
+void ZubUI::tellPage(const char* what, const char* key, const QString& value)
+{
+    Json::Value root;
+    Json::Value& render = root["render"];
+    render["what"] = what;
+    render[key] = value.toStdString();
+    m_pWebView->deliverMessage(JsonField::styled(root));
+}
+
+void ZubUI::exportWav(bool song)
+{
+    Command command(this, song ? "Export song" : "Export idea");
     if (!command)
         return;
-    const QString path = m_pFileChooser->saveFileName(this, tr("Save Render As..."), "", "*.wav");
-    if (path.isEmpty())
+    const char* what = song ? "song" : "idea";
+    QString path = m_pFileChooser->saveFileName(this, song ? tr("Export Song as WAV...") : tr("Export Idea as WAV..."),
+                                                m_documentsFolder, tr("WAV audio (*.wav)"));
+    if (path.isEmpty()) {
+        tellPage(what, "cancelled", "");
         return;
-    // Written beside the chosen file and renamed over it when complete, so a
-    // render that fails leaves neither an empty file nor a half-overwritten one.
+    }
+    // The dialog checked the name as typed; the extension added here needs its own check.
+    if (!path.endsWith(".wav", Qt::CaseInsensitive)) {
+        path += ".wav";
+        if (QFileInfo::exists(path)
+            && QMessageBox::question(this, QCoreApplication::applicationName(),
+                                     tr("%1 already exists. Do you want to replace it?")
+                                         .arg(QFileInfo(path).fileName()))
+                != QMessageBox::Yes) {
+            tellPage(what, "cancelled", "");
+            return;
+        }
+    }
+    tellPage(what, "started", path);
     QSaveFile target(path);
     std::FILE* file = target.open(QIODevice::WriteOnly) ? fdopen(dup(target.handle()), "wb") : nullptr;
     if (!file) {
-        reportFailure(tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)),
-            target.errorString());
+        failExport(what, tr("%1 could not be written.").arg(QDir::toNativeSeparators(path)), target.errorString());
         return;
     }
-    const int rendered = m_pContext->engine()->renderToFile(file);
+    // The page shows the progress: it gets a turn of the event loop now and
+    // then, without user input, while the render holds the GUI thread.
+    QElapsedTimer shown;
+    shown.start();
+    const auto progress = [&](int64 done, int64 total) {
+        if (shown.elapsed() < 100 || total <= 0)
+            return;
+        shown.restart();
+        tellPage(what, "progress", QString::number(double(done) / double(total), 'f', 3));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    ZubEngine* engine = m_pContext->engine();
+    const int rendered = song ? engine->renderSongToFile(file, progress) : engine->renderToFile(file, progress);
     const bool closed = std::fclose(file) == 0;
     if (rendered != 0 || !closed || !target.commit()) {
         target.cancelWriting();
-        reportFailure(rendered != 0 ? tr("There is nothing to render yet: record a loop in an idea first.")
-                                    : tr("The render could not be written to %1.").arg(QDir::toNativeSeparators(path)));
+        failExport(what, rendered != 0 ? tr("There is nothing to render yet: keep a loop in an idea first.")
+                                       : tr("%1 could not be written.").arg(QDir::toNativeSeparators(path)));
+        return;
     }
+    qDebug() << "Exported" << what << "to" << path;
+    tellPage(what, "file", path);
+}
+
+void ZubUI::failExport(const char* what, const QString& text, const QString& informative)
+{
+    tellPage(what, "error", text);
+    reportFailure(text, informative);
+}
+
+void ZubUI::runPageCommand(const QString& name)
+{
+    static const QHash<QString, QString> actions {
+        { "new", "actionNewZub" },     { "open", "actionOpenZub" },         { "save", "actionSaveZub" },
+        { "saveAs", "actionSaveAs" }, { "exportIdea", "actionExportIdea" }, { "exportSong", "actionExportSong" },
+    };
+    QAction* a = action(actions.value(name));
+    if (!a) {
+        qDebug() << "No window command" << name;
+        return;
+    }
+    a->trigger();
 }
 
 void ZubUI::openZub()
@@ -530,6 +619,10 @@ void ZubUI::showPreferences()
         return;
     DlgPreferences dialog(this, m_pApp);
     dialog.exec();
+    // The page shows which MIDI input is open.
+    Json::Value root;
+    root["midi_input"]["name"] = m_pApp->midiInputName().toStdString();
+    m_pWebView->deliverMessage(JsonField::styled(root));
 }
 
 QString ZubUI::midiExportFolder() const

@@ -3,6 +3,7 @@
 #include "qt/recentsongs.h"
 
 #include <QMainWindow>
+#include <QSize>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -38,8 +39,18 @@ public:
     QAction* action(const QString& objectName) const;
     RecentSongs& recentSongs() { return m_recentSongs; }
 
+    // Below this the page no longer fits.
+    static constexpr QSize MINIMUM_SIZE { 900, 600 };
+    static constexpr QSize DEFAULT_SIZE { 1120, 720 };
+
 public slots:
     void saveRender();
+    // The active idea, or every idea in order, into a WAV file the user
+    // chooses; progress and the result go to the page as "render" messages.
+    void exportIdea();
+    void exportSong();
+    // A command the page asked for by name.
+    void runPageCommand(const QString& name);
     void openZub();
     void newZub();
     int saveZub(QString projectFileName);
@@ -108,6 +119,9 @@ private:
     // Runs the question window-modal, with the question and the answer in the log.
     QMessageBox::StandardButton askWith(QMessageBox& box);
     void reportFailure(const QString& text, const QString& informative = QString());
+    void exportWav(bool song);
+    void failExport(const char* what, const QString& text, const QString& informative = QString());
+    void tellPage(const char* what, const char* key, const QString& value);
 
     EngineContext* m_pContext;
     ZubApp* m_pApp;

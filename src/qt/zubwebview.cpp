@@ -18,11 +18,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QShowEvent>
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+#include <QWindow>
 
 namespace {
 
@@ -45,7 +47,7 @@ const char* kBootstrap = R"JS(
     }
     window.nativeZub = {};
     ['handleMessage', 'render', 'save', 'saveAs', 'open', 'share', 'firstRun', 'nativeBackendId',
-     'installJavaScriptObjects']
+     'installJavaScriptObjects', 'command', 'midiInput']
       .forEach(function (n) { window.nativeZub[n] = call(n); });
     whenLoaded(function () { raw.installJavaScriptObjects(); });
   });
@@ -174,9 +176,43 @@ bool ZubWebView::event(QEvent* e)
     return QWebEngineView::event(e);
 }
 
+void ZubWebView::showEvent(QShowEvent* e)
+{
+    QWebEngineView::showEvent(e);
+    QWindow* shown = window()->windowHandle();
+    if (shown && shown != m_pWatchedWindow) {
+        if (m_pWatchedWindow)
+            m_pWatchedWindow->removeEventFilter(this);
+        m_pWatchedWindow = shown;
+        shown->installEventFilter(this);
+    }
+    followExposure();
+}
+
+bool ZubWebView::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == m_pWatchedWindow && (e->type() == QEvent::Expose || e->type() == QEvent::Hide))
+        followExposure();
+    return QWebEngineView::eventFilter(watched, e);
+}
+
+void ZubWebView::followExposure()
+{
+    const bool exposed = m_pWatchedWindow && m_pWatchedWindow->isExposed() && isVisible();
+    if (page()->isVisible() != exposed)
+        page()->setVisible(exposed);
+}
+
 void ZubWebView::evaluateStatement(const QString& statement)
 {
     page()->runJavaScript(statement + "; null");
+}
+
+void ZubWebView::requestCommand(const QString& name)
+{
+    qDebug() << "Page command" << name;
+    // Queued: a command may open a dialog, and the page's call returns first.
+    QMetaObject::invokeMethod(this, [this, name] { emit commandRequested(name); }, Qt::QueuedConnection);
 }
 
 bool ZubWebView::render()

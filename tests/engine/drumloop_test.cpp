@@ -1,6 +1,7 @@
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
 #include "engine/metronome.h"
+#include "engine/project.h"
 #include "engine/transport.h"
 #include "formats/sample.h"
 #include "formats/wavewriter.h"
@@ -154,6 +155,31 @@ TEST_F(DrumLoopTest, StoppingRemovesOnlyTheDrumLoop)
     EXPECT_EQ(first->loops().size(), 1u);
 }
 
+// Loops already kept fix the song's tempo: a drum loop chosen then is
+// re-timed to it. Only an empty song takes the drum loop's own tempo.
+TEST_F(DrumLoopTest, ADrumLoopFollowsTheSongOnceItHasLoops)
+{
+    engine.setTempo(90.0f);
+    engine.loadDrumLoopByName("120 4 Basic.wav");
+    engine.playDrumLoop();
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 120.0) << "an empty song takes the drum loop's tempo";
+    EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), 88200) << "played as it is";
+
+    engine.setTempo(90.0f);
+    engine.stopDrumLoop();
+    addIdea(engine, "Mine", { makeLoop(engine, 117600, constant(0.1f)) }); // 4 beats at 90 bpm
+    engine.loopRecorder()->setRecord(true);
+    std::vector<float> played(2 * 64, 0.2f);
+    engine.loopRecorder()->record(played.data(), 64);
+    engine.playDrumLoop();
+    EXPECT_TRUE(engine.loopRecorder()->holdsRecording()) << "the tempo stays, so does the recording";
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
+    // Four beats at 90 bpm, in whole chunks of the resampler.
+    EXPECT_NEAR(double(engine.drumLoopPlayer()->loop()->numFrames()), 117600.0, 256.0);
+    EXPECT_EQ(engine.ideaCollection()->activeIdea()->loops().back(), engine.drumLoopPlayer()->loop());
+}
+
 TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetronome)
 {
     std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
@@ -238,7 +264,9 @@ TEST_F(DrumLoopTest, DrumLoopsAreExactlyTheirBeatsAtTheTempo)
             const Sample file(dir.file(c.file));
             EXPECT_TRUE(std::equal(file.data(), file.data() + 2 * c.frames, drum->data())) << "copied unchanged";
         }
-        // Playing it again puts it in at the transport's tempo, as exact.
+        // Playing it again in a song with loops puts it in at the song's tempo, as exact.
+        if (engine.ideaCollection()->activeIdea()->loops().size() < 2)
+            engine.ideaCollection()->activeIdea()->addLoop(makeLoop(engine, 1000, constant(0.1f)));
         engine.playDrumLoop();
         EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), c.frames);
     }

@@ -58,6 +58,14 @@ protected:
             engine.process(out.data(), n);
         }
     }
+    // Something audible in the recorder, kept as a loop.
+    void keep()
+    {
+        engine.loopRecorder()->setRecord(true);
+        run(512, true);
+        engine.loopRecorder()->setRecord(false);
+        send("createLoopFromLoopRecorder");
+    }
 };
 
 TEST_F(LoopPathTest, RecordedLoopJoinsTheFirstIdeaInPhaseWithTheTransport)
@@ -101,8 +109,11 @@ TEST_F(LoopPathTest, RecordedLoopJoinsTheFirstIdeaInPhaseWithTheTransport)
     engine.process(out.data(), 64);
     EXPECT_NE(out[0], 0.0f);
 
-    // A second loop joins the same idea.
+    // The emptied recorder has nothing to keep; what is recorded next joins the same idea.
+    EXPECT_EQ(send("getLoopRecorder").find("\"empty\" : true") != std::string::npos, true);
     EXPECT_EQ(send("createLoopFromLoopRecorder"), "");
+    EXPECT_EQ(idea->loops().size(), 1u);
+    keep();
     EXPECT_EQ(engine.ideaCollection()->ideas().size(), 1u);
     EXPECT_EQ(idea->loops().size(), 2u);
 }
@@ -110,8 +121,8 @@ TEST_F(LoopPathTest, RecordedLoopJoinsTheFirstIdeaInPhaseWithTheTransport)
 TEST_F(LoopPathTest, CloneMuteSwitchAndTheReplyFieldByField)
 {
     run(1024, false);
-    send("createLoopFromLoopRecorder");
-    send("createLoopFromLoopRecorder");
+    keep();
+    keep();
     Idea* verse = engine.ideaCollection()->activeIdea();
     const auto loops = verse->loops();
 
@@ -134,7 +145,7 @@ TEST_F(LoopPathTest, CloneMuteSwitchAndTheReplyFieldByField)
     const Json::Value reply = parse(send("getIdeaCollection"));
     ASSERT_EQ(reply.getMemberNames(), std::vector<std::string> { "idea_collection" });
     const Json::Value& c = reply["idea_collection"];
-    EXPECT_EQ(c.getMemberNames(), (std::vector<std::string> { "active_idea_id", "ideas", "test" }));
+    EXPECT_EQ(c.getMemberNames(), (std::vector<std::string> { "active_idea_id", "ideas", "stopped", "test" }));
     EXPECT_EQ(c["active_idea_id"].asInt(), cloneId);
     EXPECT_EQ(c["test"].asString(), "foobar");
     const std::vector<Idea*> ideas = engine.ideaCollection()->ideas();
@@ -158,7 +169,7 @@ TEST_F(LoopPathTest, CloneMuteSwitchAndTheReplyFieldByField)
             EXPECT_EQ(loop["num_beats"].asInt(), 16);
             EXPECT_TRUE(loop["notes"].isArray());
             EXPECT_EQ(loop["waveform"].asString(), loops[j]->waveform());
-            EXPECT_EQ(loop["waveform"].asString().size(), 1026u); // 352,800 frames: 513 blocks of "00"
+            EXPECT_EQ(loop["waveform"].asString().size(), 1026u); // 352,800 frames: 513 blocks
         }
     }
     EXPECT_EQ(send("cloneIdea:4242424"), send("getIdeaCollection")); // unknown id: state only
@@ -170,7 +181,7 @@ TEST_F(LoopPathTest, ClearProjectKeepsTheTempoAndDropsIdeasAndLoops)
     std::vector<bool> modified;
     engine.project()->setClearedNotification([&] { ++cleared; });
     send("setTempo->90");
-    send("createLoopFromLoopRecorder");
+    keep();
     engine.project()->setModifiedNotification([&](bool m) { modified.push_back(m); });
     std::weak_ptr<Loop> loop = engine.ideaCollection()->activeIdea()->loops()[0];
     const int64 guid = engine.project()->guid();
@@ -344,8 +355,8 @@ TEST_F(LoopPathTest, AnExportedIdeaReadsTheSameInAnotherReader)
 
 TEST_F(LoopPathTest, CycleWithIdeasAndRecordingAllocatesNothing)
 {
-    send("createLoopFromLoopRecorder");
-    send("createLoopFromLoopRecorder");
+    keep();
+    keep();
     send("{ \"loop_recorder\" : { \"record\" : true } }");
     EXPECT_EQ(cycleAllocations(engine), 0u);
 }

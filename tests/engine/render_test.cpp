@@ -126,6 +126,36 @@ TEST_F(RenderTest, ShorterLoopsRepeatAtHalfGainAndRendersRepeatExactly)
             ASSERT_NEAR(s[2 * k + c], 0.5f * (ramp(k, c) + 0.2f), kDitherTolerance) << k << " " << c;
 }
 
+// Each idea once, in order, for its longest loop, with the mutes it keeps
+// for itself although clones share the loops; ideas without loops add nothing.
+TEST_F(RenderTest, SongRenderPlaysEveryIdeaInOrderWithItsOwnMutes)
+{
+    const std::shared_ptr<Loop> low = makeLoop(engine, 1000, constant(0.2f));
+    const std::shared_ptr<Loop> high = makeLoop(engine, 1000, constant(0.4f));
+    Idea* verse = addIdea(engine, "Verse", { low, high });
+    send("cloneIdea:" + std::to_string(verse->id()));
+    const int32 chorus = engine.ideaCollection()->activeIdeaId();
+    send("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : " + std::to_string(chorus) + ", \"loops\" : [ { \"id\" : "
+         + std::to_string(high->id()) + ", \"mute\" : true } ] } ] } }");
+    addIdea(engine, "Empty", {});
+    engine.ideaCollection()->setActiveIdea(verse->id());
+    engine.process(std::vector<float>(2 * 300).data(), 300);
+
+    const std::string path = dir.file("song.wav");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::vector<int64> progress;
+    EXPECT_EQ(engine.renderSongToFile(f, [&](int64 done, int64 total) { progress.push_back(total - done); }), 0);
+    std::fclose(f);
+    const std::vector<float> s = samplesOf(path);
+    ASSERT_EQ(s.size(), 2u * 2000);
+    for (int64 k = 0; k < 2000; ++k)
+        ASSERT_NEAR(s[2 * k], k < 1000 ? 0.3f : 0.1f, kDitherTolerance) << k;
+    EXPECT_EQ(progress.back(), 0);
+    EXPECT_FALSE(high->isMuted()) << "the playing idea keeps its own pattern";
+    EXPECT_EQ(audio.stops, 1);
+    EXPECT_EQ(audio.starts, 1);
+}
+
 TEST_F(RenderTest, StreamStopsAndTheTransportComesBack)
 {
     addIdea(engine, "Idea", { makeLoop(engine, 3000, constant(0.1f)) });

@@ -158,7 +158,7 @@ TEST_F(ZubApiTest, ProjectJsonCommands)
 TEST_F(ZubApiTest, IdeaCommandsBeforeAnyIdea)
 {
     const std::string empty = "{\n   \"idea_collection\" : {\n      \"active_idea_id\" : 0,\n"
-                              "      \"ideas\" : [],\n      \"test\" : \"foobar\"\n   }\n}\n";
+                              "      \"ideas\" : [],\n      \"stopped\" : false,\n      \"test\" : \"foobar\"\n   }\n}\n";
     EXPECT_EQ(send("getIdeaCollection"), empty);
     EXPECT_EQ(send("cloneIdea:1"), empty);
     EXPECT_EQ(send("cloneIdea"), "");

@@ -119,6 +119,16 @@ TEST(ReadWav, ConvertsSixteenBitValues)
     EXPECT_EQ(r.samples[1], 1.0f);
     EXPECT_FLOAT_EQ(r.samples[2], -1.0000305f);
     EXPECT_FLOAT_EQ(r.samples[3], 16384.0f / 32767.0f);
+
+    // Every value, to the bit: the sample divided by 32767 in double precision.
+    WavFixture all;
+    all.samples.clear();
+    for (int v = -32768; v <= 32767; ++v)
+        all.samples.push_back(static_cast<std::int16_t>(v));
+    const ReadResult every = read(all.write(dir, "all.wav"));
+    ASSERT_EQ(every.samples.size(), all.samples.size());
+    for (std::size_t i = 0; i < all.samples.size(); ++i)
+        ASSERT_EQ(every.samples[i], static_cast<float>(all.samples[i] / 32767.0)) << all.samples[i];
 }
 
 TEST(ReadWav, SkipsOneCueChunk)

@@ -202,6 +202,27 @@ TEST_F(SamplerTest, EleventhNoteIsSilentAndTakesNoVoice)
     EXPECT_EQ(m_sampler.numActiveVoices(), 10);
 }
 
+// The voices render one after another in one set of scratch buffers: two
+// pitched-up notes together sound as each alone, summed (at 1/sqrt(2) once
+// the compensation has settled).
+TEST_F(SamplerTest, PitchedUpVoicesTogetherSoundAsEachAlone)
+{
+    packfiles::writeSample(dir(), "s.wav", packfiles::sine(441.0, 2 * 44100));
+    packfiles::writePack(dir(), packJson(zoneJson(0, 127, 60, "s.wav")));
+    const auto play = [&](std::initializer_list<int> notes) {
+        Sampler sampler;
+        EXPECT_EQ(sampler.load(dir()), 0);
+        for (int note : notes)
+            sampler.noteOn(note);
+        return signalmeasure::render(sampler, 4096, 1024);
+    };
+    const auto fifth = play({ 67 });
+    const auto octave = play({ 72 });
+    const auto both = play({ 67, 72 });
+    for (std::size_t i = 2 * 64; i < both.size(); ++i)
+        ASSERT_NEAR(both[i], (fifth[i] + octave[i]) / std::sqrt(2.0f), 1e-6) << "sample " << i;
+}
+
 TEST_F(SamplerTest, SecondVoiceGlidesTheMixToOneOverRootTwo)
 {
     loadSingleZone(packfiles::constant(0.5f, 44100));

@@ -200,6 +200,7 @@ TEST_F(FreestyleTempoDetectorTest, AuditionOnceOrInALoopFromTheStart)
     for (int64 k = 0; k < 1200; ++k)
         ASSERT_FLOAT_EQ(out[2 * k], k < 1000 ? sampleAt(k) : 0.0f) << k;
     EXPECT_FALSE(take->isPlaying());
+    EXPECT_FALSE(detector.isActive()) << "the pass is over";
 
     detector.handleJson(command("play_loop"));
     play(900);

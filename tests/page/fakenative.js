@@ -95,6 +95,8 @@
     recorder: { record: false, beats: 16, seconds: 8, suspended: false, notes: [], held: new Map(), dirty: false },
     ideas: [], // { id, name, mute, loops: [loop], states: [bool] }
     activeId: 0,
+    stopped: false,
+    lastPlayed: 0,
     drum: null,
     drumLoop: null,
     freestyle: { state: 2, status: 'Suspended', active: false, takes: [], takeStart: 0, notes: [], held: new Map(), silence: 0 },
@@ -151,6 +153,7 @@
     idea.states = idea.loops.map((l) => l.mute);
   }
   function setActive(id) {
+    if (id !== 0) st.stopped = false;
     if (id === st.activeId) return;
     const old = activeIdea();
     if (old) old.states = old.loops.map((l) => l.mute);
@@ -180,6 +183,7 @@
           loops: idea.loops.map((l, i) => ({ ...loopJson(l), mute: idea.states.length === idea.loops.length ? !!idea.states[i] : l.mute })),
         })),
         active_idea_id: st.activeId,
+        stopped: st.stopped,
         test: 'foobar',
       },
     };
@@ -231,10 +235,11 @@
     return {
       loop_recorder: {
         record: rec.record, length_seconds: lenFrames / SR, num_beats: rec.beats,
-        frame_counter: frames, play_pos_frame: frames % lenFrames,
+        frame_counter: frames, play_pos_frame: frames % lenFrames, empty: recorderEmpty(),
       },
     };
   }
+  const recorderEmpty = () => !rec.dirty && rec.notes.length === 0 && rec.held.size === 0;
   function recorderLength(seconds) {
     rec.seconds = seconds;
     const beats = Math.round(seconds / (60 / st.bpm));
@@ -492,6 +497,7 @@
     getFreestyleTempoDetector: () => styled(detectorJson()),
     getIdeaCollection: () => styled(ideaCollectionJson()),
     createLoopFromLoopRecorder: () => {
+      if (recorderEmpty()) { fake.log.push('The loop recorder holds nothing to keep'); return ''; }
       const idea = ensureIdea();
       addLoop(idea, makeLoop({ seconds: Math.floor(rec.seconds * SR) / SR, beats: rec.beats, notes: rec.notes,
         waveform: rec.notes.length ? '' : waveformFor(rec.seconds, rec.beats, rec.dirty ? 1 : 0) }));
@@ -520,15 +526,30 @@
     getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops } }),
     clearDrumLoop: () => { st.drum = null; stopDrums(); return ''; },
     stopDrumLoop: () => { stopDrums(); return ''; },
+    // A song with loops keeps its tempo; an empty one takes the drum loop's.
     playDrumLoop: () => {
       if (!st.drum) return '';
-      stopDrums();
-      st.drumLoop = makeLoop({ seconds: (st.drum.beats * 60) / st.drum.bpm, beats: st.drum.beats });
-      addLoop(ensureIdea(), st.drumLoop);
-      setTransport(0);
+      const own = st.ideas.some((i) => i.loops.some((l) => l !== st.drumLoop));
+      setTempo(own ? st.project.bpm : st.drum.bpm);
       return '';
     },
+    stopSong: () => {
+      if (!st.activeId) return '';
+      st.lastPlayed = st.activeId;
+      setActive(0);
+      st.stopped = true;
+      rec.record = false;
+      return '';
+    },
+    playSong: () => {
+      if (!st.stopped || !st.ideas.length) return '';
+      setActive(st.ideas.some((i) => i.id === st.lastPlayed) ? st.lastPlayed : st.ideas[0].id);
+      return '';
+    },
+    undo: () => { fake.log.push('undo'); return ''; },
+    redo: () => { fake.log.push('redo'); return ''; },
     clearProject: () => {
+      st.stopped = false;
       st.drum = null;
       stopDrums();
       st.project.modified = false;
@@ -593,6 +614,7 @@
     notes: [],
     log: [],
     calls: { render: 0, save: 0, saveAs: 0, open: 0, share: 0 },
+    commands: [],
     // The user names the song in the window's dialog and it is saved.
     saveSong(file = '/home/musician/Motifo/My Song.zub') {
       st.songFile = file;
@@ -633,9 +655,43 @@
     open() { fake.calls.open++; return promise(true); },
     share() { fake.calls.share++; return promise(true); },
     firstRun() { return promise(!!cfg.firstRun); },
+    // The window's commands, as the main window carries them out.
+    command(name) {
+      fake.commands.push(String(name));
+      setTimeout(() => windowCommand(String(name)), 0);
+      return promise(undefined);
+    },
+    midiInput() { return promise(cfg.midiInput || ''); },
     nativeBackendId() { return promise('Qt4'); },
     installJavaScriptObjects() { install(); return promise(undefined); },
   };
+
+  const NEW_SONG_CALLS = ['showIdeaSetup', 'hideFreestyleRecorder', 'hideCredits', 'hideHelp',
+    'hideFreestyleTempoScreen', 'hideBeatPickerPopup', 'hideInstrumentPicker', 'hideMainMenu'];
+  function exportWav(what) {
+    const path = 'exportPath' in cfg ? cfg.exportPath : `/home/me/Documents/Motifo/${what === 'song' ? 'My Song' : 'Verse'}.wav`;
+    if (!path) { push({ render: { what, cancelled: '' } }); return; }
+    // A little apart, as the window's render hands the page a turn now and then.
+    const steps = [{ started: path }, ...[0.25, 0.5, 0.75].map((p) => ({ progress: String(p) })), { file: path }];
+    steps.forEach((step, i) => setTimeout(() => push({ render: { what, ...step } }), 20 * i));
+  }
+  function windowCommand(name) {
+    if (name === 'new') {
+      if (st.project.modified && !cfg.confirmDiscard) return;
+      handle('clearProject');
+      for (const f of NEW_SONG_CALLS) window[f]();
+    } else if (name === 'open') {
+      fake.calls.open++;
+      if (st.project.modified && !cfg.confirmDiscard) return;
+      handle('clearProject');
+      push('{ "idea_collection" : { "just_loaded" : "true" } }');
+    } else if (name === 'save' || name === 'saveAs') {
+      fake.calls[name]++;
+      fake.saveSong(name === 'save' && st.songFile ? st.songFile : undefined);
+    } else if (name === 'exportSong' || name === 'exportIdea') {
+      exportWav(name === 'exportSong' ? 'song' : 'idea');
+    }
+  }
 
   function install() {
     window.loaded_native = true;

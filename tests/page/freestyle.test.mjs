@@ -27,20 +27,82 @@ describe('free takes', () => {
   before(async () => { h = await setup(); });
   after(async () => { await h.close(); });
 
-  test('opening suspends the loop recorder and starts the freestyle recorder; closing reverses it', async () => {
+  // Every way between the three screens, and what the engine must hear on
+  // the way: the loop recorder, the freestyle recorder and the tempo
+  // detector are active exactly while their screen is shown.
+  test('each way between the screens starts and stops exactly the engine parts of the screens', async () => {
     const { page, errors } = await h.open();
-    const m = await mark(page);
-    await openFreestyle(page);
-    assert.equal(await page.isHidden('#idea-setup'), true);
-    await page.click('#freestyle-close');
-    await page.waitForFunction(() => !document.querySelector('#idea-setup').hidden);
-    assert.deepEqual(json(await sentSince(page, m)), [
-      { loop_recorder: { suspend: true } },
-      { freestyle_recorder: { initialize: true } },
-      { freestyle_recorder: { suspend: true } },
-      { loop_recorder: { initialize: true } },
-    ]);
-    assert.equal(await page.evaluate(() => document.activeElement.id), 'open-freestyle');
+    const LR_ON = { loop_recorder: { initialize: true } };
+    const LR_OFF = { loop_recorder: { suspend: true } };
+    const FS_ON = { freestyle_recorder: { initialize: true } };
+    const FS_OFF = { freestyle_recorder: { suspend: true } };
+    const RESTORE = { freestyle_tempo_detector: { suspend_and_restore_loop_state: true } };
+    const KEEP = 'createLoopFromFreestyleTempoDetector';
+    let take = 0;
+    const FIND = () => [{ freestyle_recorder: { playing_loop_id: take } }, { freestyle_recorder: { do_tempo_detection: true } }];
+    const actions = {
+      'Free takes…': () => page.click('#open-freestyle'),
+      'menu Free takes': async () => { await page.click('#menu-button'); await page.click('#main-menu [data-action="freestyle"]'); },
+      'Back to ideas': () => page.click('#freestyle-close'),
+      'Find tempo': () => page.click('#takes [data-role="tempo"]'),
+      Cancel: () => page.click('#tempo-cancel'),
+      Keep: async () => {
+        await page.evaluate(() => { document.querySelector('#tempo-accept').disabled = false; });
+        await page.click('#tempo-accept');
+      },
+      'New (window)': () => page.evaluate(() => window.nativeZub.command('new')),
+      'Open (window)': () => page.evaluate(() => window.nativeZub.command('open')),
+    };
+    const table = [
+      ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'Back to ideas', 'ideas', [FS_OFF, LR_ON]],
+      ['ideas', 'menu Free takes', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'menu Free takes', 'takes', []],
+      ['takes', 'Find tempo', 'tempo', FIND],
+      ['tempo', 'Cancel', 'takes', [RESTORE, FS_ON]],
+      ['takes', 'Find tempo', 'tempo', FIND],
+      ['tempo', 'menu Free takes', 'takes', [RESTORE, FS_ON]],
+      ['takes', 'Find tempo', 'tempo', FIND],
+      ['tempo', 'New (window)', 'ideas', [RESTORE, LR_ON]],
+      ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'Open (window)', 'ideas', [FS_OFF, LR_ON]],
+      ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'Find tempo', 'tempo', FIND],
+      ['tempo', 'Open (window)', 'ideas', [RESTORE, LR_ON]],
+      ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'New (window)', 'ideas', [FS_OFF, LR_ON]],
+      ['ideas', 'New (window)', 'ideas', []],
+      ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
+      ['takes', 'Find tempo', 'tempo', FIND],
+      ['tempo', 'Keep', 'ideas', [KEEP, LR_ON]],
+    ];
+    const screenOf = () => page.evaluate(() => document.body.dataset.screen);
+    for (const [from, action, to, expected] of table) {
+      const label = `${from} → ${action} → ${to}`;
+      assert.equal(await screenOf(), from, label);
+      if (action === 'Find tempo') {
+        take = await page.evaluate(() => window.__fake.addTake(3));
+        await page.waitForFunction(() => document.querySelectorAll('#takes .loop-card').length > 0);
+      }
+      const m = await mark(page);
+      await actions[action]();
+      await page.waitForFunction((s) => document.body.dataset.screen === s, to);
+      await waitIdle(page);
+      await waitIdle(page);
+      const sent = (await sentSince(page, m)).filter((t) => t.startsWith('{') || t === KEEP)
+        .map((t) => (t.startsWith('{') ? JSON.parse(t) : t))
+        .filter((x) => typeof x === 'string' || x.loop_recorder || x.freestyle_recorder || x.freestyle_tempo_detector)
+        .filter((x) => typeof x === 'string' || !x.freestyle_tempo_detector || x.freestyle_tempo_detector.suspend_and_restore_loop_state);
+      assert.deepEqual(sent, typeof expected === 'function' ? expected() : expected, label);
+      const engine = await page.evaluate(() => ({
+        recorder: !window.__fake.state.recorder.suspended,
+        takes: window.__fake.state.freestyle.active,
+      }));
+      assert.deepEqual(engine, { recorder: to === 'ideas', takes: to === 'takes' }, label);
+      for (const [screen, id] of [['ideas', '#idea-setup'], ['takes', '#freestyle-screen'], ['tempo', '#tempo-screen']]) {
+        assert.equal(await page.evaluate((s) => !document.querySelector(s).hidden, id), screen === to, `${label}: ${id}`);
+      }
+    }
     assert.deepEqual(errors, []);
   });
 

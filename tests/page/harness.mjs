@@ -143,3 +143,13 @@ export async function sentSince(page, mark) {
 export function mark(page) {
   return page.evaluate(() => window.__fake.sent.length);
 }
+
+// Audio in the fake loop recorder, and the page told so: Keep loop is ready.
+export async function recordSomething(page) {
+  await page.evaluate(async () => {
+    window.__fake.state.recorder.record = true;
+    window.__fake.recordAudio();
+    await window.nativeZub.handleMessage('getLoopRecorder');
+  });
+  await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled);
+}

@@ -2,7 +2,7 @@
 // with rename, clone, delete, switching and per-loop mute.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { setup, waitIdle, mark, sentSince, screenshot } from './harness.mjs';
+import { setup, waitIdle, mark, sentSince, screenshot, recordSomething } from './harness.mjs';
 
 async function recordNotes(page, notes) {
   await page.click('#record');
@@ -17,6 +17,7 @@ async function recordNotes(page, notes) {
 
 async function keepLoop(page) {
   const before = await page.locator('#loops .loop-card').count();
+  await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled);
   await page.click('#keep-loop');
   await page.waitForFunction((n) => document.querySelectorAll('#loops .loop-card').length === n + 1, before);
 }
@@ -37,6 +38,8 @@ describe('loop recorder', () => {
     assert.deepEqual(values, [2, 4, 8, 16, 32, 64]);
     await page.selectOption('#recorder-beats', '4');
     await page.waitForFunction(() => document.querySelectorAll('#recorder-beat-marks span').length === 4);
+    await page.evaluate(() => window.__fake.recordAudio());
+    await page.waitForFunction(() => !document.querySelector('#recorder-clear').disabled);
     await page.click('#recorder-clear');
     await page.click('#record');
     await waitIdle(page);
@@ -83,6 +86,33 @@ describe('loop recorder', () => {
     assert.ok(asks <= 1 + Math.floor(elapsed / 3000), `asked ${asks} times`);
   });
 
+  test('a hidden page moves nothing and asks nothing; shown again, it picks up where the music is', async () => {
+    const { page } = await h.open();
+    await page.selectOption('#recorder-beats', '2'); // a step every 250 ms
+    await page.waitForFunction(() => /translateX/.test(document.querySelector('#recorder-line').style.transform));
+    const setHidden = (hidden) => page.evaluate((h) => {
+      Object.defineProperty(document, 'hidden', { configurable: true, get: () => h });
+      Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => (h ? 'hidden' : 'visible') });
+      document.dispatchEvent(new Event('visibilitychange'));
+    }, hidden);
+    await setHidden(true);
+    const m = await mark(page);
+    const writes = await page.evaluate(async () => {
+      let count = 0;
+      const obs = new MutationObserver((list) => { count += list.length; });
+      for (const id of ['recorder-line', 'recorder-time', 'beat-light'])
+        obs.observe(document.getElementById(id), { attributes: true, childList: true, characterData: true, subtree: true });
+      await new Promise((r) => setTimeout(r, 1200));
+      obs.disconnect();
+      return count;
+    });
+    assert.equal(writes, 0, 'drawn while hidden');
+    assert.deepEqual(await sentSince(page, m), [], 'asked the program while hidden');
+    await setHidden(false);
+    const before = await page.$eval('#recorder-line', (l) => l.style.transform);
+    await page.waitForFunction((t) => document.querySelector('#recorder-line').style.transform !== t, before);
+  });
+
   test('slow tempos get more playhead steps per beat, so a step never lasts longer than a quarter second', async () => {
     const { page } = await h.open();
     const table = [[30, 8], [60, 4], [61, 4], [120, 2], [200, 2], [239, 2], [240, 1]];
@@ -98,7 +128,7 @@ describe('loop recorder', () => {
     await recordNotes(page, ['a', 'd', 'g']);
     const m = await mark(page);
     await keepLoop(page);
-    assert.equal((await sentSince(page, m))[0], 'createLoopFromLoopRecorder');
+    assert.ok((await sentSince(page, m)).includes('createLoopFromLoopRecorder'));
     assert.equal(await page.textContent('#idea-name'), 'A New Idea');
     assert.equal(await page.textContent('.loop-kind'), '3 notes');
     assert.equal(await page.getAttribute('.loop-canvas', 'aria-label'), '3 notes');
@@ -121,9 +151,9 @@ describe('ideas', () => {
   after(async () => { await h.close(); });
 
   async function twoLoops(page) {
-    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await recordSomething(page);
     await keepLoop(page);
-    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await recordSomething(page);
     await keepLoop(page);
   }
 
@@ -153,7 +183,7 @@ describe('ideas', () => {
     await page.waitForFunction(() => document.querySelector('.loop-card:nth-child(2) [data-role="mute"]').getAttribute('aria-pressed') === 'true');
     const cloneId = await page.evaluate(() => window.__fake.state.activeId);
     const loopId = await page.evaluate(() => window.__fake.state.ideas[1].loops[1].id);
-    assert.deepEqual(JSON.parse((await sentSince(page, m))[0]),
+    assert.deepEqual(JSON.parse((await sentSince(page, m)).find((t) => t.startsWith("{"))),
       { idea_collection: { ideas: [{ id: cloneId, loops: [{ id: loopId, mute: true }] }] } });
     await screenshot(page, 'ideas');
     // Back to the first idea: its loop plays.
@@ -198,7 +228,7 @@ describe('ideas', () => {
     await page.click('#idea-delete');
     await page.click('text=Confirm');
     await page.waitForFunction(() => document.querySelectorAll('#ideas .idea-item').length === 1);
-    const destroyed = JSON.parse((await sentSince(page, m))[0]);
+    const destroyed = JSON.parse((await sentSince(page, m)).find((t) => t.startsWith('{')));
     assert.equal(destroyed.idea_collection.ideas[0]._destroy, true);
     assert.equal(await page.textContent('#idea-name'), 'A New Idea');
     assert.deepEqual(errors, []);
@@ -221,5 +251,144 @@ describe('ideas', () => {
     await page.keyboard.press('Enter');
     await page.waitForFunction(() => document.querySelector('#ideas .idea-item').getAttribute('aria-current') === 'true');
     assert.equal(await page.evaluate(() => document.activeElement.dataset.id), String(await page.evaluate(() => window.__fake.state.activeId)));
+  });
+});
+
+describe('nothing erased by surprise, and the transport', () => {
+  let h;
+  before(async () => { h = await setup(); });
+  after(async () => { await h.close(); });
+
+  test('Keep loop and Clear wait for something recorded; V with nothing recorded keeps nothing', async () => {
+    const { page, errors } = await h.open();
+    assert.equal(await page.isDisabled('#keep-loop'), true);
+    assert.equal(await page.isDisabled('#recorder-clear'), true);
+    await page.locator('body').focus();
+    const m = await mark(page);
+    await page.keyboard.press('v');
+    await waitIdle(page);
+    assert.ok(!(await sentSince(page, m)).includes('createLoopFromLoopRecorder'));
+    // Recording turns Keep loop on by itself: the page asks soon while it records.
+    await page.keyboard.press('r');
+    await page.keyboard.press('a');
+    await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled, null, { timeout: 3000 });
+    await page.keyboard.press('v');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 1);
+    await page.waitForFunction(() => document.querySelector('#keep-loop').disabled);
+    assert.deepEqual(errors, []);
+  });
+
+  // Each change that empties the loop recorder, and the three answers.
+  test('a tempo, a length or a drum loop that would empty a recording asks first', async () => {
+    const { page, errors } = await h.open();
+    const changes = {
+      tempo: async () => page.evaluate(() => { const t = document.querySelector('#tempo'); t.value = '100'; t.dispatchEvent(new Event('change')); }),
+      length: () => page.selectOption('#recorder-beats', '8'),
+      drums: async () => { await page.click('#drums-button'); await page.click('.drum-tile >> nth=1'); },
+    };
+    const applied = {
+      tempo: (s) => s.includes('setTempo->100'),
+      length: (s) => s.includes(JSON.stringify({ loop_recorder: { beats: 8 } })),
+      drums: (s) => s.includes('playDrumLoop'),
+    };
+    for (const [what, change] of Object.entries(changes)) {
+      for (const answer of ['cancel', 'keep', 'erase']) {
+        const label = `${what}, ${answer}`;
+        await page.evaluate(() => { document.querySelector('#tempo').value = '120'; });
+        await recordSomething(page);
+        const loops = await page.locator('#loops .loop-card').count();
+        const m = await mark(page);
+        await change();
+        await page.waitForFunction(() => document.querySelector('#erase-dialog').open);
+        if (answer === 'cancel' && what === 'tempo') await screenshot(page, 'erase-question');
+        await page.click(`#erase-dialog [data-answer="${answer}"]`);
+        await waitIdle(page);
+        await waitIdle(page);
+        const sent = await sentSince(page, m);
+        assert.equal(applied[what](sent), answer !== 'cancel', label);
+        assert.equal(sent.includes('createLoopFromLoopRecorder'), answer === 'keep', label);
+        if (answer === 'keep') await page.waitForFunction((n) => document.querySelectorAll('#loops .loop-card').length > n, loops);
+        // Undo what went through, so the next case starts alike.
+        await page.evaluate(() => window.nativeZub.handleMessage('setTempo->120'));
+        await page.evaluate(() => window.nativeZub.handleMessage('{ "loop_recorder" : { "beats" : 16 } }'));
+        await page.evaluate(() => window.nativeZub.handleMessage('getLoopRecorder'));
+        await page.evaluate(() => window.nativeZub.handleMessage('getProject'));
+      }
+    }
+    // With nothing recorded nothing is asked.
+    await page.evaluate(() => window.nativeZub.handleMessage('{ "loop_recorder" : { "clear" : true } }'));
+    await page.evaluate(() => window.nativeZub.handleMessage('getLoopRecorder'));
+    const m = await mark(page);
+    await changes.length();
+    await waitIdle(page);
+    assert.equal(await page.evaluate(() => document.querySelector('#erase-dialog').open), false);
+    assert.ok(applied.length(await sentSince(page, m)));
+    assert.deepEqual(errors, []);
+  });
+
+  test('Stop and Play from the button and from Space; the beat light and the playhead rest while stopped', async () => {
+    const { page, errors } = await h.open();
+    assert.equal(await page.isDisabled('#transport'), true, 'no song to play yet');
+    await recordSomething(page);
+    await page.click('#keep-loop');
+    await page.waitForFunction(() => !document.querySelector('#transport').disabled);
+    const idea = await page.evaluate(() => window.__fake.state.activeId);
+    const m = await mark(page);
+    await page.click('#transport');
+    await page.waitForFunction(() => document.querySelector('#transport').getAttribute('aria-label') === 'Play the song (Space)');
+    assert.equal(await page.evaluate(() => window.__fake.state.activeId), 0);
+    // Resting: neither moves for a while.
+    const still = await page.evaluate(() => new Promise((resolve) => {
+      const line = document.querySelector('#recorder-line');
+      const light = document.querySelector('#beat-light');
+      const seen = new Set();
+      const t = setInterval(() => seen.add(line.style.transform + light.className), 50);
+      setTimeout(() => { clearInterval(t); resolve(seen.size); }, 1200);
+    }));
+    assert.equal(still, 1);
+    await page.locator('body').focus();
+    await page.keyboard.press(' ');
+    await page.waitForFunction(() => document.querySelector('#transport').getAttribute('aria-label') === 'Stop the song (Space)');
+    assert.equal(await page.evaluate(() => window.__fake.state.activeId), idea);
+    assert.deepEqual((await sentSince(page, m)).filter((t) => /Song$/.test(t)), ['stopSong', 'playSong']);
+    // Recording while stopped plays the song again.
+    await page.keyboard.press(' ');
+    await page.waitForFunction(() => document.body.classList.contains('song-stopped'));
+    await page.keyboard.press('r');
+    await page.waitForFunction(() => !document.body.classList.contains('song-stopped'));
+    assert.deepEqual(errors, []);
+  });
+
+  test('R, V, B, M and Space work the same with the drum pads as with the piano', async () => {
+    const { page, errors } = await h.open();
+    const run = async (mode) => {
+      await page.locator('body').focus();
+      const m = await mark(page);
+      await page.keyboard.press('r');
+      await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+      await page.evaluate(() => window.__fake.recordAudio());
+      await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled, null, { timeout: 3000 });
+      await page.keyboard.press('v');
+      await page.waitForFunction((n) => window.__fake.state.ideas.reduce((c, i) => c + i.loops.length, 0) === n,
+        mode === 'piano' ? 1 : 2);
+      await page.keyboard.press('m');
+      await page.keyboard.press(' ');
+      await page.keyboard.press(' ');
+      await page.keyboard.press('b');
+      await waitIdle(page);
+      const sent = await sentSince(page, m);
+      const actions = sent.filter((t) => /record|createLoop|metronome|Song$/.test(t)).map((t) => t.replace(/\s/g, ''));
+      assert.deepEqual(actions, ['{"loop_recorder":{"record":true}}', 'createLoopFromLoopRecorder',
+        `{"metronome":{"mute":${mode !== 'piano'}}}`, 'stopSong', 'playSong'], mode);
+      assert.deepEqual(sent.filter((t) => t.startsWith('note')), [], `${mode}: no key played a note`);
+      // Stop ended the recording.
+      assert.equal(await page.getAttribute('#record', 'aria-pressed'), 'false');
+    };
+    await run('piano');
+    await page.click('#instrument-button');
+    await page.click('.instrument-tile[data-id="4128"]');
+    await page.waitForFunction(() => !document.querySelector('#pads').hidden);
+    await run('pads');
+    assert.deepEqual(errors, []);
   });
 });

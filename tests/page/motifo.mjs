@@ -12,7 +12,21 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 export const repoRoot = path.resolve(here, '..', '..');
 export const buildDir = process.env.MOTIFO_BUILD_DIR || path.join(repoRoot, 'build');
 
-function freePort() {
+// The program offscreen, its page open to remote debugging on port, every
+// folder it writes inside home.
+export function programEnv(home, port) {
+  return {
+    QT_QPA_PLATFORM: 'offscreen',
+    QTWEBENGINE_DISABLE_SANDBOX: '1',
+    QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
+    XDG_DATA_HOME: path.join(home, 'data'),
+    XDG_CONFIG_HOME: path.join(home, 'config'),
+    XDG_RUNTIME_DIR: home,
+    HOME: home,
+  };
+}
+
+export function freePort() {
   return new Promise((resolve, reject) => {
     const srv = createServer();
     srv.listen(0, '127.0.0.1', () => {
@@ -51,12 +65,12 @@ function startJack(name) {
   return jackd;
 }
 
-// An X server of the test's own, so that the program's native dialogs are
-// real windows that xdotool can type into; null where Xvfb or xdotool are
-// missing.
-async function startDisplay() {
+// An X server of the test's own, so that the program's windows and native
+// dialogs are real windows that xdotool can type into; null where Xvfb or
+// xdotool are missing.
+async function startDisplay({ width = 1280, height = 800 } = {}) {
   if (spawnSync('sh', ['-c', 'command -v Xvfb && command -v xdotool']).status !== 0) return null;
-  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', `${width}x${height}x24`, '-nolisten', 'tcp'],
     { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   const display = await new Promise((resolve) => {
     let text = '';
@@ -90,11 +104,12 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // runs before the program starts (to store settings, for example); audio:
 // play through a JACK dummy server of its own (the stored device choice names
 // its output), so the engine's cycle runs in real time; display: show the
-// windows on an X server of the test's own instead of offscreen (the result
-// then has display); program: another copy of Motifo than the build tree's
-// (an installed one).
-export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program } = {}) {
-  const x = display ? await startDisplay() : null;
+// windows on an X server of the test's own instead of offscreen (true, or
+// the screen's { width, height }; the result then has display); program:
+// another copy of Motifo than the build tree's (an installed one); args: the
+// program's arguments.
+export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program, args = [] } = {}) {
+  const x = display ? await startDisplay(display === true ? {} : display) : null;
   if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
@@ -110,19 +125,13 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
-  const proc = spawn(program || path.join(buildDir, 'motifo'), [], {
+  const proc = spawn(program || path.join(buildDir, 'motifo'), args, {
     cwd: cwd || home,
     env: {
       ...process.env,
       ...jackEnv,
-      QT_QPA_PLATFORM: x ? 'xcb' : 'offscreen',
-      ...(x ? { DISPLAY: x.display } : {}),
-      QTWEBENGINE_DISABLE_SANDBOX: '1',
-      QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
-      XDG_DATA_HOME: path.join(home, 'data'),
-      XDG_CONFIG_HOME: path.join(home, 'config'),
-      XDG_RUNTIME_DIR: home,
-      HOME: home,
+      ...programEnv(home, port),
+      ...(x ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: x.display } : {}),
       ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],

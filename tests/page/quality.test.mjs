@@ -4,17 +4,19 @@ import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { setup, waitIdle, screenshot, repoRoot, mark, sentSince } from './harness.mjs';
+import { setup, waitIdle, screenshot, repoRoot, mark, sentSince, recordSomething } from './harness.mjs';
 
+// The web view inside the smallest window and inside a full HD one (the
+// window's menu and status bars take about 41 pixels).
 const SIZES = [
-  { name: 'start', viewport: { width: 1000, height: 674 } },
-  { name: 'fullhd', viewport: { width: 1920, height: 1080 } },
+  { name: 'smallest', viewport: { width: 900, height: 559 } },
+  { name: 'fullhd', viewport: { width: 1920, height: 1039 } },
 ];
 
 // Loops in two ideas, so that every part of the main screen has content.
 async function populate(page) {
   for (let i = 0; i < 3; i++) {
-    await page.evaluate(() => { window.__fake.state.recorder.record = true; window.__fake.recordAudio(); });
+    await recordSomething(page);
     await page.click('#keep-loop');
   }
   await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 3);

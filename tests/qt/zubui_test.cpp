@@ -209,8 +209,8 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
     EXPECT_EQ(bar, QStringList({ "File", "Options", "Help" }));
     const auto* file = window->findChild<QMenu*>("menuFile");
     EXPECT_EQ(actionTexts(file),
-        QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-", "Instant Export", "-",
-            "Quit" }));
+        QStringList({ "New Zub", "Open Zub...", "Open Recent", "-", "Save", "Save As...", "-",
+            "Export Idea as WAV...", "Export Song as WAV...", "-", "Instant Export", "-", "Quit" }));
     const QStringList exports = actionTexts(window->findChild<QMenu*>("menuExport"));
     const QStringList fixed = { "Ableton Live...", "FL Studio...", "Pro Tools...", "GarageBand...", "Logic Pro...",
         "Cubase...", "Studio One...", "REAPER..." };
@@ -240,7 +240,9 @@ TEST_F(ZubUITest, MenusHoldTheActionsInOrder)
         EXPECT_EQ(a->menuRole(), c.role) << c.name;
     }
     EXPECT_EQ(window->windowTitle(), "Untitled[*] — Motifo");
-    EXPECT_EQ(window->size(), QSize(1000, 674));
+    // Never below the size the page needs, never above the default.
+    EXPECT_EQ(window->minimumSize(), ZubUI::MINIMUM_SIZE);
+    EXPECT_EQ(window->size(), window->size().expandedTo(ZubUI::MINIMUM_SIZE).boundedTo(ZubUI::DEFAULT_SIZE));
 }
 
 // Receives the URLs the window asks the desktop to open.
@@ -802,7 +804,7 @@ TEST_F(ZubUITest, RenderToAnUnwritablePlaceIsReported)
     auto ok = answerNextBox(QMessageBox::Ok);
     window->saveRender();
     EXPECT_TRUE(ok->shown);
-    EXPECT_EQ(chooser->asked.value(1), "Save Render As...||*.wav");
+    EXPECT_EQ(chooser->asked.value(1), QString("Export Idea as WAV...|%1|WAV audio (*.wav)").arg(window->documentsFolder()));
 }
 
 TEST_F(ZubUITest, SaveRenderWritesTheActiveIdeaOrReportsThereIsNothing)
@@ -820,10 +822,10 @@ TEST_F(ZubUITest, SaveRenderWritesTheActiveIdeaOrReportsThereIsNothing)
     addIdea("Verse", 1000, 0.4f);
     chooser->answers << file("mix");
     window->saveRender();
-    EXPECT_EQ(QFileInfo(file("mix")).size(), 44 + 4000) << "no extension is added";
+    EXPECT_EQ(QFileInfo(file("mix.wav")).size(), 44 + 4000) << "the extension is added";
     float* samples = nullptr;
     int n = 0;
-    ASSERT_EQ(readWav(file("mix").toStdString(), samples, n), 0);
+    ASSERT_EQ(readWav(file("mix.wav").toStdString(), samples, n), 0);
     EXPECT_NEAR(samples[10], 0.2f, 1e-3f) << "the idea at half gain";
     freeAlignedFloats(samples);
 }

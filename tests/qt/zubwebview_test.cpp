@@ -118,6 +118,21 @@ TEST_F(ZubWebViewTest, NativeObjectAnswers)
     EXPECT_EQ(view.handleMessage("getMetronome"), "");
 }
 
+// A minimised or hidden window draws nothing: its page is hidden (the page
+// stops its clock), and visible again when the window comes back.
+TEST_F(ZubWebViewTest, PageIsHiddenWhileItsWindowIsOffTheScreen)
+{
+    const auto visibility = [&] { return evaluate(view, "document.visibilityState").toString(); };
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return visibility() == "visible"; }));
+    view.showMinimized();
+    EXPECT_TRUE(waitFor([&] { return visibility() == "hidden"; })) << "minimised";
+    view.showNormal();
+    EXPECT_TRUE(waitFor([&] { return visibility() == "visible"; })) << "restored";
+    view.hide();
+    EXPECT_TRUE(waitFor([&] { return visibility() == "hidden"; })) << "hidden";
+}
+
 TEST(ZubWebViewLoad, MissingPageIsLoggedAndNeverInitialises)
 {
     ZubWebView view(nullptr, nullptr, false);

@@ -40,12 +40,12 @@ export function sendJson(object) {
   return send(JSON.stringify(object));
 }
 
-// Calls one of the other native methods (render, save, share, firstRun);
+// Calls one of the other native methods (command, firstRun, midiInput, ...);
 // they may answer directly or through a promise.
-export async function callNative(name) {
+export async function callNative(name, ...args) {
   if (!isNativeReady() || typeof window.nativeZub[name] !== 'function') return undefined;
   try {
-    return await window.nativeZub[name]();
+    return await window.nativeZub[name](...args);
   } catch (e) {
     console.warn('native call failed', name, e);
     return undefined;

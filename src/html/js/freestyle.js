@@ -1,7 +1,7 @@
 // Free takes: the freestyle recorder screen (status, takes, audition) and the
 // tempo screen (play the take, tap along, snap, keep or cancel).
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce, isTyping, anyDialogOpen, flash, setText, setAttr, setClass } from './ui.js';
+import { $, el, announce, flash, setText, setAttr, setClass } from './ui.js';
 import { drawLoop } from './draw.js';
 import { tapTempo, formatBpm, MIN_BPM, MAX_BPM } from './timekeeping.js';
 
@@ -16,24 +16,23 @@ export function foldTempo(bpm) {
 }
 
 export class Freestyle {
-  constructor({ showScreen, loopRecorder, afterAccept }) {
-    this.showScreen = showScreen;
-    this.loopRecorder = loopRecorder;
+  // mode: the page's Mode; afterAccept runs once a take became a loop.
+  constructor({ mode, afterAccept }) {
+    this.mode = mode;
     this.afterAccept = afterAccept;
-    this.recorderActive = false;
-    this.detectorActive = false;
     this.status = 'Suspended';
     this.takes = [];
     this.takesKey = '';
     this.frame = 0;
     this.take = null; // the detector's loop
+    this.chosenTake = 0; // the take handed to the detector next
     this.taps = [];
     this.snapped = false;
 
-    $('open-freestyle').addEventListener('click', () => this.open());
-    $('freestyle-close').addEventListener('click', () => this.close());
-    $('tempo-cancel').addEventListener('click', () => this.cancelTempo());
-    $('tempo-accept').addEventListener('click', () => this.acceptTempo());
+    $('open-freestyle').addEventListener('click', () => this.mode.go('takes'));
+    $('freestyle-close').addEventListener('click', () => this.mode.go('ideas'));
+    $('tempo-cancel').addEventListener('click', () => this.mode.go('takes', 'cancel'));
+    $('tempo-accept').addEventListener('click', () => this.mode.go('ideas', 'keep'));
     $('tempo-play-once').addEventListener('click', () => sendJson({ freestyle_tempo_detector: { play_loop_once: true } }));
     $('tempo-play-loop').addEventListener('click', () => sendJson({ freestyle_tempo_detector: { play_loop: true } }));
     $('tap-reset').addEventListener('click', () => this.resetTaps());
@@ -44,46 +43,55 @@ export class Freestyle {
       if ((e.key === ' ' || e.key === 'Enter') && !e.repeat) { e.preventDefault(); e.stopPropagation(); this.tap(); }
     });
     pad.addEventListener('click', (e) => e.preventDefault());
-    window.addEventListener('keydown', (e) => {
-      if ($('tempo-screen').hidden || e.repeat || e.ctrlKey || e.metaKey || e.altKey || isTyping(e.target) || anyDialogOpen()) return;
-      if (e.key.toLowerCase() === 'b') { e.preventDefault(); this.tap(); }
-    });
 
     on('freestyle_recorder', (m) => this.onRecorder(m));
     on('freestyle_tempo_detector', (m) => this.onDetector(m));
   }
 
-  async open() {
-    this.showScreen('freestyle');
-    $('freestyle-close').focus();
-    // The loop recorder stays quiet while free takes are made.
-    await this.loopRecorder.suspend();
-    this.recorderActive = true;
-    await sendJson({ freestyle_recorder: { initialize: true } });
-    await send('getFreestyleRecorder');
+  // The two screens' steps for the page's mode.
+  takesSteps() {
+    return {
+      enter: async () => {
+        $('freestyle-close').focus();
+        await sendJson({ freestyle_recorder: { initialize: true } });
+        await send('getFreestyleRecorder');
+      },
+      // Handing a take to the detector suspends the recorder by itself.
+      leave: async (to) => {
+        if (to === 'tempo') {
+          await sendJson({ freestyle_recorder: { playing_loop_id: this.chosenTake } });
+          await sendJson({ freestyle_recorder: { do_tempo_detection: true } });
+        } else {
+          await sendJson({ freestyle_recorder: { suspend: true } });
+        }
+      },
+    };
   }
 
-  async close() {
-    await this.hideRecorder();
-    this.showScreen('ideas');
-    $('open-freestyle').focus();
+  tempoSteps() {
+    return {
+      enter: async () => {
+        this.take = null;
+        this.resetTaps();
+        this.snapped = false;
+        this.snappedBpm = 0;
+        $('snap-result').textContent = '';
+        $('tempo-accept').disabled = true;
+        $('tempo-play-once').focus();
+        await send('getFreestyleTempoDetector');
+      },
+      leave: async (to, how) => {
+        if (how === 'keep') await this.accept();
+        else await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+      },
+    };
   }
 
-  // window.hideFreestyleRecorder
-  async hideRecorder() {
-    $('freestyle-screen').hidden = true;
-    if (!this.recorderActive) return;
-    this.recorderActive = false;
-    await sendJson({ freestyle_recorder: { suspend: true } });
-    await this.loopRecorder.activate();
-  }
-
-  // window.hideFreestyleTempoScreen
-  async hideTempo() {
-    $('tempo-screen').hidden = true;
-    if (!this.detectorActive) return;
-    this.detectorActive = false;
-    await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+  // The detector takes the first take that is not muted: the chosen one is
+  // soloed on the way.
+  findTempo(id) {
+    this.chosenTake = id;
+    return this.mode.go('tempo');
   }
 
   // States are pushed from the audio thread; the latest one is drawn on the
@@ -157,22 +165,6 @@ export class Freestyle {
     await send('getFreestyleRecorder');
   }
 
-  // The detector takes the first take that is not muted: solo the chosen one.
-  async findTempo(id) {
-    await sendJson({ freestyle_recorder: { playing_loop_id: id } });
-    await sendJson({ freestyle_recorder: { do_tempo_detection: true } });
-    this.recorderActive = false;
-    this.detectorActive = true;
-    this.take = null;
-    this.resetTaps();
-    this.snapped = false;
-    $('snap-result').textContent = '';
-    $('tempo-accept').disabled = true;
-    this.showScreen('tempo');
-    $('tempo-play-once').focus();
-    await send('getFreestyleTempoDetector');
-  }
-
   onDetector(m) {
     if (!Array.isArray(m.loops)) return;
     this.take = m.loops.find((l) => l && typeof l === 'object') || null;
@@ -219,22 +211,12 @@ export class Freestyle {
     announce($('snap-result').textContent);
   }
 
-  async acceptTempo() {
+  async accept() {
     await send('createLoopFromFreestyleTempoDetector');
-    this.detectorActive = false;
-    $('tempo-screen').hidden = true;
-    this.showScreen('ideas');
-    await this.loopRecorder.activate();
     // The engine adopts the tapped tempo for the transport and metronome;
     // the project's tempo (shown, and saved with the song) must follow.
     if (this.snappedBpm) await sendJson({ project: { bpm: this.snappedBpm } });
     await this.afterAccept();
     announce('The take is now a loop in the idea');
-    $('open-freestyle').focus();
-  }
-
-  async cancelTempo() {
-    await this.hideTempo();
-    await this.open();
   }
 }

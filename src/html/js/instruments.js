@@ -1,7 +1,7 @@
 // Choosing an instrument: the catalogue by group, the current instrument,
 // the loading indicator and the live input's level meter.
 import { on, send } from './bridge.js';
-import { $, el, announce, openDialog, closeDialog, logoImage, assetUrl, cssColour, setClass, setAttr } from './ui.js';
+import { $, el, announce, openDialog, closeDialog, logoImage, assetUrl, cssColour, inkFor, setClass, setAttr } from './ui.js';
 
 const INPUT_FIRST_ID = 500;
 const INPUT_LAST_ID = 599;
@@ -126,10 +126,17 @@ export class Instruments {
       const tile = cssColour(g.colour_instrument);
       const tileBorder = cssColour(g.colour_instrument_border);
       const section = el('section', { class: 'group-section', 'aria-label': title });
-      if (tile) section.style.setProperty('--tile', tile);
+      // The group's colours with whichever ink reads on them.
+      if (tile) {
+        section.style.setProperty('--tile', tile);
+        section.style.setProperty('--tile-ink', inkFor(tile));
+      }
       if (tileBorder) section.style.setProperty('--tile-border', tileBorder);
       const header = el('h3', { class: 'group-head' }, [logoImage(g.logo, 'group-logo', title), el('span', { text: title })]);
-      if (head) header.style.setProperty('--head', head);
+      if (head) {
+        header.style.setProperty('--head', head);
+        header.style.setProperty('--head-ink', inkFor(head));
+      }
       if (headBorder) header.style.setProperty('--head-border', headBorder);
       const list = el('ul', { class: 'instrument-tiles' });
       for (const raw of g.instruments) {

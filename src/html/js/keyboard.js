@@ -5,8 +5,9 @@ import { $, el, isTyping, anyDialogOpen } from './ui.js';
 
 // Computer keys from the piano's base note upwards (white row plus black row).
 export const PIANO_KEYS = ['a', 'w', 's', 'e', 'd', 'f', 't', 'g', 'y', 'h', 'u', 'j', 'k', 'o', 'l', 'p', ';'];
-// Pads from the bottom row up, as on a drum machine: Z X C V play 36 to 39.
-export const PAD_KEYS = ['z', 'x', 'c', 'v', 'a', 's', 'd', 'f', 'q', 'w', 'e', 'r', '1', '2', '3', '4'];
+// Pads from the bottom row up, as on a drum machine: Z X C N play 36 to 39.
+// R, V, B and M stay free for record, keep, tap and the metronome.
+export const PAD_KEYS = ['z', 'x', 'c', 'n', 'a', 's', 'd', 'f', 'q', 'w', 'e', 't', '1', '2', '3', '4'];
 const PAD_BASE = 36;
 const PAD_NAMES = ['Kick', 'Side stick', 'Snare', 'Clap', 'Snare 2', 'Low tom', 'Closed hat', 'Low tom 2',
   'Pedal hat', 'Mid tom', 'Open hat', 'Mid tom 2', 'High tom', 'Crash', 'High tom 2', 'Ride'];
@@ -95,7 +96,7 @@ export class Keyboard {
     this.padsRoot.hidden = !pads;
     $('octave-down').closest('.octave-controls').hidden = pads;
     $('keys-hint').textContent = pads
-      ? 'Keys 1–4, Q–R, A–F and Z–V play the pads'
+      ? 'Keys 1–4, Q W E T, A–F and Z X C N play the pads'
       : 'Keys A W S E D F T G Y H U J K O L P ; play, Z / X shift the octave';
   }
 

@@ -1,17 +1,22 @@
 // The loop recorder: record toggle, length in beats, playhead, clear and
-// "keep loop".
+// "keep loop", and the question before anything empties a recording.
 import { on, send, sendJson } from './bridge.js';
-import { $, el, announce, setText, setAttr, setClass } from './ui.js';
+import { $, el, announce, openDialog, closeDialog, setText, setAttr, setClass } from './ui.js';
 import { stepsPerBeat } from './pulse.js';
 
 export const BEAT_CHOICES = [2, 4, 8, 16, 32, 64];
 const RESYNC_MS = 3000;
+// While recording into an empty recorder: soon enough for Keep loop to be
+// ready when the musician reaches for it.
+const RECORDING_RESYNC_MS = 400;
 const SAMPLE_RATE = 44100;
 
 export class LoopRecorder {
   constructor(afterKeep) {
     this.afterKeep = afterKeep;
-    this.state = { record: false, length_seconds: 8, num_beats: 16, play_pos_frame: 0 };
+    this.state = { record: false, length_seconds: 8, num_beats: 16, play_pos_frame: 0, empty: true };
+    this.stopped = false; // the song is stopped: the playhead rests
+    this.usable = true; // only on the ideas screen
     this.anchor = null; // { at: performance.now(), seconds: position }
     this.nextSync = 0;
     this.syncing = false;
@@ -23,9 +28,24 @@ export class LoopRecorder {
 
     $('record').addEventListener('click', () => this.toggleRecord());
     $('recorder-beats').addEventListener('change', (e) => this.setBeats(Number(e.target.value)));
+    $('erase-dialog').addEventListener('click', (e) => {
+      const answer = e.target.closest('[data-answer]')?.dataset.answer;
+      if (answer) { this.answer = answer; closeDialog('erase-dialog'); }
+    });
+    $('erase-dialog').addEventListener('close', () => {
+      const resolve = this.asking;
+      this.asking = null;
+      resolve?.(this.answer || 'cancel');
+    });
     $('recorder-clear').addEventListener('click', () => this.clear());
     $('keep-loop').addEventListener('click', () => this.keep());
     on('loop_recorder', (m) => this.onState(m));
+  }
+
+  // The recorder's controls work only while its screen is shown.
+  setUsable(usable) {
+    this.usable = usable;
+    this.show();
   }
 
   async activate() {
@@ -42,15 +62,36 @@ export class LoopRecorder {
 
   async toggleRecord() {
     const on = !this.state.record;
+    if (on) await this.beforeRecord?.();
     await sendJson({ loop_recorder: { record: on } });
     await send('getLoopRecorder');
     announce(on ? 'Recording' : 'Recording off');
   }
 
   async setBeats(beats) {
-    if (!BEAT_CHOICES.includes(beats)) return;
+    if (!BEAT_CHOICES.includes(beats) || beats === this.state.num_beats) return;
+    if (!(await this.confirmErase('A new length empties the loop recorder.'))) {
+      $('recorder-beats').value = String(this.state.num_beats);
+      return;
+    }
     await sendJson({ loop_recorder: { beats } });
     await send('getLoopRecorder');
+  }
+
+  // Before a change that empties the recorder: true to go on. With nothing
+  // recorded it goes on at once; otherwise the musician keeps the recording
+  // as a loop first, lets it go, or cancels.
+  async confirmErase(reason) {
+    if (this.state.empty) return true;
+    if (this.asking) return false;
+    $('erase-text').textContent = `${reason} It holds a recording you have not kept.`;
+    this.answer = '';
+    const answer = await new Promise((resolve) => {
+      this.asking = resolve;
+      openDialog('erase-dialog');
+    });
+    if (answer === 'keep') await this.keep();
+    return answer === 'keep' || answer === 'erase';
   }
 
   async clear() {
@@ -60,6 +101,11 @@ export class LoopRecorder {
   }
 
   async keep() {
+    if (this.state.empty) await send('getLoopRecorder');
+    if (this.state.empty) {
+      announce('Nothing recorded yet: press Record and play first');
+      return;
+    }
     await send('createLoopFromLoopRecorder');
     announce('Loop kept in the idea');
     await this.afterKeep();
@@ -69,6 +115,7 @@ export class LoopRecorder {
   onState(m) {
     const s = this.state;
     if (typeof m.record === 'boolean') s.record = m.record;
+    if (typeof m.empty === 'boolean') s.empty = m.empty;
     if (Number.isFinite(Number(m.length_seconds)) && Number(m.length_seconds) > 0) s.length_seconds = Number(m.length_seconds);
     if (Number.isInteger(Number(m.num_beats)) && Number(m.num_beats) > 0) s.num_beats = Number(m.num_beats);
     if (Number.isFinite(Number(m.play_pos_frame))) {
@@ -76,7 +123,7 @@ export class LoopRecorder {
       this.anchor = { at: performance.now(), seconds: s.play_pos_frame / SAMPLE_RATE };
     }
     this.syncing = false;
-    this.nextSync = performance.now() + RESYNC_MS;
+    this.nextSync = performance.now() + (s.record && s.empty ? RECORDING_RESYNC_MS : RESYNC_MS);
     this.show();
     this.changed();
   }
@@ -95,6 +142,10 @@ export class LoopRecorder {
     if (select.value !== value) select.value = value;
     setAttr($('recorder-playhead'), 'aria-valuemax', value);
     setClass($('recorder'), 'recording', s.record);
+    $('keep-loop').disabled = s.empty || !this.usable;
+    $('recorder-clear').disabled = s.empty || !this.usable;
+    $('record').disabled = !this.usable;
+    $('recorder-beats').disabled = !this.usable;
     if (this.marksFor !== s.num_beats) {
       this.marksFor = s.num_beats;
       const marks = $('recorder-beat-marks');
@@ -109,10 +160,10 @@ export class LoopRecorder {
   step(at) {
     if (at >= this.nextSync && !this.syncing) {
       this.syncing = true;
-      this.nextSync = at + RESYNC_MS;
+      this.nextSync = at + (this.state.record && this.state.empty ? RECORDING_RESYNC_MS : RESYNC_MS);
       send('getLoopRecorder').finally(() => { this.syncing = false; });
     }
-    if (!this.anchor) return this.nextSync;
+    if (!this.anchor || this.stopped) return this.nextSync;
     const len = this.state.length_seconds;
     const perBeat = stepsPerBeat((len * 1000) / this.state.num_beats);
     const steps = this.state.num_beats * perBeat;

@@ -9,14 +9,9 @@ import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
 import { Pulse } from './pulse.js';
 import './devices.js';
+import { Mode } from './mode.js';
+import { Transport } from './transport.js';
 import './document.js';
-
-const SCREENS = { ideas: 'idea-setup', freestyle: 'freestyle-screen', tempo: 'tempo-screen' };
-
-function showScreen(name) {
-  for (const [key, id] of Object.entries(SCREENS)) $(id).hidden = key !== name;
-  document.body.dataset.screen = name;
-}
 
 // Everything that a structural change, a tempo change or a loaded project
 // can touch.
@@ -37,36 +32,67 @@ async function refreshAll() {
 
 const keyboard = new Keyboard();
 const instruments = new Instruments(keyboard);
-const time = new Timekeeping(refreshSong);
 const loopRecorder = new LoopRecorder(async () => { await send('getIdeaCollection'); await send('getProject'); });
+const time = new Timekeeping(refreshSong, (reason) => loopRecorder.confirmErase(reason));
 const ideas = new Ideas({
-  onJustLoaded: () => { time.forgetDrums(); refreshSong(); },
+  onJustLoaded: () => { time.forgetDrums(); mode.go('ideas'); refreshSong(); },
   afterChange: () => send('getProject'),
 });
+const transport = new Transport({ time, loopRecorder, usable: () => mode.is('ideas') && ideas.ideas.length > 0 });
 const pulse = new Pulse([time, loopRecorder]);
-const freestyle = new Freestyle({ showScreen, loopRecorder, afterAccept: refreshSong });
-const files = new Files({
-  canRender: () => {
-    const first = ideas.ideas[0];
-    if (!first) return 'There is nothing to render yet. Keep a loop first: it starts the first idea.';
-    if (!first.loops.length) return 'The first idea has no loop yet. Keep a loop in it first.';
-    return '';
+
+const mode = new Mode({
+  ideas: {
+    enter: async () => { await loopRecorder.activate(); },
+    leave: async () => { await loopRecorder.suspend(); },
   },
-  onNew: () => window.afterNewSong(),
+});
+const freestyle = new Freestyle({ mode, afterAccept: refreshSong });
+mode.steps.takes = freestyle.takesSteps();
+mode.steps.tempo = freestyle.tempoSteps();
+// Only the ideas screen has a transport and a loop recorder to play.
+mode.onChange((name) => {
+  transport.show();
+  loopRecorder.setUsable(name === 'ideas');
+});
+
+const hasLoops = (idea) => idea && idea.loops.length > 0;
+const files = new Files({
+  canExport: (what) => {
+    if (what === 'idea') return hasLoops(ideas.active()) ? '' : 'The idea that plays has no loop yet. Keep a loop in it first.';
+    return ideas.ideas.some(hasLoops) ? '' : 'There is nothing to export yet. Keep a loop first: it starts the first idea.';
+  },
 });
 
 on('keyboard', (m) => {
   if (m.note_on !== undefined) keyboard.showMidi(Number(m.note_on), true);
   if (m.note_off !== undefined) keyboard.showMidi(Number(m.note_off), false);
 });
+on('midi_input', (m) => showMidiInput(m.name));
+
+function showMidiInput(name) {
+  const text = name ? `MIDI keyboard: ${name}` : 'No MIDI keyboard open';
+  $('midi-input').textContent = text;
+  $('midi-input').title = name ? text : 'Choose a MIDI keyboard in Options > Preferences';
+  $('welcome-midi').textContent = name
+    ? `Now open: ${name}.`
+    : 'No MIDI keyboard is open yet.';
+}
+
+async function undo(redo) {
+  await send(redo ? 'redo' : 'undo');
+  await refreshSong();
+}
 
 // Main menu
 const MENU_ACTIONS = {
-  new: () => files.newSong(),
-  save: () => files.save(),
-  'render-file': () => files.renderToFile(),
-  'render-page': () => files.renderToPage(),
-  freestyle: () => freestyle.open(),
+  new: () => files.command('new'),
+  open: () => files.command('open'),
+  save: () => files.command('save'),
+  'save-as': () => files.command('saveAs'),
+  'export-idea': () => files.exportWav('idea'),
+  'export-song': () => files.exportWav('song'),
+  freestyle: () => mode.go('takes'),
   instruments: () => instruments.open(),
   drums: () => time.openDrums(),
   help: () => openDialog('help'),
@@ -98,55 +124,59 @@ $('console-form').addEventListener('submit', async (e) => {
 });
 onMessage((text) => { if ($('console').open) log('received', text); });
 
-// Shortcuts that do not collide with the playing keys.
+// Keys with Ctrl: the document commands and undo, on every screen.
+const CTRL_KEYS = {
+  n: () => files.command('new'),
+  o: () => files.command('open'),
+  s: () => files.command('save'),
+  S: () => files.command('saveAs'),
+  z: () => undo(false),
+  Z: () => undo(true),
+  y: () => undo(true),
+};
+
+// Keys of the page's actions; the playing keys (keyboard.js) never use them.
 window.addEventListener('keydown', (e) => {
-  if (e.repeat || e.ctrlKey || e.metaKey || e.altKey || isTyping(e.target) || anyDialogOpen()) return;
-  if (document.body.dataset.screen === 'tempo') return;
-  const k = e.key.toLowerCase();
-  if (keyboard.mode === 'pads' && ['r', 'v', 'b'].includes(k)) return; // pads use these keys
-  const actions = {
-    r: () => loopRecorder.toggleRecord(),
-    v: () => loopRecorder.keep(),
-    m: () => time.toggleMetronome(),
-    b: () => time.tap(),
-    i: () => instruments.open(),
-  };
-  if (actions[k]) {
+  if (e.repeat || e.altKey || e.metaKey || isTyping(e.target) || anyDialogOpen()) return;
+  if (e.ctrlKey) {
+    const k = e.key.length === 1 ? (e.shiftKey ? e.key.toUpperCase() : e.key.toLowerCase()) : '';
+    if (!CTRL_KEYS[k]) return;
     e.preventDefault();
-    actions[k]();
+    CTRL_KEYS[k]();
+    return;
   }
+  const k = e.key === ' ' ? 'space' : e.key.toLowerCase();
+  const onScreen = {
+    ideas: { r: () => loopRecorder.toggleRecord(), v: () => loopRecorder.keep(), space: () => transport.toggle() },
+    tempo: { b: () => freestyle.tap(), space: () => freestyle.tap() },
+  }[mode.current] || {};
+  const everywhere = { m: () => time.toggleMetronome(), b: () => time.tap(), i: () => instruments.open() };
+  const action = onScreen[k] || everywhere[k];
+  // Space is the transport even on a focused button, as in every music
+  // program; Enter still presses the button.
+  if (!action) return;
+  e.preventDefault();
+  action();
 });
 
 initDialogs();
-showScreen('ideas');
+mode.show('ideas');
 
 // Called by the main window when the user starts a new song, in this order.
 // The project, and with it the drum loop, has been cleared by then.
 window.showIdeaSetup = function () {
   time.forgetDrums();
   closeDialog('render-dialog');
-  showScreen('ideas');
+  mode.go('ideas');
   refreshSong();
 };
-window.hideFreestyleRecorder = function () { freestyle.hideRecorder(); };
+window.hideFreestyleRecorder = function () { if (mode.is('takes')) mode.go('ideas'); };
 window.hideCredits = function () { closeDialog('credits'); };
 window.hideHelp = function () { closeDialog('help'); };
-window.hideFreestyleTempoScreen = function () { freestyle.hideTempo(); };
+window.hideFreestyleTempoScreen = function () { if (mode.is('tempo')) mode.go('ideas'); };
 window.hideBeatPickerPopup = function () { time.hideDrums(); };
 window.hideInstrumentPicker = function () { instruments.hide(); };
 window.hideMainMenu = function () { closeDialog('main-menu'); };
-
-// The page's own "New song" runs the same steps as the window's.
-window.afterNewSong = async function () {
-  window.showIdeaSetup();
-  window.hideFreestyleRecorder();
-  window.hideCredits();
-  window.hideHelp();
-  window.hideFreestyleTempoScreen();
-  window.hideBeatPickerPopup();
-  window.hideInstrumentPicker();
-  window.hideMainMenu();
-};
 
 // The program names its version before it calls checkInit.
 function showVersion() {
@@ -161,8 +191,10 @@ window.checkInit = async function () {
   $('status').textContent = 'Connected';
   showVersion();
   pulse.start();
-  await loopRecorder.activate();
+  await mode.go('ideas', 'again');
   await refreshAll();
+  showMidiInput(await callNative('midiInput'));
   if (await callNative('firstRun') === true && !$('welcome').open) openDialog('welcome');
   document.body.dataset.ready = 'true';
 };
+

@@ -23,17 +23,24 @@ export class Pulse {
 
   start() {
     this.running = true;
+    if (!this.watchingVisibility) {
+      this.watchingVisibility = true;
+      // Nothing is drawn for a hidden or minimised window: the clock stops
+      // and catches up when the window shows again.
+      document.addEventListener('visibilitychange', () => (document.hidden ? clearTimeout(this.timer) : this.poke()));
+    }
     this.poke();
   }
 
   // A part's state jumped (a new position from the engine): show it now.
   poke() {
-    if (!this.running) return;
+    if (!this.running || document.hidden) return;
     clearTimeout(this.timer);
     this.timer = setTimeout(() => this.wake(), 0);
   }
 
   wake() {
+    if (document.hidden) return;
     const now = performance.now();
     let next = Infinity;
     for (const part of this.parts) next = Math.min(next, part.step(now + 2 * LEAD_MS));

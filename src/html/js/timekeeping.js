@@ -27,8 +27,13 @@ export function formatBpm(bpm) {
 }
 
 export class Timekeeping {
-  constructor(refresh) {
-    this.refresh = refresh; // asks the engine for everything a tempo change touches
+  // refresh asks the engine for everything a tempo change touches;
+  // confirmErase(reason) resolves true when a change that empties the loop
+  // recorder may go on.
+  constructor(refresh, confirmErase) {
+    this.refresh = refresh;
+    this.confirmErase = confirmErase;
+    this.stopped = false; // the song is stopped: the beat light rests
     this.bpm = 120;
     this.muted = true;
     this.taps = [];
@@ -46,7 +51,9 @@ export class Timekeeping {
     $('tap-tempo').addEventListener('click', () => this.tap());
     $('metronome').addEventListener('click', () => this.toggleMetronome());
     $('drums-button').addEventListener('click', () => this.openDrums());
-    $('drum-play').addEventListener('click', () => this.playDrums());
+    $('drum-play').addEventListener('click', async () => {
+      if (await this.confirmErase('A drum loop re-times the loop recorder, which empties it.')) this.playDrums();
+    });
     $('drum-stop').addEventListener('click', () => this.stopDrums());
     $('drum-clear').addEventListener('click', () => this.clearDrums());
 
@@ -79,7 +86,12 @@ export class Timekeeping {
     this.setTempo(bpm);
   }
 
+  // A new tempo re-times the loop recorder, which empties it: asked first.
   async setTempo(bpm) {
+    if (!(await this.confirmErase('A new tempo empties the loop recorder.'))) {
+      $('tempo').value = formatBpm(this.bpm);
+      return;
+    }
     this.bpm = bpm;
     $('tempo').value = formatBpm(bpm);
     await send(`setTempo->${formatBpm(bpm)}`);
@@ -144,7 +156,10 @@ export class Timekeeping {
       this.nextSync = at + BEAT_RESYNC_MS;
       send('getMicrosecondsUntilNextBeat').then(() => { this.syncing = false; });
     }
-    if (this.beatAnchor === null) return this.nextSync;
+    if (this.beatAnchor === null || this.stopped) {
+      setClass($('beat-light'), 'lit', false);
+      return this.nextSync;
+    }
     const beatMs = 60000 / this.bpm;
     const litMs = beatMs / stepsPerBeat(beatMs);
     const beat = Math.floor((at - this.beatAnchor) / beatMs);
@@ -152,7 +167,8 @@ export class Timekeeping {
     const lit = at - beatStart < litMs;
     const light = $('beat-light');
     setClass(light, 'lit', lit);
-    setClass(light, 'one', lit && beat % 4 === 0);
+    // Held for the whole beat, so that the flash going out only changes opacity.
+    setClass(light, 'one', beat % 4 === 0);
     return Math.min(this.nextSync, lit ? beatStart + litMs : beatStart + beatMs);
   }
 
@@ -194,18 +210,16 @@ export class Timekeeping {
     $('drum-clear').disabled = !this.drum;
   }
 
-  // The chosen loop plays at its own tempo, which becomes the song's: the
-  // tempo change re-times it into the active idea in step with the recorder.
+  // The engine decides the tempo: a song with loops keeps its own and the
+  // drum loop is re-timed to it; an empty song takes the drum loop's.
   async chooseDrums(index) {
     const d = this.drumLoops[index];
     if (!d) return;
     this.hideDrums();
+    if (!(await this.confirmErase('A drum loop re-times the loop recorder, which empties it.'))) return;
     this.drum = { index, name: String(d.display_name || d.file_name), bpm: Number(d.bpm), beats: Number(d.beats) };
     await send(`loadDrumLoopByIndex:${index}`);
-    const bpm = validTempo(this.drum.bpm) ? this.drum.bpm : this.bpm;
-    this.drumPlaying = true;
-    this.showDrums();
-    await this.setTempo(bpm);
+    await this.playDrums();
   }
 
   async playDrums() {
@@ -213,8 +227,8 @@ export class Timekeeping {
     await send('playDrumLoop');
     this.drumPlaying = true;
     this.showDrums();
-    // Playing starts the loop at its own speed; the tempo puts it in time.
-    await this.setTempo(this.bpm);
+    this.resyncBeat();
+    await this.refresh();
   }
 
   async stopDrums() {

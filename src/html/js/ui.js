@@ -147,6 +147,30 @@ export function cssColour(value) {
   return v && CSS.supports('color', v) ? v : '';
 }
 
+// WCAG relative luminance of a CSS colour; null when it cannot be read.
+export function luminance(colour) {
+  const ctx = document.createElement('canvas').getContext('2d');
+  ctx.fillStyle = '#010203';
+  ctx.fillStyle = colour;
+  const v = ctx.fillStyle;
+  if (v === '#010203' && colour.toLowerCase() !== '#010203') return null;
+  const rgb = v.startsWith('#') ? [1, 3, 5].map((i) => parseInt(v.slice(i, i + 2), 16)) : (v.match(/[\d.]+/g) || []).slice(0, 3).map(Number);
+  const f = (c) => { const x = c / 255; return x <= 0.03928 ? x / 12.92 : ((x + 0.055) / 1.055) ** 2.4; };
+  return 0.2126 * f(rgb[0]) + 0.7152 * f(rgb[1]) + 0.0722 * f(rgb[2]);
+}
+
+export const DARK_INK = '#111318';
+export const LIGHT_INK = '#ffffff';
+
+// The text colour that reads best on a background: black or white.
+export function inkFor(background) {
+  const l = luminance(background);
+  if (l === null) return '';
+  const onDark = (1.05) / (l + 0.05);
+  const onLight = (l + 0.05) / (luminance(DARK_INK) + 0.05);
+  return onLight >= onDark ? DARK_INK : LIGHT_INK;
+}
+
 // A short light-up that runs on the compositor (no layout).
 export function flash(node, colour = 'var(--accent)') {
   if (!node?.animate) return;
