@@ -116,6 +116,9 @@ public:
     void handleJson(const Json::Value& root);
 
 private:
+    // Adds samples into the loop from `dst` on, wrapping; notes audible audio.
+    void mixIn(const float* in, uint32_t numSamples, uint32_t dst);
+
     // Where the recorder was at a transport frame; read lock-free by note input.
     struct Anchor
     {
