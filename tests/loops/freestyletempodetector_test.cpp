@@ -101,6 +101,17 @@ TEST_F(FreestyleTempoDetectorTest, TapsSnapTheTakeAndFoldItsTailOntoTheStart)
     }
 }
 
+// The snapped take is exactly its beats at the tapped tempo: 16 beats at
+// 110 bpm are 384,872.7 frames, so 384,873 (truncating would leave the take
+// a frame short of the grid the transport takes over).
+TEST_F(FreestyleTempoDetectorTest, TheSnappedTakeIsExactlyItsBeatsAtTheTappedTempo)
+{
+    handTake(400000);
+    detector.handleJson(taps(110, 8180));
+    EXPECT_EQ(take->numBeats(), 16);
+    EXPECT_EQ(take->numFrames(), 384873);
+}
+
 // The take's buffer still holds a longer, older take past its end: growing
 // must add silence, not that.
 TEST_F(FreestyleTempoDetectorTest, ShortTakeGrowsWithSilence)
