@@ -6,12 +6,13 @@
 #include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "engine/recoverycopy.h"
 #include "engine/songfiles.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
-#include "engine/recoverycopy.h"
 #include "qt/applicationfinder.h"
 #include "qt/autosave.h"
+#include "qt/deviceproblems.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
@@ -170,6 +171,7 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     showDocumentState();
     connect(m_pWebView, &ZubWebView::commandRequested, this, &ZubUI::runPageCommand);
     m_pWebView->setMidiInputName([this] { return m_pApp ? m_pApp->midiInputName() : QString(); });
+    m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
 
