@@ -10,6 +10,7 @@
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
+#include "qt/deviceproblems.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
@@ -157,6 +158,7 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     showDocumentState();
     connect(m_pWebView, &ZubWebView::commandRequested, this, &ZubUI::runPageCommand);
     m_pWebView->setMidiInputName([this] { return m_pApp ? m_pApp->midiInputName() : QString(); });
+    m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
 

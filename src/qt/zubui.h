@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class DeviceProblems;
 class EngineContext;
 class FileChooser;
 class Project;
@@ -30,6 +31,7 @@ public:
     ~ZubUI() override;
 
     ZubWebView* webView() const { return m_pWebView; }
+    DeviceProblems* deviceProblems() const { return m_pDeviceProblems; }
     QString projectFileName() const { return m_projectFileName; }
     QString documentsFolder() const { return m_documentsFolder; }
     // Takes ownership; tests answer the file dialogs through it.
@@ -133,6 +135,7 @@ private:
     EngineContext* m_pContext;
     ZubApp* m_pApp;
     ZubWebView* m_pWebView = nullptr;
+    DeviceProblems* m_pDeviceProblems = nullptr;
     FileChooser* m_pFileChooser;
     QSignalMapper* m_pExportMapper = nullptr;
     QMenu* m_pMenuFile = nullptr;
