@@ -15,6 +15,7 @@
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
+#include "engine/songfiles.h"
 #include "engine/songsource.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"
@@ -50,11 +51,14 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
     m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
+    m_pSongFiles = new SongFiles(this);
     m_pHistory = new EditHistory(*this);
 }
 
 ZubEngine::~ZubEngine()
 {
+    // Its jobs read the song: they end first.
+    delete m_pSongFiles;
     // Its steps hold ideas and loops.
     delete m_pHistory;
     delete m_pDrumLoopPlayer;
@@ -78,6 +82,7 @@ void ZubEngine::setJsBridge(NativeJsBridge* bridge)
     m_pFreestyleTempoDetector->setJsBridge(bridge);
     m_pInstrument->setJsBridge(bridge);
     m_pFreestyleRecorder->setJsBridge(bridge);
+    m_pSongFiles->setJsBridge(bridge);
 }
 
 void ZubEngine::process(float* buffer, int numFrames)
@@ -109,9 +114,10 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop; a stopped song leaves it silent.
+    // and plays it back from its loop; live input goes in where it was
+    // played. A stopped song leaves it silent.
     if (!stopped) {
-        m_pLoopRecorder->record(buffer, n);
+        m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
         m_pLoopRecorder->process(buffer, n);
     }
     m_pLoopRecorder->alignTo(pos, grid, transportPos);
