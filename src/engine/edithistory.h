@@ -20,7 +20,9 @@ class ZubEngine;
 // redo put a whole state back; the tempo goes through the engine's own
 // tempo change. An edit that takes the loop recorder's content keeps it in
 // its step, and undo and redo trade it with what the recorder then holds, so
-// no take is ever dropped. GUI thread only, like every edit.
+// no take is ever dropped. GUI thread only, like every edit; the audio
+// thread meets a state put back only through the idea collection's and the
+// recorder's own pointer swaps.
 class EditHistory
 {
 public:
