@@ -33,7 +33,8 @@ const buildDir = process.env.MOTIFO_BUILD_DIR || path.join(repoRoot, 'build');
 const runs = Number(process.argv[2] || 5);
 const programs = (process.env.MOTIFO_PROGRAMS || path.join(buildDir, 'motifo')).split(':');
 const cold = process.argv[3] === 'cold';
-const recordSeconds = 8;
+// Long enough for a cold start on a loaded machine.
+const recordSeconds = 12;
 const rate = 44100;
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
@@ -234,7 +235,7 @@ for (let i = 0; i < runs; ++i)
   for (const program of programs) results[program].push(await startOnce(i, program));
 const summary = {};
 for (const [program, list] of Object.entries(results)) {
-  const keys = Object.keys(list[0]).filter((k) => typeof list[0][k] === 'number');
+  const keys = [...new Set(list.flatMap((r) => Object.keys(r).filter((k) => typeof r[k] === 'number')))];
   summary[path.relative(buildDir, program)] = { runs: round(list), median: round(Object.fromEntries(keys.map((k) => [k, median(list.map((r) => r[k]))]))) };
 }
 console.log(JSON.stringify({ cold, ...summary, load_average: readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).map(Number) }, null, 2));
