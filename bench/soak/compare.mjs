@@ -213,7 +213,7 @@ try {
   osc('/sl/-1/hit', 's', 'trigger');
 
   await send(motifo.page, 'setTempo->120');
-  await send(motifo.page, JSON.stringify({ loop_recorder: { beats: 16 } }));
+  await send(motifo.page, JSON.stringify({ loop_recorder: { beats: 16, record: true } }));
   for (let i = 0; i < 8; ++i) {
     await send(motifo.page, `noteOn->${60 + i}`);
     await sleep(300);
