@@ -221,9 +221,10 @@ TEST_F(ProjectFileTest, ASaveWritesTheSongAsItWasAskedForAndEditsMadeMeanwhileSt
     const std::vector<std::string> messages = bridge.messages();
     for (const std::string& m : messages)
         if (m.find("\"saving\"") != std::string::npos)
-            fractions.push_back(std::stod(m.substr(m.find("\"fraction\" : ") + 14)));
+            fractions.push_back(std::stod(m.substr(m.find("\"fraction\" : ") + 13)));
     ASSERT_GE(fractions.size(), 3u);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_EQ(fractions.back(), 1.0) << "a first save, with no folder to set aside, comes all the way";
     EXPECT_NE(messages.back().find("\"saved\""), std::string::npos) << messages.back();
 
     bool saved = false;
