@@ -266,10 +266,10 @@
   function freestyleJson() {
     return { freestyle_recorder: { loops: fs.takes.slice(0, 4).map(loopJson), status: fs.status } };
   }
-  function freestyleIdle() {
+  function freestyleIdle(muteTakes = true) {
     fs.state = 0;
     fs.status = 'Idle';
-    fs.takes.forEach((t) => { t.mute = true; });
+    if (muteTakes) fs.takes.forEach((t) => { t.mute = true; });
     push(freestyleJson());
   }
   function freestyleStart() {
@@ -302,7 +302,8 @@
     if (fs.held.size === 0) fs.silence = setTimeout(freestyleFinish, 1000);
   }
   function handleFreestyle(m) {
-    if (m.initialize !== undefined) { fs.active = true; freestyleIdle(); }
+    // Back from the tempo detector the takes stay as it left them.
+    if (m.initialize !== undefined) { fs.active = true; freestyleIdle(!fs.lent); fs.lent = false; }
     if (m.suspend !== undefined) freestyleSuspend();
     if (m.do_tempo_detection !== undefined) {
       const take = fs.takes.find((t) => !t.mute);
@@ -312,6 +313,7 @@
       }
       detectorActivate();
       freestyleSuspend();
+      fs.lent = true;
     }
     for (const e of Array.isArray(m.loops) ? m.loops : []) {
       const t = fs.takes.find((x) => x.id === e.id);
@@ -321,6 +323,7 @@
   }
   function freestyleSuspend() {
     fs.active = false;
+    fs.lent = false;
     fs.state = 2;
     fs.status = 'Suspended';
     clearTimeout(fs.silence);
