@@ -410,6 +410,7 @@
   function stopDrums() {
     removeDrumLoop();
   }
+  const ownLoops = () => st.ideas.some((i) => i.loops.some((l) => l !== st.drumLoop));
 
   // ---- instruments --------------------------------------------------------
   function loadInstrument(id) {
@@ -526,14 +527,21 @@
       return styled({ instrument: { name: i.name, description: i.description, id: i.id, logo: i.logo, instrument_type: i.instrument_type, control_type: i.control_type } });
     },
     getInstrumentCollection: () => styled({ instrument_collection: { instrument_groups: groups } }),
-    getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops } }),
+    getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops, plays_at_song_tempo: ownLoops() } }),
     clearDrumLoop: () => { st.drum = null; stopDrums(); return ''; },
     stopDrumLoop: () => { stopDrums(); return ''; },
-    // A song with loops keeps its tempo; an empty one takes the drum loop's.
+    // A song with loops keeps its tempo; an empty one takes the drum loop's,
+    // and the recorder with it, which empties it unless its beats fit.
     playDrumLoop: () => {
       if (!st.drum) return '';
-      const own = st.ideas.some((i) => i.loops.some((l) => l !== st.drumLoop));
-      setTempo(own ? st.project.bpm : st.drum.bpm);
+      if (!ownLoops()) {
+        st.project.bpm = st.bpm = st.drum.bpm;
+        if (Math.round((rec.beats * 60 * SR) / st.bpm) !== Math.floor(rec.seconds * SR)) recorderLength((rec.beats * 60) / st.bpm);
+      }
+      removeDrumLoop();
+      st.drumLoop = makeLoop({ seconds: (st.drum.beats * 60) / st.bpm, beats: st.drum.beats });
+      addLoop(ensureIdea(), st.drumLoop);
+      setTransport(0);
       return '';
     },
     stopSong: () => {
