@@ -407,15 +407,15 @@ std::unique_ptr<Idea> IdeaCollection::readIdea(const std::string& dir, const std
         logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
-    // Track i and beats i belong to file i, also when a file is left out.
+    // Track i and beats i belong to file i.
     std::vector<std::pair<std::size_t, std::shared_ptr<Loop>>> loops;
     int64 longest = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         auto loop = std::make_shared<Loop>();
-        if (loop->loadWav(files[i]) != 0) {
-            logError() << "Skipped the unreadable loop file " << files[i];
-            continue;
-        }
+        // An unreadable file still gives a loop, empty and silent, so that the
+        // loops after it keep their numbers and their tracks.
+        if (loop->loadWav(files[i]) != 0)
+            logError() << "Kept an empty loop in place of the unreadable loop file " << files[i];
         longest = std::max(longest, loop->numFrames());
         loops.emplace_back(i, loop);
     }
