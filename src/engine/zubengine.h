@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class BeatGrid;
 class DrumLoopCollection;
@@ -88,6 +89,9 @@ public:
     void playDrumLoop();
     void stopDrumLoop();
     void clearDrumLoop();
+    // True when an idea holds a loop other than the drum loop: a drum loop
+    // played then keeps the song's tempo and leaves the loop recorder alone.
+    bool songHasOwnLoops() const;
 
     // GUI thread; each stops the live stream for the render and starts it again.
     // The active idea at gain 0.5 into the open file. Returns 0, or 1 with an
@@ -125,7 +129,6 @@ private:
     void processCycle(float* buffer, int numFrames);
     void mixIdeas(float* buffer, int numFrames, int64 cycleStart, const BeatGrid& grid);
     static int64 nextBarFrame(int64 frame, const BeatGrid& grid);
-    bool songHasOwnLoops() const;
     int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
@@ -151,4 +154,6 @@ private:
     CycleMeter m_cycleMeter;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
+    // Audio thread: the cycle's live input before the recorders add to it.
+    std::vector<float> m_liveInput;
 };
