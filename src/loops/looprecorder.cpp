@@ -230,6 +230,8 @@ LoopRecorder::Content LoopRecorder::copyContent() const
     float* copy = allocateAlignedFloats(std::size_t(samples));
     if (!copy)
         return content;
+    // Its pages are made now, not while the lock is held.
+    std::fill(copy, copy + samples, 0.0f);
     for (int64 at = 0; at < samples; at += kCopyPieceSamples) {
         std::lock_guard lock(m_mutex);
         if (int64(m_lengthSamples) != samples) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/beatgrid.h"
+#include "core/pirecursivemutex.h"
 #include "core/playbackengine.h"
 #include "core/seqlocked.h"
 #include "core/timedmidieventlist.h"
@@ -155,7 +156,9 @@ private:
     bool m_bHoldsAudio = false;
     bool holdsRecordingLocked() const;
     uint64_t m_frameCounter = 0;
-    mutable std::recursive_mutex m_mutex;
+    // The audio thread waits on it while a copy holds it: the holder is lent
+    // the audio thread's priority.
+    mutable PiRecursiveMutex m_mutex;
     // Once a buffer was traded, the next one is always made ahead.
     bool m_bSpareWanted = false;
     SpareBuffer m_spare;
