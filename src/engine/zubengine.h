@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class BeatGrid;
 class DrumLoopCollection;
@@ -151,4 +152,6 @@ private:
     CycleMeter m_cycleMeter;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
+    // Audio thread: the cycle's live input before the recorders add to it.
+    std::vector<float> m_liveInput;
 };
