@@ -11,6 +11,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -105,6 +106,14 @@ public:
     Content putContent(const Content& content);
     // A copy taken in short holds of the lock while recording goes on.
     Content copyContent() const;
+    // The notes, beats and place of the content, without its audio.
+    Content describeContent() const;
+    // The audio from its start, a piece at a time: each piece is copied in a
+    // short hold of the lock and handed to sink outside it. Nothing large is
+    // allocated, so a copy to a file leaves no big mapping to undo while the
+    // audio thread runs. Returns false when a change of length or the sink
+    // (by returning false) ended it early.
+    bool readAudio(const std::function<bool(const float* samples, int64 count)>& sink) const;
     // Starts making the buffer the next clear or loop trades for; the page's
     // record button asks for it.
     void prepareSpare();
