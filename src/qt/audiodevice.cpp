@@ -72,6 +72,12 @@ int AudioDevice::stop()
     return logError(e) ? 1 : 0;
 }
 
+double AudioDevice::outputLatency() const
+{
+    const PaStreamInfo* info = m_pStream ? Pa_GetStreamInfo(m_pStream) : nullptr;
+    return info ? info->outputLatency : 0.0;
+}
+
 void AudioDevice::processBuffer(unsigned long numFrames, float* out, const float* in)
 {
     if (in && m_pRecordingEngine && m_pInputParams) {

@@ -21,6 +21,7 @@ public:
 
     int start() override;
     int stop() override;
+    double outputLatency() const override;
 
     // Audio thread: one callback's worth of frames.
     void processBuffer(unsigned long numFrames, float* out, const float* in);
