@@ -15,6 +15,7 @@
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
+#include "engine/songfiles.h"
 #include "engine/songsource.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"
@@ -36,6 +37,7 @@
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
+    , m_liveInput(std::size_t(ZUB_FRAMESIZE) * MAX_CYCLE_FRAMES)
 {
     m_pInstrument = new Instrument;
     m_pInstrument->loadFromDirectory(std::string(ZUB_RESOURCE_DIR) + "/instruments/00_essentials/classic");
@@ -51,11 +53,14 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
     m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
+    m_pSongFiles = new SongFiles(this);
     m_pLinkSession = new LinkSession;
 }
 
 ZubEngine::~ZubEngine()
 {
+    // Its jobs read the song: they end first.
+    delete m_pSongFiles;
     delete m_pLinkSession;
     delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
@@ -78,6 +83,7 @@ void ZubEngine::setJsBridge(NativeJsBridge* bridge)
     m_pFreestyleTempoDetector->setJsBridge(bridge);
     m_pInstrument->setJsBridge(bridge);
     m_pFreestyleRecorder->setJsBridge(bridge);
+    m_pSongFiles->setJsBridge(bridge);
 }
 
 void ZubEngine::process(float* buffer, int numFrames)
@@ -109,17 +115,22 @@ void ZubEngine::processCycle(float* buffer, int n)
     const bool stopped = m_pIdeaCollection->isStopped();
 
     m_pInstrument->process(buffer, n);
+    // Live input, late: both recorders place it where it was played.
+    const int64 late = m_pInstrument->inputLatenessFrames();
+    if (late > 0)
+        std::memcpy(m_liveInput.data(), buffer, sizeof(float) * ZUB_FRAMESIZE * n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop; a stopped song leaves it silent.
+    // and plays it back from its loop; live input goes in where it was
+    // played. A stopped song leaves it silent.
     if (!stopped) {
-        m_pLoopRecorder->record(buffer, n);
+        m_pLoopRecorder->recordLate(buffer, n, late);
         m_pLoopRecorder->process(buffer, n);
     }
     m_pLoopRecorder->alignTo(pos, grid, transportPos);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
-    m_pFreestyleRecorder->record(buffer, n);
+    m_pFreestyleRecorder->recordLate(buffer, late > 0 ? m_liveInput.data() : nullptr, n, late);
     m_pFreestyleRecorder->process(buffer, n);
     m_pFreestyleTempoDetector->process(buffer, n);
 

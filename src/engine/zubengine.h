@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class BeatGrid;
 class DrumLoopCollection;
@@ -27,6 +28,7 @@ class NativeAudioInterface;
 class NativeAudioManagerInterface;
 class NativeJsBridge;
 class Project;
+class SongFiles;
 class Transport;
 
 // The audio engine: owns every sound-producing component and mixes them into
@@ -121,6 +123,8 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // Saves and opens on a thread of their own.
+    SongFiles* songFiles() const { return m_pSongFiles; }
     // While no cycle runs (the stream stopped): the recorder, every loop and
     // the click to where the transport is, and notes counted from there.
     void alignToTransport();
@@ -167,6 +171,7 @@ private:
     Project* m_pProject;
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
+    SongFiles* m_pSongFiles;
     LinkSession* m_pLinkSession;
     CycleMeter m_cycleMeter;
     // GUI thread: what followLink last saw here and told the page.
@@ -175,4 +180,6 @@ private:
     std::string m_linkStatePosted;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
+    // Audio thread: the cycle's live input before the recorders add to it.
+    std::vector<float> m_liveInput;
 };

@@ -1,14 +1,18 @@
 #include "qt/zubui.h"
 
+#include "core/jsonfield.h"
 #include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
-#include "core/jsonfield.h"
+#include "engine/recoverycopy.h"
+#include "engine/songfiles.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
+#include "qt/autosave.h"
+#include "qt/deviceproblems.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
@@ -20,12 +24,15 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QElapsedTimer>
 #include <QScreen>
 #include <QDesktopServices>
 #include <QDebug>
 #include <QDir>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -136,6 +143,12 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     registerFonts();
 
     m_documentsFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Motifo";
+    m_pAutosave = new Autosave(context->engine(), Autosave::defaultFolder(), [this] {
+        RecoveryCopy::Info info;
+        info.song = (m_projectFileName.isEmpty() ? tr("Untitled") : QFileInfo(m_projectFileName).completeBaseName()).toStdString();
+        info.document = localPath(m_projectFileName);
+        return info;
+    }, this);
     if (firstRun) {
         QDir().mkpath(m_documentsFolder);
         Settings::instance().setValue("last_zub_load_path", m_documentsFolder);
@@ -151,15 +164,22 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     connect(m_pWebView, &ZubWebView::shareRequested, this, &ZubUI::slotShareZub, Qt::QueuedConnection);
     connect(m_pWebView, &ZubWebView::filesDropped, this, &ZubUI::openDroppedFiles, Qt::QueuedConnection);
     connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::showDocumentState);
+    // Queued: the page's own start-up finishes before the question.
+    connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::offerRecovery,
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     setAcceptDrops(true);
     showDocumentState();
     connect(m_pWebView, &ZubWebView::commandRequested, this, &ZubUI::runPageCommand);
     m_pWebView->setMidiInputName([this] { return m_pApp ? m_pApp->midiInputName() : QString(); });
+    m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
 
 ZubUI::~ZubUI()
 {
+    // A save or open under way posts its news here: it ends first.
+    m_pContext->engine()->songFiles()->wait();
+    delete m_pAutosave;
     // The engine outlives the window.
     registerProjectNotifications(false);
     delete m_pFileChooser;
@@ -480,22 +500,75 @@ void ZubUI::openChecked(const QString& path)
     adoptDocument(path);
 }
 
+void ZubUI::waitForSongFiles(const std::function<void(std::function<void()> finished)>& start)
+{
+    // Touched only on this thread: the worker posts the news here.
+    struct Waiting {
+        bool done = false;
+        QEventLoop* loop = nullptr;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    QEventLoop loop;
+    waiting->loop = &loop;
+    start([this, waiting] {
+        QMetaObject::invokeMethod(this, [waiting] {
+            waiting->done = true;
+            if (waiting->loop)
+                waiting->loop->quit();
+        }, Qt::QueuedConnection);
+    });
+    while (!waiting->done && loop.exec() == 0) {
+    }
+    waiting->loop = nullptr;
+    if (!waiting->done) {
+        // The application is quitting: no event loop runs any more.
+        m_pContext->engine()->songFiles()->wait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+}
+
 int ZubUI::readDocument(const QString& path, QString& why)
 {
-    // Clears the project (which notifies projectCleared()), reads the tempo
-    // and the ideas and tells the page "just_loaded".
-    ProjectFile file(m_pContext->engine());
-    const int result = file.open(localPath(path), localPath(m_documentsFolder));
+    ZubEngine* engine = m_pContext->engine();
+    auto song = std::make_shared<std::shared_ptr<ProjectFile::LoadedSong>>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->open(localPath(path), localPath(m_documentsFolder),
+            [song, finished](std::shared_ptr<ProjectFile::LoadedSong> read) {
+                *song = std::move(read);
+                finished();
+            });
+    });
+    if (!*song)
+        *song = std::make_shared<ProjectFile::LoadedSong>();
+    // Clears the project (which notifies projectCleared()), takes the tempo
+    // and the ideas in and tells the page "just_loaded".
+    ProjectFile file(engine);
+    const int result = file.adopt(**song);
     why = QString::fromStdString(file.failure());
+    engine->songFiles()->report(result == 0 ? "opened" : "open_failed", localPath(path));
     return result;
 }
 
 int ZubUI::writeDocument(const QString& path, QString& why)
 {
-    ProjectFile file(m_pContext->engine());
-    const int result = file.save(localPath(path));
-    why = QString::fromStdString(file.failure());
-    return result;
+    ZubEngine* engine = m_pContext->engine();
+    struct Saved {
+        int result = 1;
+        uint64_t changeCount = 0;
+        std::string failure = "the save did not finish";
+    };
+    auto saved = std::make_shared<Saved>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->save(localPath(path),
+            [saved, finished](int result, uint64_t changeCount, const std::string& failure) {
+                *saved = { result, changeCount, failure };
+                finished();
+            });
+    });
+    if (saved->result == 0)
+        engine->project()->savedAt(saved->changeCount);
+    why = QString::fromStdString(saved->failure);
+    return saved->result;
 }
 
 void ZubUI::adoptDocument(const QString& path)
@@ -533,6 +606,9 @@ int ZubUI::saveZub(QString projectFileName)
         return 1;
     }
     adoptDocument(projectFileName);
+    // Saved as it stands: nothing is left to recover.
+    if (!project()->isModified())
+        m_pAutosave->discard();
     return 0;
 }
 
@@ -655,12 +731,16 @@ void ZubUI::projectModified(bool modified)
     if (modified) {
         qCDebug(motifoDebug) << "project modified in Qt land!";
         action("actionSaveZub")->setEnabled(true);
+    } else {
+        m_pAutosave->discard();
     }
     showDocumentState();
 }
 
 void ZubUI::projectCleared()
 {
+    // A new or opened song: what was unsaved was saved or given up.
+    m_pAutosave->discard();
     action("actionSaveZub")->setEnabled(true);
     setWindowFilePath(QString());
     m_projectFileName.clear();
@@ -707,10 +787,12 @@ bool ZubUI::discardChangesConfirmation()
 void ZubUI::closeEvent(QCloseEvent* event)
 {
     Command command(this, "Close");
-    if (command && confirmDiscard())
+    if (command && confirmDiscard()) {
         event->accept();
-    else
+        m_pAutosave->finish();
+    } else {
         event->ignore();
+    }
 }
 
 void ZubUI::dragEnterEvent(QDragEnterEvent* event)
@@ -764,4 +846,69 @@ void ZubUI::addDroppedWav(const QString& path)
         statusBar()->showMessage(tr("“%1”: %2.").arg(fileName(path), QString::fromStdString(why)), kNoteMs);
     // The page shows the idea with its new loop.
     m_pWebView->deliverMessage(m_pContext->api()->handleMessage("getIdeaCollection"));
+}
+
+void ZubUI::offerRecovery()
+{
+    RecoveryCopy::Info info;
+    bool keep = false;
+    if (m_pAutosave->find(info)) {
+        Command command(this, "Recover");
+        keep = !command; // asked again on the next start
+        if (command) {
+            const QString song = QString::fromStdString(info.song);
+            const QDateTime when = QDateTime::fromSecsSinceEpoch(info.writtenAt);
+            QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
+                tr("Motifo did not close properly. Recover “%1”?").arg(song), QMessageBox::NoButton, this);
+            box.setInformativeText(tr("A copy of it was kept at %1 on %2, with every loop and the loop recorder's take.")
+                    .arg(QLocale().toString(when.time(), QLocale::ShortFormat),
+                        QLocale().toString(when.date(), QLocale::LongFormat)));
+            QPushButton* recoverButton = box.addButton(tr("&Recover"), QMessageBox::AcceptRole);
+            QPushButton* discardButton = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
+            box.setDefaultButton(recoverButton);
+            askWith(box);
+            if (box.clickedButton() == recoverButton)
+                recover(song);
+            else if (box.clickedButton() == discardButton)
+                qDebug() << "The recovery copy of" << song << "was discarded";
+            else
+                keep = true; // no answer: asked again on the next start, unless new work is copied first
+        }
+    }
+    m_pAutosave->start();
+    // A recovered song keeps its copy until it is copied anew or saved.
+    if (!keep && !project()->isModified())
+        m_pAutosave->discard();
+}
+
+// The copy stays on disk until the recovered song is saved or copied anew.
+void ZubUI::recover(const QString& song)
+{
+    struct Read {
+        int result = 1;
+        std::shared_ptr<RecoveryCopy::Recovered> recovered;
+        std::string failure = "it could not be read";
+    };
+    auto read = std::make_shared<Read>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        m_pAutosave->read([read, finished](int result, std::shared_ptr<RecoveryCopy::Recovered> recovered,
+                              std::string failure) {
+            *read = { result, std::move(recovered), std::move(failure) };
+            finished();
+        });
+    });
+    if (read->result != 0) {
+        reportFailure(tr("“%1” could not be recovered: %2.").arg(song, QString::fromStdString(read->failure)),
+            tr("Motifo starts with a new song."));
+        return;
+    }
+    const QString document = QString::fromStdString(read->recovered->info.document);
+    RecoveryCopy::restore(*m_pContext->engine(), *read->recovered);
+    // Save writes it where it came from, when that is still there.
+    if (!document.isEmpty() && QFileInfo::exists(document)) {
+        m_projectFileName = QFileInfo(document).absoluteFilePath();
+        setWindowFilePath(m_projectFileName);
+    }
+    showDocumentState();
+    qDebug() << "Recovered" << song;
 }

@@ -1,6 +1,6 @@
 // The whole program on a real JACK server: chosen through the API, its live
 // input plays a test tone at the output, and a sampled instrument closes it.
-#include "capturedsignal.h"
+#include "support/capturedsignal.h"
 #include "jackserver.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/settings.h"
@@ -120,7 +120,7 @@ TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
     ASSERT_EQ(outputs.size(), 2);
     const std::vector<float> left = channel(jack.capture(outputs, 1.5, dir.path()), 2, 0);
     ASSERT_GE(left.size(), 44100u);
-    EXPECT_NEAR(frequency(left), kHz, 1.0);
+    EXPECT_NEAR(steadyFrequency(left), kHz, 1.0);
     const double expected = outputRms(kHz, kAmplitude);
     EXPECT_NEAR(rms(left, left.size() / 2), expected, 0.03 * expected);
 
