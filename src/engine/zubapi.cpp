@@ -81,6 +81,19 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
         m_pEngine->freestyleTempoDetector()->handleJson(root);
     if (root.isMember("project"))
         m_pEngine->project()->handleJson(root);
+    if (root.isMember("link"))
+        handleLink(root["link"]);
+}
+
+void ZubApi::handleLink(const Json::Value& link)
+{
+    if (!link.isObject())
+        return;
+    if (link["enabled"].isBool())
+        m_pEngine->setLinkEnabled(link["enabled"].asBool());
+    if (link["start_stop_sync"].isBool())
+        m_pEngine->setLinkStartStopSync(link["start_stop_sync"].asBool());
+    m_reply = m_pEngine->linkStateJson();
 }
 
 // Diagnostics: a fingerprint of every sample of a loop (by id) or of the
@@ -183,6 +196,7 @@ bool ZubApi::handleBareCommand(const std::string& command)
          } },
         { "render", [](ZubApi& a) { a.m_pEngine->renderToJs(); } },
         { "stopSong", [](ZubApi& a) { a.m_pEngine->stopSong(); } },
+        { "getLink", [](ZubApi& a) { a.m_reply = a.m_pEngine->linkStateJson(); } },
         { "playSong", [](ZubApi& a) { a.m_pEngine->playSong(); } },
         // Diagnostics: the largest audio cycle since the start or the last reset.
         { "getEngineLoad", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->cycleMeter()); } },
