@@ -369,6 +369,8 @@ int ZubEngine::undo()
 int ZubEngine::redo()
 {
     return m_pHistory->redo();
+}
+
 void ZubEngine::setLinkEnabled(bool enabled)
 {
     m_fLinkLocalBpm = m_pTransport->bpm();
