@@ -3,6 +3,7 @@
 #include "core/cyclemeter.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
+#include "engine/midimap.h"
 #include "engine/renderer.h"
 
 #include <cstdio>
@@ -117,6 +118,8 @@ public:
     void alignToTransport();
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
+    // The MIDI controls bound to the page's actions; MIDI and GUI threads.
+    MidiMap& midiMap() { return m_midiMap; }
 
 private:
     void processCycle(float* buffer, int numFrames);
@@ -145,6 +148,7 @@ private:
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
     CycleMeter m_cycleMeter;
+    MidiMap m_midiMap;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
 };

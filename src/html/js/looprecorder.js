@@ -78,6 +78,12 @@ export class LoopRecorder {
     await send('getLoopRecorder');
   }
 
+  // The next longer (1) or shorter (-1) length, as chosen from the list.
+  stepBeats(delta) {
+    const next = BEAT_CHOICES[BEAT_CHOICES.indexOf(this.state.num_beats) + delta];
+    return next ? this.setBeats(next) : undefined;
+  }
+
   // Before a change that empties the recorder: true to go on. With nothing
   // recorded it goes on at once; otherwise the musician keeps the recording
   // as a loop first, lets it go, or cancels.
