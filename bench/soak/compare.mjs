@@ -1,9 +1,14 @@
 // Motifo next to SooperLooper in one run on one JACK dummy server (44,100 Hz,
-// 256-frame periods): the resident memory of each at idle, then each playing
-// 8 loops of 16 beats at 120 bpm for 30 s; the CPU time of each process per
-// second of audio and their ratio; Motifo's largest memory regions. Then,
-// where xvfb-run and slgui exist, the same with SooperLooper's window open,
-// since Motifo always draws its own.
+// 256-frame periods). First both idle with their windows open on X servers of
+// their own (Motifo's loop recorder running, nothing played; SooperLooper
+// with one empty loop and slgui): the CPU time of each with its X server, and
+// the proportional set size (PSS, /proc/PID/smaps_rollup) of every process
+// of each (Motifo's main and web processes; SooperLooper's engine and slgui).
+// Then each playing 8 loops of 16 beats at 120 bpm for 30 s: the CPU time
+// of each process per second of audio and their ratio, the same with
+// SooperLooper's window open, and the PSS playing. JACK's shared memory is
+// counted the same way for both: PSS shares it among every process that maps
+// it, and its share is also given apart.
 //
 //   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
 //
@@ -77,6 +82,56 @@ function threadCpu(pid) {
   return split;
 }
 
+// An X server of its own for a window; null where Xvfb is missing.
+async function startX() {
+  if (spawnSync('sh', ['-c', 'command -v Xvfb']).status !== 0) return null;
+  const proc = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const display = await new Promise((resolve) => {
+    let text = '';
+    proc.stdio[3].on('data', (d) => { text += String(d); if (text.includes('\n')) resolve(`:${text.trim()}`); });
+    proc.once('exit', () => resolve(null));
+  });
+  return display ? { proc, display } : null;
+}
+
+// Proportional set size in kB of a process, and the part of it that is
+// JACK's shared memory (/dev/shm/jack*).
+function pss(pid) {
+  try {
+    const total = Number(/^Pss:\s+(\d+)/m.exec(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'))[1]);
+    let jack = 0;
+    let inJack = false;
+    for (const line of readFileSync(`/proc/${pid}/smaps`, 'utf8').split('\n')) {
+      const head = /^[0-9a-f]+-[0-9a-f]+\s+\S+\s+\S+\s+\S+\s+\S+\s*(.*)$/.exec(line);
+      if (head) inJack = head[1].startsWith('/dev/shm/jack');
+      else if (inJack && line.startsWith('Pss:')) jack += Number(line.split(/\s+/)[1]);
+    }
+    return { total, jack };
+  } catch {
+    return { total: 0, jack: 0 };
+  }
+}
+
+// PSS of each named process and their sum, and the JACK share within it.
+function pssOf(named) {
+  const out = { total_kb: 0, jack_shm_kb: 0 };
+  for (const [name, pids] of Object.entries(named)) {
+    const sums = pids.map(pss).reduce((a, b) => ({ total: a.total + b.total, jack: a.jack + b.jack }), { total: 0, jack: 0 });
+    out[`${name}_kb`] = sums.total;
+    out.total_kb += sums.total;
+    out.jack_shm_kb += sums.jack;
+  }
+  return out;
+}
+
+// slgui's own process (xvfb-run starts it below a shell, beside the X server).
+function slguiPids(gui) {
+  return descendants(gui.pid).filter((p) => {
+    try { return readFileSync(`/proc/${p}/comm`, 'utf8').trim() === 'slgui'; } catch { return false; }
+  });
+}
+
 // Resident kB per mapping, largest first; anonymous regions keep their size.
 function largestRegions(pid, count) {
   const regions = [];
@@ -98,22 +153,53 @@ function largestRegions(pid, count) {
 
 const jack = startJack(`motifo-compare-${process.pid}`);
 let motifo;
+let motifoX;
 let sooper;
 let gui;
 let failed = false;
-try {
-  // Idle: SooperLooper as it starts (one loop), Motifo as it starts.
-  sooper = startSooperLooper(jack, 1);
-  await waitForPorts(jack, 'sooperlooper:');
-  await sleep(3000);
-  const sooperIdle = usage(sooper.pid).rssKb;
+const stopGui = () => {
+  if (gui) for (const pid of [...descendants(gui.pid), gui.pid].reverse()) { try { process.kill(pid, 'SIGTERM'); } catch { /* gone */ } }
+  gui = null;
+};
+const stopSooper = async () => {
+  if (!sooper || sooper.exitCode !== null) return;
   sooper.kill('SIGTERM');
   await new Promise((r) => (sooper.exitCode !== null ? r() : sooper.once('exit', r)));
-
-  motifo = await startMotifoOnJack(jack);
-  await sleep(3000);
+};
+try {
+  // Idle with both windows open: Motifo as it starts, SooperLooper with one loop.
+  motifoX = await startX();
+  motifo = await startMotifoOnJack(jack, motifoX ? { QT_QPA_PLATFORM: 'xcb', DISPLAY: motifoX.display } : {});
+  sooper = startSooperLooper(jack, 1);
+  await waitForPorts(jack, 'sooperlooper:');
+  gui = startSooperLooperGui(work);
+  await sleep(5000);
+  const motifoProcs = () => ({ main: [motifo.pid], web: descendants(motifo.pid) });
+  const sooperProcs = () => ({ engine: [sooper.pid], slgui: gui ? slguiPids(gui) : [] });
+  const idleCpu = () => ({
+    motifo: treeCpu(motifo.pid), motifoX: motifoX ? usage(motifoX.proc.pid).cpuSeconds : 0,
+    sooper: usage(sooper.pid).cpuSeconds, sooperGui: gui ? treeCpu(gui.pid) : 0,
+  });
+  const idleBefore = idleCpu();
+  await sleep(seconds * 1000);
+  const idleAfter = idleCpu();
+  const idlePer = (k) => (idleAfter[k] - idleBefore[k]) / seconds;
+  const idle = {
+    // CPU seconds per second, each program with the X server its window is drawn on.
+    cpu_seconds_per_second: {
+      motifo_with_web_renderer: idlePer('motifo'), motifo_x_server: idlePer('motifoX'),
+      sooperlooper: idlePer('sooper'), slgui_and_x_server: idlePer('sooperGui'),
+    },
+    pss: { motifo: pssOf(motifoProcs()), sooperlooper_with_gui: pssOf(sooperProcs()) },
+  };
+  idle.motifo_over_sooperlooper_cpu = (idle.cpu_seconds_per_second.motifo_with_web_renderer + idle.cpu_seconds_per_second.motifo_x_server)
+    / (idle.cpu_seconds_per_second.sooperlooper + idle.cpu_seconds_per_second.slgui_and_x_server);
+  idle.motifo_over_sooperlooper_pss = idle.pss.motifo.total_kb / idle.pss.sooperlooper_with_gui.total_kb;
+  const sooperIdle = usage(sooper.pid).rssKb;
   const motifoIdle = usage(motifo.pid).rssKb;
   const motifoRegions = largestRegions(motifo.pid, 8);
+  stopGui();
+  await stopSooper();
 
   // Eight loops of 16 beats at 120 bpm in each.
   const loopFile = path.join(work, 'loop.wav');
@@ -164,6 +250,7 @@ try {
     const per = (k) => (guiAfter[k] - guiBefore[k]) / seconds;
     guiPerSecond = { sooperlooper: per('sooper'), slgui_and_x_server: per('sooperGui'), motifo_with_web_renderer: per('motifoTree') };
   }
+  const pssPlaying = { motifo: pssOf(motifoProcs()), sooperlooper_with_gui: pssOf(sooperProcs()) };
   const result = {
     seconds,
     loops: { motifo: loopsPlaying, motifo_beats: beats, sooperlooper: 8 },
@@ -187,6 +274,8 @@ try {
       ...guiPerSecond,
       motifo_over_sooperlooper: guiPerSecond.motifo_with_web_renderer / (guiPerSecond.sooperlooper + guiPerSecond.slgui_and_x_server),
     },
+    idle_with_windows: idle,
+    pss_playing: { ...pssPlaying, motifo_over_sooperlooper: pssPlaying.motifo.total_kb / pssPlaying.sooperlooper_with_gui.total_kb },
     resident_kb_idle: { motifo: motifoIdle, sooperlooper: sooperIdle },
     resident_kb_playing: { motifo: usage(motifo.pid).rssKb, sooperlooper: usage(sooper.pid).rssKb },
     motifo_largest_regions_idle: motifoRegions,
@@ -197,9 +286,10 @@ try {
   console.error(String(e.stack || e));
   failed = true;
 } finally {
-  if (gui) for (const pid of [...descendants(gui.pid), gui.pid].reverse()) { try { process.kill(pid, 'SIGTERM'); } catch { /* gone */ } }
+  stopGui();
   if (sooper && sooper.exitCode === null) sooper.kill('SIGTERM');
   if (motifo) await motifo.stop();
+  motifoX?.proc.kill('SIGTERM');
   jack.jackd.kill('SIGTERM');
   rmSync(work, { recursive: true, force: true });
 }

@@ -28,7 +28,10 @@ export function startJack(serverName) {
 }
 
 // Motifo with its output on the server's JACK device.
-export async function startMotifoOnJack(jack) {
+// env adds to the program's environment (a display to show the window on).
+// MOTIFO_PROGRAM names another copy of the program (one beside its own page
+// and res/, for a before and after).
+export async function startMotifoOnJack(jack, env = {}) {
   const prepareHome = (home) => {
     const dir = path.join(home, 'data', 'Quavertone', 'Motifo');
     mkdirSync(dir, { recursive: true });
@@ -41,7 +44,8 @@ export async function startMotifoOnJack(jack) {
 </settings>
 `);
   };
-  const motifo = await startMotifo({ env: { JACK_DEFAULT_SERVER: jack.env.JACK_DEFAULT_SERVER }, prepareHome });
+  const motifo = await startMotifo({ env: { JACK_DEFAULT_SERVER: jack.env.JACK_DEFAULT_SERVER, ...env }, prepareHome,
+    program: process.env.MOTIFO_PROGRAM || undefined });
   if (!jack.ports().includes('motifo:')) {
     await motifo.stop();
     throw new Error(`Motifo is not on the JACK server:\n${motifo.logs.join('')}`);

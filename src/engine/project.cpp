@@ -18,9 +18,17 @@ int64 Project::drawGuid()
 
 void Project::setModified(bool modified)
 {
+    if (modified)
+        ++m_changeCount;
     m_bModified = modified;
     if (m_modifiedNotification)
         m_modifiedNotification(modified);
+}
+
+void Project::savedAt(uint64_t changeCount)
+{
+    if (changeCount == m_changeCount)
+        setModified(false);
 }
 
 void Project::reset()

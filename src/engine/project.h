@@ -20,6 +20,11 @@ public:
 
     void setModified(bool modified);
     bool isModified() const { return m_bModified; }
+    // Counts the changes (every setModified(true)).
+    uint64_t changeCount() const { return m_changeCount; }
+    // A save of the song as it was at changeCount has finished: the unsaved
+    // mark goes only when nothing changed since.
+    void savedAt(uint64_t changeCount);
     // Tells the cleared and modified notifications, forgets the flag and
     // draws a new guid.
     void reset();
@@ -42,6 +47,7 @@ private:
 
     double m_dBpm = 120.0;
     bool m_bModified = false;
+    uint64_t m_changeCount = 0;
     ModifiedNotification m_modifiedNotification;
     ClearedNotification m_clearedNotification;
     ConfirmDiscardQuery m_confirmDiscardQuery;

@@ -5,7 +5,6 @@
 #include "core/nativejsbridge.h"
 #include "engine/ideafilenames.h"
 #include "engine/loopaudiosource.h"
-#include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
 #include "engine/transport.h"
@@ -15,6 +14,7 @@
 #include "loops/idea.h"
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
+#include "loops/looppool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -156,41 +156,30 @@ std::string ProjectFile::audioFolder(const std::string& documentPath, int64 guid
     return base + "/" + audioFolderName(documentPath);
 }
 
-std::vector<ProjectFile::SavedIdea> ProjectFile::savedIdeas() const
-{
-    std::vector<SavedIdea> saved;
-    std::vector<std::string> names;
-    for (Idea* idea : m_pEngine->ideaCollection()->ideas()) {
-        int numLoops = 0;
-        idea->maxLoopLengthFrames(&numLoops);
-        if (numLoops == 0)
-            continue; // nothing of it would come back
-        saved.push_back({ idea, {} });
-        names.push_back(idea->name());
-    }
-    names = IdeaFileNames::forIdeas(names);
-    for (std::size_t i = 0; i < saved.size(); ++i)
-        saved[i].fileName = names[i];
-    return saved;
-}
-
 std::vector<std::string> ProjectFile::ideaFileNames() const
 {
     std::vector<std::string> names;
-    for (const SavedIdea& saved : savedIdeas())
-        names.push_back(saved.fileName);
+    for (const SongSnapshot::IdeaEntry& idea : SongSnapshot::take(*m_pEngine).ideas)
+        names.push_back(idea.fileName);
     return names;
 }
 
-int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& saved)
+int ProjectFile::writeIdeaAudio(const std::string& folder, const SongSnapshot::IdeaEntry& idea)
 {
-    Idea* idea = saved.idea;
-    idea->syncPlayPos(0);
-    const std::string mixdown = folder + "/" + saved.fileName + ".wav";
-    int failed = renderFile(mixdown, idea, idea->maxLoopLengthFrames());
-    reached(mixdown);
+    std::vector<LoopAudioSource::Part> heard;
+    int64 longest = 0;
+    for (const SongSnapshot::LoopEntry& loop : idea.loops) {
+        longest = std::max<int64>(longest, static_cast<uint32_t>(loop.frames));
+        if (!loop.muted)
+            heard.push_back({ loop.audio, loop.frames });
+    }
+    // The idea as it plays: its loops that are not muted, each repeating.
+    LoopAudioSource mixdown(std::move(heard), true);
+    const std::string mixdownPath = folder + "/" + idea.fileName + ".wav";
+    int failed = renderFile(mixdownPath, &mixdown, longest);
+    reached(mixdownPath);
 
-    const std::string loopFolder = folder + "/" + saved.fileName;
+    const std::string loopFolder = folder + "/" + idea.fileName;
     std::error_code ec;
     fs::create_directory(loopFolder, ec);
     if (ec) {
@@ -198,12 +187,11 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
         logError() << "Failed to create " << loopFolder << ": " << ec.message();
         return 1;
     }
-    const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
-    for (std::size_t i = 0; i < loops.size(); ++i) {
+    for (std::size_t i = 0; i < idea.loops.size(); ++i) {
         // The loop's own audio: a muted loop must not be saved as silence.
-        LoopAudioSource source(loops[i]->audio(), loops[i]->numFrames());
+        LoopAudioSource source({ { idea.loops[i].audio, idea.loops[i].frames } }, false);
         const std::string path = loopFolder + "/loop" + std::to_string(i) + ".wav";
-        failed |= renderFile(path, &source, loops[i]->numFrames());
+        failed |= renderFile(path, &source, idea.loops[i].frames);
         reached(path);
     }
     return failed;
@@ -211,34 +199,39 @@ int ProjectFile::writeIdeaAudio(const std::string& folder, const SavedIdea& save
 
 int ProjectFile::saveAudio(const std::string& folder)
 {
-    OfflineSection offline(*m_pEngine);
+    return writeAudio(SongSnapshot::take(*m_pEngine), folder);
+}
+
+int ProjectFile::writeAudio(const SongSnapshot& song, const std::string& folder)
+{
     int failed = 0;
-    for (const SavedIdea& saved : savedIdeas())
-        failed |= writeIdeaAudio(folder, saved);
+    for (const SongSnapshot::IdeaEntry& idea : song.ideas)
+        failed |= writeIdeaAudio(folder, idea);
     return failed;
 }
 
-int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved)
+int ProjectFile::writeIdeaMidi(const std::string& folder, const SongSnapshot::IdeaEntry& idea, float bpm)
 {
-    const std::string path = folder + "/" + saved.fileName + ".mid";
+    const std::string path = folder + "/" + idea.fileName + ".mid";
     MidiWriter writer;
     if (writer.open(path) != 0) {
         fail(lastError());
         logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
-    const float bpm = m_pEngine->transport()->bpm();
-    const int64 longest = saved.idea->maxLoopLengthFrames();
+    int64 longest = 0;
+    for (const SongSnapshot::LoopEntry& loop : idea.loops)
+        longest = std::max<int64>(longest, static_cast<uint32_t>(loop.frames));
     const double longestSeconds = double(longest) / ZUB_SAMPLE_RATE;
     int failed = 0;
-    for (const std::shared_ptr<Loop>& loop : saved.idea->loops()) {
+    for (const SongSnapshot::LoopEntry& loop : idea.loops) {
         // The loop keeps its notes in time order already; none is left sounding.
-        const int64 frames = loop->numFrames();
-        const TimedMidiEventList notes = LoopTrack::notesToWrite(loop->notes(), framesToMicroseconds(frames));
+        const int64 frames = loop.frames;
+        const TimedMidiEventList notes = LoopTrack::notesToWrite(*loop.notes, framesToMicroseconds(frames));
         for (const auto& [time, message] : notes.events())
             logDebug() << time << " " << int(message.data1());
         // Every track spans the idea's longest loop and ends with it.
-        failed |= writer.writeTrack(bpm, notes, loop->lengthSeconds(), LoopTrack::repetitions(longest, frames),
+        failed |= writer.writeTrack(bpm, notes, double(frames) / ZUB_SAMPLE_RATE, LoopTrack::repetitions(longest, frames),
                                     longestSeconds);
     }
     errno = 0;
@@ -253,29 +246,34 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SavedIdea& saved
 
 int ProjectFile::saveMidi(const std::string& folder)
 {
+    return writeMidi(SongSnapshot::take(*m_pEngine), folder);
+}
+
+int ProjectFile::writeMidi(const SongSnapshot& song, const std::string& folder)
+{
     int failed = 0;
-    for (const SavedIdea& saved : savedIdeas())
-        failed |= writeIdeaMidi(folder, saved);
+    for (const SongSnapshot::IdeaEntry& idea : song.ideas)
+        failed |= writeIdeaMidi(folder, idea, song.bpm);
     return failed;
 }
 
-std::string ProjectFile::documentText() const
+std::string ProjectFile::documentText(const SongSnapshot& song)
 {
     Json::Value root(Json::objectValue);
     Json::Value& project = root["project"];
-    project["bpm"] = double(m_pEngine->transport()->bpm());
+    project["bpm"] = double(song.bpm);
     project["modified_since_last_save"] = false;
     // Folder names are made safe; the ideas keep their real names here.
     Json::Value& folders = root["idea_folders"] = Json::Value(Json::arrayValue);
-    for (const SavedIdea& saved : savedIdeas()) {
+    for (const SongSnapshot::IdeaEntry& idea : song.ideas) {
         Json::Value entry(Json::objectValue);
-        entry["folder"] = saved.fileName;
-        entry["name"] = saved.idea->name();
+        entry["folder"] = idea.fileName;
+        entry["name"] = idea.name;
         // The beats of each loop, in the order of its files.
         Json::Value& loops = entry["loops"] = Json::Value(Json::arrayValue);
-        for (const std::shared_ptr<Loop>& loop : saved.idea->loops()) {
+        for (const SongSnapshot::LoopEntry& loop : idea.loops) {
             Json::Value beats(Json::objectValue);
-            beats["num_beats"] = loop->numBeats();
+            beats["num_beats"] = loop.numBeats;
             loops.append(beats);
         }
         folders.append(entry);
@@ -313,8 +311,23 @@ int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
 
 int ProjectFile::save(const std::string& documentPath)
 {
+    if (write(SongSnapshot::take(*m_pEngine), documentPath) != 0)
+        return 1;
+    m_pEngine->project()->setModified(false);
+    return 0;
+}
+
+int ProjectFile::write(const SongSnapshot& song, const std::string& documentPath, const Progress& progress)
+{
     m_failure.clear();
     const SavePaths paths(documentPath);
+    m_progress = progress;
+    m_iFilesWritten = 0;
+    // The stage folder, a mixdown, loop files and notes per idea, the
+    // document and the steps of the swap.
+    m_iFilesToWrite = 5;
+    for (const SongSnapshot::IdeaEntry& idea : song.ideas)
+        m_iFilesToWrite += 2 + int(idea.loops.size());
     if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
         fail("an earlier save left files beside it that cannot be removed");
         logError() << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed.";
@@ -327,8 +340,8 @@ int ProjectFile::save(const std::string& documentPath)
         return 1;
     }
     reached(paths.stage);
-    const int written = saveAudio(paths.stage) | saveMidi(paths.stage);
-    const bool documentWritten = written == 0 && writeSynced(paths.documentTemp, documentText());
+    const int written = writeAudio(song, paths.stage) | writeMidi(song, paths.stage);
+    const bool documentWritten = written == 0 && writeSynced(paths.documentTemp, documentText(song));
     if (documentWritten)
         reached(paths.documentTemp);
     if (!documentWritten || swapIn(paths) != 0) {
@@ -337,7 +350,6 @@ int ProjectFile::save(const std::string& documentPath)
         logError() << "Failed to save " << paths.document << "; the previous save is kept.";
         return 1;
     }
-    m_pEngine->project()->setModified(false);
     return 0;
 }
 
@@ -376,9 +388,13 @@ void ProjectFile::reached(const std::string& path)
 {
     if (m_stepHook)
         m_stepHook(path);
+    if (m_progress && m_iFilesToWrite > 0)
+        m_progress(std::min(1.0, double(++m_iFilesWritten) / m_iFilesToWrite));
 }
 
-void ProjectFile::loadIdeas(const std::string& folder, const std::vector<NamedIdea>& named, double bpm)
+std::vector<std::unique_ptr<Idea>> ProjectFile::readIdeas(const std::string& folder,
+                                                          const std::vector<NamedIdea>& named, double bpm,
+                                                          LoopPool* loopPool)
 {
     std::vector<std::string> subfolders;
     std::error_code ec;
@@ -402,13 +418,13 @@ void ProjectFile::loadIdeas(const std::string& folder, const std::vector<NamedId
     for (const std::string& name : subfolders)
         ideas.push_back({ name, name, {} });
 
-    IdeaCollection* collection = m_pEngine->ideaCollection();
+    std::vector<std::unique_ptr<Idea>> loaded;
     for (const NamedIdea& idea : ideas) {
-        collection->loadIdea(folder + "/" + idea.folder, idea.folder, bpm, idea.loopBeats);
-        const std::vector<Idea*> loaded = collection->ideas();
-        if (!loaded.empty())
-            loaded.back()->setName(idea.name);
+        loaded.push_back(IdeaCollection::readIdea(folder + "/" + idea.folder, idea.folder, loopPool, bpm,
+                                                  idea.loopBeats));
+        loaded.back()->setName(idea.name);
     }
+    return loaded;
 }
 
 std::string ProjectFile::readDocument(const std::string& documentPath, Json::Value& root, bool* damaged)
@@ -451,33 +467,35 @@ bool ProjectFile::audioFolderHoldsIdeas(const std::string& documentPath)
     return false;
 }
 
-int ProjectFile::open(const std::string& documentPath, const std::string& documentsFolder)
+ProjectFile::LoadedSong ProjectFile::read(const std::string& documentPath, const std::string& documentsFolder,
+                                          LoopPool* loopPool)
 {
+    LoadedSong song;
+    song.documentPath = documentPath;
     recoverInterruptedSave(documentPath);
     // Nothing of the current song goes before the new one is known to be
     // there: a good document, or a damaged one whose audio folder holds ideas.
     Json::Value root;
     bool damaged = false;
-    m_failure = readDocument(documentPath, root, &damaged);
-    const bool folderOnly = !m_failure.empty();
+    song.failure = readDocument(documentPath, root, &damaged);
+    const bool folderOnly = !song.failure.empty();
     if (folderOnly && !(damaged && audioFolderHoldsIdeas(documentPath))) {
-        logError() << "Failed to open " << documentPath << ": " << m_failure << "; the current song stays open.";
-        return 1;
+        logError() << "Failed to open " << documentPath << ": " << song.failure << "; the current song stays open.";
+        return song;
     }
     if (folderOnly) {
         root = Json::Value(); // a parser that gave up may leave a part behind
         logError() << "Failed to read the project document " << documentPath
                    << "; opening the ideas found in its audio folder.";
     }
-    m_pEngine->clearProject();
+    song.opened = true;
     const Json::Value& project = root["project"];
-    double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
+    const double bpm = project.isObject() ? JsonField::toDouble(project["bpm"], 0.0) : 0.0;
     if (bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM) {
-        m_pEngine->setTempo(float(bpm));
+        song.bpm = float(bpm);
         logInfo() << "Read the tempo and set it as: " << bpm;
     } else {
-        bpm = kFallbackBpm;
-        m_pEngine->setTempo(float(kFallbackBpm));
+        song.bpm = float(kFallbackBpm);
         logInfo() << "Failed to find tempo in project file, defaulting to 120 bpm.";
     }
     const int64 guid = project.isObject() ? JsonField::toInt64(project["mac_sandbox_guid"], 0) : 0;
@@ -492,13 +510,31 @@ int ProjectFile::open(const std::string& documentPath, const std::string& docume
         if (IdeaFileNames::isSafe(folder))
             named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]) });
     }
-    // The loops play at the tempo the transport took, a float.
-    loadIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(float(bpm)));
+    // The loops play at the tempo the transport will take, a float.
+    song.ideas = readIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(song.bpm), loopPool);
+    return song;
+}
 
+int ProjectFile::adopt(LoadedSong& song)
+{
+    m_failure = song.failure;
+    if (!song.opened)
+        return 1;
+    m_pEngine->clearProject();
+    m_pEngine->setTempo(song.bpm);
+    for (std::unique_ptr<Idea>& idea : song.ideas)
+        m_pEngine->ideaCollection()->adoptIdea(std::move(idea));
+    song.ideas.clear();
     if (NativeJsBridge* bridge = m_pEngine->jsBridge())
         bridge->deliverMessage("{ \"idea_collection\" : { \"just_loaded\" : \"true\" } }");
     m_pEngine->project()->setModified(false);
     return 0;
+}
+
+int ProjectFile::open(const std::string& documentPath, const std::string& documentsFolder)
+{
+    LoadedSong song = read(documentPath, documentsFolder, m_pEngine->loopPool());
+    return adopt(song);
 }
 
 void ProjectFile::fail(const std::string& reason)

@@ -13,6 +13,7 @@
 #include "engine/offlinesection.h"
 #include "engine/project.h"
 #include "engine/renderer.h"
+#include "engine/songfiles.h"
 #include "engine/songsource.h"
 #include "engine/transport.h"
 #include "instruments/instrument.h"
@@ -48,10 +49,13 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pMetronome = new Metronome;
     m_pMasterBus = new MasterBus;
     m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
+    m_pSongFiles = new SongFiles(this);
 }
 
 ZubEngine::~ZubEngine()
 {
+    // Its jobs read the song: they end first.
+    delete m_pSongFiles;
     delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
     delete m_pMetronome;
@@ -73,6 +77,7 @@ void ZubEngine::setJsBridge(NativeJsBridge* bridge)
     m_pFreestyleTempoDetector->setJsBridge(bridge);
     m_pInstrument->setJsBridge(bridge);
     m_pFreestyleRecorder->setJsBridge(bridge);
+    m_pSongFiles->setJsBridge(bridge);
 }
 
 void ZubEngine::process(float* buffer, int numFrames)

@@ -27,6 +27,7 @@ class NativeAudioInterface;
 class NativeAudioManagerInterface;
 class NativeJsBridge;
 class Project;
+class SongFiles;
 class Transport;
 
 // The audio engine: owns every sound-producing component and mixes them into
@@ -113,6 +114,8 @@ public:
     Transport* transport() const { return m_pTransport; }
     DrumLoopCollection* drumLoopCollection() const { return m_pDrumLoopCollection; }
     DrumLoopPlayer* drumLoopPlayer() const { return m_pDrumLoopPlayer; }
+    // Saves and opens on a thread of their own.
+    SongFiles* songFiles() const { return m_pSongFiles; }
     // While no cycle runs (the stream stopped): the recorder, every loop and
     // the click to where the transport is, and notes counted from there.
     void alignToTransport();
@@ -147,6 +150,7 @@ private:
     Project* m_pProject;
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
+    SongFiles* m_pSongFiles;
     CycleMeter m_cycleMeter;
     MidiMap m_midiMap;
     // Audio thread: where the ideas start after a play, -1 when they play.

@@ -90,6 +90,12 @@ void InstrumentCollection::readGroup(const std::string& dir)
 void InstrumentCollection::readInstrument(const std::string& dir, InstrumentGroup& group)
 {
     logDebug() << "Reading instrument directory: " << dir;
+    // A group folder also holds its own files and the live inputs' pictures:
+    // only a folder with a descriptor is an instrument, and only a descriptor
+    // that cannot be read is worth a line in an ordinary log.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(dir + "/instrument.zimbo", ec))
+        return;
     auto* instrument = Instrument::catalogueEntry();
     Quavertone::ZubInstrument descriptor;
     if (!instrument->readDescriptor(dir, descriptor)) {

@@ -77,7 +77,8 @@ void Sampler::noteOn(int note)
         m_noteVoices[note]->release();
     }
     SamplerZone* zone = m_keyMap[note];
-    if (!zone)
+    // A silent zone takes no voice: it would only lower the others' level.
+    if (!zone || !zone->hasAudio())
         return;
     for (auto& voice : m_voices) {
         if (voice->isActive())

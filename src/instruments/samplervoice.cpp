@@ -61,7 +61,9 @@ void SamplerVoice::start(int note)
     m_pEnvelope->noteOn(1.0);
     m_note = note;
     m_iPlayPosOffset = 0;
-    m_bActive = true;
+    // A zone without audio (refused, missing or undecodable file) plays silence
+    // and must not hold the voice.
+    m_bActive = m_pSample && m_pSample->numSamples() > 0;
 }
 
 void SamplerVoice::release()
@@ -100,8 +102,9 @@ int SamplerVoice::renderPiece(float* mix, int numFrames)
 
 double SamplerVoice::pitchRatio() const
 {
-    const int semitones = std::clamp(m_note - m_rootKey, -kMaxSemitones, kMaxSemitones);
-    return std::pow(2.0, semitones / 12.0);
+    // A pack may give any 32-bit root key: the distance is taken in 64 bits.
+    const int64 semitones = std::clamp<int64>(int64(m_note) - m_rootKey, -kMaxSemitones, kMaxSemitones);
+    return std::pow(2.0, double(semitones) / 12.0);
 }
 
 int SamplerVoice::renderDirect(float* mix, const float* src, int n, int remaining, double ratio)

@@ -71,3 +71,8 @@ void SamplerZone::mapKeys(std::array<SamplerZone*, kNumKeys>& keyMap)
     for (int k = lo; k <= hi; ++k)
         keyMap[k] = this;
 }
+
+bool SamplerZone::hasAudio() const
+{
+    return m_pSample && m_pSample->numSamples() > 0;
+}

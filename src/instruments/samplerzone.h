@@ -28,6 +28,8 @@ public:
 
     // Points every key of the zone's range, clamped to 0..127, at this zone.
     void mapKeys(std::array<SamplerZone*, kNumKeys>& keyMap);
+    // False where the zone's file was refused, missing or undecodable.
+    bool hasAudio() const;
 
     std::unique_ptr<Sample> m_pSample;
     std::unique_ptr<ADSRSettings> m_pEnvelopeParams;

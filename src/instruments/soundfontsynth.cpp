@@ -7,13 +7,19 @@
 namespace {
 constexpr int kChannel = 0;
 constexpr int kAllGroups = -1;
+
+// Every unload with preset reset warns once per channel that has no preset
+// left; errors still reach the log. FluidSynth's handlers are global and read
+// by its threads unlocked, so this is set once, when the program loads, before
+// any thread runs, and a handler the program sets later is never replaced.
+const bool kWarningsQuiet = [] {
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    return true;
+}();
 } // namespace
 
 SoundFontSynth::SoundFontSynth()
 {
-    // Every unload with preset reset warns once per channel that has no
-    // preset left; errors still reach the log.
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
     m_pFluidSettings = new_fluid_settings();
     m_pFluidSynth = new_fluid_synth(m_pFluidSettings);
 }

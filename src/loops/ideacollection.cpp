@@ -223,7 +223,8 @@ IdeaCollection::State IdeaCollection::capture()
     std::lock_guard edit(m_editMutex);
     if (Idea* active = findIdea(m_activeIdeaId))
         active->saveLoopStates();
-    State state { m_pIdeas, {}, m_activeIdeaId };
+    // A stopped song keeps the idea that played as its active one.
+    State state { m_pIdeas, {}, m_bStopped ? m_lastPlayedIdeaId : m_activeIdeaId };
     for (const auto& idea : *m_pIdeas)
         state.contents.push_back(idea->content());
     return state;
@@ -236,7 +237,10 @@ void IdeaCollection::restore(const State& state)
     std::lock_guard edit(m_editMutex);
     for (std::size_t i = 0; i < state.contents.size(); ++i)
         (*state.ideas)[i]->setContent(state.contents[i]);
-    publish(state.ideas, state.activeIdeaId);
+    // A stopped song stays stopped, to play that idea when it starts again.
+    if (m_bStopped)
+        m_lastPlayedIdeaId = state.activeIdeaId;
+    publish(state.ideas, m_bStopped ? 0 : state.activeIdeaId);
     if (Idea* active = findIdea(m_activeIdeaId))
         active->activate();
     markModified();
@@ -385,12 +389,12 @@ void IdeaCollection::process(float* out, int numFrames)
         out[i] += m_pMixingBuffer[i];
 }
 
-void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, double bpm,
-                              const std::vector<int>& loopBeats)
+std::unique_ptr<Idea> IdeaCollection::readIdea(const std::string& dir, const std::string& name, LoopPool* loopPool,
+                                               double bpm, const std::vector<int>& loopBeats)
 {
     logInfo() << "Loading idea: " << name;
     logInfo() << "from: " << dir;
-    Idea* idea = new Idea(m_pLoopPool);
+    auto idea = std::make_unique<Idea>(loopPool);
 
     std::vector<TimedMidiEventList> tracks;
     MidiReader reader;
@@ -403,17 +407,15 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, d
         logError() << "Couldn't open directory: " << dir;
     else
         idea->setName(name);
-    // Track i and beats i belong to file i, also when a file is left out.
+    // Track i and beats i belong to file i.
     std::vector<std::pair<std::size_t, std::shared_ptr<Loop>>> loops;
     int64 longest = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::shared_ptr<Loop> loop = m_pLoopPool->createLoop();
-        if (!loop)
-            break;
-        if (loop->loadWav(files[i]) != 0) {
-            logError() << "Skipped the unreadable loop file " << files[i];
-            continue;
-        }
+        auto loop = std::make_shared<Loop>();
+        // An unreadable file still gives a loop, empty and silent, so that the
+        // loops after it keep their numbers and their tracks.
+        if (loop->loadWav(files[i]) != 0)
+            logError() << "Kept an empty loop in place of the unreadable loop file " << files[i];
         longest = std::max(longest, loop->numFrames());
         loops.emplace_back(i, loop);
     }
@@ -427,8 +429,21 @@ void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, d
                                                 framesToMicroseconds(frames), tickUs));
         idea->addLoop(loop);
     }
+    return idea;
+}
 
-    addIdea(idea);
+void IdeaCollection::adoptIdea(std::unique_ptr<Idea> idea)
+{
+    for (const auto& loop : idea->loops())
+        if (m_pLoopPool->adopt(loop) != 0)
+            idea->removeLoop(loop, false); // every loop id is taken
+    addIdea(idea.release());
+}
+
+void IdeaCollection::loadIdea(const std::string& dir, const std::string& name, double bpm,
+                              const std::vector<int>& loopBeats)
+{
+    adoptIdea(readIdea(dir, name, m_pLoopPool, bpm, loopBeats));
 }
 
 // Built from the list as it stands, without the lock the audio thread takes.

@@ -93,6 +93,12 @@ public:
     // beats come from its length at bpm (none given: the loops keep 16).
     void loadIdea(const std::string& dir, const std::string& name, double bpm = 0.0,
                   const std::vector<int>& loopBeats = {});
+    // The same in two steps: reading, on any thread, gives an idea whose
+    // loops are in no pool yet; adopting puts them in the pool and the idea
+    // at the end of the collection.
+    static std::unique_ptr<Idea> readIdea(const std::string& dir, const std::string& name, LoopPool* loopPool,
+                                          double bpm = 0.0, const std::vector<int>& loopBeats = {});
+    void adoptIdea(std::unique_ptr<Idea> idea);
 
     void toJson(Json::Value& root) const;
     // Returns true when an idea was deleted.

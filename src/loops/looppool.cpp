@@ -11,18 +11,26 @@ constexpr std::size_t kNumIds = 32768;
 
 std::shared_ptr<Loop> LoopPool::createLoop()
 {
+    auto loop = std::make_shared<Loop>();
+    return adopt(loop) == 0 ? loop : nullptr;
+}
+
+int LoopPool::adopt(const std::shared_ptr<Loop>& loop)
+{
+    const auto held = m_loops.find(loop->id());
+    if (held != m_loops.end() && held->second == loop)
+        return 0;
     if (m_loops.size() >= kNumIds) {
         logError() << "LoopPool is full: no loop id left";
-        return {};
+        return 1;
     }
-    auto loop = std::make_shared<Loop>();
     // Ids are only 15 bits wide, so collisions happen: keep one loop per id.
     while (m_loops.count(loop->id())) {
         reportCollision(loop->id());
         loop->setId(Loop::drawId());
     }
     m_loops.emplace(loop->id(), loop);
-    return loop;
+    return 0;
 }
 
 void LoopPool::reportCollision(int32 id) const

@@ -15,6 +15,9 @@ public:
     // A new loop under an id no other live loop has; empty when all 32,768
     // ids are taken.
     std::shared_ptr<Loop> createLoop();
+    // A loop made elsewhere joins the pool, under a fresh id when its own is
+    // taken by another loop. Returns 0, or 1 when every id is taken.
+    int adopt(const std::shared_ptr<Loop>& loop);
     // Empty (with a log line) when the id is not in the pool.
     std::shared_ptr<Loop> getLoop(int32 id) const;
     // Drops every loop that only the pool still references.

@@ -1,11 +1,12 @@
 #include "qt/zubui.h"
 
+#include "core/jsonfield.h"
 #include "core/resourcedir.h"
 #include "engine/enginecontext.h"
 #include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
-#include "core/jsonfield.h"
+#include "engine/songfiles.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
@@ -26,6 +27,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -160,6 +162,8 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
 
 ZubUI::~ZubUI()
 {
+    // A save or open under way posts its news here: it ends first.
+    m_pContext->engine()->songFiles()->wait();
     // The engine outlives the window.
     registerProjectNotifications(false);
     delete m_pFileChooser;
@@ -480,22 +484,75 @@ void ZubUI::openChecked(const QString& path)
     adoptDocument(path);
 }
 
+void ZubUI::waitForSongFiles(const std::function<void(std::function<void()> finished)>& start)
+{
+    // Touched only on this thread: the worker posts the news here.
+    struct Waiting {
+        bool done = false;
+        QEventLoop* loop = nullptr;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    QEventLoop loop;
+    waiting->loop = &loop;
+    start([this, waiting] {
+        QMetaObject::invokeMethod(this, [waiting] {
+            waiting->done = true;
+            if (waiting->loop)
+                waiting->loop->quit();
+        }, Qt::QueuedConnection);
+    });
+    while (!waiting->done && loop.exec() == 0) {
+    }
+    waiting->loop = nullptr;
+    if (!waiting->done) {
+        // The application is quitting: no event loop runs any more.
+        m_pContext->engine()->songFiles()->wait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+}
+
 int ZubUI::readDocument(const QString& path, QString& why)
 {
-    // Clears the project (which notifies projectCleared()), reads the tempo
-    // and the ideas and tells the page "just_loaded".
-    ProjectFile file(m_pContext->engine());
-    const int result = file.open(localPath(path), localPath(m_documentsFolder));
+    ZubEngine* engine = m_pContext->engine();
+    auto song = std::make_shared<std::shared_ptr<ProjectFile::LoadedSong>>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->open(localPath(path), localPath(m_documentsFolder),
+            [song, finished](std::shared_ptr<ProjectFile::LoadedSong> read) {
+                *song = std::move(read);
+                finished();
+            });
+    });
+    if (!*song)
+        *song = std::make_shared<ProjectFile::LoadedSong>();
+    // Clears the project (which notifies projectCleared()), takes the tempo
+    // and the ideas in and tells the page "just_loaded".
+    ProjectFile file(engine);
+    const int result = file.adopt(**song);
     why = QString::fromStdString(file.failure());
+    engine->songFiles()->report(result == 0 ? "opened" : "open_failed", localPath(path));
     return result;
 }
 
 int ZubUI::writeDocument(const QString& path, QString& why)
 {
-    ProjectFile file(m_pContext->engine());
-    const int result = file.save(localPath(path));
-    why = QString::fromStdString(file.failure());
-    return result;
+    ZubEngine* engine = m_pContext->engine();
+    struct Saved {
+        int result = 1;
+        uint64_t changeCount = 0;
+        std::string failure = "the save did not finish";
+    };
+    auto saved = std::make_shared<Saved>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        engine->songFiles()->save(localPath(path),
+            [saved, finished](int result, uint64_t changeCount, const std::string& failure) {
+                *saved = { result, changeCount, failure };
+                finished();
+            });
+    });
+    if (saved->result == 0)
+        engine->project()->savedAt(saved->changeCount);
+    why = QString::fromStdString(saved->failure);
+    return saved->result;
 }
 
 void ZubUI::adoptDocument(const QString& path)

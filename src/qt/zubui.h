@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include <functional>
+
 class EngineContext;
 class FileChooser;
 class Project;
@@ -102,9 +104,16 @@ private:
     bool confirmDiscard();
     void openChecked(const QString& path);
     // The one place a song is written and the one place it is read; on
-    // failure why says what went wrong.
+    // failure why says what went wrong. Both work on the song files' thread
+    // and are waited for in a local event loop, so the window and the page
+    // stay responsive and the music plays on; a song read replaces the
+    // current one only once it is whole. A save clears the unsaved mark only
+    // when nothing changed while it was written.
     int writeDocument(const QString& path, QString& why);
     int readDocument(const QString& path, QString& why);
+    // start hands a job to the song files' thread and calls `finished` from
+    // there when it is done; returns once it was called.
+    void waitForSongFiles(const std::function<void(std::function<void()> finished)>& start);
     QString askSaveName();
     void adoptDocument(const QString& path);
     void showDocumentState();

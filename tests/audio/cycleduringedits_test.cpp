@@ -3,6 +3,8 @@
 // go on beside it and every cycle stays well inside its period. A trivial
 // JACK client on the same server shows what the machine itself costs.
 #include "engine/enginecontext.h"
+#include "engine/project.h"
+#include "engine/songfiles.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "jackserver.h"
@@ -15,10 +17,13 @@
 #include "qt/settings.h"
 #include "toneclient.h"
 
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -139,6 +144,44 @@ TEST_F(CycleDuringEdits, MakingTheLongestLoopKeepsEveryCycleShort)
         EXPECT_EQ(loop->numBeats(), 64);
     }
     EXPECT_FALSE(loops[0]->notes().events().empty()) << "the first loop keeps the note played into it";
+}
+
+TEST_F(CycleDuringEdits, SavingASongOfThirtyTwoLoopsLeavesTheMusicPlaying)
+{
+    // Four ideas of eight loops, each loop its own audio; the last idea plays.
+    send("{ \"loop_recorder\" : { \"beats\" : 4, \"record\" : true } }");
+    for (int idea = 0; idea < 4; ++idea) {
+        engine()->ideaCollection()->addIdea(new Idea(engine()->loopPool()));
+        engine()->ideaCollection()->setActiveIdea(engine()->ideaCollection()->ideas().back()->id());
+        for (int loop = 0; loop < 8; ++loop) {
+            engine()->noteOn(60 + loop, 100);
+            waitCycles(8);
+            engine()->noteOff(60 + loop);
+            ASSERT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+        }
+    }
+    ASSERT_EQ(engine()->ideaCollection()->activeIdea()->loops().size(), 8u);
+
+    QTemporaryDir dir;
+    const std::string document = (dir.path() + "/Four Ideas.zub").toStdString();
+    std::atomic<int> result { -1 };
+    startMeasuring();
+    const int64 savedBefore = engine()->project()->changeCount();
+    engine()->songFiles()->save(document, [&](int saved, uint64_t, const std::string&) { result = saved; });
+    while (result < 0) {
+        waitCycles(10); // the song may be edited meanwhile: the save holds a snapshot
+        send("{ \"metronome\" : { \"mute\" : false } }");
+    }
+    ASSERT_EQ(result, 0);
+    expectShortCyclesAndNoExtraXruns();
+    EXPECT_GT(engine()->cycleMeter().cycles() - m_cyclesBefore, 0.8 * expectedCycles()) << "the stream stood still";
+    EXPECT_EQ(engine()->project()->changeCount(), savedBefore);
+
+    const std::filesystem::path folder = dir.path().toStdString() + "/Four Ideas - Audio and MIDI";
+    int loopFiles = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        loopFiles += entry.path().filename().string().rfind("loop", 0) == 0;
+    EXPECT_EQ(loopFiles, 32);
 }
 
 } // namespace

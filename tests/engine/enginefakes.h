@@ -7,21 +7,13 @@
 #include "loops/ideacollection.h"
 #include "loops/loop.h"
 #include "loops/looppool.h"
+#include "support/instrumentlibrary.h" // RecordingBridge
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-// Collects what the engine tells the page.
-class RecordingBridge : public NativeJsBridge
-{
-public:
-    void deliverMessage(std::string message) override { messages.push_back(std::move(message)); }
-    void postMessage(std::string message) override { messages.push_back(std::move(message)); }
-    std::vector<std::string> messages;
-};
 
 // Counts stops and starts of the live stream and notes the transport
 // position each time the stream stops.

@@ -342,7 +342,7 @@ TEST_F(ProjectFaultsTest, AnInterruptedSaveIsReportedAndUndoneOnOpen)
 class DamagedProjectTest : public ProjectFaultsTest
 {
 protected:
-    // Each idea's name and its loops' levels in hundredths, as opened.
+    // Each idea's name and its loops' levels in hundredths (-1 for an empty loop), as opened.
     std::vector<std::pair<std::string, std::vector<int>>> opened(int expectedResult)
     {
         EXPECT_EQ(file.open(doc(), ""), expectedResult);
@@ -350,7 +350,7 @@ protected:
         for (Idea* idea : engine.ideaCollection()->ideas()) {
             std::vector<int> levels;
             for (const auto& loop : idea->loops())
-                levels.push_back(int(std::lround(loop->data()[0] * 100.0f)));
+                levels.push_back(loop->numFrames() == 0 ? -1 : int(std::lround(loop->data()[0] * 100.0f)));
             contents.push_back({ idea->name(), levels });
         }
         return contents;
@@ -377,24 +377,26 @@ TEST_F(DamagedProjectTest, OpenTakesTheGoodPartsAndNamesWhatItLeftOut)
         Levels contents;
         std::string logLine;
     };
+    // An unreadable loop file leaves an empty loop in its place: the loops after it keep their numbers.
+    const std::string kept = "Kept an empty loop in place of the unreadable loop file ";
     const Levels whole = { { "A \"1\"", { 20, 40 } }, { "B/2", { 30 } } };
     const Case cases[] = {
         { "a loop file cut in half", [&] { cut(folder + "/A _1_/loop0.wav", 0.5); }, 0, whole,
             "WAV data of " + folder + "/A _1_/loop0.wav ends early" },
         { "a loop file cut inside its header", [&] { cut(folder + "/A _1_/loop1.wav", 0.0005); }, 0,
-            { { "A \"1\"", { 20 } }, { "B/2", { 30 } } },
-            "Skipped the unreadable loop file " + folder + "/A _1_/loop1.wav" },
+            { { "A \"1\"", { 20, -1 } }, { "B/2", { 30 } } },
+            kept + folder + "/A _1_/loop1.wav" },
         { "an empty loop file", [&] { cut(folder + "/B_2/loop0.wav", 0.0); }, 0,
-            { { "A \"1\"", { 20, 40 } }, { "B/2", {} } }, "Skipped the unreadable loop file " + folder + "/B_2/loop0.wav" },
+            { { "A \"1\"", { 20, 40 } }, { "B/2", { -1 } } }, kept + folder + "/B_2/loop0.wav" },
         { "a loop file swapped for garbage", [&] { garbage(folder + "/A _1_/loop0.wav", "RIFF"); }, 0,
-            { { "A \"1\"", { 40 } }, { "B/2", { 30 } } },
-            "Skipped the unreadable loop file " + folder + "/A _1_/loop0.wav" },
+            { { "A \"1\"", { -1, 40 } }, { "B/2", { 30 } } },
+            kept + folder + "/A _1_/loop0.wav" },
         { "a folder in a loop file's place",
             [&] {
                 fs::remove(folder + "/A _1_/loop1.wav");
                 fs::create_directory(folder + "/A _1_/loop1.wav");
             },
-            0, { { "A \"1\"", { 20 } }, { "B/2", { 30 } } }, "Skipped the unreadable loop file" },
+            0, { { "A \"1\"", { 20, -1 } }, { "B/2", { 30 } } }, kept },
         { "the MIDI file cut in half", [&] { cut(folder + "/B_2.mid", 0.5); }, 0, whole, "" },
         { "the idea's mixdown swapped for garbage", [&] { garbage(folder + "/A _1_.wav", ""); }, 0, whole, "" },
         // Without the document the ideas keep their folders' names.

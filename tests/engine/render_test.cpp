@@ -185,7 +185,7 @@ TEST_F(RenderTest, NothingToRenderWritesNothingAndKeepsTheStream)
     EXPECT_NE(err.find("Error: No loop to render. Make a loop in the first idea!"), std::string::npos);
     EXPECT_NE(err.find("Error: No idea to render. Make an idea and activate it first!"), std::string::npos);
     EXPECT_EQ(audio.stops, 0);
-    EXPECT_TRUE(bridge.messages.empty());
+    EXPECT_TRUE(bridge.messages().empty());
 }
 
 TEST_F(RenderTest, PageRenderIsTheWholeMixOfTheActiveIdeaForTheFirstIdeasLength)
@@ -197,17 +197,18 @@ TEST_F(RenderTest, PageRenderIsTheWholeMixOfTheActiveIdeaForTheFirstIdeasLength)
     engine.ideaCollection()->setActiveIdea(second->id());
 
     EXPECT_EQ(send("render"), "");
-    ASSERT_EQ(bridge.messages.size(), 1 + 3 + 1u) << "header, three blocks, end";
+    const std::vector<std::string> messages = bridge.messages();
+    ASSERT_EQ(messages.size(), 1 + 3 + 1u) << "header, three blocks, end";
     const std::string prefix = "{ \"wave\" : { \"data\" : \"";
     std::string wav;
-    for (std::size_t i = 0; i + 1 < bridge.messages.size(); ++i) {
-        const std::string& m = bridge.messages[i];
+    for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
+        const std::string& m = messages[i];
         ASSERT_EQ(m.compare(0, prefix.size(), prefix), 0) << m;
         const std::string chunk = decodeBase64(m.substr(prefix.size(), m.size() - prefix.size() - 4));
         EXPECT_EQ(chunk.size(), i == 0 ? 44u : i < 3 ? 2048u : 4u * (1500 - 1024)) << i;
         wav += chunk;
     }
-    EXPECT_EQ(bridge.messages.back(), "{ \"wave\" : { \"end\" : true } }");
+    EXPECT_EQ(messages.back(), "{ \"wave\" : { \"end\" : true } }");
     ASSERT_EQ(wav.size(), 44 + 4 * 1500u);
     EXPECT_EQ(le32(wav, 40), 4 * 1500u);
 
@@ -230,11 +231,11 @@ TEST_F(RenderTest, PageRenderStartsAtTheSongStartFromItsFirstBlock)
     std::vector<float> out(2 * 256);
     for (int i = 0; i < 3; ++i)
         engine.process(out.data(), 256); // the loop is at frame 768, in its loud part
-    bridge.messages.clear();
+    bridge.clear();
     ASSERT_EQ(engine.renderToJs(), 0);
     const std::string prefix = "{ \"wave\" : { \"data\" : \"";
     std::string wav;
-    for (const std::string& m : bridge.messages)
+    for (const std::string& m : bridge.messages())
         if (m.compare(0, prefix.size(), prefix) == 0)
             wav += decodeBase64(m.substr(prefix.size(), m.size() - prefix.size() - 4));
     std::ofstream(dir.file("page.wav"), std::ios::binary) << wav;

@@ -76,6 +76,17 @@ TEST_F(InstrumentCollectionTest, ScanOrderGroupsAndIds)
             EXPECT_EQ(instrument->recordingBuffer(), nullptr) << instrument->name();
 }
 
+// The pictures, group files and folders beside the instruments are not
+// instruments that failed to open: a start's log stays free of such lines.
+TEST_F(InstrumentCollectionTest, FilesBesideTheInstrumentsAreNoFailures)
+{
+    testing::internal::CaptureStdout();
+    InstrumentCollection collection(nullptr, library.resDir());
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.find("Failed to open"), std::string::npos) << log;
+    EXPECT_EQ(names(*collection.groups()[0]), (std::vector<std::string> { "Alpha", "Beta", "Zeta" }));
+}
+
 TEST_F(InstrumentCollectionTest, GroupColoursAndLogo)
 {
     InstrumentCollection collection(nullptr, library.resDir());

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <fstream>
 
@@ -99,6 +100,34 @@ TEST_F(SamplerTest, NotesShiftPitchByTheirDistanceFromTheRoot)
         EXPECT_NEAR(signalmeasure::frequency(out, 64) / kHz, c.ratio, 0.0005)
             << c.semitones << " semitones";
         EXPECT_GT(signalmeasure::rms(out, 1024, 8192), 0.3) << c.semitones << " semitones";
+    }
+}
+
+// A pack may hold any 32-bit root key: the shift stops at 127 semitones
+// either way, also where the distance does not fit in 32 bits.
+TEST_F(SamplerTest, RootKeysFarOutsideTheKeyboardShiftByAtMost127Semitones)
+{
+    packfiles::writeSample(dir(), "s.wav", packfiles::constant(0.5f, 44100));
+    const auto play = [&](int rootKey, int note) {
+        packfiles::writePack(dir(), packJson(zoneJson(0, 127, rootKey, "s.wav")));
+        Sampler sampler;
+        EXPECT_EQ(sampler.load(dir()), 0);
+        sampler.noteOn(note);
+        return signalmeasure::render(sampler, 256, 256);
+    };
+    struct Case
+    {
+        int rootKey;
+        int note;
+        int sameAsRootKey; // the root that gives the clamped shift
+    };
+    const Case cases[] = { { INT_MIN, 60, 60 - 127 }, { INT_MIN, 127, 0 }, { -2147483521, 10, 10 - 127 },
+        { INT_MAX, 0, 127 } };
+    for (const Case& c : cases) {
+        const auto out = play(c.rootKey, c.note);
+        EXPECT_EQ(out, play(c.sameAsRootKey, c.note)) << "root " << c.rootKey << ", note " << c.note;
+        if (c.sameAsRootKey < c.note) // far up, the whole short sample is heard at once
+            EXPECT_GT(signalmeasure::rms(out, 2, 16), 0.1) << "root " << c.rootKey;
     }
 }
 
@@ -333,6 +362,37 @@ TEST_F(SamplerTest, MissingSampleFileGivesASilentZoneWithItsLogLine)
     m_sampler.noteOn(60);
     m_sampler.noteOn(70);
     EXPECT_EQ(signalmeasure::rms(render(1024), 0, 1024), 0.0);
+}
+
+// Zones whose file gives no audio play silence without holding a voice: a
+// held voice would lower every other note's level and ten strikes would mute
+// the instrument.
+TEST_F(SamplerTest, ZonesWithoutAudioTakeNoVoice)
+{
+    packfiles::writeSample(dir(), "s.wav", packfiles::constant(0.5f, 44100));
+    std::ofstream(dir() + "/garbage.wav", std::ios::binary) << "RIFF, but nothing after it";
+    const std::string silentFiles[] = { "", "../s.wav", "/etc/passwd", "gone.wav", "garbage.wav" };
+    for (const std::string& file : silentFiles) {
+        SCOPED_TRACE("zone file \"" + file + "\"");
+        packfiles::writePack(dir(), packJson(zoneJson(0, 59, 60, file) + ", " + zoneJson(60, 127, 60, "s.wav")));
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(m_sampler.load(dir()), 0);
+        testing::internal::GetCapturedStdout();
+        for (int strike = 0; strike < 12; ++strike) {
+            m_sampler.noteOn(40);
+            render(64);
+            m_sampler.noteOff(40);
+        }
+        EXPECT_EQ(m_sampler.numActiveVoices(), 0);
+        m_sampler.noteOn(60);
+        const auto one = render(512);
+        EXPECT_NEAR(one[2 * 300], 0.5, 1e-3) << "a single note plays at full level";
+        for (int key = 61; key < 70; ++key)
+            m_sampler.noteOn(key);
+        EXPECT_EQ(m_sampler.numActiveVoices(), 10);
+        m_sampler.noteOn(40);
+        EXPECT_EQ(m_sampler.numActiveVoices(), 10);
+    }
 }
 
 TEST_F(SamplerTest, ZoneFileNamesLeadingOutsideThePackAreRefused)

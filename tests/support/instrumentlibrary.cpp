@@ -97,6 +97,12 @@ std::vector<std::string> RecordingBridge::messages()
     return m_messages;
 }
 
+void RecordingBridge::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_messages.clear();
+}
+
 int RecordingBridge::count(const std::string& message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

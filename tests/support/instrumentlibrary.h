@@ -46,6 +46,7 @@ public:
     void deliverMessage(std::string message) override { postMessage(std::move(message)); }
     void postMessage(std::string message) override;
     std::vector<std::string> messages();
+    void clear();
     // How often the exact text was posted.
     int count(const std::string& message);
 

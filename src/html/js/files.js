@@ -1,7 +1,7 @@
 // Files: the window's document commands (new, open, save, save as) and the
 // two exports to WAV, which the window writes through its own file chooser
 // and reports as "render" messages: started, progress, the file, or why not.
-import { on, callNative } from './bridge.js';
+import { on, send, callNative } from './bridge.js';
 import { $, announce, openDialog, closeDialog } from './ui.js';
 
 const WHAT = {
@@ -24,6 +24,7 @@ export class Files {
   constructor({ canExport }) {
     this.canExport = canExport;
     on('render', (m) => this.onRender(m));
+    on('song_file', (m) => this.onSongFile(m));
   }
 
   // Each runs in the window after this call returns; the window asks about
@@ -39,6 +40,27 @@ export class Files {
       return;
     }
     await this.command(what === 'song' ? 'exportSong' : 'exportIdea');
+  }
+
+  // Saving and opening run beside the music; the page shows how far they are.
+  onSongFile(m) {
+    const progress = $('song-file-progress');
+    const working = m.state === 'saving' || m.state === 'opening';
+    progress.hidden = !working;
+    progress.setAttribute('aria-label', m.state === 'opening' ? 'Opening the song' : 'Saving the song');
+    if (typeof m.fraction === 'number') progress.value = m.fraction;
+    else if (working) progress.removeAttribute('value');
+    if (m.state === 'saving') {
+      $('status').textContent = typeof m.fraction === 'number' ? `Saving… ${Math.round(m.fraction * 100)} %` : 'Saving…';
+    } else if (m.state === 'opening') {
+      $('status').textContent = 'Opening…';
+    } else if (m.state === 'save_failed') {
+      $('status').textContent = 'Not saved';
+      announce('The song could not be saved');
+    } else {
+      if (m.state === 'saved') announce('Song saved');
+      send('getProject'); // the unsaved mark as it now stands
+    }
   }
 
   showDialog(what, text, busy) {
