@@ -89,6 +89,8 @@ describe('MIDI controls end to end', () => {
     await ask(page, '{ "midi_map" : { "learn" : "record" } }');
     pedal('90 30 64', '80 30 00');
     await page.waitForFunction(() => document.querySelector('#control-record-binding').textContent === 'Note 48 on channel 1');
+    // A second hit within 30 ms of the first would be taken for bounce.
+    await page.waitForTimeout(100);
     pedal('90 30 64', '80 30 00');
     await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
     assert.deepEqual(consoleErrors, []);
