@@ -1,6 +1,5 @@
 // An idea's folder as a project keeps it: loop WAV files plus the idea's MIDI
 // file beside the folder, loaded into the idea collection and played.
-#include "engine/project.h"
 #include "loops/ideacollection.h"
 #include "loops/looppool.h"
 #include "support/fuzzfile.h"
@@ -19,6 +18,7 @@ constexpr std::size_t kMaxPart = 1 << 16;
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzFile::silenceLogs();
+    std::filesystem::create_directories(FuzzFile::folder() + "/audio/idea");
     return 0;
 }
 
@@ -27,23 +27,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     FuzzedDataProvider in(data, size);
     const std::string audio = FuzzFile::folder() + "/audio";
     const std::string dir = audio + "/idea";
-    std::filesystem::remove_all(audio);
-    std::filesystem::create_directories(dir);
+    // The folder stays; the loop files of the input before go.
+    for (int i = 0; i < kMaxLoops; ++i)
+        std::filesystem::remove(dir + "/loop" + std::to_string(i) + ".wav");
     FuzzFile::write("audio/idea.mid", in.ConsumeRandomLengthString(kMaxPart));
     const int numLoops = in.ConsumeIntegralInRange(0, kMaxLoops);
     for (int i = 0; i < numLoops; ++i)
         FuzzFile::write("audio/idea/loop" + std::to_string(i) + ".wav", in.ConsumeRandomLengthString(kMaxPart));
 
-    LoopPool pool;
-    Project project;
-    IdeaCollection ideas(&pool, &project);
+    // One collection for the run, emptied before each input.
+    static LoopPool pool;
+    static IdeaCollection ideas(&pool, [] {});
+    ideas.clearAll();
+    pool.collectGarbage();
     ideas.loadIdea(dir, "idea");
     Json::Value root;
     ideas.toJson(root);
-    std::vector<float> out(2 * 256);
+    static std::vector<float> out(2 * 64);
     for (int cycle = 0; cycle < 4; ++cycle) {
-        ideas.process(out.data(), 256);
-        ideas.syncPlayPos(256 * (cycle + 1));
+        ideas.process(out.data(), 64);
+        ideas.syncPlayPos(64 * (cycle + 1));
     }
     return 0;
 }

@@ -7,12 +7,12 @@
 #include <vector>
 
 namespace {
-// A one-frame-per-sample ramp in the only format samples come in.
+// A short ramp in the only format samples come in: every zone decodes it.
 std::string tinyWav()
 {
     std::string data;
-    for (int i = 0; i < 2000; ++i) {
-        const int16_t v = int16_t((i % 200) * 100 - 10000);
+    for (int i = 0; i < 64; ++i) {
+        const int16_t v = int16_t(i * 300 - 10000);
         data.append(reinterpret_cast<const char*>(&v), 2);
         data.append(reinterpret_cast<const char*>(&v), 2);
     }
@@ -31,16 +31,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
+    // One sampler for the run: a pack installed by load replaces every zone
+    // and stops every voice, so each input starts alike.
+    static Sampler sampler;
+    static std::vector<float> out(2 * 64);
     FuzzFile::write("samplepack.zsfb", data, size);
-    Sampler sampler;
     if (sampler.load(FuzzFile::folder()) != 0)
         return 0;
-    std::vector<float> out(2 * 256);
     for (int key = 0; key < Sampler::kNumKeys; key += 11) {
         sampler.noteOn(key);
-        sampler.process(out.data(), 256);
+        sampler.process(out.data(), 64);
         sampler.noteOff(key);
     }
-    sampler.process(out.data(), 256);
+    sampler.process(out.data(), 64);
     return 0;
 }

@@ -324,8 +324,8 @@ int ProjectFile::write(const SongSnapshot& song, const std::string& documentPath
     m_progress = progress;
     m_iFilesWritten = 0;
     // The stage folder, a mixdown, loop files and notes per idea, the
-    // document and the steps of the swap.
-    m_iFilesToWrite = 5;
+    // document and the steps of the swap (the old folder's only when there is one).
+    m_iFilesToWrite = exists(paths.folder) ? 5 : 4;
     for (const SongSnapshot::IdeaEntry& idea : song.ideas)
         m_iFilesToWrite += 2 + int(idea.loops.size());
     if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {

@@ -109,9 +109,10 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pInstrument->process(buffer, n);
 
     // The recorder takes the instrument out of the buffer while recording
-    // and plays it back from its loop; a stopped song leaves it silent.
+    // and plays it back from its loop; live input goes in where it was
+    // played. A stopped song leaves it silent.
     if (!stopped) {
-        m_pLoopRecorder->record(buffer, n);
+        m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
         m_pLoopRecorder->process(buffer, n);
     }
     m_pLoopRecorder->alignTo(pos, grid, transportPos);

@@ -314,6 +314,7 @@ void Instrument::process(float* buffer, int numFrames)
             renderStereo(buffer, numFrames);
         input = m_instrumentType == InputDevice;
     }
+    m_inputLateness = 0;
     if (input)
         processInput(buffer, numFrames);
 }
@@ -343,6 +344,7 @@ void Instrument::processInput(float* buffer, int numFrames)
     if (!m_pRecordingBuffer)
         return;
     m_pRecordingBuffer->dropStale(numFrames);
+    m_inputLateness = m_pRecordingBuffer->latenessFrames();
     m_pRecordingBuffer->mixInto(buffer, numFrames);
     NativeJsBridge* bridge = m_pJsBridge.load();
     if (!bridge || m_pRecordingBuffer->microsecondsSinceLevel() <= kLevelIntervalMicros)

@@ -88,6 +88,10 @@ public:
     int controlType() const { return m_controlType; }
     // Null for a catalogue entry.
     RecordingBuffer* recordingBuffer() const { return m_pRecordingBuffer.get(); }
+    // Audio thread, after process: how late the live input it played in this
+    // cycle arrived after the moment it belongs to (RecordingBuffer::
+    // latenessFrames); 0 when it played no live input.
+    int64 inputLatenessFrames() const { return m_inputLateness; }
 
     // True when the current kind can play (its load has completed).
     bool isReady();
@@ -142,6 +146,7 @@ private:
     std::mutex m_bridgeMutex;
     std::unique_ptr<RecordingBuffer> m_pRecordingBuffer;
     float m_gain = 1.0f;
+    int64 m_inputLateness = 0; // audio thread
     SoundFontSynth* m_pSoundFont = nullptr;
     std::atomic<unsigned> m_iLoadGeneration { 0 };
     std::mutex m_mutex;

@@ -76,18 +76,38 @@ void LoopRecorder::record(float* in, int numFrames)
     if (!m_bRecord || numFrames <= 0)
         return;
     const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(numFrames);
-    uint32_t dst = m_posSamples;
+    mixIn(in, n, m_posSamples);
+    // Heard only through the playback, never twice.
+    if (!m_bSuspended)
+        std::fill(in, in + n, 0.0f);
+}
+
+void LoopRecorder::mixIn(const float* in, uint32_t numSamples, uint32_t dst)
+{
     bool audible = false;
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = 0; i < numSamples; ++i) {
         m_pBuffer[dst] += in[i];
         audible = audible || in[i] != 0.0f;
         if (++dst == m_lengthSamples)
             dst = 0;
     }
     m_bHoldsAudio = m_bHoldsAudio || audible;
-    // Heard only through the playback, never twice.
-    if (!m_bSuspended)
-        std::fill(in, in + n, 0.0f);
+}
+
+void LoopRecorder::recordLate(float* in, int numFrames, int64 lateFrames)
+{
+    std::lock_guard lock(m_mutex);
+    if (lateFrames <= 0) {
+        record(in, numFrames);
+        return;
+    }
+    if (!m_bRecord || numFrames <= 0)
+        return;
+    // Input less than a cycle late would land where this cycle's playback
+    // has yet to read and be heard twice; no device's round trip is shorter.
+    const uint64_t late = uint64_t(std::max<int64>(lateFrames, numFrames)) * ZUB_FRAMESIZE % m_lengthSamples;
+    const uint32_t n = uint32_t(ZUB_FRAMESIZE) * uint32_t(numFrames);
+    mixIn(in, n, uint32_t((uint64_t(m_posSamples) + m_lengthSamples - late) % m_lengthSamples));
 }
 
 void LoopRecorder::setRecord(bool record)

@@ -48,6 +48,10 @@ public:
 
     void process(float* out, int numFrames) override;
     void record(float* in, int numFrames);
+    // Live input that arrived `lateFrames` after the moment the musician
+    // played it (to what they heard) goes that much earlier into the loop.
+    // It is not played back in this cycle, so it stays in `in` to be heard.
+    void recordLate(float* in, int numFrames, int64 lateFrames);
 
     void setRecord(bool record);
     bool isRecording() const;
@@ -112,6 +116,9 @@ public:
     void handleJson(const Json::Value& root);
 
 private:
+    // Adds samples into the loop from `dst` on, wrapping; notes audible audio.
+    void mixIn(const float* in, uint32_t numSamples, uint32_t dst);
+
     // Where the recorder was at a transport frame; read lock-free by note input.
     struct Anchor
     {

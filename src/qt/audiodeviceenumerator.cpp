@@ -1,6 +1,7 @@
 #include "qt/audiodeviceenumerator.h"
 
 #include "qt/qtloghandler.h"
+#include "core/zubtypes.h"
 #include "qt/settings.h"
 
 #include <QDebug>
@@ -14,10 +15,13 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
     const PaError e = Pa_Initialize();
     if (e != paNoError)
         qDebug() << "PortAudio initialization error:" << Pa_GetErrorText(e);
+    else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0)
+        m_pJackTiming.reset(JackTiming::open());
 }
 
 AudioDeviceEnumerator::~AudioDeviceEnumerator()
 {
+    m_pJackTiming.reset();
     const PaError e = Pa_Terminate();
     if (e != paNoError)
         qDebug() << "PortAudio error:" << Pa_GetErrorText(e);
@@ -91,33 +95,58 @@ int AudioDeviceEnumerator::bufferFrames() const
     return stored >= 1 ? stored : DEFAULT_BUFFER_FRAMES;
 }
 
-PaStreamParameters AudioDeviceEnumerator::outputParameters()
+QString AudioDeviceEnumerator::nameAndHost(const QString& entry)
+{
+    return entry.section(". ", 1);
+}
+
+int AudioDeviceEnumerator::outputDeviceIndex()
 {
     QString entry = Settings::instance().value("AudioDevice");
     if (entry.isEmpty()) {
         entry = defaultOutputEntry();
         Settings::instance().setValue("AudioDevice", entry);
     }
-    int index = entry == tr("System Default") ? Pa_GetDefaultOutputDevice() : parseDeviceIndex(entry);
+    if (entry == tr("System Default"))
+        return Pa_GetDefaultOutputDevice();
+    // Indexes move when devices come and go: the name and host API decide,
+    // the stored index only when no device of that name is there.
+    for (const QString& e : deviceList(1))
+        if (nameAndHost(e) == nameAndHost(entry))
+            return parseDeviceIndex(e);
+    const int index = parseDeviceIndex(entry);
     qCDebug(motifoDebug) << "AudioDevice: Parsed devId" << index;
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
-    // A stored index may point at another device after a rescan: find it by name.
-    const QString storedName = entry.section(". ", 1).section(" (", 0, 0);
-    if (!storedName.isEmpty() && (!info || QString::fromUtf8(info->name) != storedName)) {
-        for (const QString& e : deviceList(1)) {
-            if (e.section(". ", 1) == entry.section(". ", 1)) {
-                index = parseDeviceIndex(e);
-                info = Pa_GetDeviceInfo(index);
-                break;
-            }
-        }
-    }
-    if (!info) {
+    if (!Pa_GetDeviceInfo(index)) {
         qDebug() << "Audio device" << index << "not found";
-        index = 0;
+        return 0;
     }
+    return index;
+}
+
+QString AudioDeviceEnumerator::currentOutputEntry()
+{
+    const int index = outputDeviceIndex();
+    for (const QString& e : deviceList(1))
+        if (parseDeviceIndex(e) == index)
+            return e;
+    return QString();
+}
+
+QString AudioDeviceEnumerator::missingOutput()
+{
+    const QString entry = Settings::instance().value("AudioDevice");
+    if (entry.isEmpty() || entry == tr("System Default"))
+        return QString();
+    for (const QString& e : deviceList(1))
+        if (nameAndHost(e) == nameAndHost(entry))
+            return QString();
+    return nameAndHost(entry);
+}
+
+PaStreamParameters AudioDeviceEnumerator::outputParameters()
+{
     PaStreamParameters p {};
-    p.device = index;
+    p.device = outputDeviceIndex();
     p.channelCount = 2;
     p.sampleFormat = paFloat32;
     p.suggestedLatency = bufferFrames() / 88200.0;
@@ -161,14 +190,41 @@ int AudioDeviceEnumerator::sampleRate()
     return value.toInt();
 }
 
-QList<int> AudioDeviceEnumerator::sampleRatesForDevice(const QString&) const
+QList<int> AudioDeviceEnumerator::sampleRatesForDevice(const QString& entry) const
 {
-    return { 44100 }; // the engine runs at 44,100 Hz only
+    // The engine runs at 44,100 Hz inside; other rates are converted.
+    const int index = parseDeviceIndex(entry);
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+    if (!info)
+        return { ZUB_SAMPLE_RATE };
+    PaStreamParameters p {};
+    p.device = index;
+    p.channelCount = 2;
+    p.sampleFormat = paFloat32;
+    p.suggestedLatency = info->defaultLowOutputLatency;
+    QList<int> rates;
+    for (int rate : { 32000, 44100, 48000, 88200, 96000 })
+        if (Pa_IsFormatSupported(nullptr, &p, rate) == paFormatIsSupported)
+            rates << rate;
+    if (rates.isEmpty())
+        rates << int(info->defaultSampleRate);
+    return rates;
 }
 
 int AudioDeviceEnumerator::inputDeviceIndex(int listPosition) const
 {
     return m_inputIndexes.value(listPosition, 0);
+}
+
+QStringList AudioDeviceEnumerator::inputDeviceEntries()
+{
+    QStringList entries;
+    for (int position = 0; position < deviceList(0).size(); ++position) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(m_inputIndexes.value(position));
+        const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        entries << QString("%1 (%2)").arg(QString::fromUtf8(info ? info->name : ""), host ? QString::fromUtf8(host->name) : QString());
+    }
+    return entries;
 }
 
 std::vector<std::string> AudioDeviceEnumerator::inputDeviceNames()

@@ -7,6 +7,7 @@
 #include "qt/settings.h"
 
 #include <QDebug>
+#include <QObject>
 #include <chrono>
 #include <fcntl.h>
 #include <string>
@@ -70,6 +71,42 @@ int MidiInputDevice::parseDeviceId(const QString& entry)
     return entry.section('.', 0, 0).toInt();
 }
 
+QString MidiInputDevice::deviceName(const QString& entry)
+{
+    return entry.section(". ", 1);
+}
+
+int MidiInputDevice::findPort(const QString& setting, const QList<MidiPort>& ports)
+{
+    const int stored = parseDeviceId(setting);
+    const QString name = deviceName(setting);
+    if (name.isEmpty()) {
+        // A bare number, or nothing stored: the number, if it is an input.
+        for (const MidiPort& port : ports)
+            if (port.id == stored && port.input)
+                return port.id;
+        return -1;
+    }
+    // A keyboard plugged in again may come back under another number.
+    for (const MidiPort& port : ports)
+        if (port.id == stored && port.input && port.name == name)
+            return port.id;
+    for (const MidiPort& port : ports)
+        if (port.input && port.name == name)
+            return port.id;
+    return -1;
+}
+
+QList<MidiInputDevice::MidiPort> MidiInputDevice::ports()
+{
+    QList<MidiPort> found;
+    const int count = Pm_CountDevices();
+    for (int i = 0; i < count; ++i)
+        if (const PmDeviceInfo* info = Pm_GetDeviceInfo(i))
+            found.append({ i, QString::fromUtf8(info->name), info->input != 0 });
+    return found;
+}
+
 void MidiInputDevice::open()
 {
     if (openEventFile())
@@ -77,24 +114,35 @@ void MidiInputDevice::open()
     const QString setting = Settings::instance().value("MidiDevice");
     if (setting == "None")
         return;
-    PmDeviceID id = parseDeviceId(setting);
-    qCDebug(motifoDebug) << "MidiDevice: Parsed devId" << id;
-    if (logError(Pm_Initialize()))
+    qCDebug(motifoDebug) << "MidiDevice: Parsed devId" << parseDeviceId(setting);
+    if (const PmError e = Pm_Initialize(); e < pmNoError) {
+        logError(e);
+        m_problem = QObject::tr("No MIDI keyboard: %1").arg(QString::fromUtf8(Pm_GetErrorText(e)));
         return;
+    }
     m_bInitialised = true;
     ++s_initialisedDevices;
 
-    const PmDeviceInfo* info = Pm_GetDeviceInfo(id);
-    if (!info || !info->input) {
-        id = Pm_GetDefaultInputDeviceID();
-        info = id == pmNoDevice ? nullptr : Pm_GetDeviceInfo(id);
+    PmDeviceID id = findPort(setting, ports());
+    if (id < 0 && !deviceName(setting).isEmpty()) {
+        // The chosen keyboard is not there: another port would play what
+        // the musician did not choose.
+        m_problem = QObject::tr("No MIDI keyboard: %1 is not connected").arg(deviceName(setting));
+        qDebug().noquote() << m_problem;
+        return;
     }
+    if (id < 0)
+        id = Pm_GetDefaultInputDeviceID();
+    const PmDeviceInfo* info = id == pmNoDevice ? nullptr : Pm_GetDeviceInfo(id);
     if (!info)
         return;
     qDebug() << "Opening" << info->name;
     m_name = QString::fromUtf8(info->name);
-    if (logError(Pm_OpenInput(&m_pStream, id, nullptr, MIDI_EVENT_BUFFER, nullptr, nullptr)))
+    if (const PmError e = Pm_OpenInput(&m_pStream, id, nullptr, MIDI_EVENT_BUFFER, nullptr, nullptr); e < pmNoError) {
+        logError(e);
         m_pStream = nullptr;
+        m_problem = QObject::tr("No MIDI keyboard: %1: %2").arg(QString::fromUtf8(info->name), QString::fromUtf8(Pm_GetErrorText(e)));
+    }
 }
 
 void MidiInputDevice::close()
@@ -115,7 +163,8 @@ bool MidiInputDevice::openEventFile()
         return false;
     m_eventFile = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (m_eventFile < 0) {
-        qDebug() << "Cannot read MIDI events from" << path;
+        m_problem = QObject::tr("No MIDI keyboard: cannot read %1").arg(QString::fromLocal8Bit(path));
+        qDebug().noquote() << m_problem;
         return true;
     }
     m_name = "Recorded events";
@@ -242,12 +291,9 @@ QStringList MidiInputDevice::listInputDevices()
     if (borrow && logError(Pm_Initialize()))
         return {};
     QStringList list;
-    const int count = Pm_CountDevices();
-    for (int i = 0; i < count; ++i) {
-        const PmDeviceInfo* info = Pm_GetDeviceInfo(i);
-        if (info && info->input)
-            list << QString("%1. %2").arg(i).arg(QString::fromUtf8(info->name));
-    }
+    for (const MidiPort& port : ports())
+        if (port.input)
+            list << QString("%1. %2").arg(port.id).arg(port.name);
     if (borrow)
         Pm_Terminate();
     return list;

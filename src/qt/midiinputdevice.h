@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QString>
 #include <QStringList>
 #include <bitset>
 #include <portmidi.h>
@@ -37,6 +39,23 @@ public:
     QString name() const { return isOpen() ? m_name : QString(); }
     bool isPortMidiInitialised() const { return m_bInitialised; }
     bool inSysex() const { return m_bInSysex; }
+    // Why no keyboard plays, after open(); empty when one is open or none chosen.
+    QString problem() const { return m_problem; }
+
+    struct MidiPort
+    {
+        int id;
+        QString name;
+        bool input;
+    };
+    // The ports PortMidi lists now.
+    static QList<MidiPort> ports();
+    // The input port a "MidiDevice" setting ("3. USB Keyboard") names among
+    // `ports`: the stored number if that input has the stored name, else the
+    // first input of that name; -1 when it is not there.
+    static int findPort(const QString& setting, const QList<MidiPort>& ports);
+    // The name in an entry ("3. USB Keyboard" -> "USB Keyboard").
+    static QString deviceName(const QString& entry);
 
     // "%1. %2" for every input device PortMidi knows.
     static QStringList listInputDevices();
@@ -60,6 +79,7 @@ private:
     PmEvent m_buffer[MIDI_EVENT_BUFFER];
     bool m_bInSysex = false;
     bool m_bInitialised = false;
+    QString m_problem;
     QString m_name;
     // Notes this input turned on: their note-offs reach the engine even after
     // the playing channel changed.

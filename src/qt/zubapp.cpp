@@ -9,6 +9,7 @@
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/commandline.h"
+#include "qt/deviceproblems.h"
 #include "qt/installlayout.h"
 #include "qt/liveinput.h"
 #include "qt/midiinputdevice.h"
@@ -67,7 +68,9 @@ ZubApp::ZubApp(int& argc, char** argv)
     m_pEngineContext = new EngineContext(m_pLiveInput);
     MidiMapSettings::attach(m_pEngineContext->engine()->midiMap(), this);
     // The one instrument's buffer: it reads it whenever it is a live input.
-    m_pLiveInput->setRecordingEngine(m_pEngineContext->engine()->instrument()->recordingBuffer());
+    m_pLiveInput->setRecordingBuffer(m_pEngineContext->engine()->instrument()->recordingBuffer());
+    m_pLiveInput->setLatencyProbe(&m_probe);
+    m_pLiveInput->setProblemHandler([this](const QString& problem) { reportDevice(DeviceProblems::AudioInput, problem); });
     m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
     openOutput();
     qDebug().noquote() << QString("Motifo %1 with Qt %2 and %3; audio output: %4")
@@ -147,14 +150,31 @@ void ZubApp::findResources()
     qDebug() << "No res directory found; starting without content";
 }
 
-void ZubApp::openOutput()
+bool ZubApp::openOutput()
 {
     const PaStreamParameters params = m_pEnumerator->outputParameters();
     const int rate = m_pEnumerator->sampleRate();
-    m_pOutputDevice = new AudioDevice(m_pEngineContext->engine(), nullptr, &params, nullptr, rate);
-    const bool started = m_pOutputDevice->start() == 0;
-    m_pEngineContext->engine()->setAudioInterface(m_pOutputDevice);
-    m_outputDescription = describeOutput(params.device, rate, m_pEnumerator->bufferFrames(), started);
+    ZubEngine* engine = m_pEngineContext->engine();
+    m_pOutputDevice = new AudioDevice(engine, nullptr, &params, nullptr, rate);
+    // The output tells the live input when each cycle is heard.
+    m_pOutputDevice->setLiveInput(engine->instrument()->recordingBuffer());
+    m_pOutputDevice->setLatencyProbe(&m_probe);
+    const bool ok = m_pOutputDevice->start() == 0;
+    engine->setAudioInterface(m_pOutputDevice);
+    m_outputDescription = describeOutput(params.device, ok ? m_pOutputDevice->deviceRate() : rate,
+        m_pEnumerator->bufferFrames(), ok);
+    const QString missing = m_pEnumerator->missingOutput();
+    if (ok)
+        m_outputProblem.clear();
+    else if (!missing.isEmpty())
+        m_outputProblem = tr("No audio output: %1 is not there (is its sound server running?)").arg(missing);
+    else
+        m_outputProblem = tr("No audio output: %1").arg(m_pOutputDevice->lastError());
+    // A device playing in place of the chosen one is said as well.
+    reportDevice(DeviceProblems::AudioOutput,
+        ok && !missing.isEmpty() ? tr("%1 is not there; %2 plays instead").arg(missing, m_pOutputDevice->deviceName())
+                                 : m_outputProblem);
+    return ok;
 }
 
 void ZubApp::closeOutput()
@@ -171,6 +191,8 @@ void ZubApp::createMidiThread()
 {
     deleteMidiThread(); // one thread owns PortMidi at a time
     m_pMidiThread = new MidiThread(m_pEngineContext->engine());
+    m_midiProblem = m_pMidiThread->device()->problem();
+    reportDevice(DeviceProblems::MidiInput, m_midiProblem);
 }
 
 QString ZubApp::midiInputName() const
@@ -182,4 +204,26 @@ void ZubApp::deleteMidiThread()
 {
     delete m_pMidiThread;
     m_pMidiThread = nullptr;
+}
+
+void ZubApp::reportDevice(int kind, const QString& problem)
+{
+    if (!problem.isEmpty())
+        qDebug().noquote() << problem;
+    if (m_pMainWindow && m_pMainWindow->deviceProblems())
+        m_pMainWindow->deviceProblems()->set(DeviceProblems::Kind(kind), problem);
+}
+
+bool ZubApp::measureLatency(const QString& inputEntry, double& seconds, QString& why)
+{
+    if (!m_pOutputDevice || !m_outputProblem.isEmpty()) {
+        why = tr("There is no audio output to play the click on.");
+        return false;
+    }
+    return m_pLiveInput->measureLatency(inputEntry, seconds, why);
+}
+
+void ZubApp::applyLatencyCorrections()
+{
+    m_pLiveInput->applyCorrection();
 }

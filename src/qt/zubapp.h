@@ -1,6 +1,7 @@
 #pragma once
 
 #include "qt/devicecontrol.h"
+#include "qt/latencyprobe.h"
 
 #include <QApplication>
 #include <QString>
@@ -24,10 +25,14 @@ public:
     ZubApp(int& argc, char** argv);
     ~ZubApp();
 
-    void openOutput() override;
+    bool openOutput() override;
     void closeOutput() override;
+    QString outputProblem() const override { return m_outputProblem; }
     void createMidiThread() override;
     void deleteMidiThread() override;
+    QString midiProblem() const override { return m_midiProblem; }
+    bool measureLatency(const QString& inputEntry, double& seconds, QString& why) override;
+    void applyLatencyCorrections() override;
     AudioDeviceEnumerator* enumerator() const override { return m_pEnumerator; }
     AudioDevice* outputDevice() const { return m_pOutputDevice; }
     // Hands the engine its input devices and owns the recording stream.
@@ -56,6 +61,8 @@ public slots:
     void openSongs(const QStringList& songs);
 
 private:
+    // Shows a device's state in the window and on the page.
+    void reportDevice(int kind, const QString& problem);
     void startLog();
 
     EngineContext* m_pEngineContext = nullptr;
@@ -68,5 +75,8 @@ private:
     LogFile* m_pLogFile = nullptr;
     QString m_outputDescription; // for the start-up line
     bool m_bFirstRun = false;
+    QString m_outputProblem;
+    QString m_midiProblem;
+    LatencyProbe m_probe;
     bool m_bHandedOver = false;
 };

@@ -6,10 +6,13 @@
 #include "engine/loopimport.h"
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "engine/recoverycopy.h"
 #include "engine/songfiles.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "qt/applicationfinder.h"
+#include "qt/autosave.h"
+#include "qt/deviceproblems.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/dlgpreferences.h"
 #include "qt/filechooser.h"
@@ -21,6 +24,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QElapsedTimer>
 #include <QScreen>
 #include <QDesktopServices>
@@ -138,6 +143,12 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     registerFonts();
 
     m_documentsFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Motifo";
+    m_pAutosave = new Autosave(context->engine(), Autosave::defaultFolder(), [this] {
+        RecoveryCopy::Info info;
+        info.song = (m_projectFileName.isEmpty() ? tr("Untitled") : QFileInfo(m_projectFileName).completeBaseName()).toStdString();
+        info.document = localPath(m_projectFileName);
+        return info;
+    }, this);
     if (firstRun) {
         QDir().mkpath(m_documentsFolder);
         Settings::instance().setValue("last_zub_load_path", m_documentsFolder);
@@ -153,10 +164,14 @@ ZubUI::ZubUI(EngineContext* context, ZubApp* app, bool firstRun)
     connect(m_pWebView, &ZubWebView::shareRequested, this, &ZubUI::slotShareZub, Qt::QueuedConnection);
     connect(m_pWebView, &ZubWebView::filesDropped, this, &ZubUI::openDroppedFiles, Qt::QueuedConnection);
     connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::showDocumentState);
+    // Queued: the page's own start-up finishes before the question.
+    connect(m_pWebView, &ZubWebView::pageReady, this, &ZubUI::offerRecovery,
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     setAcceptDrops(true);
     showDocumentState();
     connect(m_pWebView, &ZubWebView::commandRequested, this, &ZubUI::runPageCommand);
     m_pWebView->setMidiInputName([this] { return m_pApp ? m_pApp->midiInputName() : QString(); });
+    m_pDeviceProblems = new DeviceProblems(statusBar(), m_pWebView);
     show();
 }
 
@@ -164,6 +179,7 @@ ZubUI::~ZubUI()
 {
     // A save or open under way posts its news here: it ends first.
     m_pContext->engine()->songFiles()->wait();
+    delete m_pAutosave;
     // The engine outlives the window.
     registerProjectNotifications(false);
     delete m_pFileChooser;
@@ -590,6 +606,9 @@ int ZubUI::saveZub(QString projectFileName)
         return 1;
     }
     adoptDocument(projectFileName);
+    // Saved as it stands: nothing is left to recover.
+    if (!project()->isModified())
+        m_pAutosave->discard();
     return 0;
 }
 
@@ -712,12 +731,16 @@ void ZubUI::projectModified(bool modified)
     if (modified) {
         qCDebug(motifoDebug) << "project modified in Qt land!";
         action("actionSaveZub")->setEnabled(true);
+    } else {
+        m_pAutosave->discard();
     }
     showDocumentState();
 }
 
 void ZubUI::projectCleared()
 {
+    // A new or opened song: what was unsaved was saved or given up.
+    m_pAutosave->discard();
     action("actionSaveZub")->setEnabled(true);
     setWindowFilePath(QString());
     m_projectFileName.clear();
@@ -764,10 +787,12 @@ bool ZubUI::discardChangesConfirmation()
 void ZubUI::closeEvent(QCloseEvent* event)
 {
     Command command(this, "Close");
-    if (command && confirmDiscard())
+    if (command && confirmDiscard()) {
         event->accept();
-    else
+        m_pAutosave->finish();
+    } else {
         event->ignore();
+    }
 }
 
 void ZubUI::dragEnterEvent(QDragEnterEvent* event)
@@ -821,4 +846,67 @@ void ZubUI::addDroppedWav(const QString& path)
         statusBar()->showMessage(tr("“%1”: %2.").arg(fileName(path), QString::fromStdString(why)), kNoteMs);
     // The page shows the idea with its new loop.
     m_pWebView->deliverMessage(m_pContext->api()->handleMessage("getIdeaCollection"));
+}
+
+void ZubUI::offerRecovery()
+{
+    RecoveryCopy::Info info;
+    bool keep = false;
+    if (m_pAutosave->find(info)) {
+        Command command(this, "Recover");
+        keep = !command; // asked again on the next start
+        if (command) {
+            const QString song = QString::fromStdString(info.song);
+            const QDateTime when = QDateTime::fromSecsSinceEpoch(info.writtenAt);
+            QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
+                tr("Motifo did not close properly. Recover “%1”?").arg(song), QMessageBox::NoButton, this);
+            box.setInformativeText(tr("A copy of it was kept at %1 on %2, with every loop and the loop recorder's take.")
+                    .arg(QLocale().toString(when.time(), QLocale::ShortFormat),
+                        QLocale().toString(when.date(), QLocale::LongFormat)));
+            QPushButton* recoverButton = box.addButton(tr("&Recover"), QMessageBox::AcceptRole);
+            box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
+            box.setDefaultButton(recoverButton);
+            askWith(box);
+            if (box.clickedButton() == recoverButton)
+                recover(song);
+            else
+                qDebug() << "The recovery copy of" << song << "was discarded";
+        }
+    }
+    m_pAutosave->start();
+    // A recovered song keeps its copy until it is copied anew or saved.
+    if (!keep && !project()->isModified())
+        m_pAutosave->discard();
+}
+
+// The copy stays on disk until the recovered song is saved or copied anew.
+void ZubUI::recover(const QString& song)
+{
+    struct Read {
+        int result = 1;
+        std::shared_ptr<RecoveryCopy::Recovered> recovered;
+        std::string failure = "it could not be read";
+    };
+    auto read = std::make_shared<Read>();
+    waitForSongFiles([&](std::function<void()> finished) {
+        m_pAutosave->read([read, finished](int result, std::shared_ptr<RecoveryCopy::Recovered> recovered,
+                              std::string failure) {
+            *read = { result, std::move(recovered), std::move(failure) };
+            finished();
+        });
+    });
+    if (read->result != 0) {
+        reportFailure(tr("“%1” could not be recovered: %2.").arg(song, QString::fromStdString(read->failure)),
+            tr("Motifo starts with a new song."));
+        return;
+    }
+    const QString document = QString::fromStdString(read->recovered->info.document);
+    RecoveryCopy::restore(*m_pContext->engine(), *read->recovered);
+    // Save writes it where it came from, when that is still there.
+    if (!document.isEmpty() && QFileInfo::exists(document)) {
+        m_projectFileName = QFileInfo(document).absoluteFilePath();
+        setWindowFilePath(m_projectFileName);
+    }
+    showDocumentState();
+    qDebug() << "Recovered" << song;
 }

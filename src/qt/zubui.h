@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class Autosave;
+class DeviceProblems;
 class EngineContext;
 class FileChooser;
 class Project;
@@ -30,6 +32,7 @@ public:
     ~ZubUI() override;
 
     ZubWebView* webView() const { return m_pWebView; }
+    DeviceProblems* deviceProblems() const { return m_pDeviceProblems; }
     QString projectFileName() const { return m_projectFileName; }
     QString documentsFolder() const { return m_documentsFolder; }
     // Takes ownership; tests answer the file dialogs through it.
@@ -38,6 +41,7 @@ public:
     QString midiExportFolder() const;
     QAction* action(const QString& objectName) const;
     RecentSongs& recentSongs() { return m_recentSongs; }
+    Autosave* autosave() const { return m_pAutosave; }
 
     // Below this the page no longer fits.
     static constexpr QSize MINIMUM_SIZE { 900, 600 };
@@ -68,6 +72,9 @@ public slots:
     void openDroppedFiles(const QStringList& paths);
     // Help > "Open log folder": shows the folder that holds motifo.log.
     void openLogFolder();
+    // Once the page is up: a recovery copy left by a crash is offered back,
+    // naming the song and when it was copied; then the autosave starts.
+    void offerRecovery();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,6 +125,7 @@ private:
     void adoptDocument(const QString& path);
     void showDocumentState();
     void addDroppedWav(const QString& path);
+    void recover(const QString& song);
     // One MIDI file per idea with loops; the ideas' file names.
     QStringList writeMidiExport(const QString& folder);
     void registerProjectNotifications(bool registered);
@@ -133,6 +141,7 @@ private:
     EngineContext* m_pContext;
     ZubApp* m_pApp;
     ZubWebView* m_pWebView = nullptr;
+    DeviceProblems* m_pDeviceProblems = nullptr;
     FileChooser* m_pFileChooser;
     QSignalMapper* m_pExportMapper = nullptr;
     QMenu* m_pMenuFile = nullptr;
@@ -142,5 +151,6 @@ private:
     QString m_projectFileName;
     QString m_documentsFolder;
     RecentSongs m_recentSongs;
+    Autosave* m_pAutosave = nullptr;
     bool m_bCommandRunning = false;
 };

@@ -7,8 +7,13 @@
 #include "jackserver.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "instruments/instrument.h"
 #include "qt/settings.h"
+#include "support/capturedsignal.h"
+#include "support/enginetest.h"
+#include "support/instrumentlibrary.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -36,6 +41,14 @@ void expectSpacing(const std::vector<long>& onsets, long spacing, std::size_t at
     ASSERT_GE(onsets.size(), atLeast);
     for (std::size_t i = 1; i < onsets.size(); ++i)
         EXPECT_EQ(onsets[i] - onsets[i - 1], spacing) << "between clicks " << i - 1 << " and " << i;
+}
+
+// Stores the JACK output as the program's device.
+void chooseJackOutput(AudioDeviceEnumerator& enumerator)
+{
+    for (const QString& entry : enumerator.deviceList(1))
+        if (entry.contains("(JACK Audio Connection Kit)"))
+            Settings::instance().setValue("AudioDevice", entry);
 }
 
 TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
@@ -75,6 +88,88 @@ TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
     ASSERT_EQ(ports.size(), 2);
     expectSpacing(clickOnsets(jack.capture(ports, 1.5, dir.path())), 29400, 2);
     EXPECT_EQ(device.stop(), 0);
+}
+
+// JACK and PipeWire servers often run at 48,000 Hz or more. The engine keeps
+// 44,100 Hz inside; what the server plays keeps its tempo and pitch. The
+// stored rate is the engine's, which the server refuses.
+TEST(JackOutput, TempoAndPitchHoldAtTheServersRate)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd is not installed";
+    EmptyWorkingDirectory workingDirectory;
+    InstrumentLibrary(std::filesystem::current_path().string()).makeStandard(); // a 440 Hz sine at key 60
+    for (int rate : { 48000, 96000 }) {
+        SCOPED_TRACE(rate);
+        JackServer jack;
+        ASSERT_TRUE(jack.start(rate)) << jack.error().toStdString();
+        AudioDeviceEnumerator enumerator;
+        chooseJackOutput(enumerator);
+        Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+
+        EngineContext context(nullptr);
+        context.engine()->instrument()->waitForLoad();
+        const PaStreamParameters out = enumerator.outputParameters();
+        AudioDevice device(context.engine(), nullptr, &out, nullptr, enumerator.sampleRate());
+        ASSERT_EQ(device.start(), 0) << device.lastError().toStdString();
+        EXPECT_EQ(device.deviceRate(), rate);
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+
+        QTemporaryDir dir;
+        const QStringList ports = jack.ports("motifo:");
+        ASSERT_EQ(ports.size(), 2);
+        const std::vector<long> clicks = clickOnsets(jack.capture(ports, 2.5, dir.path()));
+        ASSERT_GE(clicks.size(), 3u);
+        for (std::size_t i = 1; i < clicks.size(); ++i)
+            EXPECT_NEAR(clicks[i] - clicks[i - 1], rate / 2, 1) << "between clicks " << i - 1 << " and " << i;
+
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : true } }");
+        std::vector<float> tone = capturedsignal::channel(
+            jack.capture(ports, 0.5, dir.path(), [&] { context.engine()->noteOn(60, 100); }), 2, 0);
+        context.engine()->noteOff(60);
+        // From a hundredth of a second after the note starts, for a fifth:
+        // the sample's sine lasts a second.
+        const std::vector<long> started = capturedsignal::onsets(tone, 0.1f);
+        ASSERT_FALSE(started.empty());
+        tone.erase(tone.begin(), tone.begin() + started.front() + rate / 100);
+        ASSERT_GE(tone.size(), std::size_t(rate / 5));
+        tone.resize(rate / 5);
+        EXPECT_NEAR(capturedsignal::frequency(tone, rate), 440.0, 1.0);
+        EXPECT_EQ(device.stop(), 0);
+    }
+}
+
+// JACK can change its period while everything runs. The clicks go on, each
+// a beat after the last, through the change and after it.
+TEST(JackOutput, APeriodChangedWhilePlayingKeepsTheBeat)
+{
+    if (!JackServer::installed())
+        GTEST_SKIP() << "jackd is not installed";
+    for (int rate : { 44100, 48000 }) {
+        SCOPED_TRACE(rate);
+        JackServer jack;
+        ASSERT_TRUE(jack.start(rate, 256)) << jack.error().toStdString();
+        AudioDeviceEnumerator enumerator;
+        chooseJackOutput(enumerator);
+        EngineContext context(nullptr);
+        const PaStreamParameters out = enumerator.outputParameters();
+        AudioDevice device(context.engine(), nullptr, &out, nullptr, rate);
+        ASSERT_EQ(device.start(), 0) << device.lastError().toStdString();
+        context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+
+        QTemporaryDir dir;
+        const QStringList ports = jack.ports("motifo:");
+        ASSERT_EQ(ports.size(), 2);
+        int changed = -1;
+        const std::vector<long> clicks = clickOnsets(jack.capture(ports, 3.0, dir.path(), [&] {
+            changed = QProcess::execute("jack_bufsize", { "1024" }); // the server of JACK_DEFAULT_SERVER
+        }));
+        EXPECT_EQ(changed, 0) << "jack_bufsize failed";
+        ASSERT_GE(clicks.size(), 5u);
+        for (std::size_t i = 1; i < clicks.size(); ++i)
+            EXPECT_NEAR(clicks[i] - clicks[i - 1], rate / 2, 1) << "between clicks " << i - 1 << " and " << i;
+        EXPECT_EQ(device.stop(), 0);
+    }
 }
 
 } // namespace

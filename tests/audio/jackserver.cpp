@@ -1,6 +1,7 @@
 #include "jackserver.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
@@ -97,7 +98,8 @@ QStringList JackServer::ports(const QString& prefix) const
     return found;
 }
 
-std::vector<float> JackServer::capture(const QStringList& ports, double seconds, const QString& dir)
+std::vector<float> JackServer::capture(const QStringList& ports, double seconds, const QString& dir,
+    const std::function<void()>& started)
 {
     const QString wav = dir + "/capture.wav";
     const QString raw = dir + "/capture.f32";
@@ -108,6 +110,14 @@ std::vector<float> JackServer::capture(const QStringList& ports, double seconds,
     args << wav;
     QProcess cap;
     cap.start("jack_capture", args);
+    if (started) {
+        // Its ports are there once it records.
+        QElapsedTimer waited;
+        waited.start();
+        while (this->ports("jack_capture").isEmpty() && waited.elapsed() < 20000 && cap.state() != QProcess::NotRunning)
+            QThread::msleep(10);
+        started();
+    }
     if (!cap.waitForFinished(int(seconds * 1000) + 20000) || cap.exitCode() != 0)
         return {};
     QProcess sox;

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <functional>
 #include <vector>
 
 // A real JACK server with the dummy driver: a real audio clock without a
@@ -34,7 +35,10 @@ public:
 
     // Records the given ports with jack_capture for `seconds` and returns the
     // interleaved float frames, or an empty vector on failure.
-    std::vector<float> capture(const QStringList& ports, double seconds, const QString& dir);
+    // When given, `started` runs once jack_capture listens, so that what it
+    // starts is recorded from its beginning.
+    std::vector<float> capture(const QStringList& ports, double seconds, const QString& dir,
+        const std::function<void()>& started = {});
 
 private:
     bool startOnce(int sampleRate, int period, Timing timing);

@@ -3,18 +3,24 @@
 // cycle and the output stream, and the page is told the input level. The
 // pieces are the application's own: the enumerator, the engine context, the
 // output device and the live input that opens the recording device.
-#include "capturedsignal.h"
+#include "support/capturedsignal.h"
 #include "core/nativejsbridge.h"
 #include "core/recordingbuffer.h"
 #include "engine/enginecontext.h"
+#include "engine/metronome.h"
 #include "engine/offlinesection.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
+#include "loops/idea.h"
+#include "loops/ideacollection.h"
+#include "loops/loop.h"
 #include "jackserver.h"
+#include "loopbackclient.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/latencyprobe.h"
 #include "qt/liveinput.h"
 #include "qt/settings.h"
 #include "support/enginetest.h"
@@ -77,7 +83,7 @@ protected:
     {
         if (!JackServer::installed())
             GTEST_SKIP() << "jackd is not installed";
-        ASSERT_TRUE(jack.start()) << jack.error().toStdString();
+        ASSERT_TRUE(jack.start(serverRate())) << jack.error().toStdString();
         ASSERT_TRUE(tone.start());
         InstrumentLibrary(std::filesystem::current_path().string()).makeStandard();
         Transport::instance().setPosition(0);
@@ -91,9 +97,14 @@ protected:
         liveInput = std::make_unique<LiveInput>(enumerator.get());
         context = std::make_unique<EngineContext>(liveInput.get());
         engine()->setJsBridge(&bridge);
-        liveInput->setRecordingEngine(engine()->instrument()->recordingBuffer());
+        liveInput->setRecordingBuffer(engine()->instrument()->recordingBuffer());
+        liveInput->setLatencyProbe(&probe);
         const PaStreamParameters out = enumerator->outputParameters();
         output = std::make_unique<AudioDevice>(engine(), nullptr, &out, nullptr, enumerator->sampleRate());
+        // As the application wires it: the output tells the live input when
+        // each cycle is heard and plays the measurement's click.
+        output->setLiveInput(engine()->instrument()->recordingBuffer());
+        output->setLatencyProbe(&probe);
         ASSERT_EQ(output->start(), 0);
         engine()->setAudioInterface(output.get());
 
@@ -117,6 +128,7 @@ protected:
             liveInput->closeRecording();
     }
 
+    virtual int serverRate() const { return 44100; }
     ZubEngine* engine() const { return context->engine(); }
 
     // Picks an instrument the way the page does.
@@ -163,9 +175,9 @@ protected:
         const QStringList ports = outputPorts();
         ASSERT_EQ(ports.size(), 2);
         const std::vector<float> recorded = jack.capture(ports, seconds, dir.path());
-        ASSERT_GE(recorded.size(), std::size_t(2 * 44100 * (seconds - 0.2)));
+        ASSERT_GE(recorded.size(), std::size_t(2 * serverRate() * (seconds - 0.2)));
         const std::vector<float> left = channel(recorded, 2, 0);
-        EXPECT_NEAR(frequency(left), kToneHz, 1.0);
+        EXPECT_NEAR(frequency(left, serverRate()), kToneHz, 1.0);
         const double expected = outputRms(kToneHz, kToneAmplitude);
         EXPECT_NEAR(rms(left, left.size() / 2), expected, 0.03 * expected);
     }
@@ -186,6 +198,7 @@ protected:
     ToneClient tone { kToneHz, kToneAmplitude };
     QTemporaryDir dir;
     TimedBridge bridge;
+    LatencyProbe probe;
     std::unique_ptr<AudioDeviceEnumerator> enumerator;
     std::unique_ptr<LiveInput> liveInput;
     std::unique_ptr<EngineContext> context;
@@ -266,6 +279,154 @@ TEST_F(LiveInputTest, InputIsHeardWithoutDelayAfterTheOutputStoodStill)
     ASSERT_GE(after.size(), 2u);
     for (long d : after)
         EXPECT_LE(d, 1024) << "frames between the tone and its sound at the output after the restart";
+}
+
+// A server at 48,000 Hz: the input is converted to the engine's rate on the
+// way in and back on the way out.
+class LiveInputAt48k : public LiveInputTest
+{
+protected:
+    int serverRate() const override { return 48000; }
+};
+
+TEST_F(LiveInputAt48k, ToneIsHeardAndRecordedIntoALoopAtItsOwnPitch)
+{
+    loadInstrument(jackInputId);
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"beats\" : 2 } }"); // one second at 120 bpm
+    expectTheToneHeard(1.0);
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : true } }");
+    // Longer than the loop on the server's clock: every frame of it recorded.
+    // (What plays meanwhile is the tone twice: as it comes in, and as it
+    // was recorded a loop ago, each in its own phase.)
+    jack.capture(outputPorts(), 1.5, dir.path());
+    context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : false } }");
+    ASSERT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+
+    const std::vector<std::shared_ptr<Loop>> loops = engine()->ideaCollection()->activeIdea()->loops();
+    ASSERT_EQ(loops.size(), 1u);
+    const std::vector<float> recorded(loops[0]->data(), loops[0]->data() + 2 * loops[0]->numFrames());
+    ASSERT_EQ(recorded.size(), 2u * 44100u);
+    EXPECT_NEAR(frequency(channel(recorded, 2, 0)), kToneHz, 1.0);
+    EXPECT_GT(rms(channel(recorded, 2, 1)), 0.5 * kToneAmplitude);
+}
+
+// An interface's round trip stands between Motifo's output and its input:
+// the loopback client. The metronome's clicks come back through it; recorded
+// from the input into a loop, each must sit on its beat.
+class RoundTrip : public LiveInputAt48k
+{
+protected:
+    static constexpr int kDelayFrames = 1000; // of the server's 48,000 a second
+    static constexpr int kPeriod = 256;
+
+    // Lets go of the server's own ports, which PortAudio connects to.
+    void disconnectServerPorts()
+    {
+        const QStringList outs = outputPorts();
+        const QStringList ins = inputPorts();
+        for (int i = 0; i < outs.size(); ++i)
+            QProcess::execute("jack_disconnect", { "-s", jack.name(), outs[i], "system:playback_" + QString::number(i + 1) });
+        for (int i = 0; i < ins.size(); ++i)
+            QProcess::execute("jack_disconnect", { "-s", jack.name(), "system:capture_" + QString::number(i + 1), ins[i] });
+    }
+
+    // Motifo's output goes to the loopback and comes back as its input.
+    void loopThrough(const LoopbackClient& loopback)
+    {
+        disconnectServerPorts();
+        QProcess::execute("jack_connect", { "-s", jack.name(), outputPorts().value(0), loopback.inputPort() });
+        for (const QString& port : inputPorts())
+            QProcess::execute("jack_connect", { "-s", jack.name(), loopback.outputPort(), port });
+    }
+
+    // Records two bars of clicks into a one-bar loop and finds where each
+    // click starts, in frames from the nearest beat.
+    std::vector<long> recordedClickOffsets()
+    {
+        context->api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
+        context->api()->handleMessage("{ \"loop_recorder\" : { \"beats\" : 2 } }");
+        context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : true } }");
+        jack.capture(outputPorts(), 2.5, dir.path()); // the server's clock says when
+        context->api()->handleMessage("{ \"loop_recorder\" : { \"record\" : false } }");
+        context->api()->handleMessage("{ \"metronome\" : { \"mute\" : true } }");
+        EXPECT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+        const std::vector<std::shared_ptr<Loop>> loops = engine()->ideaCollection()->activeIdea()->loops();
+        if (loops.empty())
+            return {};
+        const Loop& loop = *loops.back();
+        const std::vector<float> left = channel(std::vector<float>(loop.data(), loop.data() + 2 * loop.numFrames()), 2, 0);
+        // Each beat's click, against the click as the metronome plays it.
+        constexpr long kBeat = 22050; // 120 bpm
+        Metronome metronome;
+        const long played = riseFrame(channel(std::vector<float>(metronome.clickTable(), metronome.clickTable() + 2 * 4410), 2, 0));
+        std::vector<long> offsets;
+        for (long beat = 0; beat < long(left.size()); beat += kBeat) {
+            // From half a beat before to half a beat after, around the loop.
+            std::vector<float> around;
+            for (long i = beat - kBeat / 2; i < beat + kBeat / 2; ++i)
+                around.push_back(left[std::size_t((i + long(left.size())) % long(left.size()))]);
+            offsets.push_back(riseFrame(around) - kBeat / 2 - played);
+        }
+        return offsets;
+    }
+
+    // Where a click first reaches a tenth of its peak; what comes back of
+    // it after a round trip is quieter than that.
+    static long riseFrame(const std::vector<float>& mono)
+    {
+        float peak = 0.0f;
+        for (float v : mono)
+            peak = std::max(peak, std::fabs(v));
+        for (std::size_t i = 0; i < mono.size(); ++i)
+            if (std::fabs(mono[i]) >= 0.1f * peak)
+                return long(i);
+        return 0;
+    }
+
+    void expectOnTheBeat(const std::vector<long>& offsets)
+    {
+        ASSERT_EQ(offsets.size(), 2u) << "one click on each beat of the loop";
+        for (long off : offsets)
+            EXPECT_LE(std::abs(off), 44) << "frames from the beat (1 ms is 44)";
+    }
+};
+
+TEST_F(RoundTrip, DeclaredLatencyPutsRecordedClicksOnTheBeat)
+{
+    LoopbackClient loopback(kDelayFrames, true);
+    ASSERT_TRUE(loopback.start());
+    loadInstrument(jackInputId);
+    loopThrough(loopback);
+    expectOnTheBeat(recordedClickOffsets());
+}
+
+TEST_F(RoundTrip, MeasuredLatencyFindsWhatIsNotDeclaredAndTheNextRecordingUsesIt)
+{
+    LoopbackClient loopback(kDelayFrames, false);
+    ASSERT_TRUE(loopback.start());
+    loadInstrument(jackInputId);
+    loopThrough(loopback);
+    const QString input = liveInput->openEntryName();
+    ASSERT_FALSE(input.isEmpty());
+
+    double seconds = 0.0;
+    QString why;
+    ASSERT_TRUE(liveInput->measureLatency(input, seconds, why)) << why.toStdString();
+    // The client's delay and the period it runs apart from Motifo.
+    EXPECT_NEAR(seconds, double(kDelayFrames + kPeriod) / serverRate(), 0.001);
+    LiveInput::setCorrectionMs(input, seconds * 1000.0);
+    liveInput->applyCorrection();
+    expectOnTheBeat(recordedClickOffsets());
+}
+
+TEST_F(RoundTrip, MeasuringWithNothingConnectedSaysSo)
+{
+    loadInstrument(jackInputId);
+    disconnectServerPorts();
+    double seconds = 0.0;
+    QString why;
+    EXPECT_FALSE(liveInput->measureLatency(liveInput->openEntryName(), seconds, why));
+    EXPECT_TRUE(why.contains("did not come back")) << why.toStdString();
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <numbers>
 
 ToneClient::ToneClient(double hz, float amplitude)
-    : m_phaseStep(2.0 * std::numbers::pi * hz / 44100.0)
+    : m_hz(hz)
     , m_amplitude(amplitude)
 {
 }
@@ -22,6 +22,8 @@ bool ToneClient::start(const char* clientName)
     m_pClient = jack_client_open(clientName, JackNoStartServer, nullptr);
     if (!m_pClient)
         return false;
+    // The tone keeps its pitch at whatever rate the server runs.
+    m_phaseStep = 2.0 * std::numbers::pi * m_hz / double(jack_get_sample_rate(m_pClient));
     m_pPort = jack_port_register(m_pClient, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!m_pPort || jack_set_process_callback(m_pClient, &ToneClient::process, this) != 0)
         return false;

@@ -27,7 +27,8 @@ public:
 private:
     static int process(jack_nframes_t numFrames, void* self);
 
-    const double m_phaseStep;
+    const double m_hz;
+    double m_phaseStep = 0.0;
     const float m_amplitude;
     double m_phase = 0.0;
     long m_gatePos = 0;

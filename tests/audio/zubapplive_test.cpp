@@ -1,6 +1,6 @@
 // The whole program on a real JACK server: chosen through the API, its live
 // input plays a test tone at the output, and a sampled instrument closes it.
-#include "capturedsignal.h"
+#include "support/capturedsignal.h"
 #include "jackserver.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/settings.h"

@@ -9,8 +9,12 @@
 #include "loops/looppool.h"
 #include "support/instrumentlibrary.h" // RecordingBridge
 
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <iostream>
+#include <sys/resource.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,4 +58,25 @@ inline Idea* addIdea(ZubEngine& engine, const std::string& name, const std::vect
 inline FrameValue constant(float v)
 {
     return [v](int64, int) { return v; };
+}
+
+// What run returns, run with files limited to `bytes`: a limit stands in for
+// a full disk, as no file can grow past it.
+inline int underFileSizeLimit(rlim_t bytes, const std::function<int()>& run)
+{
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    struct rlimit small = before;
+    small.rlim_cur = bytes;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int result = run();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    // A log that goes to a file could not be written meanwhile either.
+    for (std::ostream* log : { &std::cout, &std::cerr })
+        log->clear();
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    return result;
 }

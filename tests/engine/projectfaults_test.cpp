@@ -3,6 +3,8 @@
 
 #include "engine/project.h"
 #include "engine/projectfile.h"
+#include "engine/recoverycopy.h"
+#include "engine/songsnapshot.h"
 #include "support/enginetest.h"
 #include "support/tempdir.h"
 
@@ -78,6 +80,24 @@ ChildEnd runInChild(const std::string& logPath, const std::function<int()>& body
     if (WIFSIGNALED(status))
         end.signal = WTERMSIG(status);
     return end;
+}
+
+// Runs body in a forked child (output to logPath) and kills it after delayMs,
+// unless it ended first.
+void killInChildAfter(const std::string& logPath, int delayMs, const std::function<int()>& body)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(log, 1);
+        dup2(log, 2);
+        _exit(body());
+    }
+    usleep(useconds_t(delayMs) * 1000);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 // Root ignores permission bits: a child that must meet them gives up root
@@ -165,8 +185,39 @@ protected:
         build(newContents(numIdeas), frames);
     }
 
+    // A recovery copy of the song beside it, as the autosave writes one (the
+    // recorder holding nothing).
+    int writeCopy(const std::string& name)
+    {
+        return copy.write(SongSnapshot::take(engine), LoopRecorder::Content {}, { name, "", 1765400000 });
+    }
+    // A small song, copied as "Kept"; then a larger one in memory.
+    void keepSmallThenBuildLarge(int numIdeas, int64 frames)
+    {
+        build({ { "Verse", { 0.1f } } }, 500);
+        ASSERT_EQ(writeCopy("Kept"), 0) << copy.failure();
+        build(newContents(numIdeas), frames);
+    }
+    // The copy there is whole and reads back as the song it names, the kept
+    // one or the larger one ("Large"); returns its name.
+    std::string expectWholeCopy(int numIdeas, int64 frames)
+    {
+        RecoveryCopy::Info info;
+        EXPECT_TRUE(copy.find(info));
+        RecoveryCopy::Recovered recovered;
+        EXPECT_EQ(copy.read(engine.loopPool(), recovered), 0) << copy.failure();
+        const bool large = info.song == "Large";
+        EXPECT_TRUE(large || info.song == "Kept") << info.song;
+        EXPECT_EQ(recovered.song.ideas.size(), large ? std::size_t(numIdeas) : 1u);
+        for (const auto& idea : recovered.song.ideas)
+            for (const auto& loop : idea->loops())
+                EXPECT_EQ(loop->numFrames(), large ? frames : 500) << info.song;
+        return info.song;
+    }
+
     TempDir dir;
     ProjectFile file { &engine };
+    RecoveryCopy copy { (root() / "Recovery").string() };
 };
 
 TEST_F(ProjectFaultsTest, AFolderTurningReadOnlyPartWayFailsTheSaveAndKeepsThePreviousOne)
@@ -229,6 +280,16 @@ protected:
         statvfs(path.c_str(), &fsStat);
         return uint64_t(fsStat.f_bavail) * fsStat.f_frsize;
     }
+    // Fills the disk until `left` bytes are free; returns the filler's path.
+    std::string fillUpTo(uint64_t left) const
+    {
+        const std::string filler = (root() / "filler").string();
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(4096, 'x');
+        while (freeBytes(root()) > left + block.size() && out)
+            out.write(block.data(), block.size());
+        return filler;
+    }
     bool m_mounted = false;
 };
 
@@ -241,13 +302,7 @@ TEST_F(DiskFullTest, AFullDiskFailsTheSaveAndKeepsThePreviousOne)
     const uint64_t freeBefore = freeBytes(root());
     for (const uint64_t left : { uint64_t(600000), uint64_t(100000), uint64_t(3000), uint64_t(0) }) {
         SCOPED_TRACE(left);
-        const std::string filler = (root() / "filler").string();
-        {
-            std::ofstream out(filler, std::ios::binary);
-            const std::string block(4096, 'x');
-            for (uint64_t n = 0; freeBytes(root()) > left + block.size() && out; ++n)
-                out.write(block.data(), block.size());
-        }
+        const std::string filler = fillUpTo(left);
         testing::internal::CaptureStderr();
         EXPECT_EQ(file.save(doc()), 1);
         const std::string err = testing::internal::GetCapturedStderr();
@@ -299,21 +354,9 @@ TEST_F(ProjectFaultsTest, AProcessKilledAtRandomMomentsOfALongSaveLeavesAComplet
     savePreviousThenBuildNew(8, 200000);
     for (const int delayMs : { 5, 40, 120, 300, 700 }) {
         SCOPED_TRACE(delayMs);
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int log = ::open(this->log().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-            dup2(log, 1);
-            dup2(log, 2);
-            _exit(file.save(doc()));
-        }
-        usleep(useconds_t(delayMs) * 1000);
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        killInChildAfter(log(), delayMs, [&] { return file.save(doc()); });
         // Killed before the new document went in, or after: then the new save is whole.
         const bool finished = readAll(doc()).find("New 0") != std::string::npos;
-        EXPECT_TRUE(WIFSIGNALED(status) || finished);
         expectWholeSaveThenReset(finished, 8, 200000);
     }
 }
@@ -337,6 +380,52 @@ TEST_F(ProjectFaultsTest, AnInterruptedSaveIsReportedAndUndoneOnOpen)
     EXPECT_NE(err.find("The last save of " + doc() + " was interrupted; the previous save is restored."),
         std::string::npos)
         << err;
+}
+
+using AutosaveFaultsTest = ProjectFaultsTest;
+
+TEST_F(AutosaveFaultsTest, AProcessKilledWhileACopyIsWrittenLeavesAWholeCopy)
+{
+    constexpr int kIdeas = 6;
+    constexpr int64 kFrames = 100000; // about 14 MB of copy, every file synced
+    std::set<std::string> seen;
+    for (const int delayMs : { 1, 10, 40, 120, 400 }) {
+        SCOPED_TRACE(delayMs);
+        keepSmallThenBuildLarge(kIdeas, kFrames);
+        killInChildAfter(log(), delayMs, [&] { return writeCopy("Large"); });
+        seen.insert(expectWholeCopy(kIdeas, kFrames));
+        // The next copy clears what the killed one left.
+        ASSERT_EQ(writeCopy("Large"), 0) << copy.failure();
+        EXPECT_EQ(namesIn(root()), std::set<std::string>({ "Recovery" }));
+    }
+    EXPECT_TRUE(seen.count("Kept")) << "no kill came before the copy was swapped in";
+}
+
+using AutosaveDiskFullTest = DiskFullTest;
+
+TEST_F(AutosaveDiskFullTest, AFullDiskFailsTheCopyAndKeepsThePreviousOne)
+{
+    if (!m_mounted)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
+    // The larger song's copy needs about 1.3 MB of the 2 MB disk.
+    keepSmallThenBuildLarge(4, 20000);
+    const uint64_t freeBefore = freeBytes(root());
+    for (const uint64_t left : { uint64_t(600000), uint64_t(100000), uint64_t(3000), uint64_t(0) }) {
+        SCOPED_TRACE(left);
+        const std::string filler = fillUpTo(left);
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(writeCopy("Large"), 1);
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        EXPECT_NE(copy.failure(), "");
+        fs::remove(filler);
+        EXPECT_EQ(freeBytes(root()), freeBefore) << "the unfinished copy is cleared away";
+        EXPECT_EQ(expectWholeCopy(4, 20000), "Kept");
+    }
+    // With room again the copy is written.
+    ASSERT_EQ(writeCopy("Large"), 0) << copy.failure();
+    EXPECT_EQ(expectWholeCopy(4, 20000), "Large");
 }
 
 class DamagedProjectTest : public ProjectFaultsTest

@@ -67,6 +67,41 @@ TEST_F(LoopRecorderTest, RecordedInputIsHeardOnceThroughThePlayback)
     EXPECT_EQ(root["loop_recorder"]["frame_counter"].asUInt64(), 64u + 128 + 64 + 1);
 }
 
+// Live input heard `late` frames after it was played goes that much earlier
+// into the loop, stays in the cycle to be heard, and makes the take a keeper.
+TEST_F(LoopRecorderTest, LateInputGoesEarlierAndIsKept)
+{
+    struct Case
+    {
+        int64 late;
+        int64 landsAt; // frame of the loop where input recorded at frame 8000 lands
+        float leftInCycle;
+    };
+    const Case cases[] = {
+        { 0, 8000, 0.0f },       // on time: heard through the playback
+        { 1000, 7000, 0.5f },
+        { 10, 8000 - 64, 0.5f }, // under a cycle counts as one, never heard twice
+        { 9000, 4 * kBeat - 1000, 0.5f }, // wraps to the loop's end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.late);
+        LoopRecorder r;
+        r.setNumBeats(4);
+        r.setRecord(true);
+        r.setPlayPosFrames(8000);
+        std::vector<float> buf(2 * 64, 0.5f);
+        r.recordLate(buf.data(), 64, c.late);
+        EXPECT_FLOAT_EQ(buf[0], c.leftInCycle);
+        EXPECT_TRUE(r.holdsRecording());
+        r.setRecord(false);
+        r.setPlayPosFrames(c.landsAt - 1);
+        std::vector<float> out(2 * 2, 0.0f);
+        r.process(out.data(), 2);
+        EXPECT_FLOAT_EQ(out[0], 0.0f);
+        EXPECT_FLOAT_EQ(out[2], 0.5f);
+    }
+}
+
 TEST_F(LoopRecorderTest, LengthRoundsToTheNearestPowerOfTwoOfBeats)
 {
     struct Case { double beats; int expected; };

@@ -88,8 +88,26 @@ describe('document commands in the real program', () => {
     await keepALoop(page);
     await saved(page, 'New song · Unsaved', 'unsaved');
     await windowNamed('^Untitled\\* — Motifo$');
+    // What the page shows while the song is written beside the music.
+    const shown = page.evaluate(() => new Promise((resolve) => {
+      const seen = [];
+      const progress = document.querySelector('#song-file-progress');
+      const obs = new MutationObserver(() => {
+        const text = document.querySelector('#status').textContent;
+        seen.push({ text, bar: progress.hidden ? null : progress.value });
+        if (text === 'Other · Saved') { obs.disconnect(); resolve(seen); }
+      });
+      obs.observe(document.querySelector('header') || document.body, { childList: true, characterData: true, subtree: true, attributes: true });
+    }));
     await saveAs(page, 'Other');
     await saved(page, 'Other · Saved', 'saved');
+    const steps = await shown;
+    const percents = steps.map((s) => /^Saving… (\d+) %$/.exec(s.text)?.[1]).filter(Boolean).map(Number);
+    assert.ok(percents.length >= 2, `the save's progress is shown: ${steps.map((s) => s.text).join(' | ')}`);
+    assert.deepEqual(percents, [...percents].sort((a, b) => a - b), 'it only grows');
+    assert.equal(percents.at(-1), 100);
+    assert.ok(steps.some((s) => s.bar !== null), 'the progress bar shows while saving');
+    assert.equal(await page.evaluate(() => document.querySelector('#song-file-progress').hidden), true, 'and goes when saved');
     await windowNamed('^Other — Motifo$');
     assert.ok(statSync(path.join(songs, 'Other.zub')).isFile());
 

@@ -124,7 +124,6 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
-  if (prepareHome) prepareHome(home);
   const logs = [];
   const jackName = `motifo-page-${process.pid}`;
   const jackd = audio ? startJack(jackName) : null;
@@ -136,6 +135,8 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     writeFileSync(path.join(settingsDir, 'settings.xml'),
       '<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n</settings>\n');
   }
+  // After the audio device's setting: prepareHome may add to it.
+  if (prepareHome) prepareHome(home);
   const proc = spawn(program || path.join(buildDir, 'motifo'), args, {
     cwd: cwd || home,
     env: {

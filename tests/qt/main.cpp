@@ -1,3 +1,4 @@
+#include "qt/deviceproblems.h"
 #include "qt/zubapp.h"
 #include "qt/zubui.h"
 
@@ -17,6 +18,8 @@ int runZubApp(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     auto* app = new ZubApp(argc, argv);
     qDebug() << "zubapp-test: first run" << app->isFirstRun() << "cwd" << QDir::currentPath();
+    qDebug().noquote() << "zubapp-test: devices" << app->mainWindow()->deviceProblems()->text() << "page"
+                       << QString::fromStdString(app->mainWindow()->deviceProblems()->stateMessage());
     QTimer::singleShot(1500, app->mainWindow(), &QWidget::close);
     app->exec();
     delete app;

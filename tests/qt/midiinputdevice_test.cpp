@@ -88,15 +88,47 @@ TEST(MidiInputDeviceOpen, NoneOpensNothingAndLeavesPortMidiAlone)
     device.poll(); // returns at once
 }
 
-TEST(MidiInputDeviceOpen, UnknownDeviceFallsBackToTheDefaultInput)
+// Another port would play what the musician did not choose: a keyboard that
+// is not there is reported, and nothing opens in its place.
+TEST(MidiInputDeviceOpen, MissingKeyboardIsReportedNotReplaced)
 {
     Settings::instance().setValue("MidiDevice", "250. Gone Keyboard");
     MidiInputDevice device(nullptr);
     device.open();
     EXPECT_TRUE(device.isPortMidiInitialised());
-    const bool anyInput = !MidiInputDevice::listInputDevices().isEmpty();
-    EXPECT_EQ(device.isOpen(), anyInput && Pm_GetDefaultInputDeviceID() != pmNoDevice);
+    EXPECT_FALSE(device.isOpen());
+    EXPECT_EQ(device.problem(), "No MIDI keyboard: Gone Keyboard is not connected");
     device.poll();
+}
+
+// A keyboard plugged in again comes back on another port number, the ports
+// listed in a new order: it is found by its name.
+TEST(MidiInputDeviceOpen, KeyboardIsFoundByNameAfterAReplug)
+{
+    using Port = MidiInputDevice::MidiPort;
+    const QList<Port> before = { { 0, "Midi Through Port-0", true }, { 1, "Midi Through Port-0", false },
+        { 2, "USB Keyboard", true }, { 3, "USB Keyboard", false } };
+    const QList<Port> replugged = { { 0, "USB Keyboard", true }, { 1, "USB Keyboard", false },
+        { 2, "Midi Through Port-0", true }, { 3, "Midi Through Port-0", false } };
+    const QList<Port> twoAlike = { { 0, "USB Keyboard", true }, { 1, "Pads", true }, { 2, "USB Keyboard", true } };
+    struct Case {
+        const char* what;
+        QString setting;
+        QList<Port> ports;
+        int port;
+    };
+    const Case cases[] = {
+        { "where it was", "2. USB Keyboard", before, 2 },
+        { "moved to another number", "2. USB Keyboard", replugged, 0 },
+        { "an output of that name is no keyboard", "1. USB Keyboard", before, 2 },
+        { "two alike: the stored number decides", "2. USB Keyboard", twoAlike, 2 },
+        { "not there", "2. USB Keyboard", { { 0, "Pads", true } }, -1 },
+        { "a bare number opens that input", "2", before, 2 },
+        { "a bare number of an output opens nothing", "1", before, -1 },
+        { "nothing stored: port 0 when it is an input", "", replugged, 0 },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MidiInputDevice::findPort(c.setting, c.ports), c.port) << c.what;
 }
 
 TEST(MidiInputDeviceOpen, EntriesParseToTheirNumber)

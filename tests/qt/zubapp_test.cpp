@@ -24,6 +24,8 @@ protected:
         env.insert("XDG_DATA_HOME", home.path() + "/data");
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
         env.insert("XDG_RUNTIME_DIR", home.path());
+        env.insert("JACK_DEFAULT_SERVER", "motifo-test-no-server");
+        env.insert("JACK_NO_START_SERVER", "1");
         return env;
     }
 
@@ -97,6 +99,26 @@ TEST_F(FullStart, ChangesIntoTheFolderThatHoldsRes)
     const QString log = run(elsewhere.path());
     EXPECT_TRUE(log.contains("Loading \"" MOTIFO_BINARY_DIR "/src/html/zub.html\"")) << log.toStdString();
     EXPECT_FALSE(log.contains("Error loading page.")) << log.toStdString();
+}
+
+// The chosen output's server is not running (and this machine has no other
+// output): the window and the page say which device and why, and the
+// program runs on without sound.
+TEST_F(FullStart, AnOutputThatCannotOpenIsNamedWithItsReason)
+{
+    QDir().mkpath(home.path() + "/data/Quavertone/Motifo");
+    QFile settings(settingsPath());
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("<!DOCTYPE settings>\n<settings>\n <AudioDevice>0. system (JACK Audio Connection Kit)</AudioDevice>\n"
+                   " <MidiDevice>2. Gone Keys</MidiDevice>\n <version>1.0.0</version>\n</settings>\n");
+    settings.close();
+    const QString log = run();
+    ASSERT_TRUE(log.contains("zubapp-test: exited")) << log.toStdString();
+    EXPECT_TRUE(log.contains("zubapp-test: devices No audio output: system (JACK Audio Connection Kit) is not there"))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("No MIDI keyboard: Gone Keys is not connected")) << log.toStdString();
+    EXPECT_TRUE(log.contains("page {\"devices\":{\"audio_output\":false,\"problems\":[\"No audio output: system"))
+        << log.toStdString();
 }
 
 TEST_F(FullStart, EachRunLogsToAFileAndKeepsThePreviousRunsLog)

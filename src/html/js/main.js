@@ -8,6 +8,7 @@ import { Ideas } from './ideas.js';
 import { Freestyle } from './freestyle.js';
 import { Files } from './files.js';
 import { Pulse } from './pulse.js';
+import './devices.js';
 import { Mode } from './mode.js';
 import { Transport } from './transport.js';
 import { Controls } from './controls.js';

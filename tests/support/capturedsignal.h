@@ -9,9 +9,9 @@ namespace capturedsignal {
 std::vector<float> channel(const std::vector<float>& frames, int channels, int which);
 // Root mean square from sample `first` to the end.
 double rms(const std::vector<float>& mono, std::size_t first = 0);
-// Frequency from rising zero crossings, interpolated between samples; 0 when
-// fewer than two are found.
-double frequency(const std::vector<float>& mono);
+// Frequency from rising zero crossings, interpolated between samples, of a
+// signal sampled at `rate`; 0 when fewer than two are found.
+double frequency(const std::vector<float>& mono, double rate = 44100.0);
 // Samples where a sound louder than threshold starts after at least a tenth
 // of a second of silence.
 std::vector<long> onsets(const std::vector<float>& mono, float threshold);

@@ -1,4 +1,4 @@
-#include "capturedsignal.h"
+#include "support/capturedsignal.h"
 
 #include "dsp/masterbus.h"
 
@@ -23,7 +23,7 @@ double rms(const std::vector<float>& mono, std::size_t first)
     return mono.size() > first ? std::sqrt(sum / double(mono.size() - first)) : 0.0;
 }
 
-double frequency(const std::vector<float>& mono)
+double frequency(const std::vector<float>& mono, double rate)
 {
     double first = -1.0, last = -1.0;
     int crossings = 0;
@@ -36,7 +36,7 @@ double frequency(const std::vector<float>& mono)
             ++crossings;
         }
     }
-    return crossings > 1 ? (crossings - 1) * 44100.0 / (last - first) : 0.0;
+    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
 }
 
 std::vector<long> onsets(const std::vector<float>& mono, float threshold)

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <jack/jack.h>
+
+// PortAudio's JACK host API reports neither the server's cycle times in a
+// form two streams can compare nor the latency of the ports it connects. A
+// second, port-less client on the same server reads both: the frame time at
+// the start of each cycle and the latency ranges of PortAudio's ports, which
+// JACK keeps up to date as connections change. The device enumerator opens
+// it along with PortAudio and closes it before PortAudio ends.
+class JackTiming
+{
+public:
+    static constexpr int MAX_PORTS = 2;
+
+    // Connects to a running server; null when there is none.
+    static JackTiming* open();
+    ~JackTiming();
+    // The one open now, or null.
+    static JackTiming* current() { return s_pCurrent; }
+
+    // The stream's ports: PortAudio's client's outputs ("out_") or inputs
+    // ("in_"). GUI thread, after the stream is opened.
+    std::array<jack_port_t*, MAX_PORTS> streamPorts(bool output) const;
+
+    // JACK's process thread: the start of the current cycle, in seconds.
+    double cycleStart();
+    // JACK's process thread: the largest latency of the ports, in frames;
+    // playback latency for outputs, capture latency for inputs.
+    static int latencyFrames(const std::array<jack_port_t*, MAX_PORTS>& ports, bool output);
+
+    JackTiming(const JackTiming&) = delete;
+    JackTiming& operator=(const JackTiming&) = delete;
+
+private:
+    explicit JackTiming(jack_client_t* client);
+
+    static JackTiming* s_pCurrent;
+    jack_client_t* m_pClient;
+    double m_rate;
+    // The frame time widened to 64 bits across its wrap (about a day at 48 kHz).
+    uint32_t m_lastFrames = 0;
+    int64_t m_frames = 0;
+};
