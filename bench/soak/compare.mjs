@@ -6,9 +6,9 @@
 // of each (Motifo's main and web processes; SooperLooper's engine and slgui).
 // Then each playing 8 loops of 16 beats at 120 bpm for 30 s: the CPU time
 // of each process per second of audio and their ratio, the same with
-// SooperLooper's window open, and the PSS playing. JACK's shared memory is
-// counted the same way for both: PSS shares it among every process that maps
-// it, and its share is also given apart.
+// SooperLooper's window open (Motifo's stays open throughout), and the PSS
+// playing. JACK's shared memory is counted the same way for both: PSS shares
+// it among every process that maps it, and its share is also given apart.
 //
 //   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
 //
@@ -213,7 +213,7 @@ try {
   osc('/sl/-1/hit', 's', 'trigger');
 
   await send(motifo.page, 'setTempo->120');
-  await send(motifo.page, JSON.stringify({ loop_recorder: { beats: 16 } }));
+  await send(motifo.page, JSON.stringify({ loop_recorder: { beats: 16, record: true } }));
   for (let i = 0; i < 8; ++i) {
     await send(motifo.page, `noteOn->${60 + i}`);
     await sleep(300);

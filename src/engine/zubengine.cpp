@@ -34,6 +34,7 @@
 
 ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     : m_pAudioManager(audioManager)
+    , m_liveInput(std::size_t(ZUB_FRAMESIZE) * MAX_CYCLE_FRAMES)
 {
     m_pInstrument = new Instrument;
     m_pInstrument->loadFromDirectory(std::string(ZUB_RESOURCE_DIR) + "/instruments/00_essentials/classic");
@@ -107,18 +108,22 @@ void ZubEngine::processCycle(float* buffer, int n)
     const bool stopped = m_pIdeaCollection->isStopped();
 
     m_pInstrument->process(buffer, n);
+    // Live input, late: both recorders place it where it was played.
+    const int64 late = m_pInstrument->inputLatenessFrames();
+    if (late > 0)
+        std::memcpy(m_liveInput.data(), buffer, sizeof(float) * ZUB_FRAMESIZE * n);
 
     // The recorder takes the instrument out of the buffer while recording
     // and plays it back from its loop; live input goes in where it was
     // played. A stopped song leaves it silent.
     if (!stopped) {
-        m_pLoopRecorder->recordLate(buffer, n, m_pInstrument->inputLatenessFrames());
+        m_pLoopRecorder->recordLate(buffer, n, late);
         m_pLoopRecorder->process(buffer, n);
     }
     m_pLoopRecorder->alignTo(pos, grid, transportPos);
 
     // Free takes hear what the loop recorder left: the instrument and its playback.
-    m_pFreestyleRecorder->record(buffer, n);
+    m_pFreestyleRecorder->recordLate(buffer, late > 0 ? m_liveInput.data() : nullptr, n, late);
     m_pFreestyleRecorder->process(buffer, n);
     m_pFreestyleTempoDetector->process(buffer, n);
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class BeatGrid;
 class DrumLoopCollection;
@@ -155,4 +156,6 @@ private:
     MidiMap m_midiMap;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
+    // Audio thread: the cycle's live input before the recorders add to it.
+    std::vector<float> m_liveInput;
 };

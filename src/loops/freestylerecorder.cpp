@@ -90,6 +90,11 @@ void FreestyleRecorder::process(float* out, int numFrames)
 
 void FreestyleRecorder::record(float* in, int numFrames)
 {
+    recordLate(in, nullptr, numFrames, 0);
+}
+
+void FreestyleRecorder::recordLate(float* in, const float* live, int numFrames, int64 lateFrames)
+{
     if (numFrames <= 0)
         return;
     std::lock_guard lock(m_mutex);
@@ -97,10 +102,44 @@ void FreestyleRecorder::record(float* in, int numFrames)
     // onset counted into its own floor would rarely clear a hundred times it.
     const double threshold = kTriggerNoiseFactor * m_dNoise + m_dLevel;
     analyseInput(in, numFrames);
-    if (m_state == STATE_IDLE && m_inputMode == INPUT_AUDIO && !waitForSignal(in, numFrames, threshold))
+    if (m_state == STATE_IDLE && m_inputMode == INPUT_AUDIO)
+        waitForSignal(in, numFrames, threshold);
+    captureLate(in, live, numFrames, live ? lateFrames : 0);
+}
+
+// Keeps what was heard besides the live input in the ring, and captures the
+// live input with what was heard when it was played.
+void FreestyleRecorder::captureLate(const float* in, const float* live, int numFrames, int64 lateFrames)
+{
+    const int64 ringFrames = int64(m_heard.size()) / ZUB_FRAMESIZE;
+    const bool recording = m_state == STATE_RECORDING && m_pCapture;
+    if (ringFrames == 0) {
+        if (recording) {
+            capture(in, numFrames);
+            endIfSilent(in, numFrames);
+        }
         return;
-    if (m_state == STATE_RECORDING && m_pCapture)
-        capture(in, numFrames);
+    }
+    const int64 late = std::clamp<int64>(lateFrames, 0, ringFrames - 1);
+    for (int done = 0; done < numFrames;) {
+        const int n = std::min(numFrames - done, ALIGN_FRAMES);
+        for (int i = 0; i < n; ++i) {
+            const int64 k = done + i;
+            const int64 at = ZUB_FRAMESIZE * ((m_heardPos + k) % ringFrames);
+            const int64 from = ZUB_FRAMESIZE * ((m_heardPos + k + ringFrames - late) % ringFrames);
+            for (int c = 0; c < ZUB_FRAMESIZE; ++c) {
+                const float l = live ? live[ZUB_FRAMESIZE * k + c] : 0.0f;
+                m_heard[at + c] = in[ZUB_FRAMESIZE * k + c] - l;
+                m_aligned[ZUB_FRAMESIZE * i + c] = l + m_heard[from + c];
+            }
+        }
+        if (recording)
+            capture(m_aligned, n);
+        done += n;
+    }
+    m_heardPos = (m_heardPos + numFrames) % ringFrames;
+    if (recording)
+        endIfSilent(in, numFrames);
 }
 
 // Smoothed level of the low-passed input, and how far the raw input stands
@@ -139,7 +178,7 @@ bool FreestyleRecorder::waitForSignal(const float* in, int numFrames, double thr
     return false;
 }
 
-void FreestyleRecorder::capture(float* in, int numFrames)
+void FreestyleRecorder::capture(const float* in, int numFrames)
 {
     // A take ends at the buffer's end rather than wrapping over its start.
     const int fit = int(std::min<int64>(numFrames, BUFFER_FRAMES - m_framesRecorded));
@@ -147,7 +186,12 @@ void FreestyleRecorder::capture(float* in, int numFrames)
     for (int i = 0; i < ZUB_FRAMESIZE * fit; ++i)
         dst[i] += in[i];
     m_framesRecorded += fit;
+}
 
+// After a block is captured: more than a second of silence, or a full
+// buffer, ends the take.
+void FreestyleRecorder::endIfSilent(const float* in, int numFrames)
+{
     double level = m_dLevel;
     if (m_inputMode != INPUT_AUDIO) {
         double sumLeft = 0.0, sumRight = 0.0;
@@ -265,7 +309,10 @@ void FreestyleRecorder::activate()
     logInfo() << "FreestyleRecorder activated.";
     // Made here, never on the audio thread, and only once the recorder is used.
     m_pCopier->allocate(BUFFER_FRAMES);
+    std::vector<float> heard(std::size_t(MAX_LATENESS_FRAMES + 1) * ZUB_FRAMESIZE, 0.0f);
     std::lock_guard lock(m_mutex);
+    if (m_heard.empty())
+        m_heard.swap(heard);
     m_bActive = true;
     goIdle();
 }

@@ -52,6 +52,12 @@ public:
     void process(float* out, int numFrames) override;
     // Audio thread: analyses the input, starts and ends takes, captures.
     void record(float* in, int numFrames);
+    // The same where `in` holds live input (`live`, its part of `in`) that
+    // arrived `lateFrames` after the musician played it to what they heard:
+    // the rest of `in` goes into the take that much later, to meet it.
+    void recordLate(float* in, const float* live, int numFrames, int64 lateFrames);
+    // What the rest can be delayed by at most.
+    static constexpr int64 MAX_LATENESS_FRAMES = 32767;
 
     // Key and MIDI threads. A key starts a take when none is being recorded;
     // a take's notes are timed from the transport frame it started at
@@ -84,7 +90,9 @@ public:
 private:
     void analyseInput(const float* in, int numFrames);
     bool waitForSignal(const float* in, int numFrames, double threshold);
-    void capture(float* in, int numFrames);
+    void capture(const float* in, int numFrames);
+    void endIfSilent(const float* in, int numFrames);
+    void captureLate(const float* in, const float* live, int numFrames, int64 lateFrames);
     bool startTake(int64 originFrame);
     int64 noteTimeUs(int64 transportFrame) const;
     void storeTake();
@@ -119,6 +127,13 @@ private:
     bool m_bActive = false;
     std::atomic<int32> m_inputMode { INPUT_KEYS };
     int m_status;
+    // The last MAX_LATENESS_FRAMES + 1 frames of what was heard besides live
+    // input, a ring from m_heardPos; made on activation.
+    std::vector<float> m_heard;
+    int64 m_heardPos = 0;
+    // A piece of late input lined up with what was heard.
+    static constexpr int ALIGN_FRAMES = 256;
+    float m_aligned[ALIGN_FRAMES * ZUB_FRAMESIZE];
     // The copier's buffer the take being recorded goes into; null between takes.
     float* m_pCapture = nullptr;
     mutable std::recursive_mutex m_mutex;

@@ -864,13 +864,15 @@ void ZubUI::offerRecovery()
                     .arg(QLocale().toString(when.time(), QLocale::ShortFormat),
                         QLocale().toString(when.date(), QLocale::LongFormat)));
             QPushButton* recoverButton = box.addButton(tr("&Recover"), QMessageBox::AcceptRole);
-            box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
+            QPushButton* discardButton = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
             box.setDefaultButton(recoverButton);
             askWith(box);
             if (box.clickedButton() == recoverButton)
                 recover(song);
-            else
+            else if (box.clickedButton() == discardButton)
                 qDebug() << "The recovery copy of" << song << "was discarded";
+            else
+                keep = true; // no answer: asked again on the next start, unless new work is copied first
         }
     }
     m_pAutosave->start();

@@ -283,6 +283,44 @@ TEST_F(FreestyleRecorderTest, LiveInputSettlesForASecondThenTriggers)
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_RECORDING);
 }
 
+// Live input arrives a round trip after the musician played it to what they
+// heard; the take holds the two together, also what was heard before it began.
+TEST_F(FreestyleRecorderTest, LateLiveInputMeetsWhatWasHeardWhenItWasPlayed)
+{
+    constexpr int64 kLate = 3000;
+    recorder.handleJson(command("initialize", true));
+    feed(kSilence, 44100);
+    const int64 start = m_frames + 4410;
+    // Heard: clicks half the lateness before the take and 5000 frames into
+    // it. Played to the first: a click heard by the recorder kLate later.
+    const int64 heardClicks[] = { start - kLate / 2, start + 5000 };
+    const int64 liveClick = heardClicks[0] + kLate;
+    for (int64 done = 0; done < 13230; done += 441) {
+        if (m_frames == start)
+            recorder.noteOn(60, start);
+        std::vector<float> live(2 * 441, 0.0f), in(2 * 441, 0.0f);
+        for (int i = 0; i < 441; ++i) {
+            const int64 t = m_frames + i;
+            live[2 * i] = live[2 * i + 1] = t == liveClick ? 0.5f : 0.0f;
+            const float heard = t == heardClicks[0] || t == heardClicks[1] ? 0.25f : 0.0f;
+            in[2 * i] = in[2 * i + 1] = live[2 * i] + heard;
+        }
+        recorder.recordLate(in.data(), live.data(), 441, kLate);
+        recorder.process(in.data(), 441);
+        m_frames += 441;
+    }
+    recorder.noteOff(60, m_frames);
+    feedUntilIdle(kSilence);
+    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    std::vector<int64> sounding;
+    for (int64 k = 0; k < take->numFrames(); ++k)
+        if (take->data()[2 * k] != 0.0f)
+            sounding.push_back(k);
+    ASSERT_EQ(sounding, (std::vector<int64> { liveClick - start, heardClicks[1] + kLate - start }));
+    EXPECT_FLOAT_EQ(take->data()[2 * sounding[0]], 0.75f);
+    EXPECT_FLOAT_EQ(take->data()[2 * sounding[1]], 0.25f);
+}
+
 TEST_F(FreestyleRecorderTest, TakeLongerThanTheBufferEndsAtItsLength)
 {
     recorder.handleJson(command("initialize", true));

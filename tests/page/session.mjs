@@ -1,15 +1,17 @@
 // A busy musician's session on the real program, driven through its page on a
 // JACK dummy server of its own: notes recorded and kept, ideas cloned, switched
 // and deleted, loops muted, drum loops, tempo changes, undo and redo, a save every so often,
-// the song reopened now and then, and once the program killed with SIGKILL and
-// started again on its song. After every reopen each idea and loop (notes,
-// length, beats, mute, waveform summary) must equal what the last save held,
-// and the program's memory must not grow beyond what its loops hold.
+// the song reopened now and then, and once the program killed with SIGKILL
+// with work unsaved and started again on the same user data, where it offers
+// its recovery copy. After every reopen each idea and loop (notes, length,
+// beats, waveform summary) must equal what the last save held, after the
+// recovery what the song held at the kill, and the program's memory must not
+// grow beyond what its loops hold.
 //
 //   node tests/page/session.mjs [minutes]      (scripts/soak-session)
 import { spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -138,6 +140,7 @@ async function answerEraseQuestion(page, answer) {
 
 async function recordAndKeep(page, rnd) {
   const before = await page.locator('#loops .loop-card').count();
+  if (before >= kMaxLoops) return removeLoop(page, rnd);
   await page.click('#record', { force: true });
   await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
   await page.locator('body').focus();
@@ -156,8 +159,21 @@ async function recordAndKeep(page, rnd) {
     { timeout: 20000 });
 }
 
-async function cloneIdea(page) {
+// A song of a musician's size: a few ideas of a few loops each.
+const kMaxIdeas = 5;
+const kMaxLoops = 6;
+
+async function removeLoop(page, rnd) {
+  const n = await page.locator('#loops .loop-card').count();
+  const i = Math.floor(rnd() * n);
+  await page.click(`.loop-card >> nth=${i} >> [data-role="remove"]`, { force: true });
+  await page.click(`.loop-card >> nth=${i} >> text=Confirm`, { force: true });
+  await page.waitForFunction((c) => document.querySelectorAll('#loops .loop-card').length === c - 1, n);
+}
+
+async function cloneIdea(page, rnd) {
   const n = await page.locator('#ideas .idea-item').count();
+  if (n >= kMaxIdeas) return deleteIdea(page);
   await page.click('#idea-clone', { force: true });
   await page.waitForFunction((c) => document.querySelectorAll('#ideas .idea-item').length === c + 1, n);
 }
@@ -190,6 +206,7 @@ async function drumLoop(page, rnd) {
     await page.click('#drum-stop', { force: true });
     return;
   }
+  if (await page.locator('#loops .loop-card').count() >= kMaxLoops) return removeLoop(page, rnd);
   await page.click('#drums-button', { force: true });
   await page.waitForFunction(() => document.querySelector('#beat-picker').open);
   const n = await page.locator('.drum-tile').count();
@@ -241,6 +258,28 @@ function pick(rnd) {
 
 // --- the session --------------------------------------------------------------
 
+const dataFolder = (home) => path.join(home, 'data', 'Quavertone', 'Motifo');
+const kAutosaveSeconds = 5;
+
+// A recovery copy every few seconds while something is unsaved.
+function autosaveOften(home) {
+  const file = path.join(dataFolder(home), 'settings.xml');
+  mkdirSync(dataFolder(home), { recursive: true });
+  const settings = existsSync(file) ? readFileSync(file, 'utf8') : '<!DOCTYPE settings>\n<settings>\n</settings>\n';
+  writeFileSync(file, settings.replace('</settings>', ` <AutosaveSeconds>${kAutosaveSeconds}</AutosaveSeconds>\n</settings>`));
+}
+
+// Whether the recovery copy holds as many ideas and loops as the song.
+function copyHolds(home, song) {
+  try {
+    const copy = JSON.parse(readFileSync(path.join(dataFolder(home), 'Recovery', 'recovery.json'), 'utf8'));
+    return copy.ideas.length === song.ideas.length
+      && copy.ideas.every((idea, i) => idea.loops.length === song.ideas[i].loops.length);
+  } catch {
+    return false;
+  }
+}
+
 // Runs the session for `minutes`: a save every `saveEverySeconds`, a reopen
 // every `reopenEverySeconds`, the kill at `killAtSeconds`. Returns a report;
 // throws with what differs on the first lost take.
@@ -252,7 +291,7 @@ export async function runSession({
   const song = path.join(songs, 'Session.zub');
   const report = { seed, actions: 0, saves: 0, reopens: 0, kills: 0, resident: [], loopBytes: [] };
   log(`seed ${seed}`);
-  let motifo = await startMotifo({ audio: true, display: true });
+  let motifo = await startMotifo({ audio: true, display: true, prepareHome: autosaveOften });
   try {
     if (!motifo.audio) throw new Error('jackd is needed for the session (scripts/deps installs it)');
     const start = Date.now();
@@ -315,16 +354,40 @@ export async function runSession({
       await checkMemory();
       log(`${elapsed().toFixed(0)} s: reopened, ${(residentBytes(motifo.pid) / 1048576).toFixed(0)} MB resident`);
     };
-    const killAndRestart = async () => {
+    // Killed with work not saved yet; started again on the same user data,
+    // the program offers its recovery copy, which must hold that work.
+    const killAndRecover = async () => {
+      await recordAndKeep(motifo.page, rnd); // something unsaved for certain
+      const wanted = await songState(motifo.page);
+      const deadline = Date.now() + 60000;
+      while (!copyHolds(motifo.home, wanted) && Date.now() < deadline) await sleep(200);
+      if (!copyHolds(motifo.home, wanted)) throw new Error('no recovery copy of the unsaved song was written');
+      await sleep(2 * kAutosaveSeconds * 1000); // the last change copied too
       process.kill(motifo.pid, 'SIGKILL');
+      const kept = mkdtempSync(path.join(tmpdir(), 'motifo-session-data-'));
+      cpSync(dataFolder(motifo.home), kept, { recursive: true });
       await motifo.stop();
-      motifo = await startMotifo({ audio: true, display: true, args: [song] });
-      await status(motifo.page, '^Session · Saved$');
-      await expectSaved('kill');
+      motifo = await startMotifo({
+        audio: true, display: true, prepareHome: (home) => cpSync(kept, dataFolder(home), { recursive: true }),
+      });
+      rmSync(kept, { recursive: true, force: true });
+      const asked = 'Asking: Motifo did not close properly. Recover “Session”?';
+      const until = Date.now() + 30000;
+      while (!motifo.logs.join('').includes(asked) && Date.now() < until) await sleep(100);
+      if (!motifo.logs.join('').includes(asked)) throw new Error('the program did not offer its recovery copy');
+      await windowNamed(motifo.display, '^Motifo$');
+      xdotool(motifo.display, ['key', 'alt+r']);
+      await motifo.page.waitForFunction(() => document.querySelector('#status').dataset.saved === 'unsaved', null,
+        { timeout: 30000 });
+      const lastSave = saved;
+      saved = wanted;
+      await expectSaved('recovery after the kill');
+      saved = lastSave;
       report.kills++;
       firstResident = 0;
       await checkMemory();
-      log(`${elapsed().toFixed(0)} s: killed and started again on the song`);
+      log(`${elapsed().toFixed(0)} s: killed, started again and recovered`);
+      await save();
     };
 
     await recordAndKeep(motifo.page, rnd);
@@ -338,7 +401,7 @@ export async function runSession({
       report.actions++;
       if (killAt !== null && Date.now() >= killAt) {
         killAt = null;
-        await killAndRestart();
+        await killAndRecover();
       } else if (Date.now() >= nextReopen) {
         await save();
         await reopen();

@@ -1,6 +1,7 @@
 #include "core/alignedfloats.h"
 #include "engine/enginecontext.h"
 #include "engine/project.h"
+#include "engine/songfiles.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
 #include "formats/midireader.h"
@@ -10,6 +11,7 @@
 #include "loops/loop.h"
 #include "loops/looppool.h"
 #include "qt/applicationfinder.h"
+#include "qt/autosave.h"
 #include "qt/dlgmidiexport.h"
 #include "qt/filechooser.h"
 #include "qt/midiexportlistwidget.h"
@@ -857,6 +859,93 @@ TEST_F(ZubUITest, MidiExportWritesOneFilePerIdeaAndOffersThem)
         ASSERT_EQ(reader.read(tracks), 0);
         ASSERT_EQ(tracks.size(), 1u);
         EXPECT_EQ(tracks[0].events().size(), 2u);
+    }
+}
+
+// Clicks the button of the next message box whose text is `text`; remembers
+// the box's question.
+std::shared_ptr<QString> clickInNextBox(const QString& text)
+{
+    auto question = std::make_shared<QString>();
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        *question = box->text() + " " + box->informativeText();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == text)
+                b->click();
+    });
+    timer->start(10);
+    return question;
+}
+
+// The copy of unsaved work stays while the work is unsaved, and goes when
+// it is saved, given up for a new song, or the program closes as asked.
+TEST_F(ZubUITest, TheRecoveryCopyLastsOnlyWhileWorkIsUnsaved)
+{
+    const QString index = Autosave::defaultFolder() + "/recovery.json";
+    window->offerRecovery(); // nothing to offer: the autosave starts
+    const auto copied = [&] {
+        window->autosave()->writeIfChanged();
+        context.engine()->songFiles()->wait();
+        QCoreApplication::processEvents();
+        return QFileInfo::exists(index);
+    };
+    struct Case { const char* what; std::function<void()> act; };
+    const Case cases[] = {
+        { "a save", [&] { chooser->answers << file("Saved"); ASSERT_EQ(window->saveZub(), 0); } },
+        { "a new song", [&] { auto a = answerNextBox(QMessageBox::Discard); window->newZub(); } },
+        { "a clean exit", [&] { auto a = answerNextBox(QMessageBox::Discard); EXPECT_TRUE(window->close()); } },
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(copied()) << c.what << ": nothing unsaved, nothing copied";
+        addIdea("Verse", 400, 0.25f);
+        EXPECT_TRUE(copied()) << c.what;
+        c.act();
+        context.engine()->songFiles()->wait();
+        EXPECT_FALSE(QFileInfo::exists(index)) << c.what;
+    }
+    addIdea("After the exit", 400, 0.25f);
+    EXPECT_FALSE(copied()) << "no copy once the program closes";
+}
+
+// A copy left behind (the program ended without closing) is offered on the
+// next start by the song's name; Recover brings the song back unsaved,
+// Discard drops it.
+TEST_F(ZubUITest, ACopyLeftBehindIsOfferedBackOnTheNextStart)
+{
+    for (const QString answer : { "&Recover", "&Discard" }) {
+        window->offerRecovery();
+        addIdea("Verse", 400, 0.25f);
+        window->autosave()->writeIfChanged();
+        context.engine()->songFiles()->wait();
+        window.reset(); // as a crash leaves it, the copy stays
+        context.engine()->clearProject();
+
+        window = std::make_unique<ZubUI>(&context, nullptr, false);
+        auto question = clickInNextBox(answer);
+        window->offerRecovery();
+        context.engine()->songFiles()->wait();
+        EXPECT_TRUE(question->startsWith("Motifo did not close properly. Recover “Untitled”? A copy of it was kept at "))
+            << question->toStdString();
+        if (answer == "&Recover") {
+            ASSERT_EQ(ideas().size(), 1u);
+            EXPECT_EQ(ideas()[0]->name(), "Verse");
+            EXPECT_EQ(ideas()[0]->loops()[0]->data()[0], 0.25f);
+            EXPECT_TRUE(project()->isModified());
+            EXPECT_TRUE(window->isWindowModified());
+            EXPECT_TRUE(QFileInfo::exists(Autosave::defaultFolder() + "/recovery.json")) << "kept until saved";
+            auto discard = answerNextBox(QMessageBox::Discard);
+            window->newZub();
+        } else {
+            EXPECT_TRUE(ideas().empty());
+            EXPECT_FALSE(QFileInfo::exists(Autosave::defaultFolder() + "/recovery.json"));
+        }
+        context.engine()->songFiles()->wait();
     }
 }
 
