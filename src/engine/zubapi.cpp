@@ -108,7 +108,14 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "createLoopFromFreestyleTempoDetector", [](ZubApi& a) { a.m_pEngine->createLoopFromFreestyleTempoDetector(); } },
         { "getInstrument", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->instrument()); } },
         { "getInstrumentCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->instrumentCollection()); } },
-        { "getDrumLoopCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->drumLoopCollection()); } },
+        { "getDrumLoopCollection", [](ZubApi& a) {
+             Json::Value root(Json::objectValue);
+             a.m_pEngine->drumLoopCollection()->toJson(root);
+             // What a drum loop played now does to the tempo, so the page can
+             // tell whether the loop recorder would be re-timed.
+             root["drum_loop_collection"]["plays_at_song_tempo"] = a.m_pEngine->songHasOwnLoops();
+             a.m_reply = JsonField::styled(root);
+         } },
         { "clearDrumLoop", [](ZubApi& a) { a.m_pEngine->clearDrumLoop(); } },
         { "stopDrumLoop", [](ZubApi& a) { a.m_pEngine->stopDrumLoop(); } },
         { "playDrumLoop", [](ZubApi& a) { a.m_pEngine->playDrumLoop(); } },

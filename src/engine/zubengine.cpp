@@ -349,7 +349,9 @@ void ZubEngine::playDrumLoop()
         m_pProject->setBpm(bpm);
         m_pTransport->setBpm(bpm);
         m_pMetronome->setTempo(bpm);
-        m_pLoopRecorder->setTempo(bpm, true);
+        // A new length empties the recorder; its beats may already fit.
+        const bool fits = BeatGrid(bpm).fits(m_pLoopRecorder->numBeats(), m_pLoopRecorder->lengthFrames());
+        m_pLoopRecorder->setTempo(bpm, !fits);
     }
     m_pDrumLoopPlayer->play();
 }

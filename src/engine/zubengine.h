@@ -90,6 +90,9 @@ public:
     void playDrumLoop();
     void stopDrumLoop();
     void clearDrumLoop();
+    // True when an idea holds a loop other than the drum loop: a drum loop
+    // played then keeps the song's tempo and leaves the loop recorder alone.
+    bool songHasOwnLoops() const;
 
     // GUI thread; each stops the live stream for the render and starts it again.
     // The active idea at gain 0.5 into the open file. Returns 0, or 1 with an
@@ -129,7 +132,6 @@ private:
     void processCycle(float* buffer, int numFrames);
     void mixIdeas(float* buffer, int numFrames, int64 cycleStart, const BeatGrid& grid);
     static int64 nextBarFrame(int64 frame, const BeatGrid& grid);
-    bool songHasOwnLoops() const;
     int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -205,7 +206,7 @@ void FreestyleRecorder::endIfSilent(const float* in, int numFrames)
     if (m_silentFrames > SILENCE_FRAMES || m_framesRecorded >= BUFFER_FRAMES) {
         m_silentFrames = 0;
         storeTake();
-        goIdle();
+        goIdle(true);
     }
 }
 
@@ -241,14 +242,15 @@ void FreestyleRecorder::storeTake()
     m_framesRecorded = 0;
 }
 
-void FreestyleRecorder::goIdle()
+void FreestyleRecorder::goIdle(bool muteTakes)
 {
     m_state = STATE_IDLE;
     // Keys played between takes are not notes of either take.
     m_midiRecorder.setRecord(false);
     m_waitFrames = 0;
-    for (const auto& take : m_loops)
-        take->setMute(true, true);
+    if (muteTakes)
+        for (const auto& take : m_loops)
+            take->setMute(true, true);
     setStatus(m_inputMode == INPUT_AUDIO ? STATUS_WAITING : STATUS_IDLE);
 }
 
@@ -314,7 +316,9 @@ void FreestyleRecorder::activate()
     if (m_heard.empty())
         m_heard.swap(heard);
     m_bActive = true;
-    goIdle();
+    // Back from the tempo detector, the takes stay as it left them: the take
+    // it gave back is heard again. Otherwise nothing auditions at first.
+    goIdle(!std::exchange(m_bLentToDetector, false));
 }
 
 void FreestyleRecorder::suspend()
@@ -328,6 +332,7 @@ void FreestyleRecorder::suspend()
     m_bActive = false;
     m_midiRecorder.setRecord(false);
     m_state = STATE_SUSPENDED;
+    m_bLentToDetector = false;
     setStatus(STATUS_SUSPENDED);
 }
 
@@ -444,6 +449,8 @@ void FreestyleRecorder::doTempoDetection()
         logInfo() << "FreestyleRecorder: no take is playing, none handed to the tempo detector";
     m_pTempoDetector->activate();
     suspend();
+    std::lock_guard lock(m_mutex);
+    m_bLentToDetector = true;
 }
 
 std::shared_ptr<Loop> FreestyleRecorder::findTake(long long id) const

@@ -96,7 +96,7 @@ private:
     bool startTake(int64 originFrame);
     int64 noteTimeUs(int64 transportFrame) const;
     void storeTake();
-    void goIdle();
+    void goIdle(bool muteTakes);
     void setStatus(int status);
     void doTempoDetection();
     void applyLoopEntries(const Json::Value& entries);
@@ -125,6 +125,9 @@ private:
     // The transport frame the take's note times count from.
     std::atomic<int64> m_takeOriginFrame { 0 };
     bool m_bActive = false;
+    // Suspended by handing a take to the tempo detector: the next activate
+    // resumes with the takes as they are rather than muting them.
+    bool m_bLentToDetector = false;
     std::atomic<int32> m_inputMode { INPUT_KEYS };
     int m_status;
     // The last MAX_LATENESS_FRAMES + 1 frames of what was heard besides live

@@ -26,6 +26,8 @@
 #include <QWebEngineSettings>
 #include <QWindow>
 
+#include <utility>
+
 namespace {
 
 // Runs at document creation: brings up the channel, offers `nativeZub` with
@@ -138,6 +140,9 @@ void ZubWebView::installJavaScriptObjects()
     evaluateStatement("window.native_res_url = '" + JsStatement::escapeForSingleQuotedLiteral(contentUrl) + "'");
     evaluateStatement("window.native_version = '" MOTIFO_VERSION "'");
     evaluateStatement("window.loaded_native = true;");
+    // What came while the page loaded, in order, before it asks for every state.
+    for (const std::string& message : std::exchange(m_pending, {}))
+        page()->runJavaScript(JsStatement::handleMsgCall(QString::fromStdString(message)));
     evaluateStatement("checkInit()");
     m_bPageReady = true;
     emit pageReady();
@@ -155,6 +160,12 @@ void ZubWebView::onLoadFinished(bool ok)
 
 void ZubWebView::deliverMessage(std::string message)
 {
+    // A page still loading has no handler yet: the message waits for it.
+    if (!m_bPageReady) {
+        if (m_pending.size() < MAX_PENDING)
+            m_pending.push_back(std::move(message));
+        return;
+    }
     page()->runJavaScript(JsStatement::handleMsgCall(QString::fromStdString(message)));
 }
 

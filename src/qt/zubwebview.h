@@ -6,6 +6,8 @@
 #include <QWebEngineView>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 class EngineContext;
 class QDropEvent;
@@ -81,6 +83,9 @@ private:
     QWebChannel* m_pChannel;
     bool m_bPageReady = false;
     bool m_bLoadFailed = false;
+    // Messages that came before the page had its handler, oldest first.
+    std::vector<std::string> m_pending;
+    static constexpr std::size_t MAX_PENDING = 1000;
     std::function<QString()> m_midiInputName;
     QWindow* m_pWatchedWindow = nullptr;
 };

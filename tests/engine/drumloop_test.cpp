@@ -1,3 +1,4 @@
+#include "core/beatgrid.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
 #include "engine/metronome.h"
@@ -178,6 +179,53 @@ TEST_F(DrumLoopTest, ADrumLoopFollowsTheSongOnceItHasLoops)
     // Four beats at 90 bpm, in whole chunks of the resampler.
     EXPECT_NEAR(double(engine.drumLoopPlayer()->loop()->numFrames()), 117600.0, 256.0);
     EXPECT_EQ(engine.ideaCollection()->activeIdea()->loops().back(), engine.drumLoopPlayer()->loop());
+}
+
+// Choosing a drum loop empties the loop recorder only when it changes the
+// recorder's length: in a song without loops of its own, at a tempo the
+// recorder's beats do not fit. The answer to getDrumLoopCollection says which
+// rule a choice made now follows, so the page can ask exactly then.
+TEST_F(DrumLoopTest, ADrumLoopEmptiesTheRecorderOnlyWhenItChangesItsLength)
+{
+    struct Case { const char* what; float songBpm; bool ownLoops; int recorderBeats; const char* file; bool kept; float bpmAfter; };
+    const Case cases[] = {
+        { "empty song, another tempo", 90.0f, false, 16, "120 4 Basic.wav", false, 120.0f },
+        { "empty song, its own tempo", 120.0f, false, 16, "120 4 Basic.wav", true, 120.0f },
+        { "empty song, its own tempo, 8 beats", 120.0f, false, 8, "120 4 Basic.wav", true, 120.0f },
+        { "song with loops, another tempo", 90.0f, true, 16, "120 4 Basic.wav", true, 90.0f },
+        { "song with loops, its own tempo", 200.0f, true, 16, "200 4 Fast.wav", true, 200.0f },
+    };
+    auto playsAtSongTempo = [this] {
+        Json::Value reply;
+        Json::Reader().parse(send("getDrumLoopCollection"), reply);
+        const Json::Value& v = reply["drum_loop_collection"]["plays_at_song_tempo"];
+        return std::string(v.isBool() ? (v.asBool() ? "true" : "false") : "not a bool");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        engine.clearProject();
+        ASSERT_EQ(engine.setTempo(c.songBpm), 0);
+        ASSERT_EQ(engine.loopRecorder()->setNumBeats(c.recorderBeats), 0);
+        if (c.ownLoops)
+            addIdea(engine, "Mine", { makeLoop(engine, 1000, constant(0.1f)) });
+        engine.loopRecorder()->setRecord(true);
+        std::vector<float> played(2 * 64, 0.2f);
+        engine.loopRecorder()->record(played.data(), 64);
+        engine.loopRecorder()->setRecord(false);
+        ASSERT_TRUE(engine.loopRecorder()->holdsRecording());
+
+        EXPECT_EQ(playsAtSongTempo(), c.ownLoops ? "true" : "false");
+
+        ASSERT_EQ(engine.loadDrumLoopByName(c.file), 0);
+        engine.playDrumLoop();
+        EXPECT_EQ(engine.loopRecorder()->holdsRecording(), c.kept);
+        EXPECT_FLOAT_EQ(Transport::instance().bpm(), c.bpmAfter);
+        EXPECT_DOUBLE_EQ(engine.project()->bpm(), double(c.bpmAfter));
+        EXPECT_EQ(engine.loopRecorder()->numBeats(), c.recorderBeats);
+        EXPECT_EQ(engine.loopRecorder()->lengthFrames(), BeatGrid(c.bpmAfter).framesForBeats(c.recorderBeats));
+        // Once it plays, the drum loop is not a loop of the song's own.
+        EXPECT_EQ(playsAtSongTempo(), c.ownLoops ? "true" : "false");
+    }
 }
 
 TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetronome)

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -238,6 +239,65 @@ TEST_F(FreestylePathTest, OneMessageReachesRecorderThenDetector)
     EXPECT_TRUE(engine.freestyleTempoDetector()->isActive());
 }
 
+// Cancel on the tempo screen goes back to the takes as they were when one was
+// handed over: that take is heard again. Coming back to the takes any other
+// way starts afresh, with every take silent.
+TEST_F(FreestylePathTest, CancelledTempoDetectionLeavesTheTakeHeardAndOnlyThen)
+{
+    const std::string recorderOn = "{ \"freestyle_recorder\" : { \"initialize\" : true } }";
+    const std::string recorderOff = "{ \"freestyle_recorder\" : { \"suspend\" : true } }";
+    const std::string restore = "{ \"freestyle_tempo_detector\" : { \"suspend_and_restore_loop_state\" : true } }";
+    playIntoLoopRecorder();
+    send(recorderOn);
+    send("noteOn->60");
+    run(20 * kBlock);
+    send("noteOff->60");
+    FreestyleRecorder& recorder = *engine.freestyleRecorder();
+    while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
+        run(kBlock);
+    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    ASSERT_GT(take->numFrames(), 44100);
+    // The takes screen silences the loop recorder: only the takes can be heard.
+    send("{ \"loop_recorder\" : { \"suspend\" : true } }");
+    const std::string id = std::to_string(take->id());
+    const std::vector<std::string> handOver = { "{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + id + " } }",
+        "{ \"freestyle_recorder\" : { \"do_tempo_detection\" : true } }",
+        "{ \"freestyle_tempo_detector\" : { \"play_loop\" : true } }" };
+
+    struct Case { const char* path; std::vector<std::string> messages; bool heard; };
+    const Case cases[] = {
+        { "Find tempo, Cancel", { restore, recorderOn }, true },
+        { "Find tempo, off to the ideas, back", { restore, recorderOff, recorderOn }, false },
+        { "leave the takes and come back", { recorderOff, recorderOn }, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (std::string(c.path).rfind("Find tempo", 0) == 0) {
+            for (const std::string& m : handOver)
+                send(m);
+            run(10 * kBlock);
+            ASSERT_TRUE(engine.freestyleTempoDetector()->isActive());
+        }
+        for (const std::string& m : c.messages)
+            send(m);
+        EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+        EXPECT_FALSE(engine.freestyleTempoDetector()->isActive());
+        EXPECT_EQ(take->isMuted(), !c.heard);
+        // The first block still carries what the master bus held back.
+        const std::vector<float> out = run(44100);
+        float peak = 0.0f;
+        for (std::size_t i = 2 * kBlock; i < out.size(); ++i)
+            peak = std::max(peak, std::fabs(out[i]));
+        EXPECT_EQ(peak > 0.1f, c.heard) << "peak " << peak;
+        // The take is listed as playing, so the page shows it playing.
+        const Json::Value listed = parse(send("getFreestyleRecorder"))["freestyle_recorder"]["loops"][0];
+        EXPECT_EQ(listed["mute"].asBool(), !c.heard);
+        send("{ \"freestyle_recorder\" : { \"loops\" : [ { \"id\" : " + id + ", \"mute\" : true } ] } }");
+        run(kBlock);
+    }
+}
+
 // Live input arrives the way the input stream delivers it: written into the
 // instrument's recording buffer, read out by the instrument in the cycle.
 TEST(FreestyleLiveInput, NoTakeInTheFirstSecondThenTheInputStartsOne)
@@ -287,3 +347,4 @@ TEST(FreestyleLiveInput, NoTakeInTheFirstSecondThenTheInputStartsOne)
 }
 
 } // namespace
+

@@ -100,7 +100,8 @@ TEST_F(ZubApiTest, DrumLoopAndRenderCommandsAnswerEmpty)
     for (const char* m : { "clearDrumLoop", "stopDrumLoop", "playDrumLoop", "render", "loadDrumLoopByIndex:0",
              "loadDrumLoopByName:120 4 Missing.wav", "loadDrumLoopByName:bad" })
         EXPECT_EQ(send(m), "") << m;
-    EXPECT_EQ(send("getDrumLoopCollection"), "{\n   \"drum_loop_collection\" : {\n      \"drum_loops\" : []\n   }\n}\n");
+    EXPECT_EQ(send("getDrumLoopCollection"),
+              "{\n   \"drum_loop_collection\" : {\n      \"drum_loops\" : [],\n      \"plays_at_song_tempo\" : false\n   }\n}\n");
 }
 
 TEST_F(ZubApiTest, ProjectStateAndDiscardConfirmation)

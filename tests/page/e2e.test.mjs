@@ -360,6 +360,15 @@ describe('Motifo end to end', () => {
     assert.equal(await page.getAttribute('#takes canvas', 'aria-label'), '4 notes');
     await screenshot(page, 'e2e-freestyle');
 
+    // Cancel on the tempo screen goes back to the takes with this one heard again.
+    await page.click('#takes [data-role="tempo"]', { force: true });
+    await page.waitForFunction(() => !document.querySelector('#tempo-screen').hidden);
+    await page.click('#tempo-cancel', { force: true });
+    await page.waitForFunction(() => !document.querySelector('#freestyle-screen').hidden &&
+      document.querySelector('#takes [data-role="play"]').getAttribute('aria-pressed') === 'true');
+    const back = await engineState(page, 'getFreestyleRecorder', 'freestyle_recorder');
+    assert.deepEqual([back.status, back.loops[0].id, back.loops[0].mute], ['Idle', take.id, false]);
+
     await page.click('#takes [data-role="tempo"]', { force: true });
     await page.waitForFunction(() => !document.querySelector('#tempo-screen').hidden &&
       document.querySelector('#tempo-canvas').getAttribute('aria-label') === '4 notes');

@@ -266,10 +266,10 @@
   function freestyleJson() {
     return { freestyle_recorder: { loops: fs.takes.slice(0, 4).map(loopJson), status: fs.status } };
   }
-  function freestyleIdle() {
+  function freestyleIdle(muteTakes = true) {
     fs.state = 0;
     fs.status = 'Idle';
-    fs.takes.forEach((t) => { t.mute = true; });
+    if (muteTakes) fs.takes.forEach((t) => { t.mute = true; });
     push(freestyleJson());
   }
   function freestyleStart() {
@@ -302,7 +302,8 @@
     if (fs.held.size === 0) fs.silence = setTimeout(freestyleFinish, 1000);
   }
   function handleFreestyle(m) {
-    if (m.initialize !== undefined) { fs.active = true; freestyleIdle(); }
+    // Back from the tempo detector the takes stay as it left them.
+    if (m.initialize !== undefined) { fs.active = true; freestyleIdle(!fs.lent); fs.lent = false; }
     if (m.suspend !== undefined) freestyleSuspend();
     if (m.do_tempo_detection !== undefined) {
       const take = fs.takes.find((t) => !t.mute);
@@ -312,6 +313,7 @@
       }
       detectorActivate();
       freestyleSuspend();
+      fs.lent = true;
     }
     for (const e of Array.isArray(m.loops) ? m.loops : []) {
       const t = fs.takes.find((x) => x.id === e.id);
@@ -321,6 +323,7 @@
   }
   function freestyleSuspend() {
     fs.active = false;
+    fs.lent = false;
     fs.state = 2;
     fs.status = 'Suspended';
     clearTimeout(fs.silence);
@@ -407,6 +410,7 @@
   function stopDrums() {
     removeDrumLoop();
   }
+  const ownLoops = () => st.ideas.some((i) => i.loops.some((l) => l !== st.drumLoop));
 
   // ---- instruments --------------------------------------------------------
   function loadInstrument(id) {
@@ -523,14 +527,21 @@
       return styled({ instrument: { name: i.name, description: i.description, id: i.id, logo: i.logo, instrument_type: i.instrument_type, control_type: i.control_type } });
     },
     getInstrumentCollection: () => styled({ instrument_collection: { instrument_groups: groups } }),
-    getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops } }),
+    getDrumLoopCollection: () => styled({ drum_loop_collection: { drum_loops: drumLoops, plays_at_song_tempo: ownLoops() } }),
     clearDrumLoop: () => { st.drum = null; stopDrums(); return ''; },
     stopDrumLoop: () => { stopDrums(); return ''; },
-    // A song with loops keeps its tempo; an empty one takes the drum loop's.
+    // A song with loops keeps its tempo; an empty one takes the drum loop's,
+    // and the recorder with it, which empties it unless its beats fit.
     playDrumLoop: () => {
       if (!st.drum) return '';
-      const own = st.ideas.some((i) => i.loops.some((l) => l !== st.drumLoop));
-      setTempo(own ? st.project.bpm : st.drum.bpm);
+      if (!ownLoops()) {
+        st.project.bpm = st.bpm = st.drum.bpm;
+        if (Math.round((rec.beats * 60 * SR) / st.bpm) !== Math.floor(rec.seconds * SR)) recorderLength((rec.beats * 60) / st.bpm);
+      }
+      removeDrumLoop();
+      st.drumLoop = makeLoop({ seconds: (st.drum.beats * 60) / st.bpm, beats: st.drum.beats });
+      addLoop(ensureIdea(), st.drumLoop);
+      setTransport(0);
       return '';
     },
     stopSong: () => {

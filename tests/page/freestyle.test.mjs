@@ -29,7 +29,9 @@ describe('free takes', () => {
 
   // Every way between the three screens, and what the engine must hear on
   // the way: the loop recorder, the freestyle recorder and the tempo
-  // detector are active exactly while their screen is shown.
+  // detector are active exactly while their screen is shown. Back from the
+  // tempo screen the take handed over is heard again, as before; the takes
+  // screen opened from the ideas has every take silent.
   test('each way between the screens starts and stops exactly the engine parts of the screens', async () => {
     const { page, errors } = await h.open();
     const LR_ON = { loop_recorder: { initialize: true } };
@@ -63,18 +65,18 @@ describe('free takes', () => {
       ['takes', 'Find tempo', 'tempo', FIND],
       ['tempo', 'menu Free takes', 'takes', [RESTORE, FS_ON]],
       ['takes', 'Find tempo', 'tempo', FIND],
-      ['tempo', 'New (window)', 'ideas', [RESTORE, LR_ON]],
+      ['tempo', 'New (window)', 'ideas', [RESTORE, FS_OFF, LR_ON]],
       ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
       ['takes', 'Open (window)', 'ideas', [FS_OFF, LR_ON]],
       ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
       ['takes', 'Find tempo', 'tempo', FIND],
-      ['tempo', 'Open (window)', 'ideas', [RESTORE, LR_ON]],
+      ['tempo', 'Open (window)', 'ideas', [RESTORE, FS_OFF, LR_ON]],
       ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
       ['takes', 'New (window)', 'ideas', [FS_OFF, LR_ON]],
       ['ideas', 'New (window)', 'ideas', []],
       ['ideas', 'Free takes…', 'takes', [LR_OFF, FS_ON]],
       ['takes', 'Find tempo', 'tempo', FIND],
-      ['tempo', 'Keep', 'ideas', [KEEP, LR_ON]],
+      ['tempo', 'Keep', 'ideas', [KEEP, FS_OFF, LR_ON]],
     ];
     const screenOf = () => page.evaluate(() => document.body.dataset.screen);
     for (const [from, action, to, expected] of table) {
@@ -101,6 +103,11 @@ describe('free takes', () => {
       assert.deepEqual(engine, { recorder: to === 'ideas', takes: to === 'takes' }, label);
       for (const [screen, id] of [['ideas', '#idea-setup'], ['takes', '#freestyle-screen'], ['tempo', '#tempo-screen']]) {
         assert.equal(await page.evaluate((s) => !document.querySelector(s).hidden, id), screen === to, `${label}: ${id}`);
+      }
+      if (to === 'takes') {
+        const playing = await page.evaluate(() => [...document.querySelectorAll('#takes .loop-card')]
+          .filter((c) => c.querySelector('[data-role="play"]').getAttribute('aria-pressed') === 'true').map((c) => Number(c.dataset.loop)));
+        assert.deepEqual(playing, from === 'tempo' ? [take] : [], `${label}: takes heard`);
       }
     }
     assert.deepEqual(errors, []);

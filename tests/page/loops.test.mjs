@@ -278,6 +278,13 @@ describe('nothing erased by surprise, and the transport', () => {
     assert.deepEqual(errors, []);
   });
 
+  async function resetSong(page) {
+    for (const m of ['clearDrumLoop', 'setTempo->120', '{ "loop_recorder" : { "beats" : 16 } }', '{ "idea_collection" : { "clear" : true } }',
+      'getIdeaCollection', 'getLoopRecorder', 'getProject']) {
+      await page.evaluate((text) => window.nativeZub.handleMessage(text), m);
+    }
+  }
+
   // Each change that empties the loop recorder, and the three answers.
   test('a tempo, a length or a drum loop that would empty a recording asks first', async () => {
     const { page, errors } = await h.open();
@@ -308,11 +315,9 @@ describe('nothing erased by surprise, and the transport', () => {
         assert.equal(applied[what](sent), answer !== 'cancel', label);
         assert.equal(sent.includes('createLoopFromLoopRecorder'), answer === 'keep', label);
         if (answer === 'keep') await page.waitForFunction((n) => document.querySelectorAll('#loops .loop-card').length > n, loops);
-        // Undo what went through, so the next case starts alike.
-        await page.evaluate(() => window.nativeZub.handleMessage('setTempo->120'));
-        await page.evaluate(() => window.nativeZub.handleMessage('{ "loop_recorder" : { "beats" : 16 } }'));
-        await page.evaluate(() => window.nativeZub.handleMessage('getLoopRecorder'));
-        await page.evaluate(() => window.nativeZub.handleMessage('getProject'));
+        // Undo what went through, so the next case starts alike: a song
+        // without loops, where a drum loop brings its own tempo.
+        await resetSong(page);
       }
     }
     // With nothing recorded nothing is asked.
@@ -323,6 +328,46 @@ describe('nothing erased by surprise, and the transport', () => {
     await waitIdle(page);
     assert.equal(await page.evaluate(() => document.querySelector('#erase-dialog').open), false);
     assert.ok(applied.length(await sentSince(page, m)));
+    assert.deepEqual(errors, []);
+  });
+
+  // A drum loop plays at the song's tempo once the song has loops; only in
+  // an empty song does its own tempo re-time the recorder, which then loses
+  // what it holds unless its beats fit that tempo too.
+  test('choosing a drum loop asks only when it would empty the recording', async () => {
+    const { page, errors } = await h.open();
+    const cases = [
+      // what, the song has loops, the tile (0: 120 bpm, 1: 90 bpm), asked
+      ['empty song, another tempo', false, 1, true],
+      ['empty song, the song\'s own tempo', false, 0, false],
+      ['song with loops, another tempo', true, 1, false],
+    ];
+    for (const [what, ownLoops, tile, asked] of cases) {
+      await resetSong(page);
+      await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 0);
+      if (ownLoops) {
+        await recordSomething(page);
+        await keepLoop(page);
+      }
+      await recordSomething(page);
+      const m = await mark(page);
+      await page.click('#drums-button');
+      await page.click(`.drum-tile >> nth=${tile}`);
+      if (asked) {
+        await page.waitForFunction(() => document.querySelector('#erase-dialog').open);
+        await page.click('#erase-dialog [data-answer="cancel"]');
+      }
+      await waitIdle(page);
+      await waitIdle(page);
+      assert.equal(await page.evaluate(() => document.querySelector('#erase-dialog').open), false, what);
+      const sent = await sentSince(page, m);
+      assert.equal(sent.includes('playDrumLoop'), !asked, what);
+      assert.ok(!sent.includes('createLoopFromLoopRecorder'), what);
+      // Whatever happened, the recording is still there.
+      await page.evaluate(() => window.nativeZub.handleMessage('getLoopRecorder'));
+      assert.equal(await page.isDisabled('#keep-loop'), false, what);
+      assert.equal(await page.inputValue('#tempo'), '120', what);
+    }
     assert.deepEqual(errors, []);
   });
 

@@ -157,7 +157,7 @@ describe('time', () => {
     await page.waitForFunction(() => document.querySelector('#drum-name').textContent === 'Lazy Swing');
     await waitIdle(page);
     const s = await sentSince(page, m);
-    assert.deepEqual(s.slice(0, 2), ['loadDrumLoopByIndex:1', 'playDrumLoop']);
+    assert.deepEqual(s.filter((t) => /^(load|play)DrumLoop/.test(t)), ['loadDrumLoopByIndex:1', 'playDrumLoop']);
     // An empty song takes the drum loop's tempo; the page shows what the engine says.
     await page.waitForFunction(() => document.querySelector('#tempo').value === '90');
     // The drum loop is now in the first idea.

@@ -133,6 +133,20 @@ TEST_F(ZubWebViewTest, PageIsHiddenWhileItsWindowIsOffTheScreen)
     EXPECT_TRUE(waitFor([&] { return visibility() == "hidden"; })) << "hidden";
 }
 
+// State pushed while the page still loads (the engine starts first) waits
+// for the page's handler and reaches it in order before it asks for state.
+TEST(ZubWebViewLoad, MessagesBeforeThePageIsUpArriveBeforeItsInit)
+{
+    ZubWebView view(nullptr, nullptr, false);
+    view.loadPage(MOTIFO_SOURCE_DIR "/tests/qt/fixtures/recorder.html");
+    view.postMessage("first");
+    view.postMessage("second");
+    ASSERT_TRUE(waitFor([&] { return view.isPageReady(); })) << "the page never came up";
+    ASSERT_TRUE(waitFor([&] { return evaluate(view, "window.initCount").toInt() == 1; }));
+    EXPECT_EQ(evaluate(view, "JSON.stringify(window.received)").toString(), R"(["first","second"])");
+    EXPECT_EQ(evaluate(view, "window.receivedAtInit").toInt(), 2);
+}
+
 TEST(ZubWebViewLoad, MissingPageIsLoggedAndNeverInitialises)
 {
     ZubWebView view(nullptr, nullptr, false);

@@ -2,6 +2,7 @@
 
 #include "dsp/masterbus.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -23,20 +24,46 @@ double rms(const std::vector<float>& mono, std::size_t first)
     return mono.size() > first ? std::sqrt(sum / double(mono.size() - first)) : 0.0;
 }
 
+namespace {
+
+// Rising zero crossings, interpolated between samples.
+std::vector<double> risingCrossings(const std::vector<float>& mono)
+{
+    std::vector<double> at;
+    for (std::size_t i = 1; i < mono.size(); ++i)
+        if (mono[i - 1] < 0.0f && mono[i] >= 0.0f)
+            at.push_back(double(i - 1) + mono[i - 1] / double(mono[i - 1] - mono[i]));
+    return at;
+}
+
+} // namespace
+
 double frequency(const std::vector<float>& mono, double rate)
 {
-    double first = -1.0, last = -1.0;
-    int crossings = 0;
-    for (std::size_t i = 1; i < mono.size(); ++i) {
-        if (mono[i - 1] < 0.0f && mono[i] >= 0.0f) {
-            const double at = double(i - 1) + mono[i - 1] / double(mono[i - 1] - mono[i]);
-            if (first < 0.0)
-                first = at;
-            last = at;
-            ++crossings;
+    const std::vector<double> at = risingCrossings(mono);
+    return at.size() > 1 ? double(at.size() - 1) * rate / (at.back() - at.front()) : 0.0;
+}
+
+double steadyFrequency(const std::vector<float>& mono, double rate)
+{
+    const std::vector<double> at = risingCrossings(mono);
+    if (at.size() < 3)
+        return 0.0;
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        periods.push_back(at[i] - at[i - 1]);
+    std::vector<double> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double sum = 0.0;
+    int count = 0;
+    for (double p : periods) {
+        if (std::fabs(p - median) <= 0.05 * median) {
+            sum += p;
+            ++count;
         }
     }
-    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
+    return count > 0 ? count * rate / sum : 0.0;
 }
 
 std::vector<long> onsets(const std::vector<float>& mono, float threshold)

@@ -80,9 +80,12 @@ export class Freestyle {
         $('tempo-play-once').focus();
         await send('getFreestyleTempoDetector');
       },
+      // Cancel goes back to the takes as they were, the take heard again;
+      // leaving for the ideas ends that, so the takes start afresh next time.
       leave: async (to, how) => {
         if (how === 'keep') await this.accept();
         else await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+        if (to !== 'takes') await sendJson({ freestyle_recorder: { suspend: true } });
       },
     };
   }

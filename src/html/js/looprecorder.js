@@ -84,6 +84,13 @@ export class LoopRecorder {
     return next ? this.setBeats(next) : undefined;
   }
 
+  // Whether the recorder's beats last exactly its length at bpm (rounded to
+  // whole frames, as the engine does): re-timed to bpm it keeps its content.
+  fitsTempo(bpm) {
+    const s = this.state;
+    return Math.round((s.num_beats * 60 * SAMPLE_RATE) / bpm) === Math.round(s.length_seconds * SAMPLE_RATE);
+  }
+
   // Before a change that empties the recorder: true to go on. With nothing
   // recorded it goes on at once; otherwise the musician keeps the recording
   // as a loop first, lets it go, or cancels.

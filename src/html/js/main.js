@@ -34,7 +34,7 @@ async function refreshAll() {
 const keyboard = new Keyboard();
 const instruments = new Instruments(keyboard);
 const loopRecorder = new LoopRecorder(async () => { await send('getIdeaCollection'); await send('getProject'); });
-const time = new Timekeeping(refreshSong, (reason) => loopRecorder.confirmErase(reason));
+const time = new Timekeeping(refreshSong, (reason) => loopRecorder.confirmErase(reason), (bpm) => loopRecorder.fitsTempo(bpm));
 const ideas = new Ideas({
   onJustLoaded: () => { time.forgetDrums(); mode.go('ideas'); refreshSong(); },
   afterChange: () => send('getProject'),

@@ -29,10 +29,12 @@ export function formatBpm(bpm) {
 export class Timekeeping {
   // refresh asks the engine for everything a tempo change touches;
   // confirmErase(reason) resolves true when a change that empties the loop
-  // recorder may go on.
-  constructor(refresh, confirmErase) {
+  // recorder may go on; recorderFits(bpm) is true when the recorder's beats
+  // already last its length at bpm, so taking that tempo keeps its content.
+  constructor(refresh, confirmErase, recorderFits) {
     this.refresh = refresh;
     this.confirmErase = confirmErase;
+    this.recorderFits = recorderFits;
     this.stopped = false; // the song is stopped: the beat light rests
     this.bpm = 120;
     this.muted = true;
@@ -45,6 +47,7 @@ export class Timekeeping {
     this.drumLoops = [];
     this.drum = null; // { index, name, bpm, beats }
     this.drumPlaying = false;
+    this.playsAtSongTempo = false; // the song has loops: a drum loop keeps its tempo
 
     $('tempo').addEventListener('change', () => this.commitTyped());
     $('tempo').addEventListener('keydown', (e) => { if (e.key === 'Enter') this.commitTyped(); });
@@ -52,7 +55,7 @@ export class Timekeeping {
     $('metronome').addEventListener('click', () => this.toggleMetronome());
     $('drums-button').addEventListener('click', () => this.openDrums());
     $('drum-play').addEventListener('click', async () => {
-      if (await this.confirmErase('A drum loop re-times the loop recorder, which empties it.')) this.playDrums();
+      if (this.drum && await this.confirmDrums(this.drum.bpm)) this.playDrums();
     });
     $('drum-stop').addEventListener('click', () => this.stopDrums());
     $('drum-clear').addEventListener('click', () => this.clearDrums());
@@ -186,6 +189,7 @@ export class Timekeeping {
 
   onDrumLoops(m) {
     this.drumLoops = Array.isArray(m.drum_loops) ? m.drum_loops.filter((d) => d && typeof d === 'object') : [];
+    this.playsAtSongTempo = m.plays_at_song_tempo === true;
     this.renderDrums();
   }
 
@@ -211,12 +215,21 @@ export class Timekeeping {
   }
 
   // The engine decides the tempo: a song with loops keeps its own and the
-  // drum loop is re-timed to it; an empty song takes the drum loop's.
+  // drum loop is re-timed to it; an empty song takes the drum loop's, which
+  // empties the loop recorder unless its beats fit that tempo as well. Only
+  // then is the musician asked.
+  async confirmDrums(bpm) {
+    await send('getDrumLoopCollection');
+    await send('getLoopRecorder');
+    if (this.playsAtSongTempo || !validTempo(bpm) || this.recorderFits(bpm)) return true;
+    return this.confirmErase(`The drum loop's tempo, ${formatBpm(bpm)} bpm, becomes the song's: that empties the loop recorder.`);
+  }
+
   async chooseDrums(index) {
     const d = this.drumLoops[index];
     if (!d) return;
     this.hideDrums();
-    if (!(await this.confirmErase('A drum loop re-times the loop recorder, which empties it.'))) return;
+    if (!(await this.confirmDrums(Number(d.bpm)))) return;
     this.drum = { index, name: String(d.display_name || d.file_name), bpm: Number(d.bpm), beats: Number(d.beats) };
     await send(`loadDrumLoopByIndex:${index}`);
     await this.playDrums();
