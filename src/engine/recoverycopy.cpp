@@ -98,12 +98,11 @@ void RecoveryCopy::fail(const std::string& why)
         m_failure = why;
 }
 
-bool RecoveryCopy::writeBytes(const std::string& path, const void* bytes, std::size_t size)
+bool RecoveryCopy::writeFile(const std::string& path, const std::function<bool(std::FILE*)>& fill)
 {
     errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    bool written = file && (size == 0 || std::fwrite(bytes, 1, size, file) == size) && std::fflush(file) == 0
-        && ::fsync(fileno(file)) == 0;
+    bool written = file && fill(file) && std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
     const int error = errno;
     if (file)
         written = std::fclose(file) == 0 && written;
@@ -113,6 +112,39 @@ bool RecoveryCopy::writeBytes(const std::string& path, const void* bytes, std::s
         logError() << "Failed to write the recovery file " << path << ": " << lastError();
     }
     return written;
+}
+
+bool RecoveryCopy::writeBytes(const std::string& path, const void* bytes, std::size_t size)
+{
+    return writeFile(path, [&](std::FILE* file) { return size == 0 || std::fwrite(bytes, 1, size, file) == size; });
+}
+
+Json::Value RecoveryCopy::recorderEntry(const LoopRecorder& recorder)
+{
+    const LoopRecorder::Content take = recorder.describeContent();
+    const int64 frames = recorder.lengthFrames();
+    const std::string name = "recorder.f32";
+    int64 stored = 0;
+    const bool written = writeFile(m_stage + "/" + name, [&](std::FILE* file) {
+        // A change of length part way leaves what was read; the rest is silence.
+        recorder.readAudio([&](const float* samples, int64 count) {
+            if (std::fwrite(samples, sizeof(float), std::size_t(count), file) != std::size_t(count))
+                return false;
+            stored += count;
+            return true;
+        });
+        return !std::ferror(file);
+    });
+    if (!written)
+        return Json::Value();
+    Json::Value entry(Json::objectValue);
+    entry["file"] = name;
+    entry["frames"] = Json::Int64(frames);
+    entry["stored_frames"] = Json::Int64(stored / ZUB_FRAMESIZE);
+    entry["num_beats"] = take.numBeats;
+    entry["notes"] = notesToJson(take.notes);
+    entry["pos_samples"] = Json::UInt(take.posSamples);
+    return entry;
 }
 
 Json::Value RecoveryCopy::loopEntry(const std::string& stage, const std::string& name, const LoopAudio* audio,
@@ -131,7 +163,7 @@ Json::Value RecoveryCopy::loopEntry(const std::string& stage, const std::string&
     return entry;
 }
 
-int RecoveryCopy::write(const SongSnapshot& song, const LoopRecorder::Content& recorder, const Info& info)
+int RecoveryCopy::write(const SongSnapshot& song, const LoopRecorder* recorder, const Info& info)
 {
     m_failure.clear();
     removeAll(m_stage);
@@ -166,12 +198,9 @@ int RecoveryCopy::write(const SongSnapshot& song, const LoopRecorder::Content& r
         }
         ideas.append(entry);
     }
-    if (written && recorder.audio) {
-        Json::Value r = loopEntry(m_stage, "recorder.f32", recorder.audio.get(), recorder.audio->frames(),
-                                  recorder.notes, recorder.numBeats);
-        written = r.isObject();
-        r["pos_samples"] = Json::UInt(recorder.posSamples);
-        root["loop_recorder"] = r;
+    if (written && recorder && recorder->holdsRecording()) {
+        root["loop_recorder"] = recorderEntry(*recorder);
+        written = root["loop_recorder"].isObject();
     }
     // The index goes in last: a copy without it is no copy.
     const std::string index = JsonField::styled(root);

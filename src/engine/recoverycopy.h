@@ -7,6 +7,8 @@
 
 #include <json/value.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 
 class LoopPool;
@@ -41,9 +43,10 @@ public:
     explicit RecoveryCopy(std::string folder);
 
     const std::string& folder() const { return m_folder; }
-    // recorder may have null audio (nothing recorded). Returns 0, or 1 with a
+    // The recorder's take is copied when it holds one (recorder may be
+    // null), piece by piece while recording goes on. Returns 0, or 1 with a
     // log line and failure(); the previous copy is then kept.
-    int write(const SongSnapshot& song, const LoopRecorder::Content& recorder, const Info& info);
+    int write(const SongSnapshot& song, const LoopRecorder* recorder, const Info& info);
     // Whether a whole copy is there; info says what it is.
     bool find(Info& info) const;
     // Reads the whole copy; touches nothing of the engine. Returns 0, or 1
@@ -62,6 +65,9 @@ private:
     std::string wholeCopy() const;
     // Writes and syncs the file; false (with failure()) when it could not.
     bool writeBytes(const std::string& path, const void* bytes, std::size_t size);
+    // The same for what `fill` hands to the writer it is given.
+    bool writeFile(const std::string& path, const std::function<bool(std::FILE*)>& fill);
+    Json::Value recorderEntry(const LoopRecorder& recorder);
     void fail(const std::string& why);
     Json::Value loopEntry(const std::string& stage, const std::string& name, const LoopAudio* audio, int64 frames,
                           const TimedMidiEventList& notes, int32 numBeats);

@@ -12,13 +12,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 namespace {
 
 constexpr double kSamplesPerSecond = double(ZUB_SAMPLE_RATE) * ZUB_FRAMESIZE;
 constexpr int64 kInitialLengthSamples = 705600; // 16 beats at 120 bpm
 // Samples copied under one hold of the lock when the content is copied.
-constexpr int64 kCopyPieceSamples = 32768;
+constexpr int64 kCopyPieceSamples = 16384;
 
 double samplesPerBeat(double bpm)
 {
@@ -225,27 +226,50 @@ LoopRecorder::Content LoopRecorder::putContent(const Content& content)
 
 LoopRecorder::Content LoopRecorder::copyContent() const
 {
-    Content content;
-    int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    Content content = describeContent();
+    const int64 samples = lengthFrames() * ZUB_FRAMESIZE;
     float* copy = allocateAlignedFloats(std::size_t(samples));
     if (!copy)
         return content;
-    for (int64 at = 0; at < samples; at += kCopyPieceSamples) {
-        std::lock_guard lock(m_mutex);
-        if (int64(m_lengthSamples) != samples) {
-            // Cut short by a change of length: what was copied stays, the rest is silence.
-            std::fill(copy + at, copy + samples, 0.0f);
-            break;
-        }
-        const int64 n = std::min(kCopyPieceSamples, samples - at);
-        std::memcpy(copy + at, m_pBuffer + at, sizeof(float) * std::size_t(n));
-    }
+    // Cut short by a change of length, what was copied stays and the rest is silence.
+    std::fill(copy, copy + samples, 0.0f);
+    int64 at = 0;
+    readAudio([&](const float* piece, int64 n) {
+        std::memcpy(copy + at, piece, sizeof(float) * std::size_t(n));
+        at += n;
+        return true;
+    });
     content.audio = LoopAudio::adopt(copy, samples / ZUB_FRAMESIZE);
+    return content;
+}
+
+LoopRecorder::Content LoopRecorder::describeContent() const
+{
+    Content content;
     content.notes = m_pMidiRecorder->events();
     std::lock_guard lock(m_mutex);
     content.numBeats = m_numBeats;
     content.posSamples = m_posSamples;
     return content;
+}
+
+bool LoopRecorder::readAudio(const std::function<bool(const float* samples, int64 count)>& sink) const
+{
+    const int64 samples = lengthFrames() * ZUB_FRAMESIZE;
+    // Small enough to come from the heap, not a mapping of its own.
+    std::vector<float> piece(std::size_t(std::min(kCopyPieceSamples, samples)));
+    for (int64 at = 0; at < samples; at += kCopyPieceSamples) {
+        const int64 n = std::min(kCopyPieceSamples, samples - at);
+        {
+            std::lock_guard lock(m_mutex);
+            if (int64(m_lengthSamples) != samples)
+                return false;
+            std::memcpy(piece.data(), m_pBuffer + at, sizeof(float) * std::size_t(n));
+        }
+        if (!sink(piece.data(), n))
+            return false;
+    }
+    return true;
 }
 
 void LoopRecorder::prepareSpare()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/beatgrid.h"
+#include "core/pirecursivemutex.h"
 #include "core/playbackengine.h"
 #include "core/seqlocked.h"
 #include "core/timedmidieventlist.h"
@@ -10,6 +11,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -104,6 +106,14 @@ public:
     Content putContent(const Content& content);
     // A copy taken in short holds of the lock while recording goes on.
     Content copyContent() const;
+    // The notes, beats and place of the content, without its audio.
+    Content describeContent() const;
+    // The audio from its start, a piece at a time: each piece is copied in a
+    // short hold of the lock and handed to sink outside it. Nothing large is
+    // allocated, so a copy to a file leaves no big mapping to undo while the
+    // audio thread runs. Returns false when a change of length or the sink
+    // (by returning false) ended it early.
+    bool readAudio(const std::function<bool(const float* samples, int64 count)>& sink) const;
     // Starts making the buffer the next clear or loop trades for; the page's
     // record button asks for it.
     void prepareSpare();
@@ -155,7 +165,9 @@ private:
     bool m_bHoldsAudio = false;
     bool holdsRecordingLocked() const;
     uint64_t m_frameCounter = 0;
-    mutable std::recursive_mutex m_mutex;
+    // The audio thread waits on it while a copy holds it: the holder is lent
+    // the audio thread's priority.
+    mutable PiRecursiveMutex m_mutex;
     // Once a buffer was traded, the next one is always made ahead.
     bool m_bSpareWanted = false;
     SpareBuffer m_spare;

@@ -107,11 +107,10 @@ void Autosave::write()
     m_bWriting = true;
     auto copy = m_pCopy;
     LoopRecorder* recorder = m_pEngine->loopRecorder();
-    // Song files' thread: the recorder is copied in short holds of its lock.
+    // Song files' thread: the recorder is read in short holds of its lock.
     // The destructor waits for this job, so `this` is still there.
     m_pEngine->songFiles()->post([this, copy, song, info, recorder] {
-        const LoopRecorder::Content take = recorder->holdsRecording() ? recorder->copyContent() : LoopRecorder::Content();
-        const bool written = copy->write(*song, take, info) == 0;
+        const bool written = copy->write(*song, recorder, info) == 0;
         const QString failure = QString::fromStdString(copy->failure());
         QMetaObject::invokeMethod(this, [this, written, failure] {
             m_bWriting = false;

@@ -14,6 +14,7 @@
 #include "loops/looprecorder.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/autosave.h"
 #include "qt/settings.h"
 #include "toneclient.h"
 
@@ -182,6 +183,37 @@ TEST_F(CycleDuringEdits, SavingASongOfThirtyTwoLoopsLeavesTheMusicPlaying)
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
         loopFiles += entry.path().filename().string().rfind("loop", 0) == 0;
     EXPECT_EQ(loopFiles, 32);
+}
+
+TEST_F(CycleDuringEdits, CopyingTheSongAndTheLongestTakeForRecoveryKeepsEveryCycleShort)
+{
+    // The recorder's largest buffer, recording, and a kept loop as long.
+    send("setTempo->30");
+    send("{ \"loop_recorder\" : { \"beats\" : 64, \"record\" : true } }");
+    LoopRecorder* recorder = engine()->loopRecorder();
+    ASSERT_EQ(recorder->lengthFrames(), 128 * 44100);
+    engine()->noteOn(60, 100);
+    waitCycles(50);
+    engine()->noteOff(60);
+    ASSERT_EQ(engine()->createLoopFromLoopRecorder(), 0);
+    engine()->noteOn(64, 100);
+    waitCycles(50);
+    engine()->noteOff(64);
+    ASSERT_TRUE(recorder->holdsRecording());
+
+    QTemporaryDir dir;
+    Autosave autosave(engine(), dir.path() + "/Recovery", [] { return RecoveryCopy::Info { "Long", "", 0 }; }, nullptr);
+    autosave.start();
+    startMeasuring();
+    autosave.writeIfChanged();
+    RecoveryCopy copy((dir.path() + "/Recovery").toStdString());
+    RecoveryCopy::Info info;
+    while (engine()->songFiles()->isBusy() || !copy.find(info))
+        waitCycles(10);
+    expectShortCyclesAndNoExtraXruns();
+    EXPECT_GT(engine()->cycleMeter().cycles() - m_cyclesBefore, 0.8 * expectedCycles()) << "the stream stood still";
+    EXPECT_EQ(std::filesystem::file_size(dir.path().toStdString() + "/Recovery/recorder.f32"), 128u * 44100 * 2 * 4);
+    EXPECT_EQ(std::filesystem::file_size(dir.path().toStdString() + "/Recovery/idea0-loop0.f32"), 128u * 44100 * 2 * 4);
 }
 
 } // namespace

@@ -189,7 +189,7 @@ protected:
     // recorder holding nothing).
     int writeCopy(const std::string& name)
     {
-        return copy.write(SongSnapshot::take(engine), LoopRecorder::Content {}, { name, "", 1765400000 });
+        return copy.write(SongSnapshot::take(engine), nullptr, { name, "", 1765400000 });
     }
     // A small song, copied as "Kept"; then a larger one in memory.
     void keepSmallThenBuildLarge(int numIdeas, int64 frames)

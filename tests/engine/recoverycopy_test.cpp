@@ -74,7 +74,7 @@ protected:
     // The song as it stands, with the recorder's content.
     int writeNow(const std::string& name)
     {
-        return copy.write(SongSnapshot::take(engine), engine.loopRecorder()->copyContent(), { name, "/songs/" + name + ".zub", 1765400000 });
+        return copy.write(SongSnapshot::take(engine), engine.loopRecorder(), { name, "/songs/" + name + ".zub", 1765400000 });
     }
     std::string recoveredSong()
     {
