@@ -7,6 +7,8 @@ class NativeAudioInterface
 public:
     virtual int start() = 0;
     virtual int stop() = 0;
+    // Seconds from a cycle to when its first frame is heard; 0 when unknown.
+    virtual double outputLatency() const { return 0.0; }
 
 protected:
     ~NativeAudioInterface() = default;

@@ -1,6 +1,7 @@
 #include "engine/offlinesection.h"
 
 #include "core/nativeaudiointerface.h"
+#include "engine/linksession.h"
 #include "engine/transport.h"
 #include "engine/zubengine.h"
 
@@ -10,6 +11,7 @@ OfflineSection::OfflineSection(ZubEngine& engine)
     // Stopped first, so no callback moves the transport after it is saved.
     if (NativeAudioInterface* audio = m_engine.audioInterface())
         audio->stop();
+    m_engine.linkSession()->setSuspended(true);
     Transport& transport = *m_engine.transport();
     m_savedTransportPos = transport.position();
     transport.setPosition(0);
@@ -20,6 +22,7 @@ OfflineSection::~OfflineSection()
 {
     m_engine.transport()->setPosition(m_savedTransportPos);
     m_engine.alignToTransport();
+    m_engine.linkSession()->setSuspended(false);
     if (NativeAudioInterface* audio = m_engine.audioInterface())
         audio->start();
 }

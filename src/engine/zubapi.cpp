@@ -77,6 +77,19 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
         m_pEngine->project()->handleJson(root);
     if (root.isMember("midi_map") && m_pEngine->midiMap().handleJson(root))
         m_reply = styledState(m_pEngine->midiMap());
+    if (root.isMember("link"))
+        handleLink(root["link"]);
+}
+
+void ZubApi::handleLink(const Json::Value& link)
+{
+    if (!link.isObject())
+        return;
+    if (link["enabled"].isBool())
+        m_pEngine->setLinkEnabled(link["enabled"].asBool());
+    if (link["start_stop_sync"].isBool())
+        m_pEngine->setLinkStartStopSync(link["start_stop_sync"].asBool());
+    m_reply = m_pEngine->linkStateJson();
 }
 
 void ZubApi::handleColonCommand(const std::string& command, const std::string& argument)
@@ -132,6 +145,7 @@ bool ZubApi::handleBareCommand(const std::string& command)
          } },
         { "render", [](ZubApi& a) { a.m_pEngine->renderToJs(); } },
         { "stopSong", [](ZubApi& a) { a.m_pEngine->stopSong(); } },
+        { "getLink", [](ZubApi& a) { a.m_reply = a.m_pEngine->linkStateJson(); } },
         { "playSong", [](ZubApi& a) { a.m_pEngine->playSong(); } },
         // Diagnostics: the largest audio cycle since the start or the last reset.
         { "getEngineLoad", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->cycleMeter()); } },

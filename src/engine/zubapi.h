@@ -20,6 +20,7 @@ public:
 
 private:
     void handleJsonMessage(const Json::Value& root);
+    void handleLink(const Json::Value& link);
     void handleColonCommand(const std::string& command, const std::string& argument);
     bool handleBareCommand(const std::string& command);
     void handleArrowCommand(const std::string& message);

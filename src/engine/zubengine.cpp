@@ -3,12 +3,14 @@
 #include "core/base64.h"
 #include "core/denormalguard.h"
 #include "core/log.h"
+#include "core/nativeaudiointerface.h"
 #include "core/nativeaudiomanagerinterface.h"
 #include "core/nativejsbridge.h"
 #include "core/resourcedir.h"
 #include "dsp/masterbus.h"
 #include "engine/drumloopcollection.h"
 #include "engine/drumloopplayer.h"
+#include "engine/linksession.h"
 #include "engine/metronome.h"
 #include "engine/offlinesection.h"
 #include "engine/project.h"
@@ -27,6 +29,7 @@
 #include "loops/looprecorder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -51,12 +54,14 @@ ZubEngine::ZubEngine(NativeAudioManagerInterface* audioManager)
     m_pMasterBus = new MasterBus;
     m_pDrumLoopPlayer = new DrumLoopPlayer(m_pIdeaCollection, m_pLoopPool, m_pLoopRecorder, m_pTransport);
     m_pSongFiles = new SongFiles(this);
+    m_pLinkSession = new LinkSession;
 }
 
 ZubEngine::~ZubEngine()
 {
     // Its jobs read the song: they end first.
     delete m_pSongFiles;
+    delete m_pLinkSession;
     delete m_pDrumLoopPlayer;
     delete m_pMasterBus;
     delete m_pMetronome;
@@ -100,6 +105,8 @@ void ZubEngine::processCycle(float* buffer, int n)
     // The order matters: every component after the transport is aligned to
     // the position it has just advanced to.
     std::memset(buffer, 0, sizeof(float) * ZUB_FRAMESIZE * n);
+    // With Link on the transport first moves onto the session's beats.
+    const LinkSession::Step linkStep = m_pLinkSession->alignCycle(*m_pTransport, n);
     m_pTransport->process(buffer, n);
     const int64 transportPos = m_pTransport->position();
     const int64 pos = timelinePosition(transportPos);
@@ -135,6 +142,22 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pMetronome->setPosition(pos);
 
     m_pMasterBus->process(buffer, n);
+    if (linkStep != LinkSession::Step::None)
+        fadeCycle(buffer, n, linkStep == LinkSession::Step::FadeIn);
+}
+
+// Around a jump of the transport: the cycle before it ends in silence and
+// the one that starts with it rises from silence, so the jump never clicks.
+void ZubEngine::fadeCycle(float* buffer, int n, bool fadeIn)
+{
+    const int frames = std::min(n, LinkSession::JUMP_FADE_FRAMES);
+    const int first = fadeIn ? 0 : n - frames;
+    for (int i = 0; i < frames; ++i) {
+        const float step = float(i + 1) / float(frames);
+        const float gain = fadeIn ? step : 1.0f - step;
+        buffer[(first + i) * ZUB_FRAMESIZE] *= gain;
+        buffer[(first + i) * ZUB_FRAMESIZE + 1] *= gain;
+    }
 }
 
 // After a play the ideas wait, silent, for the next bar; they start on it at
@@ -218,10 +241,22 @@ void ZubEngine::noteOff(int note)
     m_pFreestyleRecorder->noteOff(note, frame);
 }
 
-int ZubEngine::setTempo(float bpm)
+bool ZubEngine::tempoHeldByLoops() const
+{
+    return songHasOwnLoops();
+}
+
+int ZubEngine::setTempo(float bpm, TempoSource source)
 {
     if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM)) {
         logInfo() << "Tempo out of range, ignored: " << bpm;
+        return 1;
+    }
+    // Kept loops are their beats long at the song's tempo: another tempo
+    // would leave them off the click's grid.
+    if (std::abs(double(bpm) - double(m_pTransport->bpm())) > LinkSession::TEMPO_TOLERANCE && tempoHeldByLoops()) {
+        logInfo() << "Kept loops hold the tempo at " << m_pTransport->bpm() << " bpm, ignored: " << bpm
+                  << (source == TempoSource::Session ? " (from the Link session)" : "");
         return 1;
     }
     if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
@@ -242,6 +277,71 @@ int ZubEngine::setTempo(float bpm)
     if (changed)
         m_pProject->setModified(true);
     return 0;
+}
+
+void ZubEngine::setLinkEnabled(bool enabled)
+{
+    m_fLinkLocalBpm = m_pTransport->bpm();
+    m_bLinkLocalPlaying = !m_pIdeaCollection->isStopped();
+    m_pLinkSession->setEnabled(enabled, m_pTransport->bpm());
+}
+
+void ZubEngine::setLinkStartStopSync(bool sync)
+{
+    m_bLinkLocalPlaying = !m_pIdeaCollection->isStopped();
+    m_pLinkSession->setStartStopSync(sync);
+}
+
+void ZubEngine::followLink()
+{
+    if (m_pLinkSession->isEnabled()) {
+        if (NativeAudioInterface* audio = m_pAudioInterface)
+            m_pLinkSession->setOutputLatencyMicros(std::llround(audio->outputLatency() * 1e6));
+        followSessionTempo();
+        if (m_pLinkSession->startStopSync())
+            followSessionPlaying();
+    }
+    std::string state = linkStateJson();
+    if (state == m_linkStatePosted || !m_pJsBridge)
+        return;
+    m_pJsBridge->deliverMessage(state);
+    m_linkStatePosted = std::move(state);
+}
+
+// A tempo changed here since the last look leads the session; otherwise the
+// song takes the session's. Kept loops refuse it, and the session then gets
+// the song's tempo back.
+void ZubEngine::followSessionTempo()
+{
+    const float local = m_pTransport->bpm();
+    const double session = m_pLinkSession->sessionTempo();
+    if (local != m_fLinkLocalBpm)
+        m_pLinkSession->proposeTempo(local);
+    else if (std::abs(session - double(local)) > LinkSession::TEMPO_TOLERANCE
+             && setTempo(float(session), TempoSource::Session) != 0)
+        m_pLinkSession->proposeTempo(local);
+    m_fLinkLocalBpm = m_pTransport->bpm();
+}
+
+void ZubEngine::followSessionPlaying()
+{
+    const bool playing = !m_pIdeaCollection->isStopped();
+    if (playing != m_bLinkLocalPlaying)
+        m_pLinkSession->proposePlaying(playing);
+    else if (m_pLinkSession->sessionPlaying() != playing)
+        playing ? stopSong() : playSong();
+    m_bLinkLocalPlaying = !m_pIdeaCollection->isStopped();
+}
+
+std::string ZubEngine::linkStateJson() const
+{
+    const LinkSession& link = *m_pLinkSession;
+    const double tempo = link.isEnabled() ? link.sessionTempo() : double(m_pTransport->bpm());
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", tempo);
+    return std::string("{ \"link\" : { \"enabled\" : ") + (link.isEnabled() ? "true" : "false")
+        + ", \"start_stop_sync\" : " + (link.startStopSync() ? "true" : "false")
+        + ", \"peers\" : " + std::to_string(link.numPeers()) + ", \"tempo\" : " + text + " } }";
 }
 
 Idea* ZubEngine::ideaForNewLoop()

@@ -21,6 +21,7 @@ class Instrument;
 class InstrumentCollection;
 class Loop;
 class LoopPool;
+class LinkSession;
 class LoopRecorder;
 class MasterBus;
 class Metronome;
@@ -54,8 +55,16 @@ public:
     // GUI and MIDI threads.
     void noteOn(int note, int velocity);
     void noteOff(int note);
-    // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm.
-    int setTempo(float bpm);
+    // Where a tempo change comes from: this program (typed, tapped) or the
+    // Link session it follows.
+    enum class TempoSource { Local, Session };
+    // The one way the song's tempo changes. Loops already kept hold the
+    // tempo: with any of them in the song a different tempo is refused.
+    // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm,
+    // out of the drum loop's reach or held by kept loops.
+    int setTempo(float bpm, TempoSource source = TempoSource::Local);
+    // The song holds loops of its own (the drum loop aside): its tempo stays.
+    bool tempoHeldByLoops() const;
     // 500..599 select live input devices; other ids load from the library.
     // Returns 0, or 1 when there is no such input device.
     int loadInstrument(unsigned id);
@@ -123,6 +132,17 @@ public:
     // While no cycle runs (the stream stopped): the recorder, every loop and
     // the click to where the transport is, and notes counted from there.
     void alignToTransport();
+    LinkSession* linkSession() const { return m_pLinkSession; }
+    // GUI thread. Link on or off; with it on, what other programs do to the
+    // session's tempo (and, with start/stop sync, to its play state) reaches
+    // the song and what happens here reaches the session.
+    void setLinkEnabled(bool enabled);
+    void setLinkStartStopSync(bool sync);
+    // GUI thread, a few times a second: tempo and play state follow the
+    // session or lead it, and the page hears of a new peer count or tempo.
+    void followLink();
+    // { "link" : { "enabled", "start_stop_sync", "peers", "tempo" } }
+    std::string linkStateJson() const;
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
     // The MIDI controls bound to the page's actions; MIDI and GUI threads.
@@ -132,6 +152,9 @@ private:
     void processCycle(float* buffer, int numFrames);
     void mixIdeas(float* buffer, int numFrames, int64 cycleStart, const BeatGrid& grid);
     static int64 nextBarFrame(int64 frame, const BeatGrid& grid);
+    void followSessionTempo();
+    void followSessionPlaying();
+    static void fadeCycle(float* buffer, int n, bool fadeIn);
     int64 timelinePosition(int64 transportPos) const;
     void deliverWave(const std::string& member);
     Idea* ideaForNewLoop();
@@ -154,8 +177,13 @@ private:
     DrumLoopCollection* m_pDrumLoopCollection;
     DrumLoopPlayer* m_pDrumLoopPlayer;
     SongFiles* m_pSongFiles;
+    LinkSession* m_pLinkSession;
     CycleMeter m_cycleMeter;
     MidiMap m_midiMap;
+    // GUI thread: what followLink last saw here and told the page.
+    float m_fLinkLocalBpm = 0.0f;
+    bool m_bLinkLocalPlaying = false;
+    std::string m_linkStatePosted;
     // Audio thread: where the ideas start after a play, -1 when they play.
     int64 m_ideasStartFrame = -1;
     // Audio thread: the cycle's live input before the recorders add to it.

@@ -141,6 +141,12 @@ int AudioDevice::stop()
     return 0;
 }
 
+double AudioDevice::outputLatency() const
+{
+    const PaStreamInfo* info = m_pStream ? Pa_GetStreamInfo(m_pStream) : nullptr;
+    return info ? info->outputLatency : 0.0;
+}
+
 double AudioDevice::bufferTime(const PaStreamCallbackTimeInfo* time, bool output)
 {
     if (m_pJack) {

@@ -33,6 +33,7 @@ public:
     // A device that refuses the rate asked for is opened at its own rate.
     int start() override;
     int stop() override;
+    double outputLatency() const override;
 
     // The rate the stream runs at; 0 until a start succeeded.
     int deviceRate() const { return m_deviceRate; }

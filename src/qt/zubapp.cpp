@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
@@ -77,6 +78,10 @@ ZubApp::ZubApp(int& argc, char** argv)
                               .arg(MOTIFO_VERSION, qVersion(), Pa_GetVersionInfo()->versionText, m_outputDescription);
     // Last: the MIDI input copies the page bridge the window registered.
     createMidiThread();
+    // Link's tempo, play state and peers are looked at on this thread.
+    auto* linkTimer = new QTimer(this);
+    connect(linkTimer, &QTimer::timeout, this, [this] { m_pEngineContext->engine()->followLink(); });
+    linkTimer->start(LINK_POLL_MS);
     connect(m_pInstance, &SingleInstance::launched, this, &ZubApp::openSongs);
     openSongs(songs);
 }

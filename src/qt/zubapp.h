@@ -22,6 +22,9 @@ class ZubApp : public QApplication, public DeviceControl
 {
     Q_OBJECT
 public:
+    // How often Link's session is looked at.
+    static constexpr int LINK_POLL_MS = 50;
+
     ZubApp(int& argc, char** argv);
     ~ZubApp();
 

@@ -236,6 +236,9 @@ TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetrono
     engine.playDrumLoop();
     std::shared_ptr<Loop> before = engine.drumLoopPlayer()->loop();
     Transport::instance().setPosition(9999);
+    EXPECT_EQ(engine.setTempo(60.0f), 1) << "a kept loop holds the tempo";
+    EXPECT_EQ(engine.drumLoopPlayer()->loop(), before);
+    idea->removeLoop(mine, false);
 
     ASSERT_EQ(engine.setTempo(60.0f), 0);
     std::shared_ptr<Loop> drum = engine.drumLoopPlayer()->loop();
@@ -251,9 +254,8 @@ TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetrono
     EXPECT_FLOAT_EQ(Transport::instance().bpm(), 60.0f);
 
     const std::vector<std::shared_ptr<Loop>> loops = idea->loops();
-    ASSERT_EQ(loops.size(), 2u);
-    EXPECT_EQ(loops[0], mine) << "the user's loop stays, the drum loop is replaced";
-    EXPECT_EQ(loops[1], drum);
+    ASSERT_EQ(loops.size(), 1u);
+    EXPECT_EQ(loops[0], drum) << "the drum loop is replaced";
 
     // The second beat's click lands twice as late.
     const float* data = drum->data();
@@ -264,7 +266,7 @@ TEST_F(DrumLoopTest, SlowerTempoResamplesTheDrumLoopAndRetimesRecorderAndMetrono
     EXPECT_NEAR(double(secondClick), 44100.0, 2.0);
 
     ASSERT_EQ(engine.setTempo(120.0f), 0);
-    EXPECT_EQ(idea->loops().size(), 2u);
+    EXPECT_EQ(idea->loops().size(), 1u);
     EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), 88200);
 }
 
@@ -313,10 +315,11 @@ TEST_F(DrumLoopTest, DrumLoopsAreExactlyTheirBeatsAtTheTempo)
             EXPECT_TRUE(std::equal(file.data(), file.data() + 2 * c.frames, drum->data())) << "copied unchanged";
         }
         // Playing it again in a song with loops puts it in at the song's tempo, as exact.
-        if (engine.ideaCollection()->activeIdea()->loops().size() < 2)
-            engine.ideaCollection()->activeIdea()->addLoop(makeLoop(engine, 1000, constant(0.1f)));
+        const std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
+        engine.ideaCollection()->activeIdea()->addLoop(mine);
         engine.playDrumLoop();
         EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), c.frames);
+        engine.ideaCollection()->activeIdea()->removeLoop(mine, false); // it would hold the next tempo
     }
 }
 
@@ -324,11 +327,10 @@ TEST_F(DrumLoopTest, DrumLoopsAreExactlyTheirBeatsAtTheTempo)
 // restarts the song, and a stopped or cleared drum loop limits no tempo.
 TEST_F(DrumLoopTest, AStoppedDrumLoopStaysStopped)
 {
-    std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
-    Idea* idea = addIdea(engine, "Mine", { mine });
+    Idea* idea = addIdea(engine, "Mine", {});
     engine.loadDrumLoopByName("200 4 Fast.wav");
     engine.playDrumLoop();
-    ASSERT_EQ(idea->loops().size(), 2u);
+    ASSERT_EQ(idea->loops().size(), 1u);
     EXPECT_EQ(engine.setTempo(30.0f), 1) << "playing: 30 / 200 is out of its reach";
     engine.stopDrumLoop();
     ASSERT_EQ(engine.loopRecorder()->setNumBeats(4), 0);
@@ -336,28 +338,40 @@ TEST_F(DrumLoopTest, AStoppedDrumLoopStaysStopped)
 
     ASSERT_EQ(engine.setTempo(30.0f), 0);
     ASSERT_EQ(engine.setTempo(90.0f), 0);
-    EXPECT_EQ(idea->loops(), std::vector<std::shared_ptr<Loop>>({ mine }));
+    EXPECT_TRUE(idea->loops().empty());
     EXPECT_EQ(engine.drumLoopPlayer()->loop(), nullptr);
     EXPECT_EQ(Transport::instance().position(), 4321);
     EXPECT_EQ(engine.loopRecorder()->numBeats(), 4);
     EXPECT_EQ(engine.loopRecorder()->lengthFrames(), 4 * 29400);
 
     engine.playDrumLoop(); // back on request
-    EXPECT_EQ(idea->loops().size(), 2u);
+    EXPECT_EQ(idea->loops().size(), 1u);
     engine.clearDrumLoop();
     EXPECT_EQ(engine.setTempo(30.0f), 0);
-    EXPECT_EQ(idea->loops(), std::vector<std::shared_ptr<Loop>>({ mine }));
+    EXPECT_TRUE(idea->loops().empty());
 }
 
-TEST_F(DrumLoopTest, WithoutADrumLoopTheTempoLeavesIdeasAlone)
+// One rule for every tempo change, typed, tapped or from a Link session: kept
+// loops are their beats long at the song's tempo, so while there are any the
+// tempo stays (the drum loop alone holds nothing).
+TEST_F(DrumLoopTest, KeptLoopsHoldTheTempoWhereverTheChangeComesFrom)
 {
     std::shared_ptr<Loop> mine = makeLoop(engine, 1000, constant(0.1f));
     Idea* idea = addIdea(engine, "Mine", { mine });
+    ASSERT_EQ(engine.loopRecorder()->setNumBeats(4), 0);
     Transport::instance().setPosition(4321);
-    ASSERT_EQ(engine.setTempo(90.0f), 0);
+    for (ZubEngine::TempoSource source : { ZubEngine::TempoSource::Local, ZubEngine::TempoSource::Session }) {
+        EXPECT_EQ(engine.setTempo(90.0f, source), 1);
+        EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
+        EXPECT_EQ(engine.metronome()->framesPerBeat(), 22050);
+        EXPECT_DOUBLE_EQ(engine.project()->bpm(), 120.0);
+        EXPECT_EQ(engine.loopRecorder()->lengthFrames(), 4 * 22050) << "the recorder is not emptied";
+    }
+    EXPECT_EQ(send("setTempo->90"), "");
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
     EXPECT_EQ(idea->loops(), std::vector<std::shared_ptr<Loop>>({ mine }));
     EXPECT_EQ(Transport::instance().position(), 4321);
-    EXPECT_DOUBLE_EQ(engine.loopRecorder()->tempo(), 90.0);
+    EXPECT_EQ(engine.setTempo(120.0f), 0) << "the tempo it has is no change";
 
     engine.loadDrumLoopByName("120 4 Basic.wav");
     engine.clearProject();

@@ -107,7 +107,8 @@ TEST_F(LoopImportTest, LengthsFitTheTempo)
         { 97.0f, 4.0, 8 },    // beats that are not whole frames
     };
     for (const Case& c : cases) {
-        engine.setTempo(c.bpm);
+        engine.clearProject(); // kept loops would hold the tempo
+        ASSERT_EQ(engine.setTempo(c.bpm), 0);
         const std::string path = soxWav("len.wav", "-r 44100 -c 2 -b 16", std::to_string(c.seconds) + " sine 300");
         std::string message;
         ASSERT_EQ(import.addToActiveIdea(path, message), 0) << message;
