@@ -81,6 +81,8 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
         m_pEngine->freestyleTempoDetector()->handleJson(root);
     if (root.isMember("project"))
         m_pEngine->project()->handleJson(root);
+    if (root.isMember("midi_map") && m_pEngine->midiMap().handleJson(root))
+        m_reply = styledState(m_pEngine->midiMap());
     if (root.isMember("link"))
         handleLink(root["link"]);
 }
@@ -168,6 +170,7 @@ bool ZubApi::handleBareCommand(const std::string& command)
         { "getFreestyleRecorder", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->freestyleRecorder()); } },
         { "getFreestyleTempoDetector", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->freestyleTempoDetector()); } },
         { "getIdeaCollection", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->ideaCollection()); } },
+        { "getMidiMap", [](ZubApi& a) { a.m_reply = styledState(a.m_pEngine->midiMap()); } },
         { "createLoopFromLoopRecorder", [](ZubApi& a) { a.m_pEngine->createLoopFromLoopRecorder(); } },
         { "createLoopFromFreestyleTempoDetector", [](ZubApi& a) { a.m_pEngine->createLoopFromFreestyleTempoDetector(); } },
         { "getInstrument", [](ZubApi& a) { a.m_reply = styledState(*a.m_pEngine->instrument()); } },

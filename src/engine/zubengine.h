@@ -3,6 +3,7 @@
 #include "core/cyclemeter.h"
 #include "core/playbackengine.h"
 #include "core/zubtypes.h"
+#include "engine/midimap.h"
 #include "engine/renderer.h"
 
 #include <json/value.h>
@@ -162,6 +163,8 @@ public:
     std::string linkStateJson() const;
     // The largest cycle so far, read from any thread.
     CycleMeter& cycleMeter() { return m_cycleMeter; }
+    // The MIDI controls bound to the page's actions; MIDI and GUI threads.
+    MidiMap& midiMap() { return m_midiMap; }
 
 private:
     void processCycle(float* buffer, int numFrames);
@@ -196,6 +199,7 @@ private:
     SongFiles* m_pSongFiles;
     LinkSession* m_pLinkSession;
     CycleMeter m_cycleMeter;
+    MidiMap m_midiMap;
     // GUI thread: what followLink last saw here and told the page.
     float m_fLinkLocalBpm = 0.0f;
     bool m_bLinkLocalPlaying = false;

@@ -1,5 +1,6 @@
 #include "qt/midiinputdevice.h"
 
+#include "core/jsonfield.h"
 #include "core/nativejsbridge.h"
 #include "engine/zubengine.h"
 #include "qt/qtloghandler.h"
@@ -7,12 +8,16 @@
 
 #include <QDebug>
 #include <QObject>
+#include <chrono>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kNoteOff = 0x80;
 constexpr int kNoteOn = 0x90;
+constexpr int kCommandMask = 0xF0;
 constexpr int kSysexStart = 0xF0;
 constexpr int kSysexEnd = 0xF7;
 
@@ -26,6 +31,12 @@ bool logError(PmError e)
         return false;
     qDebug() << "PortMidi error:" << Pm_GetErrorText(e);
     return true;
+}
+
+PmTimestamp steadyMilliseconds()
+{
+    using namespace std::chrono;
+    return PmTimestamp(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // PortMidi packs sysex data four bytes to a word, so the end byte can be in
@@ -98,6 +109,8 @@ QList<MidiInputDevice::MidiPort> MidiInputDevice::ports()
 
 void MidiInputDevice::open()
 {
+    if (openEventFile())
+        return;
     const QString setting = Settings::instance().value("MidiDevice");
     if (setting == "None")
         return;
@@ -134,30 +147,77 @@ void MidiInputDevice::open()
 
 void MidiInputDevice::close()
 {
+    if (m_eventFile >= 0)
+        ::close(m_eventFile);
+    m_eventFile = -1;
     if (!m_pStream)
         return;
     logError(Pm_Close(m_pStream));
     m_pStream = nullptr;
 }
 
+bool MidiInputDevice::openEventFile()
+{
+    const QByteArray path = qgetenv("MOTIFO_MIDI_EVENTS");
+    if (path.isEmpty())
+        return false;
+    m_eventFile = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_eventFile < 0) {
+        m_problem = QObject::tr("No MIDI keyboard: cannot read %1").arg(QString::fromLocal8Bit(path));
+        qDebug().noquote() << m_problem;
+        return true;
+    }
+    m_name = "Recorded events";
+    qDebug() << "Reading MIDI events from" << path;
+    return true;
+}
+
+// The whole lines appended since the last read, into the event buffer.
+int MidiInputDevice::readEventFile()
+{
+    char chunk[1024];
+    const ssize_t n = ::read(m_eventFile, chunk, sizeof chunk);
+    if (n > 0)
+        m_pendingText.append(chunk, int(n));
+    int count = 0;
+    qsizetype end;
+    while (count < MIDI_EVENT_BUFFER && (end = m_pendingText.indexOf('\n')) >= 0) {
+        const QList<QByteArray> bytes = m_pendingText.left(end).simplified().split(' ');
+        m_pendingText.remove(0, end + 1);
+        int b[3] = { 0, 0, 0 };
+        for (int i = 0; i < 3 && i < bytes.size(); ++i)
+            b[i] = bytes[i].toInt(nullptr, 16) & 0xFF;
+        if (b[0] != 0)
+            m_buffer[count++].message = Pm_Message(b[0], b[1], b[2]);
+    }
+    return count;
+}
+
 void MidiInputDevice::poll()
 {
-    if (!m_pStream)
-        return;
-    const int n = Pm_Read(m_pStream, m_buffer, MIDI_EVENT_BUFFER);
+    int n = 0;
+    if (m_eventFile >= 0)
+        n = readEventFile();
+    else if (m_pStream)
+        n = Pm_Read(m_pStream, m_buffer, MIDI_EVENT_BUFFER);
     if (n < 1)
         return;
+    // No PortMidi time source runs: the events are stamped as they are read.
+    const PmTimestamp now = steadyMilliseconds();
+    for (int i = 0; i < n; ++i)
+        m_buffer[i].timestamp = now;
     handleEvents(m_buffer, n);
 }
 
 void MidiInputDevice::handleEvents(const PmEvent* events, int count)
 {
     for (int i = 0; i < count; ++i)
-        handleEvent(events[i].message);
+        handleEvent(events[i]);
 }
 
-void MidiInputDevice::handleEvent(PmMessage message)
+void MidiInputDevice::handleEvent(const PmEvent& event)
 {
+    const PmMessage message = event.message;
     const int status = Pm_MessageStatus(message);
     const int data1 = Pm_MessageData1(message);
     const int data2 = Pm_MessageData2(message);
@@ -166,18 +226,48 @@ void MidiInputDevice::handleEvent(PmMessage message)
             m_bInSysex = false;
             qCDebug(motifoDebug) << "sysex finished!";
         }
-    } else if (status == kNoteOn && data2 != 0) {
-        noteOn(data1, data2);
-    } else if (status == kNoteOff || (status == kNoteOn && data2 == 0)) {
-        noteOff(data1);
-    } else if (status == kSysexStart) {
+        return;
+    }
+    if (status == kSysexStart) {
         // A short sysex can start and end in the same word.
         m_bInSysex = !holdsSysexEnd(message, 1);
+        return;
     }
+    if (m_pEngine && runsControl(status, data1, data2, event.timestamp))
+        return;
+    const int command = status & kCommandMask;
+    const int channel = status & 0x0F;
+    const bool playing = channel == (m_pEngine ? m_pEngine->midiMap().playChannel() : 0);
+    if (command == kNoteOn && data2 != 0) {
+        if (playing)
+            noteOn(data1, data2);
+    } else if (command == kNoteOff || command == kNoteOn) {
+        if (playing || (data1 < int(m_sounding.size()) && m_sounding.test(data1)))
+            noteOff(data1);
+    }
+}
+
+// A bound or learnt control runs its action on the page, never the instrument.
+bool MidiInputDevice::runsControl(int status, int data1, int data2, PmTimestamp at)
+{
+    const MidiMap::Outcome outcome = m_pEngine->midiMap().handle(status, data1, data2, at);
+    if (!m_pBridge)
+        return outcome.consumed;
+    // The page's action runs on the GUI thread: postMessage crosses over.
+    if (outcome.learnt) {
+        Json::Value root(Json::objectValue);
+        m_pEngine->midiMap().toJson(root);
+        m_pBridge->postMessage(JsonField::styled(root));
+    }
+    if (!outcome.action.empty())
+        m_pBridge->postMessage("{ \"midi_map\" : { \"action\" : \"" + outcome.action + "\" } }");
+    return outcome.consumed;
 }
 
 void MidiInputDevice::noteOn(int note, int velocity)
 {
+    if (note < int(m_sounding.size()))
+        m_sounding.set(note);
     if (m_pEngine)
         m_pEngine->noteOn(note, velocity);
     if (m_pBridge)
@@ -186,6 +276,8 @@ void MidiInputDevice::noteOn(int note, int velocity)
 
 void MidiInputDevice::noteOff(int note)
 {
+    if (note < int(m_sounding.size()))
+        m_sounding.reset(note);
     if (m_pEngine)
         m_pEngine->noteOff(note);
     if (m_pBridge)

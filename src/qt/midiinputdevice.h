@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <bitset>
 #include <portmidi.h>
 
 class NativeJsBridge;
@@ -10,6 +12,10 @@ class ZubEngine;
 
 // One PortMidi input: opened from the "MidiDevice" setting, polled by the
 // MIDI thread, its note messages played on the engine and shown on the page.
+// Controls bound in the engine's MIDI map run the page's actions instead.
+// Where the environment names a file in MOTIFO_MIDI_EVENTS, its lines of
+// message bytes in hex ("B0 50 7F") are read as they are appended, in place
+// of a device: the way recorded controller input reaches the running program.
 class MidiInputDevice
 {
 public:
@@ -23,13 +29,14 @@ public:
     void close();
     // MIDI thread.
     void poll();
-    // The decoding that poll() applies to what it reads; also the way in for
+    // The decoding that poll() applies to what it reads, with each event's
+    // timestamp in milliseconds of a steady clock; also the way in for
     // recorded events where there is no keyboard.
     void handleEvents(const PmEvent* events, int count);
 
-    bool isOpen() const { return m_pStream != nullptr; }
+    bool isOpen() const { return m_pStream != nullptr || m_eventFile >= 0; }
     // The open input's name; empty when none is open.
-    QString name() const { return m_pStream ? m_name : QString(); }
+    QString name() const { return isOpen() ? m_name : QString(); }
     bool isPortMidiInitialised() const { return m_bInitialised; }
     bool inSysex() const { return m_bInSysex; }
     // Why no keyboard plays, after open(); empty when one is open or none chosen.
@@ -59,7 +66,10 @@ public:
     MidiInputDevice& operator=(const MidiInputDevice&) = delete;
 
 private:
-    void handleEvent(PmMessage message);
+    void handleEvent(const PmEvent& event);
+    bool runsControl(int status, int data1, int data2, PmTimestamp at);
+    bool openEventFile();
+    int readEventFile();
     void noteOn(int note, int velocity);
     void noteOff(int note);
 
@@ -71,4 +81,9 @@ private:
     bool m_bInitialised = false;
     QString m_problem;
     QString m_name;
+    // Notes this input turned on: their note-offs reach the engine even after
+    // the playing channel changed.
+    std::bitset<128> m_sounding;
+    int m_eventFile = -1;
+    QByteArray m_pendingText;
 };

@@ -13,6 +13,7 @@
 #include "qt/installlayout.h"
 #include "qt/liveinput.h"
 #include "qt/midiinputdevice.h"
+#include "qt/midimapsettings.h"
 #include "qt/midithread.h"
 #include "qt/qtloghandler.h"
 #include "qt/settings.h"
@@ -66,6 +67,7 @@ ZubApp::ZubApp(int& argc, char** argv)
     m_pEnumerator = new AudioDeviceEnumerator;
     m_pLiveInput = new LiveInput(m_pEnumerator);
     m_pEngineContext = new EngineContext(m_pLiveInput);
+    MidiMapSettings::attach(m_pEngineContext->engine()->midiMap(), this);
     // The one instrument's buffer: it reads it whenever it is a live input.
     m_pLiveInput->setRecordingBuffer(m_pEngineContext->engine()->instrument()->recordingBuffer());
     m_pLiveInput->setLatencyProbe(&m_probe);
@@ -90,6 +92,7 @@ ZubApp::~ZubApp()
         return; // nothing else was started
     Settings::instance().save();
     deleteMidiThread();
+    MidiMapSettings::detach(m_pEngineContext->engine()->midiMap());
     // Streams stop before anything their callbacks use goes away.
     closeOutput();
     delete m_pLiveInput; // stops the recording device

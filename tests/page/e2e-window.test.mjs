@@ -10,7 +10,7 @@ import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { startMotifo, xdotool } from './motifo.mjs';
+import { playKeys, startMotifo, xdotool } from './motifo.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const artifacts = path.join(here, 'artifacts');
@@ -60,16 +60,6 @@ async function axeViolations(page) {
     const result = await window.axe.run(document, { runOnly: { type: 'tag', values: ['wcag2a', 'wcag2aa'] } });
     return result.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).slice(0, 4).join(', ')}`);
   });
-}
-
-async function playKeys(page, notes) {
-  for (const note of notes) {
-    const b = await page.evaluate((n) => document.querySelector(`#keyboard [data-note="${n}"]`).getBoundingClientRect().toJSON(), note);
-    await page.mouse.move(b.x + b.width / 2, b.y + b.height - 8);
-    await page.mouse.down();
-    await page.waitForTimeout(120);
-    await page.mouse.up();
-  }
 }
 
 describe('Motifo in a window', () => {
@@ -122,6 +112,11 @@ describe('Motifo in a window', () => {
     ['drums', async (page) => {
       await page.click('#drums-button', { force: true });
       await page.waitForFunction(() => document.querySelector('#beat-picker').open);
+    }, async (page) => page.keyboard.press('Escape')],
+    ['controls', async (page) => {
+      await page.click('#menu-button', { force: true });
+      await page.click('#main-menu [data-action="controls"]', { force: true });
+      await page.waitForFunction(() => document.querySelector('#controls').open);
     }, async (page) => page.keyboard.press('Escape')],
     ['takes', async (page) => {
       await page.click('#open-freestyle', { force: true });

@@ -88,6 +88,17 @@ async function startDisplay({ width = 1280, height = 800 } = {}) {
   return { xvfb, display };
 }
 
+// Plays notes on the page's piano with the mouse, one after another.
+export async function playKeys(page, notes, holdMs = 120) {
+  for (const note of notes) {
+    const b = await page.evaluate((n) => document.querySelector(`#keyboard [data-note="${n}"]`).getBoundingClientRect().toJSON(), note);
+    await page.mouse.move(b.x + b.width / 2, b.y + b.height - 8);
+    await page.mouse.down();
+    await page.waitForTimeout(holdMs);
+    await page.mouse.up();
+  }
+}
+
 // Runs xdotool on the test's display; resolves with its output.
 export function xdotool(display, args, timeoutMs = 20000) {
   const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });

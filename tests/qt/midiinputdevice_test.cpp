@@ -1,36 +1,15 @@
-#include "core/nativejsbridge.h"
 #include "engine/enginecontext.h"
 #include "engine/zubengine.h"
 #include "instruments/instrument.h"
 #include "qt/midiinputdevice.h"
 #include "qt/midithread.h"
 #include "qt/settings.h"
+#include "recordingbridge.h"
 
 #include <gtest/gtest.h>
-#include <mutex>
 #include <vector>
 
 namespace {
-
-class RecordingBridge : public NativeJsBridge
-{
-public:
-    void deliverMessage(std::string message) override { postMessage(std::move(message)); }
-    void postMessage(std::string message) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.push_back(std::move(message));
-    }
-    std::vector<std::string> messages()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_messages;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_messages;
-};
 
 PmEvent word(int status, int data1 = 0, int data2 = 0, int byte3 = 0)
 {

@@ -68,6 +68,20 @@ export class Ideas {
     await this.afterChange();
   }
 
+  // The idea after (1) or before (-1) the active one, round the list.
+  async step(delta) {
+    if (!this.ideas.length) return;
+    const at = this.ideas.findIndex((i) => i.id === this.activeId);
+    const next = at < 0 ? 0 : (at + delta + this.ideas.length) % this.ideas.length;
+    await this.select(this.ideas[next].id);
+  }
+
+  // Mutes or unmutes the active idea's loop at `index`, as its Mute button does.
+  async toggleMute(index) {
+    const loop = this.active()?.loops[index];
+    if (loop) await this.setLoopMute(loop.id, loop.mute !== true);
+  }
+
   startRename() {
     const idea = this.active();
     if (!idea) return;

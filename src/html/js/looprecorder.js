@@ -78,6 +78,12 @@ export class LoopRecorder {
     await send('getLoopRecorder');
   }
 
+  // The next longer (1) or shorter (-1) length, as chosen from the list.
+  stepBeats(delta) {
+    const next = BEAT_CHOICES[BEAT_CHOICES.indexOf(this.state.num_beats) + delta];
+    return next ? this.setBeats(next) : undefined;
+  }
+
   // Whether the recorder's beats last exactly its length at bpm (rounded to
   // whole frames, as the engine does): re-timed to bpm it keeps its content.
   fitsTempo(bpm) {

@@ -11,6 +11,7 @@ import { Pulse } from './pulse.js';
 import './devices.js';
 import { Mode } from './mode.js';
 import { Transport } from './transport.js';
+import { Controls } from './controls.js';
 import './document.js';
 
 // Everything that a structural change, a tempo change or a loaded project
@@ -86,6 +87,33 @@ async function undo(redo) {
   await refreshSong();
 }
 
+// The page's actions by name: keys and MIDI controls both run them, so a
+// pedal does exactly what the key or button does.
+const onIdeas = (fn) => () => (mode.is('ideas') ? fn() : undefined);
+const ACTIONS = {
+  record: onIdeas(() => loopRecorder.toggleRecord()),
+  keep_loop: onIdeas(() => loopRecorder.keep()),
+  clear_recorder: onIdeas(() => loopRecorder.clear()),
+  undo: () => undo(false),
+  redo: () => undo(true),
+  play_stop: onIdeas(() => transport.toggle()),
+  // On the tempo screen a tap is a tap along with the take.
+  tap_tempo: () => (mode.is('tempo') ? freestyle.tap() : time.tap()),
+  metronome: () => time.toggleMetronome(),
+  next_idea: onIdeas(() => ideas.step(1)),
+  previous_idea: onIdeas(() => ideas.step(-1)),
+  clone_idea: onIdeas(() => ideas.clone()),
+  length_up: onIdeas(() => loopRecorder.stepBeats(1)),
+  length_down: onIdeas(() => loopRecorder.stepBeats(-1)),
+  octave_up: () => keyboard.shiftOctave(1),
+  octave_down: () => keyboard.shiftOctave(-1),
+};
+for (let n = 1; n <= 8; n++) ACTIONS[`mute_loop_${n}`] = onIdeas(() => ideas.toggleMute(n - 1));
+
+const controls = new Controls();
+// A bound MIDI control was pressed (the engine already kept it from playing).
+on('midi_map', (m) => { if (typeof m.action === 'string') ACTIONS[m.action]?.(); });
+
 // Main menu
 const MENU_ACTIONS = {
   new: () => files.command('new'),
@@ -97,6 +125,7 @@ const MENU_ACTIONS = {
   freestyle: () => mode.go('takes'),
   instruments: () => instruments.open(),
   drums: () => time.openDrums(),
+  controls: () => controls.open(),
   help: () => openDialog('help'),
   credits: () => openDialog('credits'),
   console: () => openDialog('console'),
@@ -149,10 +178,10 @@ window.addEventListener('keydown', (e) => {
   }
   const k = e.key === ' ' ? 'space' : e.key.toLowerCase();
   const onScreen = {
-    ideas: { r: () => loopRecorder.toggleRecord(), v: () => loopRecorder.keep(), space: () => transport.toggle() },
-    tempo: { b: () => freestyle.tap(), space: () => freestyle.tap() },
+    ideas: { r: ACTIONS.record, v: ACTIONS.keep_loop, space: ACTIONS.play_stop },
+    tempo: { space: ACTIONS.tap_tempo },
   }[mode.current] || {};
-  const everywhere = { m: () => time.toggleMetronome(), b: () => time.tap(), i: () => instruments.open() };
+  const everywhere = { m: ACTIONS.metronome, b: ACTIONS.tap_tempo, i: () => instruments.open() };
   const action = onScreen[k] || everywhere[k];
   // Space is the transport even on a focused button, as in every music
   // program; Enter still presses the button.
@@ -196,6 +225,7 @@ window.checkInit = async function () {
   await mode.go('ideas', 'again');
   await refreshAll();
   showMidiInput(await callNative('midiInput'));
+  await send('getMidiMap');
   if (await callNative('firstRun') === true && !$('welcome').open) openDialog('welcome');
   document.body.dataset.ready = 'true';
 };

@@ -1,0 +1,98 @@
+// MIDI learn through the real program: recorded controller messages go in
+// where a device would (MOTIFO_MIDI_EVENTS), through the program's own
+// decoding, and the page binds them and runs its actions with them.
+import assert from 'node:assert/strict';
+import { after, before, describe, test } from 'node:test';
+import { appendFileSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { playKeys, startMotifo } from './motifo.mjs';
+
+const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
+const loops = (page) => page.evaluate(() => document.querySelectorAll('#loops .loop-card').length);
+const bindingText = (page, action) => page.textContent(`#control-${action}-binding`);
+
+describe('MIDI controls end to end', () => {
+  let motifo;
+  let folder;
+  let events;
+  // The controller: message bytes in hex, one message a line.
+  const pedal = (...lines) => appendFileSync(events, lines.map((l) => `${l}\n`).join(''));
+
+  before(async () => {
+    folder = mkdtempSync(path.join(tmpdir(), 'motifo-controls-'));
+    events = path.join(folder, 'events');
+    writeFileSync(events, '');
+    motifo = await startMotifo({ audio: true, env: { MOTIFO_MIDI_EVENTS: events } });
+    // Every press the page is told about, counted.
+    await motifo.page.evaluate(() => {
+      window.__presses = [];
+      const original = window.handleMsgFromQt4;
+      window.handleMsgFromQt4 = (text) => {
+        const action = text && text.includes('"action"') ? JSON.parse(text).midi_map?.action : undefined;
+        if (action) window.__presses.push(action);
+        original(text);
+      };
+    });
+  });
+  after(async () => {
+    await motifo?.stop();
+    rmSync(folder, { recursive: true, force: true });
+  });
+
+  async function recordSomething(page) {
+    await page.click('#record', { force: true });
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+    await playKeys(page, ['60', '64']);
+    await page.click('#record', { force: true });
+    await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled, null, { timeout: 10000 });
+  }
+  const presses = (page) => page.evaluate(() => window.__presses.length);
+
+  test('Keep loop learnt from a pedal keeps a loop once per press, momentary or toggle', async (t) => {
+    const { page, consoleErrors } = motifo;
+    if (!motifo.audio) { t.skip('needs the audio clock of a JACK server'); return; }
+    assert.equal(await page.textContent('#midi-input'), 'MIDI keyboard: Recorded events');
+
+    await page.click('#menu-button', { force: true });
+    await page.click('#main-menu [data-action="controls"]', { force: true });
+    await page.waitForFunction(() => document.querySelector('#controls').open);
+    assert.equal(await bindingText(page, 'keep_loop'), 'Not bound');
+    await page.click('[data-action="keep_loop"] [data-role="learn"]', { force: true });
+    await page.waitForFunction(() => document.querySelector('#control-keep_loop-binding').textContent === 'Move a control…');
+    pedal('B0 50 7F', 'B0 50 00');
+    await page.waitForFunction(() => document.querySelector('#control-keep_loop-binding').textContent === 'CC 80 on channel 1');
+    assert.equal(await page.getAttribute('[data-action="keep_loop"] [data-role="learn"]', 'aria-pressed'), 'false');
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.querySelector('#controls').open);
+    assert.equal(await presses(page), 0, 'the press that was learnt runs nothing');
+
+    // Momentary: the press keeps, the release does nothing.
+    await recordSomething(page);
+    pedal('B0 50 7F');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 1);
+    pedal('B0 50 00');
+    await recordSomething(page);
+    await page.waitForTimeout(300);
+    assert.equal(await loops(page), 1, 'a release keeps nothing');
+    assert.equal(await presses(page), 1);
+
+    // Toggle, chosen in the panel: each change of value is one press, and a
+    // bounce within one read is none.
+    await ask(page, '{ "midi_map" : { "switch" : { "action" : "keep_loop", "kind" : "toggle" } } }');
+    pedal('B0 50 7F', 'B0 50 00', 'B0 50 7F');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 2);
+    await page.waitForTimeout(300);
+    assert.equal(await presses(page), 2);
+
+    // A pad's note, learnt through the API, runs Record on/off.
+    await ask(page, '{ "midi_map" : { "learn" : "record" } }');
+    pedal('90 30 64', '80 30 00');
+    await page.waitForFunction(() => document.querySelector('#control-record-binding').textContent === 'Note 48 on channel 1');
+    // A second hit within 30 ms of the first would be taken for bounce.
+    await page.waitForTimeout(100);
+    pedal('90 30 64', '80 30 00');
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
+    assert.deepEqual(consoleErrors, []);
+  });
+});
