@@ -332,18 +332,19 @@ describe('Motifo end to end', () => {
     }
     assert.equal((await engineState(page, 'getLoopRecorder', 'loop_recorder')).num_beats, 16);
 
+    // Kept loops hold the song's tempo: a typed tempo is refused while they are there.
     await typeTempo(page, 90);
-    await page.waitForFunction((id) => !document.querySelector(`#loops [data-loop="${id}"]`), at120.id);
-    const at90 = await drumLoop(before + 1);
-    // Exactly its beats at the tempo: 235,200 frames.
-    near(at90.length_seconds, 235200 / 44100, 1e-9, 'eight beats at 90 bpm');
+    await page.waitForFunction(() => document.querySelector('#tempo-error').textContent.includes('kept loops hold the tempo'));
+    assert.equal(await page.inputValue('#tempo'), '120');
+    assert.equal((await engineState(page, 'getProject', 'project')).bpm, 120, 'kept loops refuse another tempo');
+    assert.equal((await drumLoop(before + 1)).id, at120.id, 'the drum loop stays as it was');
 
     await page.click('#drum-stop', { force: true });
     await page.waitForFunction(() => !document.querySelector('#drum-play').disabled);
     assert.equal(await drumLoop(before), undefined);
     await page.click('#drum-play', { force: true });
     const again = await drumLoop(before + 1);
-    near(again.length_seconds, at90.length_seconds, 1e-9, 'played again at 90 bpm');
+    near(again.length_seconds, at120.length_seconds, 1e-9, 'played again at the song\'s tempo');
     assert.equal(await page.evaluate(() => document.querySelector('#drum-stop').disabled), false);
     await typeTempo(page, 120);
     await page.waitForFunction(async () => JSON.parse(await window.nativeZub.handleMessage('getProject')).project.bpm === 120);

@@ -26,6 +26,16 @@ export function formatBpm(bpm) {
   return String(Math.round(bpm * 10) / 10);
 }
 
+// The tempo in a "getProject" reply, or null.
+function songBpm(reply) {
+  try {
+    const bpm = JSON.parse(reply).project.bpm;
+    return Number.isFinite(bpm) ? bpm : null;
+  } catch {
+    return null;
+  }
+}
+
 export class Timekeeping {
   // refresh asks the engine for everything a tempo change touches;
   // confirmErase(reason) resolves true when a change that empties the loop
@@ -40,6 +50,7 @@ export class Timekeeping {
     this.muted = true;
     this.taps = [];
     this.tapTimer = 0;
+    this.tempoAsked = 0; // counts tempo changes sent, so only the latest reports a refusal
     this.beatAnchor = null; // performance.now() of a beat boundary
     this.nextSync = 0;
     this.changed = () => {}; // set by the page's pulse
@@ -95,9 +106,20 @@ export class Timekeeping {
       $('tempo').value = formatBpm(this.bpm);
       return;
     }
+    const asked = ++this.tempoAsked;
     this.bpm = bpm;
     $('tempo').value = formatBpm(bpm);
     await send(`setTempo->${formatBpm(bpm)}`);
+    // Kept loops hold the song's tempo: the engine refuses another one
+    // (unless a newer tempo was typed meanwhile).
+    const song = songBpm(await send('getProject'));
+    if (song !== null && Math.abs(song - bpm) > 1e-6 && asked === this.tempoAsked) {
+      this.showTempo(song);
+      $('tempo').value = formatBpm(song);
+      $('tempo-error').textContent = `The kept loops hold the tempo at ${formatBpm(song)} bpm`;
+      await this.refresh();
+      return;
+    }
     announce(`Tempo ${formatBpm(bpm)} bpm`);
     this.resyncBeat();
     await this.refresh();
