@@ -192,7 +192,8 @@ TEST_F(LinkSyncTest, OffOpensNoSocketAndOnFindsNoOneBeyondLoopback)
     const Json::Value on = send("{ \"link\" : { \"enabled\" : true } }")["link"];
     EXPECT_TRUE(on["enabled"].asBool());
     EXPECT_EQ(on["peers"].asInt(), 0);
-    EXPECT_GT(networkSockets(), 0) << "the check sees Link's own sockets";
+    // Link opens its sockets on its own thread, once it has looked at the interfaces.
+    EXPECT_GE(waitFor([] { return networkSockets() > 0; }), 0) << "the check sees Link's own sockets";
 }
 
 TEST_F(LinkSyncTest, TempoTravelsBothWaysWithLinkHut)
