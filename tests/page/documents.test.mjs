@@ -112,7 +112,7 @@ describe('document commands in the real program', () => {
     assert.ok(statSync(path.join(songs, 'Other.zub')).isFile());
 
     // Save on a song with a name asks nothing.
-    await ask(page, 'setTempo->100');
+    await keepALoop(page);
     await saved(page, 'Other · Unsaved changes', 'unsaved');
     await page.evaluate(() => { window.nativeZub.save(); });
     await saved(page, 'Other · Saved', 'saved');
@@ -123,8 +123,7 @@ describe('document commands in the real program', () => {
     const before = snapshot(songs);
     assert.ok(Object.keys(before).some((f) => f.endsWith('loop0.wav')), 'the other song has a loop file');
     await ask(page, 'clearProject');
-    await keepALoop(page);
-    await keepALoop(page);
+    for (let i = 0; i < 3; ++i) await keepALoop(page);
     await saved(page, 'New song · Unsaved', 'unsaved');
 
     await saveAs(page, 'Other'); // typed without ".zub"
@@ -141,14 +140,14 @@ describe('document commands in the real program', () => {
     await saved(page, 'Other · Saved', 'saved');
     const after = snapshot(songs);
     assert.notDeepEqual(after, before);
-    assert.ok(Object.keys(after).some((f) => f.endsWith('loop1.wav')), 'the new song, with its two loops, is there');
+    assert.ok(Object.keys(after).some((f) => f.endsWith('loop2.wav')), 'the new song, with its three loops, is there');
   });
 
   test('Open over unsaved changes asks, and Cancel keeps everything', async () => {
     const { page } = motifo;
     await ask(page, 'clearProject');
+    await ask(page, 'setTempo->90'); // kept loops would hold the tempo
     await keepALoop(page);
-    await ask(page, 'setTempo->90');
     await saved(page, 'New song · Unsaved', 'unsaved');
     const collection = await ask(page, 'getIdeaCollection');
 
@@ -168,6 +167,6 @@ describe('document commands in the real program', () => {
     key('alt+d');
     await saved(page, 'Other · Saved', 'saved');
     assert.equal(await ideaCount(page), 1);
-    assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 100);
+    assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 120);
   });
 });
