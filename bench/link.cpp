@@ -5,6 +5,7 @@
 #include "budget.h"
 #include "engine/linksession.h"
 #include "engine/transport.h"
+#include "support/loopbacknamespace.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,27 +33,12 @@ void BM_LinkCycle(benchmark::State& state)
 }
 BENCHMARK(BM_LinkCycle)->Arg(0)->Arg(1)->ArgName("on");
 
-int runInOwnNamespace(int argc, char** argv)
-{
-    setenv("MOTIFO_LINK_NAMESPACE", "1", 1);
-    static const char* script = "ip link set lo up && ip link set lo multicast on"
-                                " && ip route add 224.0.0.0/4 dev lo && exec \"$@\"";
-    std::vector<char*> args = { const_cast<char*>("unshare"), const_cast<char*>("-n"), const_cast<char*>("--"),
-        const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), const_cast<char*>("sh") };
-    for (int i = 0; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("unshare", args.data());
-    std::perror("unshare");
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("MOTIFO_LINK_NAMESPACE"))
-        return runInOwnNamespace(argc, argv);
+    if (!LoopbackNamespace::inside())
+        return LoopbackNamespace::runAgainInside(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
