@@ -268,6 +268,8 @@ protected:
     {
         ProjectFaultsTest::SetUp();
         m_mounted = mount("tmpfs", root().c_str(), "tmpfs", 0, "size=2m") == 0;
+        if (!m_mounted)
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     }
     void TearDown() override
     {
@@ -310,8 +312,6 @@ protected:
 
 TEST_F(DiskFullTest, AFullDiskFailsTheSaveAndKeepsThePreviousOne)
 {
-    if (!m_mounted)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     // The new project needs about 1 MB; the disk is left with less, down to nothing.
     savePreviousThenBuildNew(4, 20000);
     eachTimeTheDiskIsFull(
@@ -418,8 +418,6 @@ using AutosaveDiskFullTest = DiskFullTest;
 
 TEST_F(AutosaveDiskFullTest, AFullDiskFailsTheCopyAndKeepsThePreviousOne)
 {
-    if (!m_mounted)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     // The larger song's copy needs about 1.3 MB of the 2 MB disk.
     keepSmallThenBuildLarge(4, 20000);
     eachTimeTheDiskIsFull(
