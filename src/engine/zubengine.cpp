@@ -322,6 +322,9 @@ namespace {
 // it only selects an idea.
 std::string ideaEditName(const Json::Value& msg)
 {
+    // Commands that are not an object are refused below, as for any component.
+    if (!msg.isObject())
+        return {};
     if (msg.isMember("clear"))
         return "Clear Ideas";
     const Json::Value& ideas = msg["ideas"];
