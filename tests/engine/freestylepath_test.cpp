@@ -85,6 +85,18 @@ protected:
             engine.process(out.data() + 2 * done, kBlock);
         return out;
     }
+    // A key held for 20 blocks, then silence until the take ends: the newest take.
+    std::shared_ptr<Loop> takeFromAKey()
+    {
+        send("noteOn->60");
+        run(20 * kBlock);
+        send("noteOff->60");
+        FreestyleRecorder& recorder = *engine.freestyleRecorder();
+        while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
+            run(kBlock);
+        EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+        return recorder.takes()[0];
+    }
     std::vector<std::string> pushedStatuses()
     {
         engine.freestyleRecorder()->flushStatePushes();
@@ -250,14 +262,8 @@ TEST_F(FreestylePathTest, CancelledTempoDetectionLeavesTheTakeHeardAndOnlyThen)
     const std::string restore = "{ \"freestyle_tempo_detector\" : { \"suspend_and_restore_loop_state\" : true } }";
     playIntoLoopRecorder();
     send(recorderOn);
-    send("noteOn->60");
-    run(20 * kBlock);
-    send("noteOff->60");
+    const std::shared_ptr<Loop> take = takeFromAKey();
     FreestyleRecorder& recorder = *engine.freestyleRecorder();
-    while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
-        run(kBlock);
-    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
-    const std::shared_ptr<Loop> take = recorder.takes()[0];
     ASSERT_GT(take->numFrames(), 44100);
     // The takes screen silences the loop recorder: only the takes can be heard.
     send("{ \"loop_recorder\" : { \"suspend\" : true } }");
@@ -363,13 +369,7 @@ TEST_F(FreestylePathTest, KeptLoopsTakeATakeOnlyAtTheSongsTempo)
     // The takes screen: the loop recorder rests, only the keys make a take.
     send("{ \"loop_recorder\" : { \"suspend\" : true } }");
     send("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
-    send("noteOn->60");
-    run(20 * kBlock);
-    send("noteOff->60");
-    FreestyleRecorder& recorder = *engine.freestyleRecorder();
-    while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
-        run(kBlock);
-    const std::shared_ptr<Loop> take = recorder.takes()[0];
+    const std::shared_ptr<Loop> take = takeFromAKey();
     ASSERT_GT(take->numFrames(), 44100);
     const std::string id = std::to_string(take->id());
     send("{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + id + " } }");

@@ -3,7 +3,7 @@
 // loops impose on a typed tempo, the session's tempo and a free take.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { setup, waitIdle, mark, sentSince, recordSomething, screenshot } from './harness.mjs';
+import { setup, waitIdle, mark, sentSince, recordSomething, screenshot, tapAlong } from './harness.mjs';
 
 const json = (texts) => texts.filter((t) => t.startsWith('{')).map((t) => JSON.parse(t));
 
@@ -131,14 +131,7 @@ describe('kept loops hold the tempo', () => {
     await page.click('#takes [data-role="tempo"]');
     await page.waitForFunction(() => !document.querySelector('#tempo-screen').hidden);
     // Eight taps at 100 bpm: 4.2 s from first to last.
-    await page.evaluate(() => {
-      let t = 5000;
-      const real = performance.now.bind(performance);
-      performance.now = () => t;
-      const pad = document.querySelector('#tap-along');
-      for (let i = 0; i < 8; i++) { pad.dispatchEvent(new PointerEvent('pointerdown', { button: 0 })); t += 600; }
-      performance.now = real;
-    });
+    await tapAlong(page, 8, 600);
     const m = await mark(page);
     await page.click('#tap-snap');
     await page.waitForFunction(() => !document.querySelector('#tempo-accept').disabled);
