@@ -2,12 +2,11 @@
 #include "engine/zubapi.h"
 #include "qt/liveinput.h"
 #include "qt/zubapp.h"
+#include "support/coreapplicationtests.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QTemporaryDir>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <iostream>
 #include <string>
 
@@ -37,11 +36,5 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--run-zubapp-live") == 0)
         return runZubAppLive(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    QCoreApplication app(argc, argv);
-    app.setApplicationName("Motifo");
-    app.setOrganizationName("Quavertone");
-    return RUN_ALL_TESTS();
+    return CoreApplicationTests::run(argc, argv);
 }

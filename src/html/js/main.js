@@ -42,7 +42,7 @@ const ideas = new Ideas({
   afterChange: () => send('getProject'),
 });
 const transport = new Transport({ time, loopRecorder, usable: () => mode.is('ideas') && ideas.ideas.length > 0 });
-const pulse = new Pulse([time, loopRecorder]);
+const pulse = new Pulse([time], [loopRecorder]);
 
 const mode = new Mode({
   ideas: {
