@@ -7,6 +7,17 @@ import { startMotifo } from './motifo.mjs';
 
 if (!process.env.MOTIFO_LINK_NAMESPACE) throw new Error('Link is switched on only inside a loopback-only network namespace');
 
+// Polls check() until it gives something, or fails with why().
+async function until(check, why, ms = 15000) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const found = await check();
+    if (found) return found;
+    if (Date.now() > deadline) throw new Error(why());
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
 // LinkHut, a terminal program, in a tmux session of its own on Motifo's
 // JACK server.
 class LinkHut {
@@ -27,14 +38,9 @@ class LinkHut {
     return m ? { enabled: m[1] === 'yes', peers: Number(m[2]), tempo: Number(m[4]) } : null;
   }
 
-  async waitFor(done, what) {
-    const deadline = Date.now() + 15000;
-    while (Date.now() < deadline) {
-      const s = this.status();
-      if (s && done(s)) return s;
-      await new Promise((r) => setTimeout(r, 100));
-    }
-    throw new Error(`LinkHut never ${what}: ${JSON.stringify(this.status())}`);
+  waitFor(done, what) {
+    return until(() => { const s = this.status(); return s && done(s) ? s : null; },
+      () => `LinkHut never ${what}: ${JSON.stringify(this.status())}`);
   }
 
   // Quit, so that LinkHut leaves the JACK server as a client should.
@@ -57,13 +63,18 @@ after(async () => {
   await motifo?.stop();
 });
 
+const typeTempo = (page, bpm) => page.evaluate((v) => {
+  const input = document.querySelector('#tempo');
+  input.value = v;
+  input.dispatchEvent(new Event('change'));
+}, String(bpm));
 const getLink = (page) => page.evaluate(async () => JSON.parse(await window.nativeZub.handleMessage('getLink')).link);
 async function tempoShown(page, bpm) {
   try {
     await page.waitForFunction((b) => document.querySelector('#tempo').value === b, String(bpm), { timeout: 10000 });
   } catch (e) {
     const project = await page.evaluate(() => window.nativeZub.handleMessage('getProject'));
-    throw new Error(`the page shows ${await page.inputValue('#tempo')}, not ${bpm}: ${JSON.stringify(await getLink(page))} ${project}\n${motifo.logs.join('').slice(-3000)}`);
+    throw new Error(`the page shows ${await page.inputValue("#tempo")}, not ${bpm}: ${JSON.stringify(await getLink(page))}, LinkHut ${JSON.stringify(hut.status())} ${project}\n${motifo.logs.join('').slice(-3000)}`);
   }
 }
 
@@ -72,9 +83,14 @@ test('switched on beside the tempo, Link finds LinkHut, the page shows the peer 
   assert.ok(motifo.audio, 'a JACK server came up');
   await hut.waitFor((s) => s !== null, 'started');
   hut.press('a');
+  await hut.waitFor((s) => s.enabled, 'switched Link on');
   hut.press('e'); // 121 bpm
-  await hut.waitFor((s) => s.enabled && Math.abs(s.tempo - 121) < 0.01, 'took Link on at 121 bpm');
-  assert.deepEqual(await getLink(page), { enabled: false, start_stop_sync: false, peers: 0, tempo: 120 });
+  await hut.waitFor((s) => Math.abs(s.tempo - 121) < 0.01, 'went to 121 bpm');
+  // A jam that was there first: when two sessions meet, Link keeps the older one.
+  await new Promise((r) => setTimeout(r, 1000));
+  await typeTempo(page, 100);
+  await tempoShown(page, 100);
+  assert.deepEqual(await getLink(page), { enabled: false, start_stop_sync: false, peers: 0, tempo: 100 });
   assert.equal(await page.getAttribute('#link', 'aria-pressed'), 'false');
 
   await page.click('#link', { force: true });
@@ -82,20 +98,16 @@ test('switched on beside the tempo, Link finds LinkHut, the page shows the peer 
   await page.waitForFunction(() => document.querySelector('#link').getAttribute('aria-pressed') === 'true'
     && document.querySelector('#link-peers').textContent === '1', null, { timeout: 10000 });
   assert.equal(await page.textContent('#link-peers-text'), '1 peer');
-  // Whichever session Link keeps when the two meet, both play at its tempo.
-  const session = (await hut.waitFor((s) => s.peers === 1, 'saw Motifo')).tempo;
-  await tempoShown(page, session);
+  // The song joins LinkHut's session and takes its tempo.
+  await tempoShown(page, 121);
   const on = await getLink(page);
-  assert.deepEqual({ ...on, tempo: Math.round(on.tempo * 100) / 100 }, { enabled: true, start_stop_sync: false, peers: 1, tempo: session });
+  assert.deepEqual({ ...on, tempo: Math.round(on.tempo * 100) / 100 }, { enabled: true, start_stop_sync: false, peers: 1, tempo: 121 });
+  await hut.waitFor((s) => s.peers === 1 && Math.abs(s.tempo - 121) < 0.01, 'kept its tempo with Motifo in');
 
   // LinkHut's change reaches the page's tempo; the page's reaches LinkHut.
   hut.press('e');
-  await tempoShown(page, session + 1);
-  await page.evaluate(() => {
-    const input = document.querySelector('#tempo');
-    input.value = '90';
-    input.dispatchEvent(new Event('change'));
-  });
+  await tempoShown(page, 122);
+  await typeTempo(page, 90);
   await hut.waitFor((s) => Math.abs(s.tempo - 90) < 0.01, 'took the tempo typed on the page');
 
   // Off in the settings: no peer, and LinkHut is alone again.
