@@ -98,9 +98,7 @@ TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
         // The program plays through JACK as its stored output; this scope's
         // PortAudio client goes before the program's takes the name.
         AudioDeviceEnumerator enumerator;
-        for (const QString& entry : enumerator.deviceList(1))
-            if (entry.contains("(JACK Audio Connection Kit)"))
-                Settings::instance().setValue("AudioDevice", entry);
+        JackServer::chooseAsOutput(enumerator);
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
         Settings::instance().save();
     }
