@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { after, before, test } from 'node:test';
-import { startMotifo } from './motifo.mjs';
+import { startMotifo, typeTempo } from './motifo.mjs';
 
 if (!process.env.MOTIFO_LINK_NAMESPACE) throw new Error('Link is switched on only inside a loopback-only network namespace');
 
@@ -63,11 +63,6 @@ after(async () => {
   await motifo?.stop();
 });
 
-const typeTempo = (page, bpm) => page.evaluate((v) => {
-  const input = document.querySelector('#tempo');
-  input.value = v;
-  input.dispatchEvent(new Event('change'));
-}, String(bpm));
 const getLink = (page) => page.evaluate(async () => JSON.parse(await window.nativeZub.handleMessage('getLink')).link);
 async function tempoShown(page, bpm) {
   try {
