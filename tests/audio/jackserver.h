@@ -22,6 +22,9 @@ public:
     // every client that missed it (xruns).
     enum Timing { Waiting, Realtime };
     bool start(int sampleRate = 44100, int period = 256, Timing timing = Waiting);
+    // Ends the server the way its user would (SIGTERM) and waits for it to
+    // go; start() brings one up again under the same name.
+    void stop();
     QString error() const { return m_error; }
     const QString& name() const { return m_name; }
 
