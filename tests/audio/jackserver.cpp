@@ -1,5 +1,8 @@
 #include "jackserver.h"
 
+#include "qt/audiodeviceenumerator.h"
+#include "qt/settings.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,6 +30,17 @@ void JackServer::stop()
             m_jackd.kill();
         m_jackd.waitForFinished(2000);
     }
+}
+
+QString JackServer::chooseAsOutput(AudioDeviceEnumerator& enumerator)
+{
+    QString chosen;
+    for (const QString& entry : enumerator.deviceList(1))
+        if (entry.contains("(JACK Audio Connection Kit)"))
+            chosen = entry;
+    if (!chosen.isEmpty())
+        Settings::instance().setValue("AudioDevice", chosen);
+    return chosen;
 }
 
 bool JackServer::installed()

@@ -6,14 +6,13 @@
 #include "qt/liveinput.h"
 #include "qt/zubapp.h"
 #include "qt/zubui.h"
+#include "support/coreapplicationtests.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -76,11 +75,5 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--run-zubapp-live") == 0)
         return runZubAppLive(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    QCoreApplication app(argc, argv);
-    app.setApplicationName("Motifo");
-    app.setOrganizationName("Quavertone");
-    return RUN_ALL_TESTS();
+    return CoreApplicationTests::run(argc, argv);
 }

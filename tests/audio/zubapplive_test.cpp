@@ -129,15 +129,13 @@ private:
     QString m_log;
 };
 
-// Stores the server's first output as the program's, as a musician would
+// Stores the server's output as the program's, as a musician would
 // choose it; this scope's PortAudio client goes before the program's takes
 // the name.
 void chooseJackOutput()
 {
     AudioDeviceEnumerator enumerator;
-    for (const QString& entry : enumerator.deviceList(1))
-        if (entry.contains("(JACK Audio Connection Kit)"))
-            Settings::instance().setValue("AudioDevice", entry);
+    JackServer::chooseAsOutput(enumerator);
     Settings::instance().setValue("AudioDeviceSampleRate", "44100");
     Settings::instance().save();
 }

@@ -106,6 +106,23 @@ export function xdotool(display, args, timeoutMs = 20000) {
   return r.stdout.trim();
 }
 
+// Waits for a window on the test's display whose title matches pattern and
+// gives it the keyboard; resolves with its id. A window that goes away while
+// xdotool looks at it (the dialog before) makes it fail; it then looks again.
+export async function windowNamed(display, pattern, timeoutMs = 30000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    try {
+      const id = xdotool(display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
+      xdotool(display, ['windowfocus', '--sync', id]);
+      return id;
+    } catch (e) {
+      if (Date.now() > deadline) throw e;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+  }
+}
+
 function stopProcess(proc, signal = 'SIGTERM') {
   if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
   return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });

@@ -15,7 +15,7 @@ import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, write
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { buildDir, programEnv, startMotifo, xdotool } from './motifo.mjs';
+import { buildDir, programEnv, startMotifo, windowNamed, xdotool } from './motifo.mjs';
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 const state = async (page, command, key) => JSON.parse(await ask(page, command))[key];
@@ -109,20 +109,6 @@ function loopBytes(song) {
 function residentBytes(pid) {
   const m = /VmRSS:\s+(\d+) kB/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'));
   return m ? Number(m[1]) * 1024 : 0;
-}
-
-async function windowNamed(display, pattern) {
-  const deadline = Date.now() + 20000;
-  for (;;) {
-    try {
-      const id = xdotool(display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
-      xdotool(display, ['windowfocus', '--sync', id]);
-      return id;
-    } catch (e) {
-      if (Date.now() > deadline) throw e;
-      await sleep(100);
-    }
-  }
 }
 
 async function status(page, pattern, timeout = 60000) {
