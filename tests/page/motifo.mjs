@@ -99,6 +99,15 @@ export async function playKeys(page, notes, holdMs = 120) {
   }
 }
 
+// Types a tempo into the tempo field as a user does, committing it.
+export async function typeTempo(page, bpm) {
+  await page.evaluate((v) => {
+    const input = document.querySelector('#tempo');
+    input.value = v;
+    input.dispatchEvent(new Event('change'));
+  }, String(bpm));
+}
+
 // Runs xdotool on the test's display; resolves with its output.
 export function xdotool(display, args, timeoutMs = 20000) {
   const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
