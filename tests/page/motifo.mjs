@@ -99,6 +99,15 @@ export async function playKeys(page, notes, holdMs = 120) {
   }
 }
 
+// Types a tempo into the tempo field as a user does, committing it.
+export async function typeTempo(page, bpm) {
+  await page.evaluate((v) => {
+    const input = document.querySelector('#tempo');
+    input.value = v;
+    input.dispatchEvent(new Event('change'));
+  }, String(bpm));
+}
+
 // Runs xdotool on the test's display; resolves with its output.
 export function xdotool(display, args, timeoutMs = 20000) {
   const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
@@ -178,7 +187,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jackd ? jackName : null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;

@@ -15,7 +15,7 @@ import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, write
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { buildDir, programEnv, startMotifo, windowNamed, xdotool } from './motifo.mjs';
+import { buildDir, programEnv, startMotifo, typeTempo, windowNamed, xdotool } from './motifo.mjs';
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 const state = async (page, command, key) => JSON.parse(await ask(page, command))[key];
@@ -204,11 +204,7 @@ async function drumLoop(page, rnd) {
 
 async function changeTempo(page, rnd) {
   const bpm = [90, 100, 110, 120, 128][Math.floor(rnd() * 5)];
-  await page.evaluate((v) => {
-    const input = document.querySelector('#tempo');
-    input.value = v;
-    input.dispatchEvent(new Event('change'));
-  }, String(bpm));
+  await typeTempo(page, bpm);
   await answerEraseQuestion(page, rnd() < 0.5 ? 'keep' : 'erase');
 }
 
