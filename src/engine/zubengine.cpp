@@ -428,8 +428,15 @@ void ZubEngine::followSessionPlaying()
     const bool playing = !m_pIdeaCollection->isStopped();
     if (playing != m_bLinkLocalPlaying)
         m_pLinkSession->proposePlaying(playing);
-    else if (m_pLinkSession->sessionPlaying() != playing)
+    else if (m_pLinkSession->sessionPlaying() != playing) {
         playing ? stopSong() : playSong();
+        // The page shows Play or Stop from the idea collection's state.
+        if (m_pJsBridge) {
+            Json::Value root(Json::objectValue);
+            m_pIdeaCollection->toJson(root);
+            m_pJsBridge->deliverMessage(JsonField::styled(root));
+        }
+    }
     m_bLinkLocalPlaying = !m_pIdeaCollection->isStopped();
 }
 
