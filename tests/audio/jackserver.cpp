@@ -19,6 +19,11 @@ JackServer::JackServer()
 
 JackServer::~JackServer()
 {
+    stop();
+}
+
+void JackServer::stop()
+{
     if (m_jackd.state() != QProcess::NotRunning) {
         m_jackd.terminate();
         if (!m_jackd.waitForFinished(5000))

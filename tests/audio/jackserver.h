@@ -24,6 +24,9 @@ public:
     // every client that missed it (xruns).
     enum Timing { Waiting, Realtime };
     bool start(int sampleRate = 44100, int period = 256, Timing timing = Waiting);
+    // Ends the server the way its user would (SIGTERM) and waits for it to
+    // go; start() brings one up again under the same name.
+    void stop();
     QString error() const { return m_error; }
     // Stores PortAudio's entry for the server's output as the program's
     // audio device and returns it; empty, with nothing stored, where

@@ -187,7 +187,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jackd ? jackName : null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;
