@@ -33,13 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // (Clearing the recorder's audio is left out: it is slow under coverage
     // and the samples' values steer nothing.) Only what an input changed is
     // set back: a new recorder length makes a fresh buffer on a thread.
+    // Recording stops first: a recorder that is not recording re-makes no
+    // spare buffer when the tempo below changes its length.
+    api.handleMessage("{ \"loop_recorder\" : { \"record\" : false }, \"metronome\" : { \"mute\" : false } }");
     Transport::instance().setPosition(0);
     if (Transport::instance().bpm() != 120.0f)
         engine.setTempo(120.0f);
     api.handleMessage("clearProject");
     if (engine.loopRecorder()->numBeats() != 2)
         api.handleMessage("{ \"loop_recorder\" : { \"beats\" : 2 } }");
-    api.handleMessage("{ \"loop_recorder\" : { \"record\" : false }, \"metronome\" : { \"mute\" : false } }");
 
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::size_t begin = 0;

@@ -27,13 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     FuzzedDataProvider in(data, size);
     const std::string audio = FuzzFile::folder() + "/audio";
     const std::string dir = audio + "/idea";
-    // The folder stays; the loop files of the input before go.
-    for (int i = 0; i < kMaxLoops; ++i)
-        std::filesystem::remove(dir + "/loop" + std::to_string(i) + ".wav");
+    // The folder stays; this input's loop files replace the ones of the
+    // input before, and those it has no match for go.
+    static int filesBefore = 0;
     FuzzFile::write("audio/idea.mid", in.ConsumeRandomLengthString(kMaxPart));
     const int numLoops = in.ConsumeIntegralInRange(0, kMaxLoops);
     for (int i = 0; i < numLoops; ++i)
         FuzzFile::write("audio/idea/loop" + std::to_string(i) + ".wav", in.ConsumeRandomLengthString(kMaxPart));
+    for (int i = numLoops; i < filesBefore; ++i)
+        std::filesystem::remove(dir + "/loop" + std::to_string(i) + ".wav");
+    filesBefore = numLoops;
 
     // One collection for the run, emptied before each input.
     static LoopPool pool;

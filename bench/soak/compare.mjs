@@ -9,13 +9,15 @@
 // SooperLooper's window open (Motifo's stays open throughout), and the PSS
 // playing. JACK's shared memory is counted the same way for both: PSS shares
 // it among every process that maps it, and its share is also given apart.
+// Beside PSS, each program's own memory (own_kb): its pages shared only among
+// its own processes, which other programs on the machine do not lower.
 //
 //   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
 //
 // SooperLooper is driven headless over OSC (oscsend); the preload lets it run
 // on machines without an ALSA sequencer. Prints one JSON object.
 import { spawn, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { send, sleep, startJack, startMotifoOnJack, usage } from './jack.mjs';
@@ -113,14 +115,57 @@ function pss(pid) {
   }
 }
 
+// The physical pages a process maps outside JACK's shared memory, from
+// /proc/PID/pagemap (page frame numbers need root; none without it).
+function framesOf(pid) {
+  const frames = [];
+  let fd;
+  try {
+    fd = openSync(`/proc/${pid}/pagemap`, 'r');
+    for (const line of readFileSync(`/proc/${pid}/maps`, 'utf8').split('\n')) {
+      const m = /^([0-9a-f]+)-([0-9a-f]+)\s+\S+\s+\S+\s+\S+\s+\S+\s*(.*)$/.exec(line);
+      if (!m || m[3].startsWith('/dev/shm/jack') || m[3] === '[vsyscall]') continue;
+      const end = parseInt(m[2], 16) / 4096;
+      // Chromium reserves gigabytes it never touches: a megapage at a time.
+      for (let first = parseInt(m[1], 16) / 4096; first < end; first += 1 << 20) {
+        const pages = Math.min(end - first, 1 << 20);
+        const entries = Buffer.alloc(pages * 8);
+        readSync(fd, entries, 0, entries.length, first * 8);
+        for (let i = 0; i < pages; ++i) {
+          const high = entries.readUInt32LE(i * 8 + 4);
+          if (!(high & 0x80000000)) continue; // not in memory
+          const frame = (high & 0x7fffff) * 2 ** 32 + entries.readUInt32LE(i * 8);
+          if (frame) frames.push(frame);
+        }
+      }
+    }
+  } catch { /* gone */ } finally {
+    if (fd !== undefined) closeSync(fd);
+  }
+  return frames;
+}
+
 // PSS of each named process and their sum, and the JACK share within it.
+// own_kb shares each page only among the program's own processes: what the
+// program holds on its own, whatever else on the machine maps the same
+// libraries (other copies of Qt WebEngine lower PSS), JACK's shared memory
+// counted as in PSS.
 function pssOf(named) {
-  const out = { total_kb: 0, jack_shm_kb: 0 };
+  const out = { total_kb: 0, jack_shm_kb: 0, own_kb: 0 };
+  if (process.getuid() !== 0) out.own_kb = null; // page frame numbers read as 0
+  const framesByName = Object.fromEntries(Object.entries(named).map(([name, pids]) => [name, out.own_kb === null ? [] : pids.map(framesOf)]));
+  const mappers = new Map();
+  for (const lists of Object.values(framesByName)) for (const frames of lists) for (const f of frames) mappers.set(f, (mappers.get(f) || 0) + 1);
   for (const [name, pids] of Object.entries(named)) {
     const sums = pids.map(pss).reduce((a, b) => ({ total: a.total + b.total, jack: a.jack + b.jack }), { total: 0, jack: 0 });
     out[`${name}_kb`] = sums.total;
     out.total_kb += sums.total;
     out.jack_shm_kb += sums.jack;
+    if (out.own_kb === null) continue;
+    let own = sums.jack;
+    for (const frames of framesByName[name]) for (const f of frames) own += 4 / mappers.get(f);
+    out[`${name}_own_kb`] = Math.round(own);
+    out.own_kb += Math.round(own);
   }
   return out;
 }

@@ -1,5 +1,6 @@
 #include "engine/projectfile.h"
 
+#include "core/fileops.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
 #include "core/nativejsbridge.h"
@@ -38,20 +39,6 @@ constexpr long long kMaxLoopBeats = 1 << 16;
 // A song document is a few kilobytes; anything far larger is another file.
 constexpr std::uintmax_t kMaxDocumentBytes = 16u << 20;
 
-// The system's words for the last failed call.
-std::string lastError()
-{
-    return std::error_code(errno, std::generic_category()).message();
-}
-
-void removeAll(const std::string& path)
-{
-    std::error_code ec;
-    fs::remove_all(path, ec);
-    if (ec)
-        logError() << "Failed to remove " << path << ": " << ec.message();
-}
-
 // why, when given, receives the system's words for a failure.
 bool renamed(const std::string& from, const std::string& to, std::string* why = nullptr)
 {
@@ -63,12 +50,6 @@ bool renamed(const std::string& from, const std::string& to, std::string* why = 
         logError() << "Failed to move " << from << " to " << to << ": " << ec.message();
     }
     return !ec;
-}
-
-bool exists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
 }
 
 // The beats of an idea's loops as the document lists them; 0 where an entry
@@ -91,7 +72,7 @@ int ProjectFile::renderFile(const std::string& path, PlaybackEngine* source, int
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        fail(lastError());
+        fail(FileOps::lastError());
         logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
@@ -104,7 +85,7 @@ int ProjectFile::renderFile(const std::string& path, PlaybackEngine* source, int
         errno = closed ? EIO : errno;
     else
         errno = renderError;
-    fail(lastError());
+    fail(FileOps::lastError());
     logError() << "Failed to write " << path;
     return 1;
 }
@@ -116,9 +97,9 @@ bool ProjectFile::writeSynced(const std::string& path, const std::string& text)
     bool ok = file && std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
         && fsync(fileno(file)) == 0;
     if (!ok)
-        fail(lastError());
+        fail(FileOps::lastError());
     if (file && std::fclose(file) != 0 && ok) {
-        fail(lastError());
+        fail(FileOps::lastError());
         ok = false;
     }
     if (!ok)
@@ -215,7 +196,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SongSnapshot::Id
     const std::string path = folder + "/" + idea.fileName + ".mid";
     MidiWriter writer;
     if (writer.open(path) != 0) {
-        fail(lastError());
+        fail(FileOps::lastError());
         logError() << "Failed to open " << path << " for writing.";
         return 1;
     }
@@ -238,7 +219,7 @@ int ProjectFile::writeIdeaMidi(const std::string& folder, const SongSnapshot::Id
     failed |= writer.close();
     reached(path);
     if (failed) {
-        fail(errno != 0 ? lastError() : "the MIDI file could not be written");
+        fail(errno != 0 ? FileOps::lastError() : "the MIDI file could not be written");
         logError() << "Failed to write " << path;
     }
     return failed;
@@ -284,26 +265,26 @@ std::string ProjectFile::documentText(const SongSnapshot& song)
 int ProjectFile::recoverInterruptedSave(const std::string& documentPath)
 {
     const SavePaths paths(documentPath);
-    if (!exists(paths.old)) {
+    if (!FileOps::exists(paths.old)) {
         // Stopped before the swap began: the previous save is untouched.
-        removeAll(paths.stage);
+        FileOps::removeAll(paths.stage);
         std::remove(paths.documentTemp.c_str());
         return 0;
     }
     // The old folder steps aside only after the new document is on disk, and
     // the new document goes in last: its temporary file still being there
     // means the swap did not finish.
-    const bool documentPending = exists(paths.documentTemp);
-    if (exists(paths.folder) && !documentPending) {
-        removeAll(paths.old);
-        return exists(paths.old) ? 1 : 0;
+    const bool documentPending = FileOps::exists(paths.documentTemp);
+    if (FileOps::exists(paths.folder) && !documentPending) {
+        FileOps::removeAll(paths.old);
+        return FileOps::exists(paths.old) ? 1 : 0;
     }
-    removeAll(paths.stage);
-    if (exists(paths.folder) && !renamed(paths.folder, paths.stage))
+    FileOps::removeAll(paths.stage);
+    if (FileOps::exists(paths.folder) && !renamed(paths.folder, paths.stage))
         return 1;
     if (!renamed(paths.old, paths.folder))
         return 1;
-    removeAll(paths.stage);
+    FileOps::removeAll(paths.stage);
     std::remove(paths.documentTemp.c_str());
     logError() << "The last save of " << paths.document << " was interrupted; the previous save is restored.";
     return 0;
@@ -325,10 +306,10 @@ int ProjectFile::write(const SongSnapshot& song, const std::string& documentPath
     m_iFilesWritten = 0;
     // The stage folder, a mixdown, loop files and notes per idea, the
     // document and the steps of the swap (the old folder's only when there is one).
-    m_iFilesToWrite = exists(paths.folder) ? 5 : 4;
+    m_iFilesToWrite = FileOps::exists(paths.folder) ? 5 : 4;
     for (const SongSnapshot::IdeaEntry& idea : song.ideas)
         m_iFilesToWrite += 2 + int(idea.loops.size());
-    if (recoverInterruptedSave(documentPath) != 0 || exists(paths.stage)) {
+    if (recoverInterruptedSave(documentPath) != 0 || FileOps::exists(paths.stage)) {
         fail("an earlier save left files beside it that cannot be removed");
         logError() << "Failed to save " << paths.document << ": an earlier save left files that cannot be removed.";
         return 1;
@@ -345,7 +326,7 @@ int ProjectFile::write(const SongSnapshot& song, const std::string& documentPath
     if (documentWritten)
         reached(paths.documentTemp);
     if (!documentWritten || swapIn(paths) != 0) {
-        removeAll(paths.stage);
+        FileOps::removeAll(paths.stage);
         std::remove(paths.documentTemp.c_str());
         logError() << "Failed to save " << paths.document << "; the previous save is kept.";
         return 1;
@@ -357,7 +338,7 @@ int ProjectFile::swapIn(const SavePaths& paths)
 {
     // The old folder steps aside, the new one takes its name, then the document.
     std::string why;
-    const bool hadFolder = exists(paths.folder);
+    const bool hadFolder = FileOps::exists(paths.folder);
     const bool asideOk = !hadFolder || renamed(paths.folder, paths.old, &why);
     if (asideOk && hadFolder)
         reached(paths.old);
@@ -375,7 +356,7 @@ int ProjectFile::swapIn(const SavePaths& paths)
     }
     reached(paths.document);
     if (hadFolder)
-        removeAll(paths.old);
+        FileOps::removeAll(paths.old);
     return 0;
 }
 
@@ -444,11 +425,11 @@ std::string ProjectFile::readDocument(const std::string& documentPath, Json::Val
         return "it is far too large to be a Motifo song";
     std::ifstream in(documentPath, std::ios::binary);
     if (!in)
-        return "it cannot be read (" + lastError() + ")";
+        return "it cannot be read (" + FileOps::lastError() + ")";
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad())
-        return "it cannot be read (" + lastError() + ")";
+        return "it cannot be read (" + FileOps::lastError() + ")";
 
     if (JsonField::parse(text.str(), root) && root.isObject() && root["project"].isObject())
         return {};

@@ -1,6 +1,7 @@
 #include "engine/recoverycopy.h"
 
 #include "core/alignedfloats.h"
+#include "core/fileops.h"
 #include "core/jsonfield.h"
 #include "core/log.h"
 #include "engine/project.h"
@@ -26,25 +27,6 @@ namespace {
 const char* const kIndexName = "recovery.json";
 // A recovery index is small; anything far larger is not one.
 constexpr std::uintmax_t kMaxIndexBytes = 64u << 20;
-
-std::string lastError()
-{
-    return std::error_code(errno, std::generic_category()).message();
-}
-
-bool exists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-void removeAll(const std::string& path)
-{
-    std::error_code ec;
-    fs::remove_all(path, ec);
-    if (ec)
-        logError() << "Failed to remove " << path << ": " << ec.message();
-}
 
 // The folder's entries are on disk once this returns.
 void syncFolder(const std::string& path)
@@ -108,8 +90,8 @@ bool RecoveryCopy::writeFile(const std::string& path, const std::function<bool(s
         written = std::fclose(file) == 0 && written;
     if (!written) {
         errno = error != 0 ? error : EIO;
-        fail(lastError());
-        logError() << "Failed to write the recovery file " << path << ": " << lastError();
+        fail(FileOps::lastError());
+        logError() << "Failed to write the recovery file " << path << ": " << FileOps::lastError();
     }
     return written;
 }
@@ -166,7 +148,7 @@ Json::Value RecoveryCopy::loopEntry(const std::string& stage, const std::string&
 int RecoveryCopy::write(const SongSnapshot& song, const LoopRecorder* recorder, const Info& info)
 {
     m_failure.clear();
-    removeAll(m_stage);
+    FileOps::removeAll(m_stage);
     std::error_code ec;
     fs::create_directories(m_stage, ec);
     if (ec) {
@@ -207,27 +189,27 @@ int RecoveryCopy::write(const SongSnapshot& song, const LoopRecorder* recorder, 
     written = written && writeBytes(m_stage + "/" + kIndexName, index.data(), index.size());
     syncFolder(m_stage);
     if (!written) {
-        removeAll(m_stage);
+        FileOps::removeAll(m_stage);
         logError() << "The recovery copy was not written; the previous one is kept.";
         return 1;
     }
     // The previous copy steps aside, the new one takes its name, then the
     // previous one goes: a kill in between leaves one of them whole.
-    removeAll(m_old);
-    if (exists(m_folder))
+    FileOps::removeAll(m_old);
+    if (FileOps::exists(m_folder))
         fs::rename(m_folder, m_old, ec);
     if (!ec)
         fs::rename(m_stage, m_folder, ec);
     if (ec) {
         fail(ec.message());
         logError() << "Failed to swap in the recovery copy: " << ec.message();
-        if (!exists(m_folder) && exists(m_old))
+        if (!FileOps::exists(m_folder) && FileOps::exists(m_old))
             fs::rename(m_old, m_folder, ec);
-        removeAll(m_stage);
+        FileOps::removeAll(m_stage);
         return 1;
     }
     syncFolder(fs::path(m_folder).parent_path().string());
-    removeAll(m_old);
+    FileOps::removeAll(m_old);
     return 0;
 }
 
@@ -236,7 +218,7 @@ std::string RecoveryCopy::wholeCopy() const
     // A write cut short between its two renames leaves the previous copy
     // under the old name.
     for (const std::string& folder : { m_folder, m_old })
-        if (exists(folder + "/" + kIndexName))
+        if (FileOps::exists(folder + "/" + kIndexName))
             return folder;
     return {};
 }
@@ -349,9 +331,9 @@ int RecoveryCopy::read(LoopPool* loopPool, Recovered& recovered)
 
 void RecoveryCopy::remove() const
 {
-    removeAll(m_stage);
-    removeAll(m_folder);
-    removeAll(m_old);
+    FileOps::removeAll(m_stage);
+    FileOps::removeAll(m_folder);
+    FileOps::removeAll(m_old);
 }
 
 void RecoveryCopy::restore(ZubEngine& engine, Recovered& recovered)

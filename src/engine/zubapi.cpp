@@ -80,11 +80,25 @@ void ZubApi::handleJsonMessage(const Json::Value& root)
     if (root.isMember("freestyle_tempo_detector"))
         m_pEngine->freestyleTempoDetector()->handleJson(root);
     if (root.isMember("project"))
-        m_pEngine->project()->handleJson(root);
+        handleProject(root);
     if (root.isMember("midi_map") && m_pEngine->midiMap().handleJson(root))
         m_reply = styledState(m_pEngine->midiMap());
     if (root.isMember("link"))
         handleLink(root["link"]);
+}
+
+// The saved tempo is the one kept loops hold: another is left out.
+void ZubApi::handleProject(const Json::Value& root)
+{
+    const Json::Value& project = root["project"];
+    if (!project.isObject() || !project.isMember("bpm")
+        || !m_pEngine->tempoRefusedByLoops(JsonField::toDouble(project["bpm"], -1.0), "project tempo")) {
+        m_pEngine->project()->handleJson(root);
+        return;
+    }
+    Json::Value rest = root;
+    rest["project"].removeMember("bpm");
+    m_pEngine->project()->handleJson(rest);
 }
 
 void ZubApi::handleLink(const Json::Value& link)

@@ -23,6 +23,7 @@ private:
     void handleLoopRecorder(const Json::Value& root);
     std::string audioChecksum(const std::string& of) const;
     void handleLink(const Json::Value& link);
+    void handleProject(const Json::Value& root);
     void handleColonCommand(const std::string& command, const std::string& argument);
     bool handleBareCommand(const std::string& command);
     void handleArrowCommand(const std::string& message);

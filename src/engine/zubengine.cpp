@@ -251,19 +251,24 @@ bool ZubEngine::tempoHeldByLoops() const
     return songHasOwnLoops();
 }
 
+// Kept loops are their beats long at the song's tempo: another tempo would
+// leave them off the click's grid.
+bool ZubEngine::tempoRefusedByLoops(double bpm, const char* what) const
+{
+    if (std::abs(bpm - double(m_pTransport->bpm())) <= LinkSession::TEMPO_TOLERANCE || !tempoHeldByLoops())
+        return false;
+    logInfo() << "Kept loops hold the tempo at " << m_pTransport->bpm() << " bpm, " << what << " refused: " << bpm;
+    return true;
+}
+
 int ZubEngine::setTempo(float bpm, TempoSource source)
 {
     if (!(bpm >= ZUB_MIN_BPM && bpm <= ZUB_MAX_BPM)) {
         logInfo() << "Tempo out of range, ignored: " << bpm;
         return 1;
     }
-    // Kept loops are their beats long at the song's tempo: another tempo
-    // would leave them off the click's grid.
-    if (std::abs(double(bpm) - double(m_pTransport->bpm())) > LinkSession::TEMPO_TOLERANCE && tempoHeldByLoops()) {
-        logInfo() << "Kept loops hold the tempo at " << m_pTransport->bpm() << " bpm, ignored: " << bpm
-                  << (source == TempoSource::Session ? " (from the Link session)" : "");
+    if (tempoRefusedByLoops(bpm, source == TempoSource::Session ? "tempo from the Link session" : "tempo"))
         return 1;
-    }
     if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;
         return 1;
@@ -472,8 +477,11 @@ int ZubEngine::createLoopFromFreestyleTempoDetector()
 
 int ZubEngine::keepFreestyleLoop()
 {
-    m_pFreestyleTempoDetector->suspend();
     const std::shared_ptr<Loop> loop = m_pFreestyleTempoDetector->loop();
+    // The take brings its tempo to the song; refused, it stays where it is.
+    if (loop && tempoRefusedByLoops(m_pFreestyleTempoDetector->tempo(), "the take's tempo"))
+        return 1;
+    m_pFreestyleTempoDetector->suspend();
     if (!loop) {
         logInfo() << "No freestyle loop to take over";
         return 1;

@@ -71,6 +71,9 @@ public:
     int setSongTempo(float bpm);
     // The song holds loops of its own (the drum loop aside): its tempo stays.
     bool tempoHeldByLoops() const;
+    // Kept loops refuse bpm: it is not the song's tempo and the song holds it.
+    // Says so in a log line naming what asked for it.
+    bool tempoRefusedByLoops(double bpm, const char* what) const;
     // 500..599 select live input devices; other ids load from the library.
     // Returns 0, or 1 when there is no such input device.
     int loadInstrument(unsigned id);

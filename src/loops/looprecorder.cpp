@@ -138,6 +138,16 @@ bool LoopRecorder::holdsRecordingLocked() const
 
 void LoopRecorder::clear()
 {
+    TimedMidiEventList notes;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bHoldsAudio) {
+            // The buffer is silence already: only the notes go.
+            m_pMidiRecorder->closeHeldNotes(positionUsLocked());
+            m_pMidiRecorder->swapEvents(notes);
+            return;
+        }
+    }
     Taken taken = swapOut();
     // The old buffer is zeroed off to the side and becomes the next spare.
     m_spare.prepare(taken.samples, taken.buffer, taken.samples);
@@ -327,6 +337,14 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
         logInfo() << "LoopRecorder: refusing length of " << numSamples << " samples";
         return 1;
     }
+    {
+        std::lock_guard lock(m_mutex);
+        if (int64(m_lengthSamples) == n && !m_bHoldsAudio) {
+            // Silence of that length already: only the notes go.
+            setLengthLocked(n);
+            return 0;
+        }
+    }
     // Every change of length discards what was recorded: a zeroed buffer of
     // the new length is made before the audio thread is held up.
     float* fresh = m_spare.take(n);
@@ -335,14 +353,18 @@ int LoopRecorder::setLengthSamples(int64 numSamples)
         return 1;
     }
     int64 oldSamples;
+    bool recording;
     {
         std::lock_guard lock(m_mutex);
         std::swap(fresh, m_pBuffer);
         m_bHoldsAudio = false;
         oldSamples = m_lengthSamples;
+        recording = m_bRecord;
         setLengthLocked(n);
     }
-    if (m_bSpareWanted)
+    // Not recording, nothing can be taken before recording starts again,
+    // which makes the spare then.
+    if (m_bSpareWanted && recording)
         m_spare.prepare(n, fresh, oldSamples);
     else
         freeAlignedFloats(fresh);

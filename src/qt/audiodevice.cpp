@@ -5,9 +5,11 @@
 #include "core/zubtypes.h"
 #include "dsp/captureresampler.h"
 #include "dsp/playbackresampler.h"
+#include "qt/jackserverloss.h"
 #include "qt/latencyprobe.h"
 
 #include <QDebug>
+#include <QObject>
 #include <algorithm>
 #include <cstring>
 
@@ -112,26 +114,48 @@ int AudioDevice::start()
     }
     // The stream's ports exist once it is open; they are read before it runs.
     const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    m_pJack = host && host->type == paJACK ? JackTiming::current() : nullptr;
+    m_bJackHost = host && host->type == paJACK;
+    m_pJack = m_bJackHost ? JackTiming::current() : nullptr;
     m_jackPorts = m_pJack ? m_pJack->streamPorts(m_pOutputParams != nullptr) : decltype(m_jackPorts) {};
     e = Pa_StartStream(m_pStream);
     if (e != paNoError) {
         fail(e);
         return 1;
     }
+    m_bRunning = true;
     return 0;
+}
+
+bool AudioDevice::isLost() const
+{
+    return m_pStream && m_bRunning && Pa_IsStreamActive(m_pStream) != 1;
+}
+
+QString AudioDevice::lostReason() const
+{
+    const QString server = m_pJack ? m_pJack->shutdownReason() : QString();
+    return server.isEmpty() ? QObject::tr("it stopped playing") : server;
 }
 
 int AudioDevice::stop()
 {
     if (!m_pStream)
         return 0;
-    PaError e = Pa_StopStream(m_pStream);
+    PaError e = paNoError;
+    if (m_bJackHost && isLost()) {
+        // Stopping would wait for a server that is gone. A stream PortAudio
+        // would not let go of is left to it.
+        if (!JackServerLoss::releaseStream(m_pStream))
+            m_pStream = nullptr;
+    } else
+        e = Pa_StopStream(m_pStream);
     if (e != paNoError) {
         fail(e);
         return 1;
     }
-    e = Pa_CloseStream(m_pStream);
+    m_bRunning = false;
+    if (m_pStream)
+        e = Pa_CloseStream(m_pStream);
     m_pStream = nullptr; // the next start() opens a fresh stream
     m_pJack = nullptr;
     if (e != paNoError) {

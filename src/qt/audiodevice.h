@@ -41,6 +41,11 @@ public:
     QString deviceName() const;
     // Why the last start or stop failed, naming the device; empty after success.
     QString lastError() const { return m_lastError; }
+    // GUI thread: the stream was started and not stopped here, yet no longer
+    // runs (its server or device went away).
+    bool isLost() const;
+    // Why a lost stream ended, as far as it is known.
+    QString lostReason() const;
 
     // Output only: the live input this output tells when each cycle is heard.
     void setLiveInput(RecordingBuffer* input) { m_pLiveInput = input; }
@@ -76,6 +81,8 @@ private:
     PlaybackEngine* m_pPlaybackEngine;
     RecordingEngine* m_pRecordingEngine;
     PaStream* m_pStream = nullptr;
+    bool m_bRunning = false;
+    bool m_bJackHost = false;
     PaStreamParameters* m_pOutputParams = nullptr;
     PaStreamParameters* m_pInputParams = nullptr;
     float* m_pMixingBuffer;

@@ -2,6 +2,7 @@
 
 #include "qt/qtloghandler.h"
 #include "core/zubtypes.h"
+#include "qt/jackserverloss.h"
 #include "qt/settings.h"
 
 #include <QDebug>
@@ -12,6 +13,11 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
 {
     // Names the JACK client; only takes effect before initialisation.
     PaJack_SetClientName("motifo");
+    startPortAudio();
+}
+
+void AudioDeviceEnumerator::startPortAudio()
+{
     const PaError e = Pa_Initialize();
     if (e != paNoError)
         qDebug() << "PortAudio initialization error:" << Pa_GetErrorText(e);
@@ -19,12 +25,26 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
         m_pJackTiming.reset(JackTiming::open());
 }
 
-AudioDeviceEnumerator::~AudioDeviceEnumerator()
+void AudioDeviceEnumerator::stopPortAudio()
 {
+    // Ending PortAudio's JACK client after it lost its server would fail.
+    if (JackServerLoss::clientLost() || (m_pJackTiming && m_pJackTiming->serverGone()))
+        JackServerLoss::releaseHostApi();
     m_pJackTiming.reset();
     const PaError e = Pa_Terminate();
     if (e != paNoError)
         qDebug() << "PortAudio error:" << Pa_GetErrorText(e);
+}
+
+void AudioDeviceEnumerator::restart()
+{
+    stopPortAudio();
+    startPortAudio();
+}
+
+AudioDeviceEnumerator::~AudioDeviceEnumerator()
+{
+    stopPortAudio();
 }
 
 bool AudioDeviceEnumerator::keepOutputHostApi(const PaHostApiInfo* host) const

@@ -22,6 +22,11 @@ public:
     explicit AudioDeviceEnumerator(QObject* parent = nullptr);
     ~AudioDeviceEnumerator();
 
+    // PortAudio lists its devices once, when it starts: a device or server
+    // that came back is seen by starting it again. Indexes may change; no
+    // stream may be open.
+    void restart();
+
     // kind 1: output entries "%1. %2 (%3)"; kind 0: input device names.
     QStringList deviceList(int kind);
     QString defaultOutputEntry();
@@ -53,6 +58,8 @@ public:
     int bufferFrames() const;
 
 private:
+    void startPortAudio();
+    void stopPortAudio();
     bool keepOutputHostApi(const PaHostApiInfo* host) const;
 
     QMap<int, int> m_inputIndexes;

@@ -1,6 +1,7 @@
 #include "qt/jacktiming.h"
 
 #include <QRegularExpression>
+#include <cstring>
 #include <pa_jack.h>
 
 JackTiming* JackTiming::s_pCurrent = nullptr;
@@ -19,6 +20,20 @@ JackTiming::JackTiming(jack_client_t* client)
     m_lastFrames = jack_frame_time(client);
     m_frames = m_lastFrames;
     s_pCurrent = this;
+    jack_on_info_shutdown(m_pClient, &JackTiming::onShutdown, this);
+}
+
+void JackTiming::onShutdown(jack_status_t, const char* reason, void* arg)
+{
+    auto* self = static_cast<JackTiming*>(arg);
+    if (reason)
+        std::strncpy(self->m_shutdownReason, reason, sizeof self->m_shutdownReason - 1);
+    self->m_bServerGone.store(true, std::memory_order_release);
+}
+
+QString JackTiming::shutdownReason() const
+{
+    return serverGone() ? QString::fromUtf8(m_shutdownReason) : QString();
 }
 
 JackTiming::~JackTiming()

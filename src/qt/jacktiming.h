@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <jack/jack.h>
 
@@ -32,11 +33,18 @@ public:
     // playback latency for outputs, capture latency for inputs.
     static int latencyFrames(const std::array<jack_port_t*, MAX_PORTS>& ports, bool output);
 
+    // True once the server went away (it told this client so, or the
+    // client lost it); the server's reason then, in its words.
+    bool serverGone() const { return m_bServerGone.load(std::memory_order_acquire); }
+    QString shutdownReason() const;
+
     JackTiming(const JackTiming&) = delete;
     JackTiming& operator=(const JackTiming&) = delete;
 
 private:
     explicit JackTiming(jack_client_t* client);
+    // libjack's thread: the server is gone.
+    static void onShutdown(jack_status_t, const char* reason, void* arg);
 
     static JackTiming* s_pCurrent;
     jack_client_t* m_pClient;
@@ -44,4 +52,6 @@ private:
     // The frame time widened to 64 bits across its wrap (about a day at 48 kHz).
     uint32_t m_lastFrames = 0;
     int64_t m_frames = 0;
+    char m_shutdownReason[256] = {};
+    std::atomic<bool> m_bServerGone { false };
 };

@@ -19,6 +19,9 @@ MidiThread::~MidiThread()
 
 void MidiThread::run()
 {
+    // No keyboard open: nothing to read until a new choice makes a new thread.
+    if (!m_pDevice->isOpen())
+        return;
     while (!m_bStop) {
         m_pDevice->poll();
         QThread::msleep(POLL_INTERVAL_MS);

@@ -6,7 +6,8 @@
 class MidiInputDevice;
 class ZubEngine;
 
-// Polls the MIDI keyboard every 10 ms and plays what it reads on the engine.
+// Polls the MIDI keyboard every 10 ms and plays what it reads on the engine;
+// with none open it does not poll.
 // A new device choice deletes the thread and creates another.
 class MidiThread : public QThread
 {

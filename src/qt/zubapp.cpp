@@ -26,6 +26,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -82,6 +83,9 @@ ZubApp::ZubApp(int& argc, char** argv)
     auto* linkTimer = new QTimer(this);
     connect(linkTimer, &QTimer::timeout, this, [this] { m_pEngineContext->engine()->followLink(); });
     linkTimer->start(LINK_POLL_MS);
+    auto* outputTimer = new QTimer(this);
+    connect(outputTimer, &QTimer::timeout, this, &ZubApp::watchOutput);
+    outputTimer->start(OUTPUT_WATCH_MS);
     connect(m_pInstance, &SingleInstance::launched, this, &ZubApp::openSongs);
     openSongs(songs);
 }
@@ -190,6 +194,50 @@ void ZubApp::closeOutput()
     m_pEngineContext->engine()->setAudioInterface(nullptr);
     delete m_pOutputDevice;
     m_pOutputDevice = nullptr;
+}
+
+void ZubApp::watchOutput()
+{
+    if (m_pOutputDevice && m_pOutputDevice->isLost())
+        outputLost();
+}
+
+void ZubApp::outputLost()
+{
+    m_lostOutput = m_pOutputDevice->deviceName();
+    m_outputProblem = tr("No audio output: %1 stopped (%2); Motifo plays again when it is back")
+                          .arg(m_lostOutput, m_pOutputDevice->lostReason());
+    m_lostInput = m_pLiveInput->openEntryName();
+    m_pLiveInput->closeRecording();
+    closeOutput();
+    reportDevice(DeviceProblems::AudioOutput, m_outputProblem);
+    m_retryMs = OUTPUT_WATCH_MS;
+    QTimer::singleShot(m_retryMs, this, &ZubApp::reopenLostOutput);
+}
+
+void ZubApp::reopenLostOutput()
+{
+    if (m_lostOutput.isEmpty())
+        return;
+    // An output that plays, chosen meanwhile in the preferences, ends the wait.
+    if (m_pOutputDevice && m_outputProblem.isEmpty()) {
+        m_lostOutput.clear();
+        return;
+    }
+    closeOutput();
+    m_pEnumerator->restart();
+    const QStringList outputs = m_pEnumerator->deviceList(1);
+    const bool back = std::any_of(outputs.begin(), outputs.end(),
+        [this](const QString& e) { return AudioDeviceEnumerator::nameAndHost(e) == m_lostOutput; });
+    if (back && openOutput()) {
+        qDebug().noquote() << "Audio output" << m_lostOutput << "plays again";
+        m_lostOutput.clear();
+        if (!m_lostInput.isEmpty())
+            m_pLiveInput->openEntry(m_lostInput);
+        return;
+    }
+    m_retryMs = std::min(2 * m_retryMs, OUTPUT_RETRY_MAX_MS);
+    QTimer::singleShot(m_retryMs, this, &ZubApp::reopenLostOutput);
 }
 
 void ZubApp::createMidiThread()

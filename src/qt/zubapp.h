@@ -24,6 +24,10 @@ class ZubApp : public QApplication, public DeviceControl
 public:
     // How often Link's session is looked at.
     static constexpr int LINK_POLL_MS = 50;
+    // How often the output is looked at for a server or device that went
+    // away, and the longest wait between tries to open it again.
+    static constexpr int OUTPUT_WATCH_MS = 200;
+    static constexpr int OUTPUT_RETRY_MAX_MS = 4000;
 
     ZubApp(int& argc, char** argv);
     ~ZubApp();
@@ -66,6 +70,11 @@ public slots:
 private:
     // Shows a device's state in the window and on the page.
     void reportDevice(int kind, const QString& problem);
+    // The output stopped under the program: says so, lets the streams go
+    // and tries the same device again, waiting longer after each try.
+    void watchOutput();
+    void outputLost();
+    void reopenLostOutput();
     void startLog();
 
     EngineContext* m_pEngineContext = nullptr;
@@ -79,6 +88,11 @@ private:
     QString m_outputDescription; // for the start-up line
     bool m_bFirstRun = false;
     QString m_outputProblem;
+    // "name (host)" of the output that went away, until it plays again, and
+    // the live input that was open then.
+    QString m_lostOutput;
+    QString m_lostInput;
+    int m_retryMs = 0;
     QString m_midiProblem;
     LatencyProbe m_probe;
     bool m_bHandedOver = false;

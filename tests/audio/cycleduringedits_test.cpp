@@ -40,12 +40,7 @@ protected:
             GTEST_SKIP() << "jackd is not installed";
         ASSERT_TRUE(m_jack.start(44100, kPeriod, JackServer::Realtime)) << m_jack.error().toStdString();
         m_enumerator = std::make_unique<AudioDeviceEnumerator>(); // PortAudio sees the server
-        QString jackEntry;
-        for (const QString& entry : m_enumerator->deviceList(1))
-            if (entry.contains("(JACK Audio Connection Kit)"))
-                jackEntry = entry;
-        ASSERT_FALSE(jackEntry.isEmpty()) << "PortAudio lists no JACK output";
-        Settings::instance().setValue("AudioDevice", jackEntry);
+        ASSERT_FALSE(JackServer::chooseAsOutput(*m_enumerator).isEmpty()) << "PortAudio lists no JACK output";
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
         m_context = std::make_unique<EngineContext>(nullptr);
         const PaStreamParameters out = m_enumerator->outputParameters();

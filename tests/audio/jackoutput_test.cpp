@@ -45,14 +45,6 @@ void expectSpacing(const std::vector<long>& onsets, long spacing, std::size_t at
         EXPECT_EQ(onsets[i] - onsets[i - 1], spacing) << "between clicks " << i - 1 << " and " << i;
 }
 
-// Stores the JACK output as the program's device.
-void chooseJackOutput(AudioDeviceEnumerator& enumerator)
-{
-    for (const QString& entry : enumerator.deviceList(1))
-        if (entry.contains("(JACK Audio Connection Kit)"))
-            Settings::instance().setValue("AudioDevice", entry);
-}
-
 TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
 {
     JackServer jack;
@@ -61,12 +53,7 @@ TEST(JackOutput, MetronomeClicksArriveOnTheBeat)
     ASSERT_TRUE(jack.start()) << jack.error().toStdString();
 
     AudioDeviceEnumerator enumerator; // initialises PortAudio after jackd is up
-    QString jackEntry;
-    for (const QString& entry : enumerator.deviceList(1))
-        if (entry.contains("(JACK Audio Connection Kit)"))
-            jackEntry = entry;
-    ASSERT_FALSE(jackEntry.isEmpty()) << "PortAudio lists no JACK output";
-    Settings::instance().setValue("AudioDevice", jackEntry);
+    ASSERT_FALSE(JackServer::chooseAsOutput(enumerator).isEmpty()) << "PortAudio lists no JACK output";
     Settings::instance().setValue("AudioDeviceSampleRate", "44100");
 
     EngineContext context(nullptr);
@@ -102,8 +89,7 @@ TEST(JackOutput, StoredOutputIsFoundByNameWhenItsNumberMoved)
         GTEST_SKIP() << "jackd is not installed";
     ASSERT_TRUE(jack.start()) << jack.error().toStdString();
     AudioDeviceEnumerator enumerator;
-    chooseJackOutput(enumerator);
-    const QString jackEntry = Settings::instance().value("AudioDevice");
+    const QString jackEntry = JackServer::chooseAsOutput(enumerator);
     ASSERT_TRUE(jackEntry.contains("(JACK Audio Connection Kit)")) << jackEntry.toStdString();
     const int index = AudioDeviceEnumerator::parseDeviceIndex(jackEntry);
     Settings::instance().setValue("AudioDevice",
@@ -130,7 +116,7 @@ TEST(JackOutput, TempoAndPitchHoldAtTheServersRate)
         JackServer jack;
         ASSERT_TRUE(jack.start(rate)) << jack.error().toStdString();
         AudioDeviceEnumerator enumerator;
-        chooseJackOutput(enumerator);
+        JackServer::chooseAsOutput(enumerator);
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
 
         EngineContext context(nullptr);
@@ -176,7 +162,7 @@ TEST(JackOutput, APeriodChangedWhilePlayingKeepsTheBeat)
         JackServer jack;
         ASSERT_TRUE(jack.start(rate, 256)) << jack.error().toStdString();
         AudioDeviceEnumerator enumerator;
-        chooseJackOutput(enumerator);
+        JackServer::chooseAsOutput(enumerator);
         EngineContext context(nullptr);
         const PaStreamParameters out = enumerator.outputParameters();
         AudioDevice device(context.engine(), nullptr, &out, nullptr, rate);

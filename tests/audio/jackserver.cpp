@@ -1,5 +1,8 @@
 #include "jackserver.h"
 
+#include "qt/audiodeviceenumerator.h"
+#include "qt/settings.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
@@ -17,12 +20,28 @@ JackServer::JackServer()
 
 JackServer::~JackServer()
 {
+    stop();
+}
+
+void JackServer::stop()
+{
     if (m_jackd.state() != QProcess::NotRunning) {
         m_jackd.terminate();
         if (!m_jackd.waitForFinished(5000))
             m_jackd.kill();
         m_jackd.waitForFinished(2000);
     }
+}
+
+QString JackServer::chooseAsOutput(AudioDeviceEnumerator& enumerator)
+{
+    QString chosen;
+    for (const QString& entry : enumerator.deviceList(1))
+        if (entry.contains("(JACK Audio Connection Kit)"))
+            chosen = entry;
+    if (!chosen.isEmpty())
+        Settings::instance().setValue("AudioDevice", chosen);
+    return chosen;
 }
 
 bool JackServer::installed()

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+class AudioDeviceEnumerator;
+
 // A real JACK server with the dummy driver: a real audio clock without a
 // sound card. Each test process uses its own server name.
 class JackServer
@@ -22,7 +24,14 @@ public:
     // every client that missed it (xruns).
     enum Timing { Waiting, Realtime };
     bool start(int sampleRate = 44100, int period = 256, Timing timing = Waiting);
+    // Ends the server the way its user would (SIGTERM) and waits for it to
+    // go; start() brings one up again under the same name.
+    void stop();
     QString error() const { return m_error; }
+    // Stores PortAudio's entry for the server's output as the program's
+    // audio device and returns it; empty, with nothing stored, where
+    // PortAudio lists none (an enumerator made before the server was up).
+    static QString chooseAsOutput(AudioDeviceEnumerator& enumerator);
     const QString& name() const { return m_name; }
 
     // Deadlines the client ("motifo", "tone") missed since the server started.

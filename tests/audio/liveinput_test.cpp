@@ -89,9 +89,7 @@ protected:
         Transport::instance().setPosition(0);
 
         enumerator = std::make_unique<AudioDeviceEnumerator>(); // after jackd is up
-        for (const QString& entry : enumerator->deviceList(1))
-            if (entry.contains("(JACK Audio Connection Kit)"))
-                Settings::instance().setValue("AudioDevice", entry);
+        JackServer::chooseAsOutput(*enumerator);
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
 
         liveInput = std::make_unique<LiveInput>(enumerator.get());

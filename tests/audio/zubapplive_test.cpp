@@ -12,13 +12,26 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
 using namespace capturedsignal;
+
+// What the program answers to one message (see main.cpp).
+struct Answer
+{
+    bool answered = false;
+    QString reply;
+    QString window; // the device line of the window's status bar
+    QString page;   // the "devices" state the page was sent
+    qulonglong frames = 0; // the loop recorder's count of audio cycle frames
+    bool recording = false;
+};
 
 // The program in a child process (see main.cpp), one API message at a time.
 class ProgramUnderTest
@@ -44,13 +57,47 @@ public:
     }
 
     // Sends one message; returns whether a recording device is open after it.
-    bool send(const std::string& message)
+    bool send(const std::string& message) { return ask(message).recording; }
+    Answer ask(const std::string& message)
     {
         m_process.write((message + "\n").c_str());
         const int mark = m_log.size();
+        Answer a;
         if (!waitForLog("zubapp-live: recording ", mark))
-            return false;
-        return m_log.indexOf("zubapp-live: recording 1", mark) >= 0;
+            return a;
+        a.answered = true;
+        for (const QString& line : m_log.mid(mark).split('\n')) {
+            const QString value = line.section(' ', 2);
+            if (line.startsWith("zubapp-live: reply "))
+                a.reply = value;
+            else if (line.startsWith("zubapp-live: window "))
+                a.window = value;
+            else if (line.startsWith("zubapp-live: page "))
+                a.page = value;
+            else if (line.startsWith("zubapp-live: frames "))
+                a.frames = value.toULongLong();
+            else if (line.startsWith("zubapp-live: recording "))
+                a.recording = value.startsWith('1');
+        }
+        return a;
+    }
+    // Asks `message` until the answer passes; the last answer (unanswered
+    // when the program ended or `seconds` went by).
+    template <typename Check>
+    Answer askUntil(const std::string& message, Check passes, int seconds = 60)
+    {
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            Answer a = ask(message);
+            if (!a.answered || passes(a))
+                return a;
+            if (t.elapsed() > seconds * 1000) {
+                a.answered = false;
+                return a;
+            }
+            QThread::msleep(50);
+        }
     }
     // Ends the program the way its event loop does; true on a clean exit.
     bool quit()
@@ -69,7 +116,7 @@ private:
     {
         QElapsedTimer t;
         t.start();
-        while (m_log.indexOf(text, from) < 0) {
+        while (m_log.indexOf(text, from) < 0 || !m_log.mid(m_log.indexOf(text, from)).contains('\n')) {
             if (t.elapsed() > 120000 || m_process.state() == QProcess::NotRunning)
                 return false;
             m_process.waitForReadyRead(200);
@@ -81,6 +128,17 @@ private:
     QProcess m_process;
     QString m_log;
 };
+
+// Stores the server's output as the program's, as a musician would
+// choose it; this scope's PortAudio client goes before the program's takes
+// the name.
+void chooseJackOutput()
+{
+    AudioDeviceEnumerator enumerator;
+    JackServer::chooseAsOutput(enumerator);
+    Settings::instance().setValue("AudioDeviceSampleRate", "44100");
+    Settings::instance().save();
+}
 
 TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
 {
@@ -94,16 +152,7 @@ TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
     ToneClient tone(kHz, kAmplitude);
     ASSERT_TRUE(tone.start());
     InstrumentLibrary(QDir::currentPath().toStdString()).makeStandard();
-    {
-        // The program plays through JACK as its stored output; this scope's
-        // PortAudio client goes before the program's takes the name.
-        AudioDeviceEnumerator enumerator;
-        for (const QString& entry : enumerator.deviceList(1))
-            if (entry.contains("(JACK Audio Connection Kit)"))
-                Settings::instance().setValue("AudioDevice", entry);
-        Settings::instance().setValue("AudioDeviceSampleRate", "44100");
-        Settings::instance().save();
-    }
+    chooseJackOutput();
 
     QTemporaryDir home;
     QTemporaryDir dir;
@@ -131,6 +180,89 @@ TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
     EXPECT_FALSE(program.send("loadInstrument:1"));
     EXPECT_TRUE(jack.ports("motifo:in").isEmpty());
     EXPECT_TRUE(program.quit()) << program.log().toStdString();
+}
+
+// The program plays through a JACK server that is then stopped under it.
+class ServerLoss : public ::testing::Test
+{
+protected:
+    static constexpr const char* kProblem = "No audio output: system (JACK Audio Connection Kit) stopped "
+                                            "(JACK server has been closed); Motifo plays again when it is back";
+
+    // A second of the audio cycle has run since `frames`.
+    static auto playingAfter(qulonglong frames)
+    {
+        return [frames](const Answer& a) { return a.frames > frames + 44100; };
+    }
+    static bool told(const Answer& a) { return a.window.startsWith("No audio output"); }
+
+    void SetUp() override
+    {
+        if (!JackServer::installed())
+            GTEST_SKIP() << "jackd is not installed";
+        ASSERT_TRUE(jack.start()) << jack.error().toStdString();
+        InstrumentLibrary(QDir::currentPath().toStdString()).makeStandard();
+        chooseJackOutput();
+        program = std::make_unique<ProgramUnderTest>(home.path());
+        ASSERT_TRUE(program->askUntil("getLoopRecorder", playingAfter(0)).answered) << program->log().toStdString();
+    }
+
+    // Stops the server; what the program says once it noticed.
+    Answer stopServer()
+    {
+        jack.stop();
+        const Answer lost = program->askUntil("getLoopRecorder", told);
+        EXPECT_EQ(lost.window, kProblem);
+        EXPECT_TRUE(lost.page.contains(QString(R"({"devices":{"audio_output":false,"problems":[")") + kProblem + "\"]}}"))
+            << lost.page.toStdString();
+        return lost;
+    }
+
+    EmptyWorkingDirectory workingDirectory;
+    JackServer jack;
+    QTemporaryDir home;
+    std::unique_ptr<ProgramUnderTest> program;
+};
+
+// ... and started again: the song and the live input stay, and the program
+// plays on the server that came back.
+TEST_F(ServerLoss, TheProgramSaysSoAndPlaysAgainWhenTheServerIsBack)
+{
+    // A kept loop, then the live input, which opens a stream of its own.
+    for (const char* m : { "loadInstrument:1", R"({ "loop_recorder" : { "record" : true } })", "noteOn->60", "noteOff->60",
+             "createLoopFromLoopRecorder" })
+        ASSERT_TRUE(program->ask(m).answered) << m;
+    const QString song = program->ask("getIdeaCollection").reply;
+    const QRegularExpressionMatch loop = QRegularExpression(R"("loops" : \[\s*\{\s*"id" : (\d+))").match(song);
+    ASSERT_TRUE(loop.hasMatch()) << song.toStdString();
+    const std::string checksum = "getAudioChecksum:" + loop.captured(1).toStdString();
+    const QString take = program->ask(checksum).reply;
+    ASSERT_TRUE(program->send("loadInstrument:500"));
+
+    const Answer lost = stopServer();
+    ASSERT_TRUE(lost.answered) << program->log().toStdString();
+    EXPECT_EQ(program->ask("getIdeaCollection").reply, song);
+
+    ASSERT_TRUE(jack.start()) << jack.error().toStdString();
+    const Answer back = program->askUntil("getLoopRecorder", [&](const Answer& a) { return !told(a) && playingAfter(lost.frames)(a); });
+    ASSERT_TRUE(back.answered) << program->log().toStdString();
+    EXPECT_TRUE(back.window.isEmpty()) << back.window.toStdString();
+    EXPECT_TRUE(back.page.contains(R"("audio_output":true)")) << back.page.toStdString();
+    EXPECT_TRUE(back.recording);
+    EXPECT_EQ(jack.ports("motifo:out").size(), 2);
+    EXPECT_EQ(jack.ports("motifo:in").size(), 2);
+    EXPECT_EQ(program->ask("getIdeaCollection").reply, song);
+    EXPECT_EQ(program->ask(checksum).reply, take);
+    program->send("clearProject"); // ends without asking about the song
+    EXPECT_TRUE(program->quit()) << program->log().toStdString();
+}
+
+// PortAudio cannot end its JACK client once the server is gone: a program
+// closed while it waits for the server still ends at once and cleanly.
+TEST_F(ServerLoss, TheProgramEndsCleanlyWhileTheServerIsGone)
+{
+    ASSERT_TRUE(stopServer().answered) << program->log().toStdString();
+    EXPECT_TRUE(program->quit()) << program->log().toStdString();
 }
 
 } // namespace

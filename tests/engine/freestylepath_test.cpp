@@ -1,6 +1,7 @@
 // The road of a free take through the engine and the JSON API, the way the
 // page drives it: keys start a take, silence ends it, taps give it a tempo
 // and a length, and the idea takes it over with the metronome in phase.
+#include "core/beatgrid.h"
 #include "core/recordingbuffer.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
@@ -83,6 +84,18 @@ protected:
         for (int64 done = 0; done < frames; done += kBlock)
             engine.process(out.data() + 2 * done, kBlock);
         return out;
+    }
+    // A key held for 20 blocks, then silence until the take ends: the newest take.
+    std::shared_ptr<Loop> takeFromAKey()
+    {
+        send("noteOn->60");
+        run(20 * kBlock);
+        send("noteOff->60");
+        FreestyleRecorder& recorder = *engine.freestyleRecorder();
+        while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
+            run(kBlock);
+        EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
+        return recorder.takes()[0];
     }
     std::vector<std::string> pushedStatuses()
     {
@@ -249,14 +262,8 @@ TEST_F(FreestylePathTest, CancelledTempoDetectionLeavesTheTakeHeardAndOnlyThen)
     const std::string restore = "{ \"freestyle_tempo_detector\" : { \"suspend_and_restore_loop_state\" : true } }";
     playIntoLoopRecorder();
     send(recorderOn);
-    send("noteOn->60");
-    run(20 * kBlock);
-    send("noteOff->60");
+    const std::shared_ptr<Loop> take = takeFromAKey();
     FreestyleRecorder& recorder = *engine.freestyleRecorder();
-    while (recorder.state() == FreestyleRecorder::STATE_RECORDING && Transport::instance().position() < 441000)
-        run(kBlock);
-    ASSERT_EQ(recorder.state(), FreestyleRecorder::STATE_IDLE);
-    const std::shared_ptr<Loop> take = recorder.takes()[0];
     ASSERT_GT(take->numFrames(), 44100);
     // The takes screen silences the loop recorder: only the takes can be heard.
     send("{ \"loop_recorder\" : { \"suspend\" : true } }");
@@ -348,3 +355,51 @@ TEST(FreestyleLiveInput, NoTakeInTheFirstSecondThenTheInputStartsOne)
 
 } // namespace
 
+
+// A song with loops holds its tempo: a take tapped at another tempo stays on
+// the tempo screen, and the same take cut on the song's beats joins the song
+// with the click, the transport and the saved tempo unchanged.
+TEST_F(FreestylePathTest, KeptLoopsTakeATakeOnlyAtTheSongsTempo)
+{
+    send("setTempo->90");
+    playIntoLoopRecorder();
+    ASSERT_EQ(send("createLoopFromLoopRecorder"), "");
+    Idea* idea = engine.ideaCollection()->activeIdea();
+    ASSERT_EQ(idea->loops().size(), 1u);
+    // The takes screen: the loop recorder rests, only the keys make a take.
+    send("{ \"loop_recorder\" : { \"suspend\" : true } }");
+    send("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+    const std::shared_ptr<Loop> take = takeFromAKey();
+    ASSERT_GT(take->numFrames(), 44100);
+    const std::string id = std::to_string(take->id());
+    send("{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + id + " } }");
+    send("{ \"freestyle_recorder\" : { \"do_tempo_detection\" : true } }");
+    send("{ \"freestyle_tempo_detector\" : { \"play_loop\" : true } }");
+    const int64 beat90 = BeatGrid(90.0f).framesForBeats(1);
+
+    struct Case { double bpm; bool kept; };
+    for (const Case c : { Case { 120.0, false }, Case { 90.0, true } }) {
+        SCOPED_TRACE(c.bpm);
+        send("{ \"freestyle_tempo_detector\" : { \"bpm\" : " + std::to_string(c.bpm)
+             + ", \"first_to_last_tap_time\" : 2000 } }");
+        testing::internal::CaptureStdout();
+        send("createLoopFromFreestyleTempoDetector");
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find("Kept loops hold the tempo at 90 bpm, the take's tempo refused: 120") != std::string::npos,
+                  !c.kept) << log;
+        EXPECT_EQ(idea->loops().size(), c.kept ? 2u : 1u);
+        EXPECT_EQ(engine.freestyleTempoDetector()->loop() == take, !c.kept) << "a refused take stays to be tapped again";
+        EXPECT_EQ(engine.freestyleTempoDetector()->isActive(), !c.kept);
+        EXPECT_FLOAT_EQ(Transport::instance().bpm(), 90.0f);
+        EXPECT_FLOAT_EQ(engine.metronome()->bpm(), 90.0f);
+        EXPECT_EQ(engine.metronome()->framesPerBeat(), beat90);
+        EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    }
+    EXPECT_EQ(take->numFrames(), 4 * beat90) << "2 s of taps and the beat after them, at 90 bpm";
+
+    // Nor does the saved tempo move away from the loops'.
+    send("{ \"project\" : { \"bpm\" : 120 } }");
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+    send("{ \"project\" : { \"bpm\" : 90, \"modified_since_last_save\" : true, \"mac_sandbox_guid\" : 7 } }");
+    EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+}

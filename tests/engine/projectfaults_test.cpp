@@ -268,6 +268,8 @@ protected:
     {
         ProjectFaultsTest::SetUp();
         m_mounted = mount("tmpfs", root().c_str(), "tmpfs", 0, "size=2m") == 0;
+        if (!m_mounted)
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     }
     void TearDown() override
     {
@@ -290,28 +292,39 @@ protected:
             out.write(block.data(), block.size());
         return filler;
     }
+    // With the disk full down to less and less room, up to none: write must
+    // fail; once the filler is gone the disk is as free as before (what was
+    // unfinished is cleared away), and then recovered checks what is kept.
+    void eachTimeTheDiskIsFull(const std::function<void()>& write, const std::function<void()>& recovered)
+    {
+        const uint64_t freeBefore = freeBytes(root());
+        for (const uint64_t left : { uint64_t(600000), uint64_t(100000), uint64_t(3000), uint64_t(0) }) {
+            SCOPED_TRACE(left);
+            const std::string filler = fillUpTo(left);
+            write();
+            fs::remove(filler);
+            EXPECT_EQ(freeBytes(root()), freeBefore) << "the unfinished write is cleared away";
+            recovered();
+        }
+    }
     bool m_mounted = false;
 };
 
 TEST_F(DiskFullTest, AFullDiskFailsTheSaveAndKeepsThePreviousOne)
 {
-    if (!m_mounted)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     // The new project needs about 1 MB; the disk is left with less, down to nothing.
     savePreviousThenBuildNew(4, 20000);
-    const uint64_t freeBefore = freeBytes(root());
-    for (const uint64_t left : { uint64_t(600000), uint64_t(100000), uint64_t(3000), uint64_t(0) }) {
-        SCOPED_TRACE(left);
-        const std::string filler = fillUpTo(left);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(file.save(doc()), 1);
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("the previous save is kept"), std::string::npos) << err;
-        fs::remove(filler);
-        EXPECT_EQ(freeBytes(root()), freeBefore) << "the unfinished save is cleared away";
-        expectOpensAs(kPrevious);
-        build(newContents(4), 20000);
-    }
+    eachTimeTheDiskIsFull(
+        [&] {
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(file.save(doc()), 1);
+            const std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_NE(err.find("the previous save is kept"), std::string::npos) << err;
+        },
+        [&] {
+            expectOpensAs(kPrevious);
+            build(newContents(4), 20000);
+        });
     // With room again the same project saves.
     ASSERT_EQ(file.save(doc()), 0);
     expectOpensAs(newContents(4));
@@ -405,24 +418,18 @@ using AutosaveDiskFullTest = DiskFullTest;
 
 TEST_F(AutosaveDiskFullTest, AFullDiskFailsTheCopyAndKeepsThePreviousOne)
 {
-    if (!m_mounted)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root or CAP_SYS_ADMIN)";
     // The larger song's copy needs about 1.3 MB of the 2 MB disk.
     keepSmallThenBuildLarge(4, 20000);
-    const uint64_t freeBefore = freeBytes(root());
-    for (const uint64_t left : { uint64_t(600000), uint64_t(100000), uint64_t(3000), uint64_t(0) }) {
-        SCOPED_TRACE(left);
-        const std::string filler = fillUpTo(left);
-        testing::internal::CaptureStderr();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(writeCopy("Large"), 1);
-        testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        EXPECT_NE(copy.failure(), "");
-        fs::remove(filler);
-        EXPECT_EQ(freeBytes(root()), freeBefore) << "the unfinished copy is cleared away";
-        EXPECT_EQ(expectWholeCopy(4, 20000), "Kept");
-    }
+    eachTimeTheDiskIsFull(
+        [&] {
+            testing::internal::CaptureStderr();
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(writeCopy("Large"), 1);
+            testing::internal::GetCapturedStdout();
+            testing::internal::GetCapturedStderr();
+            EXPECT_NE(copy.failure(), "");
+        },
+        [&] { EXPECT_EQ(expectWholeCopy(4, 20000), "Kept"); });
     // With room again the copy is written.
     ASSERT_EQ(writeCopy("Large"), 0) << copy.failure();
     EXPECT_EQ(expectWholeCopy(4, 20000), "Large");

@@ -115,6 +115,17 @@ TEST_F(SampleFiles, StereoOggKeepsItsChannels)
     EXPECT_LT(rms(s, 1), 0.01);
 }
 
+// The decoder works in a block of memory of a bounded size: the setup of
+// every encoder quality must fit it.
+TEST_F(SampleFiles, OggOfEveryQualityDecodes)
+{
+    for (const char* quality : { "-q -1", "-q 5", "-q 10" }) {
+        const Sample s(encodeStereoOgg(quality));
+        ASSERT_EQ(s.numSamples(), 2 * kFrames) << quality;
+        EXPECT_NEAR(rms(s, 0), 0.5 / std::sqrt(2.0), 0.02) << quality;
+    }
+}
+
 TEST_F(SampleFiles, MonoOggIsHeardOnBothChannels)
 {
     const Sample s(encodeMonoOgg());

@@ -126,12 +126,7 @@ protected:
         // rather than letting the frames fall behind the session.
         ASSERT_TRUE(jack.start(44100, 256, JackServer::Realtime)) << jack.error().toStdString();
         enumerator = std::make_unique<AudioDeviceEnumerator>();
-        QString jackEntry;
-        for (const QString& entry : enumerator->deviceList(1))
-            if (entry.contains("(JACK Audio Connection Kit)"))
-                jackEntry = entry;
-        ASSERT_FALSE(jackEntry.isEmpty()) << "PortAudio lists no JACK output";
-        Settings::instance().setValue("AudioDevice", jackEntry);
+        ASSERT_FALSE(JackServer::chooseAsOutput(*enumerator).isEmpty()) << "PortAudio lists no JACK output";
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
         context = std::make_unique<EngineContext>(nullptr);
         const PaStreamParameters out = enumerator->outputParameters();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -191,6 +193,39 @@ TEST_F(LoopRecorderTest, TempoResizeAndPositionAfterALengthChange)
     EXPECT_EQ(recorder.setTempo(120.0, false), 0);
     EXPECT_EQ(recorder.lengthFrames(), 100000);
     EXPECT_DOUBLE_EQ(recorder.tempo(), 120.0);
+}
+
+// A clear, or a tempo that keeps the length, drops what was recorded whether
+// the buffer holds audio or only notes over silence (which keeps its buffer).
+TEST_F(LoopRecorderTest, ClearAndSameLengthDropNotesAndAudio)
+{
+    struct Case {
+        const char* name;
+        std::function<void(LoopRecorder&)> drop;
+    };
+    const Case drops[] = {
+        { "clear", [](LoopRecorder& r) { r.clear(); } },
+        { "same tempo", [](LoopRecorder& r) { ASSERT_EQ(r.setTempo(120.0, true), 0); } },
+        { "same length", [](LoopRecorder& r) { ASSERT_EQ(r.setLengthSamples(16 * kBeat), 0); } },
+    };
+    for (const Case& c : drops) {
+        for (const float input : { 0.0f, 0.5f }) {
+            SCOPED_TRACE(std::string(c.name) + (input != 0.0f ? ", audio" : ", notes over silence"));
+            recorder.setRecord(true);
+            recorder.noteOn(60, 44);
+            recorder.noteOff(60, 88);
+            recorder.setPlayPosFrames(0);
+            cycle(input, 16);
+            recorder.setRecord(false);
+            ASSERT_TRUE(recorder.holdsRecording());
+            c.drop(recorder);
+            EXPECT_FALSE(recorder.holdsRecording());
+            EXPECT_TRUE(recorder.events().events().empty());
+            EXPECT_EQ(recorder.lengthFrames() * 2, 16 * kBeat);
+            recorder.setPlayPosFrames(0);
+            EXPECT_FLOAT_EQ(cycle(0.0f, 1)[0], 0.0f);
+        }
+    }
 }
 
 TEST_F(LoopRecorderTest, SuspendedRecorderNeitherPlaysNorRecords)

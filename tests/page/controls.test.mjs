@@ -95,4 +95,88 @@ describe('MIDI controls end to end', () => {
     await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'true');
     assert.deepEqual(consoleErrors, []);
   });
+
+  // Each action bound to a CC of its own, pressed once: what the page shows
+  // before and after, read from the page the real program drives.
+  const cc = (n) => n.toString(16).toUpperCase().padStart(2, '0');
+  const ideaName = () => document.querySelector('#idea-name').textContent;
+  const STEPS = [
+    ['clone_idea', ideaName, 'A New Idea', 'A New Idea 2'],
+    // From the last idea round to the first, and back.
+    ['next_idea', ideaName, 'A New Idea 2', 'A New Idea'],
+    ['previous_idea', ideaName, 'A New Idea', 'A New Idea 2'],
+    ['mute_loop_2', () => document.querySelectorAll('#loops [data-role="mute"]')[1].getAttribute('aria-pressed'), 'false', 'true'],
+    ['metronome', () => document.querySelector('#metronome').getAttribute('aria-pressed'), 'false', 'true'],
+    ['octave_up', () => document.querySelector('#octave').textContent, '4', '5'],
+    ['octave_down', () => document.querySelector('#octave').textContent, '5', '4'],
+    ['clear_recorder', () => document.querySelector('#recorder-clear').disabled, false, true, recordSomething],
+    // With the recorder empty no question comes first.
+    ['length_down', () => document.querySelector('#recorder-beats').value, '16', '8'],
+    ['length_up', () => document.querySelector('#recorder-beats').value, '8', '16'],
+    ['play_stop', () => document.querySelector('#transport').getAttribute('aria-label'), 'Stop the song (Space)', 'Play the song (Space)'],
+    ['play_stop', () => document.querySelector('#transport').getAttribute('aria-label'), 'Play the song (Space)', 'Stop the song (Space)'],
+  ];
+  const LEARNT = ['undo', 'redo', 'tap_tempo', ...new Set(STEPS.map(([a]) => a))];
+  const controlOf = (action) => 0x14 + LEARNT.indexOf(action);
+
+  async function until(page, read, want, what) {
+    const deadline = Date.now() + 15000;
+    let got;
+    while ((got = await page.evaluate(read)) !== want) {
+      if (Date.now() > deadline) assert.fail(`${what}: ${JSON.stringify(got)}, expected ${JSON.stringify(want)}`);
+      await page.waitForTimeout(50);
+    }
+  }
+  // One press and release of the action's control, once the page has the
+  // press; a later press of the same control comes after the bounce time.
+  async function pressControl(page, action) {
+    const before = await presses(page);
+    pedal(`B0 ${cc(controlOf(action))} 7F`, `B0 ${cc(controlOf(action))} 00`);
+    await page.waitForFunction((n) => window.__presses.length === n + 1, before);
+    await page.waitForTimeout(100);
+  }
+
+  test('every action learnt from a controller runs in the program; pedal undo and redo take an edit back and forth', async (t) => {
+    const { page, consoleErrors } = motifo;
+    if (!motifo.audio) { t.skip('needs the audio clock of a JACK server'); return; }
+    const pressedBefore = await presses(page);
+    for (const action of LEARNT) {
+      await ask(page, `{ "midi_map" : { "learn" : "${action}" } }`);
+      pedal(`B0 ${cc(controlOf(action))} 7F`, `B0 ${cc(controlOf(action))} 00`);
+      await page.waitForFunction(([a, text]) => document.querySelector(`#control-${a}-binding`).textContent === text,
+        [action, `CC ${controlOf(action)} on channel 1`]);
+    }
+    assert.equal(await presses(page), pressedBefore, 'learning runs nothing');
+
+    // The pad left the recorder recording; it stops it, and a take is kept by hand.
+    pedal('90 30 64', '80 30 00');
+    await page.waitForFunction(() => document.querySelector('#record').getAttribute('aria-pressed') === 'false');
+    await recordSomething(page);
+    await page.click('#keep-loop', { force: true });
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 3);
+    const history = async () => JSON.parse(await ask(page, 'getHistory')).history;
+    assert.equal((await history()).undo, 'Keep Loop');
+
+    await pressControl(page, 'undo');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 2);
+    await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled, null, { timeout: 10000 });
+    assert.equal((await history()).redo, 'Keep Loop', 'the take is back in the recorder');
+    await pressControl(page, 'redo');
+    await page.waitForFunction(() => document.querySelectorAll('#loops .loop-card').length === 3);
+    await page.waitForFunction(() => document.querySelector('#keep-loop').disabled);
+    assert.equal((await history()).undo, 'Keep Loop');
+
+    for (const [action, read, from, to, beforeStep] of STEPS) {
+      await beforeStep?.(page);
+      await until(page, read, from, `${action}, before`);
+      await pressControl(page, action);
+      await until(page, read, to, action);
+    }
+
+    // Taps from a pedal reach the engine, which the kept loops hold at 120 bpm.
+    for (let i = 0; i < 4; i++) await pressControl(page, 'tap_tempo');
+    await page.waitForFunction(() => document.querySelector('#tempo-error').textContent === 'The kept loops hold the tempo at 120 bpm',
+      null, { timeout: 10000 });
+    assert.deepEqual(consoleErrors, []);
+  });
 });

@@ -6,7 +6,7 @@ import { createHash } from 'node:crypto';
 import { mkdirSync, readdirSync, readFileSync, statSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { startMotifo, xdotool } from './motifo.mjs';
+import { startMotifo, windowNamed, xdotool } from './motifo.mjs';
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 // A note recorded and kept: the loop recorder keeps nothing while empty.
@@ -41,22 +41,7 @@ describe('document commands in the real program', () => {
   });
   after(async () => { await motifo?.stop(); });
 
-  // Waits for a window whose title matches and gives it the keyboard. A
-  // window that goes away while xdotool looks at it (the dialog before)
-  // makes it fail; it then looks again.
-  const windowNamed = async (pattern) => {
-    const deadline = Date.now() + 20000;
-    for (;;) {
-      try {
-        const id = xdotool(motifo.display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
-        xdotool(motifo.display, ['windowfocus', '--sync', id]);
-        return id;
-      } catch (e) {
-        if (Date.now() > deadline) throw e;
-        await new Promise((r) => setTimeout(r, 100));
-      }
-    }
-  };
+  const focusWindow = (pattern) => windowNamed(motifo.display, pattern);
   const type = (text) => xdotool(motifo.display, ['type', '--delay', '5', text]);
   const key = (name) => xdotool(motifo.display, ['key', name]);
   const saved = (page, text, state) => page.waitForFunction(([t, s]) => {
@@ -71,13 +56,13 @@ describe('document commands in the real program', () => {
   };
   const saveAs = async (page, name) => {
     await page.evaluate(() => { window.nativeZub.saveAs(); });
-    await windowNamed('^Save Zub As');
+    await focusWindow('^Save Zub As');
     type(path.join(songs, name));
     key('Return');
   };
   const openSong = async (page, name) => {
     await page.evaluate(() => { window.nativeZub.open(); });
-    await windowNamed('^Open Existing Zub');
+    await focusWindow('^Open Existing Zub');
     type(path.join(songs, name));
     key('Return');
   };
@@ -87,7 +72,7 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song', 'new');
     await keepALoop(page);
     await saved(page, 'New song · Unsaved', 'unsaved');
-    await windowNamed('^Untitled\\* — Motifo$');
+    await focusWindow('^Untitled\\* — Motifo$');
     // What the page shows while the song is written beside the music.
     const shown = page.evaluate(() => new Promise((resolve) => {
       const seen = [];
@@ -108,7 +93,7 @@ describe('document commands in the real program', () => {
     assert.equal(percents.at(-1), 100);
     assert.ok(steps.some((s) => s.bar !== null), 'the progress bar shows while saving');
     assert.equal(await page.evaluate(() => document.querySelector('#song-file-progress').hidden), true, 'and goes when saved');
-    await windowNamed('^Other — Motifo$');
+    await focusWindow('^Other — Motifo$');
     assert.ok(statSync(path.join(songs, 'Other.zub')).isFile());
 
     // Save on a song with a name asks nothing.
@@ -127,7 +112,7 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song · Unsaved', 'unsaved');
 
     await saveAs(page, 'Other'); // typed without ".zub"
-    await windowNamed('^Motifo$');
+    await focusWindow('^Motifo$');
     await waitLogged('Asking: “Other.zub” already exists. Do you want to replace it?');
     key('Escape');
     await waitLogged('Answer: Cancel');
@@ -135,7 +120,7 @@ describe('document commands in the real program', () => {
     await saved(page, 'New song · Unsaved', 'unsaved');
 
     await saveAs(page, 'Other');
-    await windowNamed('^Motifo$');
+    await focusWindow('^Motifo$');
     key('alt+r');
     await saved(page, 'Other · Saved', 'saved');
     const after = snapshot(songs);
@@ -152,18 +137,18 @@ describe('document commands in the real program', () => {
     const collection = await ask(page, 'getIdeaCollection');
 
     await openSong(page, 'Other.zub');
-    await windowNamed('^Motifo$');
+    await focusWindow('^Motifo$');
     await waitLogged('Asking: Do you want to save your changes to your song?');
     key('Escape');
     await waitLogged('Answer: Cancel');
     assert.equal(await ask(page, 'getIdeaCollection'), collection);
     assert.equal(JSON.parse(await ask(page, 'getProject')).project.bpm, 90);
     await saved(page, 'New song · Unsaved', 'unsaved');
-    await windowNamed('^Untitled\\* — Motifo$');
+    await focusWindow('^Untitled\\* — Motifo$');
 
     // Discard opens the song.
     await openSong(page, 'Other.zub');
-    await windowNamed('^Motifo$');
+    await focusWindow('^Motifo$');
     key('alt+d');
     await saved(page, 'Other · Saved', 'saved');
     assert.equal(await ideaCount(page), 1);

@@ -118,6 +118,12 @@ describe('Motifo in a window', () => {
       await page.click('#main-menu [data-action="controls"]', { force: true });
       await page.waitForFunction(() => document.querySelector('#controls').open);
     }, async (page) => page.keyboard.press('Escape')],
+    // Link stays off here: only a network namespace of its own may switch it on.
+    ['settings', async (page) => {
+      await page.click('#menu-button', { force: true });
+      await page.click('#main-menu [data-action="settings"]', { force: true });
+      await page.waitForFunction(() => document.querySelector('#settings').open);
+    }, async (page) => page.keyboard.press('Escape')],
     ['takes', async (page) => {
       await page.click('#open-freestyle', { force: true });
       await page.waitForFunction(() => document.body.dataset.screen === 'takes' &&

@@ -101,6 +101,7 @@
     drumLoop: null,
     freestyle: { state: 2, status: 'Suspended', active: false, takes: [], takeStart: 0, notes: [], held: new Map(), silence: 0 },
     detector: { loop: null, saved: null, active: false, tempo: 120 },
+    link: { enabled: false, startStopSync: false, peers: 0, tempo: 120 },
   };
   const all = (groups.flatMap((g) => g.instruments));
   st.instrument = { ...all[0] };
@@ -401,11 +402,45 @@
     rec.notes = [];
     return true;
   }
-  function setTempo(bpm) {
-    if (!(bpm >= 30 && bpm <= 200)) return;
+  // Kept loops hold the song's tempo: any other is refused, wherever it
+  // comes from.
+  function tempoHeld(bpm, what) {
+    if (Math.abs(bpm - st.bpm) <= 0.005 || !ownLoops()) return false;
+    fake.log.push(`Kept loops hold the tempo at ${st.bpm} bpm, ${what} refused: ${bpm}`);
+    return true;
+  }
+  function setTempo(bpm, what = 'tempo') {
+    if (!(bpm >= 30 && bpm <= 200) || tempoHeld(bpm, what)) return false;
     st.project.bpm = bpm;
     st.bpm = bpm;
     if (!retimeDrums(bpm)) recorderLength((rec.beats * 60) / bpm);
+    if (st.link.enabled && Math.abs(st.link.tempo - bpm) > 0.005) {
+      st.link.tempo = bpm;
+      push(linkJson());
+    }
+    return true;
+  }
+
+  // ---- Link -----------------------------------------------------------------
+  // The session's tempo follows the song's while Link is on; a session tempo
+  // the song refuses gets the song's back.
+  const link = st.link;
+  const linkJson = () => ({ link: { enabled: link.enabled, start_stop_sync: link.startStopSync, peers: link.enabled ? link.peers : 0,
+    tempo: link.enabled ? link.tempo : st.bpm } });
+  function handleLink(m) {
+    if (typeof m.enabled === 'boolean' && m.enabled !== link.enabled) {
+      link.enabled = m.enabled;
+      if (m.enabled && !(link.peers > 0 && setTempo(link.tempo, 'tempo from the Link session'))) link.tempo = st.bpm;
+    }
+    if (typeof m.start_stop_sync === 'boolean') link.startStopSync = m.start_stop_sync;
+    return styled(linkJson());
+  }
+  // Other peers: how many there are and the tempo they play at.
+  function linkPeers(peers, tempo = link.tempo) {
+    link.peers = peers;
+    link.tempo = tempo;
+    if (link.enabled && !setTempo(tempo, 'tempo from the Link session')) link.tempo = st.bpm;
+    push(linkJson());
   }
   function stopDrums() {
     removeDrumLoop();
@@ -511,7 +546,7 @@
       return '';
     },
     createLoopFromFreestyleTempoDetector: () => {
-      if (!det.loop) return '';
+      if (!det.loop || tempoHeld(det.tempo, "the take's tempo")) return '';
       det.active = false;
       const idea = ensureIdea();
       det.loop.mute = false;
@@ -572,6 +607,7 @@
     },
     discardChangesConfirmation: () => (!st.project.modified || cfg.confirmDiscard ? '{ "project" : { "discard_confirm" : true } }' : ''),
     getIdea: () => '',
+    getLink: () => styled(linkJson()),
     getProject: () => styled({ project: { modified_since_last_save: st.project.modified, bpm: st.project.bpm } }),
     getMicrosecondsUntilNextBeat: () => {
       const f = Math.floor((1 / (st.bpm / 60)) * SR);
@@ -592,7 +628,8 @@
         if (root.metronome && typeof root.metronome.mute === 'boolean') st.metronomeMute = root.metronome.mute;
         if (root.freestyle_recorder) handleFreestyle(root.freestyle_recorder);
         if (root.freestyle_tempo_detector) handleDetector(root.freestyle_tempo_detector);
-        if (root.project && typeof root.project.bpm === 'number') st.project.bpm = root.project.bpm;
+        if (root.project && typeof root.project.bpm === 'number' && !tempoHeld(root.project.bpm, 'project tempo')) st.project.bpm = root.project.bpm;
+        if (root.link && typeof root.link === 'object') reply = handleLink(root.link);
         return reply;
       }
       const [t0, t1] = colon;
@@ -648,6 +685,7 @@
     recordAudio() { if (rec.record) rec.dirty = true; },
     stopMeters() { clearInterval(st.vuTimer); },
     freestyleJson,
+    linkPeers,
   };
   window.__fake = fake;
 

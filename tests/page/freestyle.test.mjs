@@ -1,7 +1,7 @@
 // Free takes: the freestyle recorder screen and the tempo screen.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import { setup, waitIdle, mark, sentSince, screenshot } from './harness.mjs';
+import { setup, waitIdle, mark, sentSince, screenshot, tapAlong } from './harness.mjs';
 
 const json = (list) => list.filter((t) => t.startsWith('{')).map((t) => JSON.parse(t));
 
@@ -147,14 +147,7 @@ describe('free takes', () => {
     await page.click('#tempo-play-once');
     await page.click('#tempo-play-loop');
     // Eight taps at 100 bpm: 4.2 s from first to last.
-    await page.evaluate(() => {
-      let t = 5000;
-      const real = performance.now.bind(performance);
-      performance.now = () => t;
-      const pad = document.querySelector('#tap-along');
-      for (let i = 0; i < 8; i++) { pad.dispatchEvent(new PointerEvent('pointerdown', { button: 0 })); t += 600; }
-      performance.now = real;
-    });
+    await tapAlong(page, 8, 600);
     assert.match(await page.textContent('#tap-info'), /8 taps, 100 bpm/);
     await page.click('#tap-snap');
     await page.waitForFunction(() => /Snapped to 8 beats at 100 bpm/.test(document.querySelector('#snap-result').textContent));

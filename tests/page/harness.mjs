@@ -153,3 +153,15 @@ export async function recordSomething(page) {
   });
   await page.waitForFunction(() => !document.querySelector('#keep-loop').disabled);
 }
+
+// Taps on the tempo screen's pad, `ms` apart on the page's clock.
+export async function tapAlong(page, taps, ms) {
+  await page.evaluate(([n, gap]) => {
+    let t = 5000;
+    const real = performance.now.bind(performance);
+    performance.now = () => t;
+    const pad = document.querySelector('#tap-along');
+    for (let i = 0; i < n; i++) { pad.dispatchEvent(new PointerEvent('pointerdown', { button: 0 })); t += gap; }
+    performance.now = real;
+  }, [taps, ms]);
+}

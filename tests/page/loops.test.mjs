@@ -86,6 +86,40 @@ describe('loop recorder', () => {
     assert.ok(asks <= 1 + Math.floor(elapsed / 3000), `asked ${asks} times`);
   });
 
+  test('the playhead steps in the beat light\'s frame even when the two are synced to the engine some way apart', async () => {
+    const { page, errors } = await h.open();
+    await page.selectOption('#recorder-beats', '2'); // 120 bpm: the light and the playhead change every 250 ms
+    const { frames, lineFrames, lightFrames, elapsed } = await page.evaluate(async () => {
+      // The recorder's position arrives 70 ms ahead of the beat.
+      const deliver = window.handleMsgFromQt4;
+      window.handleMsgFromQt4 = (text) => deliver(text.replace(/"play_pos_frame"\s*:\s*(\d+)/,
+        (_, f) => `"play_pos_frame" : ${Number(f) + Math.round(0.07 * 44100)}`));
+      await window.nativeZub.handleMessage('getLoopRecorder');
+      await new Promise((r) => setTimeout(r, 300));
+      const line = document.querySelector('#recorder-line');
+      const light = document.querySelector('#beat-light');
+      let frames = 0;
+      let lineFrames = 0;
+      let lightFrames = 0;
+      const obs = new MutationObserver((list) => {
+        frames += 1;
+        if (list.some((r) => r.target === line)) lineFrames += 1;
+        if (list.some((r) => r.target === light)) lightFrames += 1;
+      });
+      obs.observe(line, { attributes: true });
+      obs.observe(light, { attributes: true });
+      const t0 = performance.now();
+      await new Promise((r) => setTimeout(r, 2000));
+      obs.disconnect();
+      window.handleMsgFromQt4 = deliver;
+      return { frames, lineFrames, lightFrames, elapsed: performance.now() - t0 };
+    });
+    assert.ok(lineFrames >= 4 && lightFrames >= 4, `line ${lineFrames}, light ${lightFrames}`);
+    // Apart, each would take a frame of its own: twice as many.
+    assert.ok(frames <= elapsed / 250 + 2, `${frames} frames in ${Math.round(elapsed)} ms`);
+    assert.deepEqual(errors, []);
+  });
+
   test('a hidden page moves nothing and asks nothing; shown again, it picks up where the music is', async () => {
     const { page } = await h.open();
     await page.selectOption('#recorder-beats', '2'); // a step every 250 ms

@@ -99,11 +99,37 @@ export async function playKeys(page, notes, holdMs = 120) {
   }
 }
 
+// Types a tempo into the tempo field as a user does, committing it.
+export async function typeTempo(page, bpm) {
+  await page.evaluate((v) => {
+    const input = document.querySelector('#tempo');
+    input.value = v;
+    input.dispatchEvent(new Event('change'));
+  }, String(bpm));
+}
+
 // Runs xdotool on the test's display; resolves with its output.
 export function xdotool(display, args, timeoutMs = 20000) {
   const r = spawnSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: timeoutMs, encoding: 'utf8' });
   if (r.status !== 0) throw new Error(`xdotool ${args.join(' ')} failed: ${r.stderr || r.error || r.status}`);
   return r.stdout.trim();
+}
+
+// Waits for a window on the test's display whose title matches pattern and
+// gives it the keyboard; resolves with its id. A window that goes away while
+// xdotool looks at it (the dialog before) makes it fail; it then looks again.
+export async function windowNamed(display, pattern, timeoutMs = 30000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    try {
+      const id = xdotool(display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
+      xdotool(display, ['windowfocus', '--sync', id]);
+      return id;
+    } catch (e) {
+      if (Date.now() > deadline) throw e;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+  }
 }
 
 function stopProcess(proc, signal = 'SIGTERM') {
@@ -161,7 +187,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, display: x?.display, home, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jackd ? jackName : null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;

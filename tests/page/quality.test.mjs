@@ -122,6 +122,13 @@ describe('layout and accessibility', () => {
       await check(opener);
       await page.keyboard.press('Escape');
     }
+    // The settings, with Link on so that every part of them shows.
+    await page.click('#link');
+    await page.click('#menu-button');
+    await page.click('#main-menu [data-action="settings"]');
+    await page.waitForFunction(() => document.querySelector('#settings').open && document.querySelector('#link-enabled').checked);
+    await check('settings');
+    await page.keyboard.press('Escape');
     await page.click('#open-freestyle');
     await page.evaluate(() => window.__fake.addTake(2));
     await page.waitForFunction(() => document.querySelectorAll('#takes .loop-card').length === 1);

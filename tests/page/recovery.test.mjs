@@ -10,7 +10,7 @@ import { cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, 
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { after, describe, test } from 'node:test';
-import { startMotifo, xdotool } from './motifo.mjs';
+import { startMotifo, windowNamed, xdotool } from './motifo.mjs';
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 const ideas = async (page) => JSON.parse(await ask(page, 'getIdeaCollection')).idea_collection.ideas;
@@ -75,19 +75,6 @@ describe('recovery after a kill', () => {
     if (!first.audio) { t.skip('needs the audio clock of a JACK server'); return; }
     const { page } = first;
 
-    const windowNamed = async (display, pattern) => {
-      const deadline = Date.now() + 30000;
-      for (;;) {
-        try {
-          const id = xdotool(display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
-          xdotool(display, ['windowfocus', '--sync', id]);
-          return id;
-        } catch (e) {
-          if (Date.now() > deadline) throw e;
-          await new Promise((r) => setTimeout(r, 100));
-        }
-      }
-    };
     const play = async (p, notes) => {
       for (const n of notes) {
         await ask(p, `noteOn->${n}`);

@@ -22,7 +22,8 @@ try {
   console.log(`motifo alive after 5 s: ${alive()}`);
   const c = await pos(); await sleep(1000); const d = await pos();
   console.log(`without the server: recorder frame ${c} -> ${d}`);
-  console.log(`page status: ${await m.page.evaluate(() => document.querySelector('#status')?.textContent)}`);
+  const banner = () => m.page.evaluate(() => { const b = document.querySelector('#device-problems'); return b && !b.hidden ? b.textContent : '(none)'; });
+  console.log(`page banner: ${await banner()}`);
   const name = /-n (\S+)/.exec(args)[1];
   const env = { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' };
   const jackd = spawn('jackd', ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512'], { env, stdio: 'ignore' });
@@ -30,8 +31,8 @@ try {
   console.log('server started again');
   await sleep(10000);
   const e = await pos(); await sleep(1000); const f = await pos();
-  console.log(`after 10 s with the server back: recorder frame ${e} -> ${f}; motifo alive: ${alive()}`);
-  console.log('log lines since the stop:\n' + m.logs.join('').slice(logStart).split('\n').filter((l) => !/number of ideas|getLoopRecorder/.test(l)).slice(0, 30).join('\n'));
+  console.log(`after 10 s with the server back: recorder frame ${e} -> ${f}; motifo alive: ${alive()}; page banner: ${await banner()}`);
+  console.log('log lines since the stop:\n' + m.logs.join('').slice(logStart).split('\n').filter((l) => !/number of ideas|getLoopRecorder|^ALSA|JackShm|connect to server|not running/.test(l)).slice(0, 30).join('\n'));
   jackd.kill('SIGTERM');
 } finally {
   await m.stop();

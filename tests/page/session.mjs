@@ -15,7 +15,7 @@ import { cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, write
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { buildDir, programEnv, startMotifo, xdotool } from './motifo.mjs';
+import { buildDir, programEnv, startMotifo, typeTempo, windowNamed, xdotool } from './motifo.mjs';
 
 const ask = (page, text) => page.evaluate((t) => window.nativeZub.handleMessage(t), text);
 const state = async (page, command, key) => JSON.parse(await ask(page, command))[key];
@@ -111,20 +111,6 @@ function residentBytes(pid) {
   return m ? Number(m[1]) * 1024 : 0;
 }
 
-async function windowNamed(display, pattern) {
-  const deadline = Date.now() + 20000;
-  for (;;) {
-    try {
-      const id = xdotool(display, ['search', '--onlyvisible', '--name', pattern]).split('\n')[0];
-      xdotool(display, ['windowfocus', '--sync', id]);
-      return id;
-    } catch (e) {
-      if (Date.now() > deadline) throw e;
-      await sleep(100);
-    }
-  }
-}
-
 async function status(page, pattern, timeout = 60000) {
   await page.waitForFunction((p) => new RegExp(p).test(document.querySelector('#status').textContent),
     pattern, { timeout });
@@ -218,11 +204,7 @@ async function drumLoop(page, rnd) {
 
 async function changeTempo(page, rnd) {
   const bpm = [90, 100, 110, 120, 128][Math.floor(rnd() * 5)];
-  await page.evaluate((v) => {
-    const input = document.querySelector('#tempo');
-    input.value = v;
-    input.dispatchEvent(new Event('change'));
-  }, String(bpm));
+  await typeTempo(page, bpm);
   await answerEraseQuestion(page, rnd() < 0.5 ? 'keep' : 'erase');
 }
 

@@ -6,6 +6,10 @@
 #include "qt/settings.h"
 #include "recordingbridge.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -139,20 +143,39 @@ TEST(MidiInputDeviceOpen, EntriesParseToTheirNumber)
         EXPECT_EQ(MidiInputDevice::parseDeviceId(c.entry), c.id) << c.entry.toStdString();
 }
 
-TEST(MidiThread, StartsPollingAndStopsWithoutNoteOffs)
+TEST(MidiThread, PollsAnOpenKeyboardAndStopsWithoutNoteOffs)
 {
     RecordingBridge bridge;
     EngineContext context(nullptr);
     context.engine()->instrument()->waitForLoad();
     context.engine()->setJsBridge(&bridge);
-    Settings::instance().setValue("MidiDevice", "None");
+    QTemporaryDir folder;
+    const QString events = folder.filePath("events");
+    QFile file(events);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("90 3c 64\n");
+    file.close();
+    qputenv("MOTIFO_MIDI_EVENTS", QFile::encodeName(events));
     auto* thread = new MidiThread(context.engine());
+    qunsetenv("MOTIFO_MIDI_EVENTS");
+    // The held note arrives by polling; the thread polls on.
+    QDeadlineTimer deadline(10000);
+    while (bridge.messages().empty() && !deadline.hasExpired())
+        QThread::msleep(5);
     EXPECT_TRUE(thread->isRunning());
-    const PmEvent held[] = { word(0x90, 60, 100) };
-    thread->device()->handleEvents(held, 1);
     delete thread; // returns once run() has ended
     EXPECT_EQ(bridge.messages(), std::vector<std::string> { on(60) });
     context.engine()->setJsBridge(nullptr);
+}
+
+TEST(MidiThread, WithNoKeyboardPollsNothing)
+{
+    EngineContext context(nullptr);
+    Settings::instance().setValue("MidiDevice", "None");
+    auto* thread = new MidiThread(context.engine());
+    EXPECT_FALSE(thread->device()->isOpen());
+    EXPECT_TRUE(thread->wait(QDeadlineTimer(10000))) << "still polling";
+    delete thread;
 }
 
 } // namespace

@@ -16,10 +16,13 @@ export function foldTempo(bpm) {
 }
 
 export class Freestyle {
-  // mode: the page's Mode; afterAccept runs once a take became a loop.
-  constructor({ mode, afterAccept }) {
+  // mode: the page's Mode; afterAccept runs once a take became a loop;
+  // heldTempo() resolves with the tempo kept loops hold the song at, or null.
+  constructor({ mode, afterAccept, heldTempo = async () => null }) {
     this.mode = mode;
     this.afterAccept = afterAccept;
+    this.heldTempo = heldTempo;
+    this.heldBpm = null;
     this.status = 'Suspended';
     this.takes = [];
     this.takesKey = '';
@@ -78,6 +81,7 @@ export class Freestyle {
         $('snap-result').textContent = '';
         $('tempo-accept').disabled = true;
         $('tempo-play-once').focus();
+        this.heldBpm = await this.heldTempo();
         await send('getFreestyleTempoDetector');
       },
       // Cancel goes back to the takes as they were, the take heard again;
@@ -176,7 +180,9 @@ export class Freestyle {
     if (this.snapped && this.take) {
       const beats = Number(this.take.num_beats);
       const secs = Number(this.take.length_seconds);
-      $('snap-result').textContent = `Snapped to ${beats} beats at ${formatBpm(this.snappedBpm)} bpm (${secs.toFixed(2)} s).`;
+      $('snap-result').textContent = this.heldBpm
+        ? `Snapped to ${beats} beats at the song's ${formatBpm(this.snappedBpm)} bpm, which the kept loops hold (${secs.toFixed(2)} s).`
+        : `Snapped to ${beats} beats at ${formatBpm(this.snappedBpm)} bpm (${secs.toFixed(2)} s).`;
       $('tempo-accept').disabled = false;
     }
   }
@@ -199,10 +205,12 @@ export class Freestyle {
       : `${this.taps.length} taps, ${formatBpm(foldTempo(bpm))} bpm.`;
   }
 
+  // A song with kept loops holds its tempo: the take is cut on the song's
+  // beats, the taps only counting them, so that it joins the song in time.
   async snap() {
     const raw = tapTempo(this.taps);
     if (raw === null) return;
-    const bpm = Math.round(foldTempo(raw) * 100) / 100;
+    const bpm = this.heldBpm || Math.round(foldTempo(raw) * 100) / 100;
     const span = this.taps[this.taps.length - 1] - this.taps[0];
     // Each attempt starts again from the take as it was recorded.
     if (this.snapped) await sendJson({ freestyle_tempo_detector: { initialize: true } });

@@ -12,6 +12,7 @@ import './devices.js';
 import { Mode } from './mode.js';
 import { Transport } from './transport.js';
 import { Controls } from './controls.js';
+import { Link } from './link.js';
 import './document.js';
 
 // Everything that a structural change, a tempo change or a loaded project
@@ -29,6 +30,7 @@ async function refreshAll() {
   await send('getInstrumentCollection');
   await send('getDrumLoopCollection');
   await send('getMicrosecondsUntilNextBeat');
+  await send('getLink');
 }
 
 const keyboard = new Keyboard();
@@ -40,7 +42,7 @@ const ideas = new Ideas({
   afterChange: () => send('getProject'),
 });
 const transport = new Transport({ time, loopRecorder, usable: () => mode.is('ideas') && ideas.ideas.length > 0 });
-const pulse = new Pulse([time, loopRecorder]);
+const pulse = new Pulse([time], [loopRecorder]);
 
 const mode = new Mode({
   ideas: {
@@ -48,7 +50,11 @@ const mode = new Mode({
     leave: async () => { await loopRecorder.suspend(); },
   },
 });
-const freestyle = new Freestyle({ mode, afterAccept: refreshSong });
+const freestyle = new Freestyle({
+  mode,
+  afterAccept: refreshSong,
+  heldTempo: async () => { await send('getDrumLoopCollection'); return time.playsAtSongTempo ? time.bpm : null; },
+});
 mode.steps.takes = freestyle.takesSteps();
 mode.steps.tempo = freestyle.tempoSteps();
 // Only the ideas screen has a transport and a loop recorder to play.
@@ -111,6 +117,8 @@ const ACTIONS = {
 for (let n = 1; n <= 8; n++) ACTIONS[`mute_loop_${n}`] = onIdeas(() => ideas.toggleMute(n - 1));
 
 const controls = new Controls();
+// A tempo from the Link session changed the song's.
+const link = new Link({ songBpm: () => time.bpm, tempoChanged: () => refreshSong() });
 // A bound MIDI control was pressed (the engine already kept it from playing).
 on('midi_map', (m) => { if (typeof m.action === 'string') ACTIONS[m.action]?.(); });
 
@@ -126,6 +134,7 @@ const MENU_ACTIONS = {
   instruments: () => instruments.open(),
   drums: () => time.openDrums(),
   controls: () => controls.open(),
+  settings: () => link.open(),
   help: () => openDialog('help'),
   credits: () => openDialog('credits'),
   console: () => openDialog('console'),

@@ -5,20 +5,26 @@
 // so nothing here runs on every display frame.
 
 // Wake this early, and show what falls due this soon after, so changes a few
-// milliseconds apart (a beat and a playhead step) share one frame.
+// milliseconds apart share one frame.
 const LEAD_MS = 8;
+// A loose part (the playhead) moves up to this much early or late to share
+// the frame of a strict one (the beat light): the two are synced to the
+// engine apart, and every frame costs the same however little moves.
+export const SLACK_MS = 100;
 // A part that asks for a change sooner than this gets it this late.
 const MIN_SLEEP_MS = 4;
 
 export class Pulse {
-  // parts: objects with step(at) that show their state as of `at`
+  // strict, loose: objects with step(at) that show their state as of `at`
   // (performance.now() time) and return when it next changes (Infinity for
-  // never). Each part gets changed(), to call when its state jumps.
-  constructor(parts) {
-    this.parts = parts;
+  // never); loose ones may move SLACK_MS off time. Each part gets changed(),
+  // to call when its state jumps.
+  constructor(strict, loose = []) {
+    this.strict = strict;
+    this.loose = loose;
     this.timer = 0;
     this.running = false;
-    for (const part of parts) part.changed = () => this.poke();
+    for (const part of [...strict, ...loose]) part.changed = () => this.poke();
   }
 
   start() {
@@ -42,8 +48,13 @@ export class Pulse {
   wake() {
     if (document.hidden) return;
     const now = performance.now();
-    let next = Infinity;
-    for (const part of this.parts) next = Math.min(next, part.step(now + 2 * LEAD_MS));
+    let strict = Infinity;
+    let loose = Infinity;
+    for (const part of this.strict) strict = Math.min(strict, part.step(now + 2 * LEAD_MS));
+    for (const part of this.loose) loose = Math.min(loose, part.step(now + 2 * LEAD_MS + SLACK_MS));
+    // A loose change just before a strict one waits for it; one after it
+    // was shown early above.
+    const next = loose < strict - SLACK_MS ? loose : strict;
     if (next === Infinity) return; // until a part changes
     this.timer = setTimeout(() => this.wake(), Math.max(MIN_SLEEP_MS, next - LEAD_MS - now));
   }
