@@ -327,6 +327,9 @@ namespace {
 // it only selects an idea.
 std::string ideaEditName(const Json::Value& msg)
 {
+    // Commands that are not an object are refused below, as for any component.
+    if (!msg.isObject())
+        return {};
     if (msg.isMember("clear"))
         return "Clear Ideas";
     const Json::Value& ideas = msg["ideas"];
@@ -425,8 +428,15 @@ void ZubEngine::followSessionPlaying()
     const bool playing = !m_pIdeaCollection->isStopped();
     if (playing != m_bLinkLocalPlaying)
         m_pLinkSession->proposePlaying(playing);
-    else if (m_pLinkSession->sessionPlaying() != playing)
+    else if (m_pLinkSession->sessionPlaying() != playing) {
         playing ? stopSong() : playSong();
+        // The page shows Play or Stop from the idea collection's state.
+        if (m_pJsBridge) {
+            Json::Value root(Json::objectValue);
+            m_pIdeaCollection->toJson(root);
+            m_pJsBridge->deliverMessage(JsonField::styled(root));
+        }
+    }
     m_bLinkLocalPlaying = !m_pIdeaCollection->isStopped();
 }
 

@@ -87,6 +87,9 @@ TEST_F(ZubApiTest, MalformedMessagesNeverCrash)
         "{", "}", "{\"metronome\":", ":{", "{\"metronome\":{\"mute\":null}}", "noteOn->",
         "->", "noteOff->99999999999999999999", "setTempo->1e400", "{\"metronome\":[]}",
         "\xff\xfe:\x01", "{\"metronome\":{\"mute\":{\"deep\":[1,2,3]}}}",
+        // A component's commands that are not an object.
+        "{\"idea_collection\":1}", "{\"idea_collection\":[\"clear\"]}", "{\"idea_collection\":\"clear\"}",
+        "{\"loop_recorder\":1}", "{\"freestyle_recorder\":[]}", "{\"drum_loop_collection\":true}",
     };
     for (const char* m : messages)
         EXPECT_NO_THROW(send(m)) << m;

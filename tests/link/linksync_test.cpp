@@ -12,6 +12,8 @@
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
 #include "qt/settings.h"
+#include "support/instrumentlibrary.h"
+#include "support/pushedstates.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -242,10 +244,20 @@ TEST_F(LinkSyncTest, PlayAndStopTravelBothWaysWithStartStopSync)
     send("{ \"link\" : { \"enabled\" : true, \"start_stop_sync\" : true } }");
     ASSERT_GE(waitFor([&] { return send("getLink")["link"]["peers"].asInt() == 1; }), 0);
 
+    // The page is told each time, so that its Play/Stop button shows it.
+    RecordingBridge page;
+    engine().setJsBridge(&page);
+    const auto pageSaysStopped = [&] {
+        const std::vector<Json::Value> states = pushedStates(page.messages(), "idea_collection");
+        return states.empty() ? Json::Value() : states.back()["stopped"];
+    };
     hut.press("Space"); // LinkHut starts the session
     EXPECT_GE(waitFor([&] { return !engine().ideaCollection()->isStopped(); }), 0);
+    EXPECT_EQ(pageSaysStopped(), Json::Value(false));
     hut.press("Space");
     EXPECT_GE(waitFor([&] { return engine().ideaCollection()->isStopped(); }), 0) << "LinkHut's stop did not stop the song";
+    EXPECT_EQ(pageSaysStopped(), Json::Value(true));
+    engine().setJsBridge(nullptr);
     send("playSong");
     EXPECT_GE(waitForHut(hut, [](const LinkHut::Status& s) { return s.playing; }), 0) << "Motifo's play did not reach LinkHut";
     send("stopSong");
