@@ -21,11 +21,13 @@
 namespace {
 
 // Frames (of the left channel) where a click starts: the first clearly
-// audible sample after a long silence.
+// audible sample after a long silence. A recording that starts inside a
+// click (jack_capture begins at whatever frame the server is at) has not
+// heard that silence: its first sound is no onset.
 std::vector<long> clickOnsets(const std::vector<float>& interleaved)
 {
     std::vector<long> onsets;
-    long lastSound = -100000;
+    long lastSound = 0;
     for (std::size_t i = 0; i < interleaved.size() / 2; ++i) {
         if (std::fabs(interleaved[2 * i]) > 1e-3f) {
             if (long(i) - lastSound > 1000)

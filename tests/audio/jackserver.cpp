@@ -4,6 +4,7 @@
 #include "qt/settings.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -107,9 +108,16 @@ int JackServer::xruns(const QString& client)
 
 QStringList JackServer::ports(const QString& prefix) const
 {
+    // A client can fail to connect while other servers on the machine start
+    // or stop (they share JACK's registry): only an answer counts.
     QProcess lsp;
-    lsp.start("jack_lsp", { "-s", m_name });
-    lsp.waitForFinished(10000);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        lsp.start("jack_lsp", { "-s", m_name });
+        if (lsp.waitForFinished(10000) && lsp.exitStatus() == QProcess::NormalExit && lsp.exitCode() == 0)
+            break;
+        qWarning() << "jack_lsp failed:" << lsp.readAllStandardError();
+        QThread::msleep(200);
+    }
     QStringList found;
     for (const QString& line : QString::fromLocal8Bit(lsp.readAllStandardOutput()).split('\n'))
         if (line.startsWith(prefix))

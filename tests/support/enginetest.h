@@ -5,6 +5,7 @@
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
 #include "support/allocationcounter.h"
+#include "support/setclock.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +32,14 @@ private:
 };
 
 // An engine and its API with the process-wide transport back at 0 and 120
-// bpm, and no instrument content.
+// bpm, and no instrument content. The transport's clock stands still: a
+// note is stamped at the start of the cycle in progress, as on an idle
+// machine, not wherever within it a busy machine let the test get to.
 class EngineTest : public ::testing::Test
 {
 protected:
+    EngineTest() { Transport::instance().setClock(&m_clock); }
+    ~EngineTest() override { Transport::instance().setClock(nullptr); }
     void SetUp() override
     {
         Transport::instance().setPosition(0);
@@ -46,6 +51,7 @@ protected:
         api.handleMessage(m);
         return api.reply();
     }
+    SetClock m_clock;
     EmptyWorkingDirectory m_workingDirectory;
     ZubEngine engine { nullptr };
     ZubApi api { &engine };
