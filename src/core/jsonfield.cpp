@@ -50,5 +50,11 @@ bool JsonField::parse(const std::string& text, Json::Value& root)
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     Json::Reader reader(Json::Features::all());
 #pragma GCC diagnostic pop
-    return reader.parse(text, root, false);
+    try {
+        return reader.parse(text, root, false);
+    } catch (const Json::Exception&) {
+        // Nesting beyond the reader's depth limit is thrown, not reported.
+        root = Json::Value();
+        return false;
+    }
 }

@@ -20,10 +20,10 @@ MidiMessage MidiMessage::make(std::uint8_t kind, int velocity, int note, int cha
 
 MidiMessage MidiMessage::noteOn(int velocity, int note, int channel)
 {
-    return make(0x90, velocity, note, channel);
+    return make(MIDI_NOTE_ON, velocity, note, channel);
 }
 
 MidiMessage MidiMessage::noteOff(int velocity, int note, int channel)
 {
-    return make(0x80, velocity, note, channel);
+    return make(MIDI_NOTE_OFF, velocity, note, channel);
 }

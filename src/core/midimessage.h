@@ -5,6 +5,12 @@
 constexpr int MIDI_NUM_CHANNELS = 16;
 constexpr int MIDI_NUM_NOTES = 128;
 constexpr int MIDI_NUM_VELOCITIES = 128;
+// The kinds of channel message: a status byte's high four bits.
+constexpr int MIDI_KIND_MASK = 0xF0;
+constexpr int MIDI_NOTE_OFF = 0x80;
+constexpr int MIDI_NOTE_ON = 0x90;
+constexpr int MIDI_CONTROL_CHANGE = 0xB0;
+constexpr int MIDI_PROGRAM_CHANGE = 0xC0;
 
 // A three-byte MIDI channel message.
 class MidiMessage
@@ -17,10 +23,10 @@ public:
     static MidiMessage noteOn(int velocity, int note, int channel);
     static MidiMessage noteOff(int velocity, int note, int channel);
 
-    bool isNoteOn() const { return (m_status & 0xF0) == 0x90; }
-    bool isNoteOff() const { return (m_status & 0xF0) == 0x80; }
+    bool isNoteOn() const { return (m_status & MIDI_KIND_MASK) == MIDI_NOTE_ON; }
+    bool isNoteOff() const { return (m_status & MIDI_KIND_MASK) == MIDI_NOTE_OFF; }
     // What the MIDI file writer writes.
-    bool isNoteOnOrOff() const { return (m_status & 0x90) != 0; }
+    bool isNoteOnOrOff() const { return isNoteOn() || isNoteOff(); }
 
     std::uint8_t status() const { return m_status; }
     std::uint8_t data1() const { return m_data1; }

@@ -1,6 +1,7 @@
 #include "engine/midimap.h"
 
 #include "core/jsonfield.h"
+#include "core/midimessage.h"
 
 #include <algorithm>
 #include <json/reader.h>
@@ -8,10 +9,6 @@
 
 namespace {
 
-constexpr int kNoteOff = 0x80;
-constexpr int kNoteOn = 0x90;
-constexpr int kControlChange = 0xB0;
-constexpr int kProgramChange = 0xC0;
 constexpr int kSwitchThreshold = 64;
 
 const char* kindName(MidiMap::ControlKind kind)
@@ -80,18 +77,18 @@ bool MidiMap::decode(int status, int data1, int data2, Control& control, int& va
     control.number = data1;
     value = data2;
     isRelease = false;
-    switch (status & 0xF0) {
-    case kControlChange:
+    switch (status & MIDI_KIND_MASK) {
+    case MIDI_CONTROL_CHANGE:
         control.kind = ControlKind::ControlChange;
         return true;
-    case kProgramChange:
+    case MIDI_PROGRAM_CHANGE:
         control.kind = ControlKind::ProgramChange;
         value = 127;
         return true;
-    case kNoteOn:
-    case kNoteOff:
+    case MIDI_NOTE_ON:
+    case MIDI_NOTE_OFF:
         control.kind = ControlKind::Note;
-        isRelease = (status & 0xF0) == kNoteOff || data2 == 0;
+        isRelease = (status & MIDI_KIND_MASK) == MIDI_NOTE_OFF || data2 == 0;
         value = isRelease ? 0 : 127;
         return true;
     default:

@@ -129,7 +129,7 @@ int MidiWriter::writeTrack(float bpm, const TimedMidiEventList& events, double l
         // tick in every pass.
         const int64 offsetTicks = nearestTick(std::llround((r - 1) * loopSeconds * 1000000.0), usPerQuarter);
         for (const auto& [time, message] : events.events()) {
-            if (!message.isNoteOn() && !message.isNoteOff())
+            if (!message.isNoteOnOrOff())
                 continue;
             const int64 tick = ticksAt(time, usPerQuarter) + offsetTicks;
             writeEvent(holdAtEnd ? std::min(tick, endTick) : tick, message.status(), message.data1(), message.data2());

@@ -1,6 +1,7 @@
 #include "qt/midiinputdevice.h"
 
 #include "core/jsonfield.h"
+#include "core/midimessage.h"
 #include "core/nativejsbridge.h"
 #include "engine/zubengine.h"
 #include "qt/qtloghandler.h"
@@ -15,9 +16,6 @@
 
 namespace {
 
-constexpr int kNoteOff = 0x80;
-constexpr int kNoteOn = 0x90;
-constexpr int kCommandMask = 0xF0;
 constexpr int kSysexStart = 0xF0;
 constexpr int kSysexEnd = 0xF7;
 
@@ -235,13 +233,13 @@ void MidiInputDevice::handleEvent(const PmEvent& event)
     }
     if (m_pEngine && runsControl(status, data1, data2, event.timestamp))
         return;
-    const int command = status & kCommandMask;
+    const int command = status & MIDI_KIND_MASK;
     const int channel = status & 0x0F;
     const bool playing = channel == (m_pEngine ? m_pEngine->midiMap().playChannel() : 0);
-    if (command == kNoteOn && data2 != 0) {
+    if (command == MIDI_NOTE_ON && data2 != 0) {
         if (playing)
             noteOn(data1, data2);
-    } else if (command == kNoteOff || command == kNoteOn) {
+    } else if (command == MIDI_NOTE_OFF || command == MIDI_NOTE_ON) {
         if (playing || (data1 < int(m_sounding.size()) && m_sounding.test(data1)))
             noteOff(data1);
     }

@@ -498,6 +498,7 @@ TEST_F(ProjectFileTest, AnUnreadableDocumentIsRefusedAndTheSongStays)
         { "other.zub", "{ \"instrument\" : { } }", "it is not a Motifo song, or it is damaged" },
         { "number.zub", "{ \"project\" : 5 }", "it is not a Motifo song, or it is damaged" },
         { "wave.zub", "RIFF\x10\0\0\0WAVEfmt ", "it is not a Motifo song, or it is damaged" },
+        { "deep.zub", "{ \"project\" : " + std::string(2000, '['), "it is not a Motifo song, or it is damaged" },
         { "/dev/zero", "", "it is not a file that holds a song" },
     };
     engine.setTempo(77.0f);

@@ -93,6 +93,8 @@ TEST_F(ZubApiTest, MalformedMessagesNeverCrash)
     };
     for (const char* m : messages)
         EXPECT_NO_THROW(send(m)) << m;
+    // Nested deeper than the JSON reader goes.
+    EXPECT_NO_THROW(send("{ \"metronome\" : " + std::string(2000, '[')));
     EXPECT_FLOAT_EQ(Transport::instance().bpm(), 120.0f);
 }
 

@@ -49,7 +49,8 @@ TEST(MidiMessage, NoteOnAndOffBytes)
     EXPECT_TRUE(off.isNoteOff());
     EXPECT_TRUE(on.isNoteOnOrOff());
     EXPECT_TRUE(off.isNoteOnOrOff());
-    EXPECT_FALSE(MidiMessage().isNoteOnOrOff());
+    for (const MidiMessage other : { MidiMessage(), MidiMessage(0xB0, 64, 127), MidiMessage(0xC5, 3, 0), MidiMessage(0xE0, 0, 64) })
+        EXPECT_FALSE(other.isNoteOnOrOff()) << int(other.status());
 }
 
 TEST(TimedMidiEventList, KeepsTimeOrderAndArrivalOrderForEqualTimes)
