@@ -45,6 +45,7 @@ int ToneClient::process(jack_nframes_t numFrames, void* self)
 {
     // JACK's process thread.
     auto* t = static_cast<ToneClient*>(self);
+    t->m_cycles.fetch_add(1);
     auto* out = static_cast<float*>(jack_port_get_buffer(t->m_pPort, numFrames));
     const long on = t->m_onFrames.load();
     const long period = on + t->m_offFrames.load();

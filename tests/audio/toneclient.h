@@ -20,6 +20,8 @@ public:
     // Plays the tone for onFrames, then silence for offFrames, repeatedly;
     // 0 off frames play it without a break.
     void setGate(int onFrames, int offFrames);
+    // The cycles the server has run this client for: the server's own clock.
+    long cycles() const { return m_cycles.load(); }
 
     ToneClient(const ToneClient&) = delete;
     ToneClient& operator=(const ToneClient&) = delete;
@@ -34,6 +36,7 @@ private:
     long m_gatePos = 0;
     std::atomic<int> m_onFrames { 1 };
     std::atomic<int> m_offFrames { 0 };
+    std::atomic<long> m_cycles { 0 };
     jack_client_t* m_pClient = nullptr;
     jack_port_t* m_pPort = nullptr;
 };
