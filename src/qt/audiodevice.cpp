@@ -137,6 +137,11 @@ QString AudioDevice::lostReason() const
     return server.isEmpty() ? QObject::tr("it stopped playing") : server;
 }
 
+bool AudioDevice::knowsLostReason() const
+{
+    return !m_pJack || m_pJack->serverGone();
+}
+
 int AudioDevice::stop()
 {
     if (!m_pStream)

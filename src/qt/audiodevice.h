@@ -46,6 +46,9 @@ public:
     bool isLost() const;
     // Why a lost stream ended, as far as it is known.
     QString lostReason() const;
+    // GUI thread: whether the server's own reason has arrived (a stream not
+    // on JACK has none to wait for).
+    bool knowsLostReason() const;
 
     // Output only: the live input this output tells when each cycle is heard.
     void setLiveInput(RecordingBuffer* input) { m_pLiveInput = input; }

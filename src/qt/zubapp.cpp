@@ -198,8 +198,16 @@ void ZubApp::closeOutput()
 
 void ZubApp::watchOutput()
 {
-    if (m_pOutputDevice && m_pOutputDevice->isLost())
-        outputLost();
+    if (!m_pOutputDevice || !m_pOutputDevice->isLost()) {
+        m_lostLooks = 0;
+        return;
+    }
+    // Each JACK client hears of the server's end on a thread of its own: the
+    // server's words can reach ours a moment after the stream stopped.
+    if (!m_pOutputDevice->knowsLostReason() && ++m_lostLooks < 5)
+        return;
+    m_lostLooks = 0;
+    outputLost();
 }
 
 void ZubApp::outputLost()

@@ -93,6 +93,7 @@ private:
     QString m_lostOutput;
     QString m_lostInput;
     int m_retryMs = 0;
+    int m_lostLooks = 0; // looks at a lost output whose reason is on its way
     QString m_midiProblem;
     LatencyProbe m_probe;
     bool m_bHandedOver = false;
