@@ -8,6 +8,7 @@
 #include "instruments/instrument.h"
 #include "qt/audiodevice.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/autosave.h"
 #include "qt/commandline.h"
 #include "qt/deviceproblems.h"
 #include "qt/installlayout.h"
@@ -16,6 +17,7 @@
 #include "qt/midimapsettings.h"
 #include "qt/midithread.h"
 #include "qt/qtloghandler.h"
+#include "qt/quitsignals.h"
 #include "qt/settings.h"
 #include "qt/singleinstance.h"
 #include "qt/zubui.h"
@@ -74,6 +76,7 @@ ZubApp::ZubApp(int& argc, char** argv)
     m_pLiveInput->setLatencyProbe(&m_probe);
     m_pLiveInput->setProblemHandler([this](const QString& problem) { reportDevice(DeviceProblems::AudioInput, problem); });
     m_pMainWindow = new ZubUI(m_pEngineContext, this, m_bFirstRun); // shows itself
+    connect(new QuitSignals(this), &QuitSignals::received, this, &ZubApp::quitOnSignal);
     openOutput();
     qDebug().noquote() << QString("Motifo %1 with Qt %2 and %3; audio output: %4")
                               .arg(MOTIFO_VERSION, qVersion(), Pa_GetVersionInfo()->versionText, m_outputDescription);
@@ -106,6 +109,15 @@ ZubApp::~ZubApp()
     delete m_pEngineContext;
     Log::setSink(nullptr);
     delete m_pLogFile;
+}
+
+void ZubApp::quitOnSignal(int signal)
+{
+    // Nobody is there to answer a question: the work goes to the recovery
+    // copy, which the next start offers, and the streams close as on Quit.
+    qDebug() << "Signal" << signal << "ends Motifo; unsaved work is kept in the recovery copy";
+    m_pMainWindow->autosave()->writeIfChanged();
+    exit(0);
 }
 
 QString ZubApp::logFolder()

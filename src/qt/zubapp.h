@@ -68,6 +68,8 @@ public slots:
     void openSongs(const QStringList& songs);
 
 private:
+    // SIGTERM and its kind: an orderly end that asks nothing.
+    void quitOnSignal(int signal);
     // Shows a device's state in the window and on the page.
     void reportDevice(int kind, const QString& problem);
     // The output stopped under the program: says so, lets the streams go

@@ -2,7 +2,9 @@
 // input plays a test tone at the output, and a sampled instrument closes it.
 #include "support/capturedsignal.h"
 #include "jackserver.h"
+#include "engine/recoverycopy.h"
 #include "qt/audiodeviceenumerator.h"
+#include "qt/autosave.h"
 #include "qt/settings.h"
 #include "support/enginetest.h"
 #include "support/instrumentlibrary.h"
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -104,14 +107,25 @@ public:
     {
         m_process.write("\n");
         m_process.closeWriteChannel();
+        return finished();
+    }
+    // Sends `signal`, as a logout or `kill` would; true on a clean exit.
+    bool end(int signal)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        return finished();
+    }
+    const QString& log() const { return m_log; }
+
+private:
+    bool finished()
+    {
         const bool finished = m_process.waitForFinished(60000);
         m_log += QString::fromLocal8Bit(m_process.readAll());
         return finished && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0
             && m_log.contains("zubapp-live: exited");
     }
-    const QString& log() const { return m_log; }
 
-private:
     bool waitForLog(const QString& text, int from)
     {
         QElapsedTimer t;
@@ -182,19 +196,15 @@ TEST(ZubAppLiveInput, ProgramPlaysItsInputUntilASampledInstrumentIsChosen)
     EXPECT_TRUE(program.quit()) << program.log().toStdString();
 }
 
-// The program plays through a JACK server that is then stopped under it.
-class ServerLoss : public ::testing::Test
+// The program playing through a JACK server.
+class PlayingOnJack : public ::testing::Test
 {
 protected:
-    static constexpr const char* kProblem = "No audio output: system (JACK Audio Connection Kit) stopped "
-                                            "(JACK server has been closed); Motifo plays again when it is back";
-
     // A second of the audio cycle has run since `frames`.
     static auto playingAfter(qulonglong frames)
     {
         return [frames](const Answer& a) { return a.frames > frames + 44100; };
     }
-    static bool told(const Answer& a) { return a.window.startsWith("No audio output"); }
 
     void SetUp() override
     {
@@ -207,6 +217,21 @@ protected:
         ASSERT_TRUE(program->askUntil("getLoopRecorder", playingAfter(0)).answered) << program->log().toStdString();
     }
 
+    EmptyWorkingDirectory workingDirectory;
+    JackServer jack;
+    QTemporaryDir home;
+    std::unique_ptr<ProgramUnderTest> program;
+};
+
+// ... and then stopped under it.
+class ServerLoss : public PlayingOnJack
+{
+protected:
+    static constexpr const char* kProblem = "No audio output: system (JACK Audio Connection Kit) stopped "
+                                            "(JACK server has been closed); Motifo plays again when it is back";
+
+    static bool told(const Answer& a) { return a.window.startsWith("No audio output"); }
+
     // Stops the server; what the program says once it noticed.
     Answer stopServer()
     {
@@ -217,11 +242,6 @@ protected:
             << lost.page.toStdString();
         return lost;
     }
-
-    EmptyWorkingDirectory workingDirectory;
-    JackServer jack;
-    QTemporaryDir home;
-    std::unique_ptr<ProgramUnderTest> program;
 };
 
 // ... and started again: the song and the live input stay, and the program
@@ -263,6 +283,27 @@ TEST_F(ServerLoss, TheProgramEndsCleanlyWhileTheServerIsGone)
 {
     ASSERT_TRUE(stopServer().answered) << program->log().toStdString();
     EXPECT_TRUE(program->quit()) << program->log().toStdString();
+}
+
+// A logout or `kill` ends the program the orderly way: it leaves the server
+// playing for everyone else (jackd used to die writing to the client that
+// vanished) and keeps the unsaved song in the recovery copy.
+TEST_F(PlayingOnJack, ASignalEndsTheProgramInOrderAndKeepsTheWork)
+{
+    for (const char* m : { "loadInstrument:1", R"({ "loop_recorder" : { "record" : true } })", "noteOn->60", "noteOff->60",
+             "createLoopFromLoopRecorder" })
+        ASSERT_TRUE(program->ask(m).answered) << m;
+    RecoveryCopy copy(QFile::encodeName(Autosave::defaultFolder()).toStdString());
+    RecoveryCopy::Info info;
+    ASSERT_FALSE(copy.find(info)) << "the first copy is a minute away";
+    ASSERT_EQ(jack.ports("motifo:out").size(), 2);
+
+    ASSERT_TRUE(program->end(SIGTERM)) << program->log().toStdString();
+    EXPECT_TRUE(program->log().contains("Signal 15 ends Motifo")) << program->log().toStdString();
+    EXPECT_TRUE(copy.find(info));
+    EXPECT_TRUE(jack.ports("motifo:").isEmpty());
+    EXPECT_EQ(QProcess::execute("jack_wait", { "-s", jack.name(), "-c" }), 0) << jack.log().toStdString();
+    EXPECT_EQ(jack.ports("system:playback").size(), 2);
 }
 
 } // namespace
