@@ -5,22 +5,60 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 JackServer::JackServer()
-    : m_name(QString("motifo-test-%1").arg(QCoreApplication::applicationPid()))
 {
-    // Both our PortAudio client and jack_capture find the server by this name.
-    qputenv("JACK_DEFAULT_SERVER", m_name.toUtf8());
     qputenv("JACK_NO_AUDIO_RESERVATION", "1");
 }
 
 JackServer::~JackServer()
 {
     stop();
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+// JACK keeps a registry of eight server names, and a server that dies without
+// ending cleanly keeps its entry until a server of the same name starts
+// again. So test servers (the page tests' too) take their names from a small
+// fixed set, each held by a lock for the server's life, and the next server
+// of that name takes a dead one's entry back.
+bool JackServer::takeName()
+{
+    const QString folder = QDir::tempPath() + QString("/motifo-jack-%1").arg(::getuid());
+    QDir().mkpath(folder);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000) {
+        for (int slot = 0; slot < kNames; ++slot) {
+            const QString name = QString("motifo-test-%1").arg(slot);
+            // Not closed on exec: jackd inherits the lock, so a server that
+            // outlives this process still holds its name.
+            const int fd = ::open(QFile::encodeName(folder + "/" + name + ".lock").constData(), O_RDWR | O_CREAT, 0666);
+            if (fd < 0)
+                continue;
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                m_lockFd = fd;
+                m_name = name;
+                // Both our PortAudio client and jack_capture find the server by this name.
+                qputenv("JACK_DEFAULT_SERVER", m_name.toUtf8());
+                return true;
+            }
+            ::close(fd);
+        }
+        QThread::msleep(100); // every name is another test's: wait for one to end
+    }
+    m_error = QString("every JACK server name (motifo-test-0..%1) stayed taken for a minute").arg(kNames - 1);
+    return false;
 }
 
 void JackServer::stop()
@@ -55,6 +93,8 @@ bool JackServer::start(int sampleRate, int period, Timing timing)
         m_error = "jackd is not installed";
         return false;
     }
+    if (m_lockFd < 0 && !takeName())
+        return false;
     // Two servers starting in the same instant can trip over JACK's shared
     // registry; a second attempt then succeeds.
     for (int attempt = 0; attempt < 3; ++attempt)

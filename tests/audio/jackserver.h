@@ -8,7 +8,7 @@
 class AudioDeviceEnumerator;
 
 // A real JACK server with the dummy driver: a real audio clock without a
-// sound card. Each test process uses its own server name.
+// sound card. Each server has a name of its own while it lives.
 class JackServer
 {
 public:
@@ -50,9 +50,12 @@ public:
         const std::function<void()>& started = {});
 
 private:
+    static constexpr int kNames = 6; // as many as the page tests share
+    bool takeName();
     bool startOnce(int sampleRate, int period, Timing timing);
 
-    QString m_name;
+    QString m_name; // empty until the first start
+    int m_lockFd = -1;
     QProcess m_jackd;
     QString m_error;
     QString m_log;

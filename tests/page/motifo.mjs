@@ -50,19 +50,57 @@ async function waitForDevtools(port, proc, timeoutMs) {
   throw new Error('the program did not open its debugging port');
 }
 
-// A JACK server with the dummy driver gives the program a real audio clock
-// without a sound card; null where jackd is missing or does not come up.
-function startJack(name) {
-  if (spawnSync('sh', ['-c', 'command -v jackd && command -v jack_wait']).status !== 0) return null;
+// JACK keeps a registry of eight server names, and a server that dies
+// without ending cleanly keeps its entry until a server of the same name
+// starts again. So test servers take their names from a small fixed set, each
+// held by a lock for the server's life (the server inherits it), and the next
+// server of that name takes a dead one's entry back.
+export const JACK_NAMES = 6;
+const jackLockDir = path.join(tmpdir(), `motifo-jack-${process.getuid()}`);
+const IN_LOCK = 'exec 9>>"$1"; flock -n 9 || exit 75; echo locked; shift; exec "$@"';
+
+// Starts jackd as `name` once that name's lock is taken; resolves to the
+// process, or null where another server holds the name.
+function startJackAs(name, args) {
+  mkdirSync(jackLockDir, { recursive: true });
   const env = { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' };
-  const jackd = spawn('jackd', ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512'],
-    { env, stdio: 'ignore' });
-  const up = spawnSync('jack_wait', ['-s', name, '-w', '-t', '10'], { env, timeout: 15000 });
-  if (up.status !== 0 || jackd.exitCode !== null) {
-    jackd.kill('SIGKILL');
-    return null;
+  const jackd = spawn('sh', ['-c', IN_LOCK, 'sh', path.join(jackLockDir, `${name}.lock`), 'jackd', ...args],
+    { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  jackd.output = '';
+  const keep = (d) => { jackd.output = (jackd.output + d).slice(-4000); };
+  jackd.stderr.on('data', keep);
+  return new Promise((resolve) => {
+    const onData = (d) => {
+      keep(d);
+      if (!/^locked$/m.test(jackd.output)) return;
+      jackd.stdout.off('data', onData).on('data', keep);
+      resolve(jackd);
+    };
+    jackd.stdout.on('data', onData);
+    jackd.once('exit', (code) => resolve(code === 75 ? null : jackd));
+  });
+}
+
+// A JACK server with the dummy driver gives the program a real audio clock
+// without a sound card: { process, name }, or null where jackd is missing.
+// A server that is installed but does not come up fails with its output.
+async function startJack() {
+  if (spawnSync('sh', ['-c', 'command -v jackd && command -v jack_wait && command -v flock']).status !== 0) return null;
+  for (let attempt = 0; attempt < 600; ++attempt) {
+    for (let slot = 0; slot < JACK_NAMES; ++slot) {
+      const name = `motifo-test-${slot}`;
+      const jackd = await startJackAs(name, ['--no-realtime', '-n', name, '-d', 'dummy', '-r', '44100', '-p', '512']);
+      if (!jackd) continue;
+      const up = spawnSync('jack_wait', ['-s', name, '-w', '-t', '10'],
+        { env: { ...process.env, JACK_NO_AUDIO_RESERVATION: '1' }, timeout: 15000 });
+      if (up.status === 0 && jackd.exitCode === null) return { process: jackd, name };
+      await stopProcess(jackd, 'SIGKILL');
+      throw new Error(`jackd did not come up as ${name}: ${jackd.output.trim()}`);
+    }
+    // Every name is taken by another test's server: wait for one to end.
+    await new Promise((r) => setTimeout(r, 100));
   }
-  return jackd;
+  throw new Error(`every JACK server name (motifo-test-0..${JACK_NAMES - 1}) stayed taken for a minute`);
 }
 
 // An X server of the test's own, so that the program's windows and native
@@ -132,9 +170,15 @@ export async function windowNamed(display, pattern, timeoutMs = 30000) {
   }
 }
 
+// Ends proc with `signal`; one that is still there half a minute later is
+// killed outright.
 function stopProcess(proc, signal = 'SIGTERM') {
   if (!proc || proc.exitCode !== null || proc.signalCode !== null) return Promise.resolve();
-  return new Promise((r) => { proc.once('exit', r); proc.kill(signal); });
+  return new Promise((r) => {
+    const late = setTimeout(() => proc.kill('SIGKILL'), 30000);
+    proc.once('exit', () => { clearTimeout(late); r(); });
+    proc.kill(signal);
+  });
 }
 
 // Options: cwd; env adds to the program's environment; prepareHome(home)
@@ -146,14 +190,17 @@ function stopProcess(proc, signal = 'SIGTERM') {
 // another copy of Motifo than the build tree's (an installed one); args: the
 // program's arguments.
 export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, display = false, program, args = [] } = {}) {
+  const jack = audio ? await startJack() : null;
   const x = display ? await startDisplay(display === true ? {} : display) : null;
-  if (display && !x) throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
+  if (display && !x) {
+    await stopProcess(jack?.process);
+    throw new Error('Xvfb and xdotool are needed for the native dialogs (scripts/deps installs them)');
+  }
   const port = await freePort();
   const home = mkdtempSync(path.join(tmpdir(), 'motifo-home-'));
   const logs = [];
-  const jackName = `motifo-page-${process.pid}`;
-  const jackd = audio ? startJack(jackName) : null;
-  const jackEnv = jackd ? { JACK_DEFAULT_SERVER: jackName, JACK_NO_AUDIO_RESERVATION: '1' } : {};
+  const jackd = jack?.process ?? null;
+  const jackEnv = jack ? { JACK_DEFAULT_SERVER: jack.name, JACK_NO_AUDIO_RESERVATION: '1' } : {};
   if (jackd) {
     // PortAudio's index may differ: the program finds the device by its name.
     const settingsDir = path.join(home, 'data', 'Quavertone', 'Motifo');
@@ -187,7 +234,7 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jackd ? jackName : null, display: x?.display, home, logs, stop };
+    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jack?.name ?? null, display: x?.display, home, logs, stop };
   } catch (e) {
     await stop();
     throw e;
