@@ -4,6 +4,7 @@
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
+#include "loops/looprecorder.h"
 #include "support/fuzzfile.h"
 
 #include <cstdint>
@@ -45,5 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     file.open(FuzzFile::write("song.zub", data, size), FuzzFile::folder());
     api.handleMessage("getIdeaCollection");
     engine.process(buffer.data(), 32);
+    // No input ends with the recorder's spare thread running (see api.cpp).
+    engine.loopRecorder()->settleSpare();
     return 0;
 }

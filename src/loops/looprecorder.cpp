@@ -288,6 +288,11 @@ void LoopRecorder::prepareSpare()
     m_spare.prepare(lengthFrames() * ZUB_FRAMESIZE);
 }
 
+void LoopRecorder::settleSpare()
+{
+    m_spare.settle();
+}
+
 int64 LoopRecorder::lengthFrames() const
 {
     std::lock_guard lock(m_mutex);

@@ -118,6 +118,9 @@ public:
     // Starts making the buffer the next clear or loop trades for; the page's
     // record button asks for it.
     void prepareSpare();
+    // Waits until the buffer made ahead is ready, so that no buffer is then
+    // in the hands of the thread making it.
+    void settleSpare();
 
     void activate();
     void suspend();

@@ -24,11 +24,11 @@ float* zeroedBuffer(int64 numSamples, float* reuse, int64 reuseSamples)
 
 SpareBuffer::~SpareBuffer()
 {
-    join();
+    settle();
     freeAlignedFloats(m_pReady);
 }
 
-void SpareBuffer::join()
+void SpareBuffer::settle()
 {
     if (m_thread.joinable())
         m_thread.join();
@@ -39,7 +39,7 @@ void SpareBuffer::prepare(int64 numSamples, float* reuse, int64 reuseSamples)
     if (!reuse && m_iWantedSamples == numSamples)
         return; // made or being made already
     m_iWantedSamples = numSamples;
-    join();
+    settle();
     {
         std::lock_guard lock(m_mutex);
         freeAlignedFloats(m_pReady);
@@ -57,7 +57,7 @@ void SpareBuffer::prepare(int64 numSamples, float* reuse, int64 reuseSamples)
 float* SpareBuffer::take(int64 numSamples)
 {
     m_iWantedSamples = 0;
-    join();
+    settle();
     float* ready;
     int64 readySamples;
     {

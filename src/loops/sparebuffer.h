@@ -26,9 +26,11 @@ public:
     // ahead when it has that size (waiting for it if need be), else one made
     // now. Null when the memory cannot be had.
     float* take(int64 numSamples);
+    // Waits until the buffer being made, if any, is ready: afterwards no
+    // buffer is held by the making thread alone.
+    void settle();
 
 private:
-    void join();
 
     std::thread m_thread;
     std::mutex m_mutex;
