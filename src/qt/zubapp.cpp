@@ -117,7 +117,7 @@ void ZubApp::quitOnSignal(int signal)
     // copy, which the next start offers, and the streams close as on Quit.
     qDebug() << "Signal" << signal << "ends Motifo; unsaved work is kept in the recovery copy";
     m_pMainWindow->autosave()->writeIfChanged();
-    exit(0);
+    QCoreApplication::exit(0); // leaves every event loop; no window is asked to close
 }
 
 QString ZubApp::logFolder()

@@ -55,7 +55,7 @@ async function waitForDevtools(port, proc, timeoutMs) {
 // starts again. So test servers take their names from a small fixed set, each
 // held by a lock for the server's life (the server inherits it), and the next
 // server of that name takes a dead one's entry back.
-export const JACK_NAMES = 6;
+const JACK_NAMES = 6;
 const jackLockDir = path.join(tmpdir(), `motifo-jack-${process.getuid()}`);
 const IN_LOCK = 'exec 9>>"$1"; flock -n 9 || exit 75; echo locked; shift; exec "$@"';
 
