@@ -9,7 +9,8 @@
 // MOTIFO_PROGRAMS=a:b (programs that find their own page and content, such
 // as the motifo of another build tree) starts each in turn, run by run, for
 // a before and after in one run; the medians are given per program.
-// STARTUP_DEBUG=1 prints the program's log lines with the ms they arrived at.
+// STARTUP_DEBUG=1 prints the program's log lines with the ms they arrived at,
+// and the page's navigation milestones.
 // "cold" drops the page cache (sync; echo 3 > /proc/sys/vm/drop_caches)
 // before every start. Prints one JSON object: every run's milestones in ms
 // after the process was started, and the medians.
@@ -189,6 +190,16 @@ async function startOnce(index, program) {
       return window.readyAt;
     }, null, { polling: 2, timeout: 30000 })).jsonValue();
     const pageReady = ready - started;
+    if (process.env.STARTUP_DEBUG) {
+      // The page's own milestones (and any performance.mark), on the same clock.
+      const marks = await page.evaluate(() => {
+        const nav = performance.getEntriesByType('navigation')[0];
+        return [['navigation started', 0], ['dom interactive', nav.domInteractive], ['load event', nav.loadEventEnd],
+          ...performance.getEntriesByType('mark').map((m) => [m.name, m.startTime])]
+          .map(([name, at]) => [name, performance.timeOrigin + at]);
+      });
+      for (const [name, at] of marks) console.error('page', name, Math.round(at - started));
+    }
     const loaded = await instrumentReady;
     const noteSent = pageReady;
     await connected;

@@ -13,7 +13,13 @@ AudioDeviceEnumerator::AudioDeviceEnumerator(QObject* parent)
 {
     // Names the JACK client; only takes effect before initialisation.
     PaJack_SetClientName("motifo");
-    startPortAudio();
+    m_started = std::async(std::launch::async, [this] { startPortAudio(); });
+}
+
+void AudioDeviceEnumerator::waitForPortAudio() const
+{
+    if (m_started.valid())
+        m_started.get();
 }
 
 void AudioDeviceEnumerator::startPortAudio()
@@ -38,12 +44,14 @@ void AudioDeviceEnumerator::stopPortAudio()
 
 void AudioDeviceEnumerator::restart()
 {
+    waitForPortAudio();
     stopPortAudio();
     startPortAudio();
 }
 
 AudioDeviceEnumerator::~AudioDeviceEnumerator()
 {
+    waitForPortAudio();
     stopPortAudio();
 }
 
@@ -59,6 +67,7 @@ bool AudioDeviceEnumerator::keepOutputHostApi(const PaHostApiInfo* host) const
 
 QStringList AudioDeviceEnumerator::deviceList(int kind)
 {
+    waitForPortAudio();
     QStringList list;
     if (kind == 0)
         m_inputIndexes.clear();
@@ -84,6 +93,7 @@ QStringList AudioDeviceEnumerator::deviceList(int kind)
 
 QString AudioDeviceEnumerator::defaultOutputEntry()
 {
+    waitForPortAudio();
     const QStringList outputs = deviceList(1);
 #ifdef Q_OS_WIN
     for (const QString& entry : outputs)
@@ -122,6 +132,7 @@ QString AudioDeviceEnumerator::nameAndHost(const QString& entry)
 
 int AudioDeviceEnumerator::outputDeviceIndex()
 {
+    waitForPortAudio();
     QString entry = Settings::instance().value("AudioDevice");
     if (entry.isEmpty()) {
         entry = defaultOutputEntry();
@@ -176,6 +187,7 @@ PaStreamParameters AudioDeviceEnumerator::outputParameters()
 
 PaStreamParameters AudioDeviceEnumerator::inputParameters(int deviceIndex)
 {
+    waitForPortAudio();
     const PaDeviceInfo* info = Pa_GetDeviceInfo(deviceIndex);
     if (!info) {
         qDebug() << "Audio device" << deviceIndex << "not found";
@@ -196,6 +208,7 @@ PaStreamParameters AudioDeviceEnumerator::inputParameters(int deviceIndex)
 
 int AudioDeviceEnumerator::sampleRate()
 {
+    waitForPortAudio();
     QString value = Settings::instance().value("AudioDeviceSampleRate");
     if (value.isEmpty()) {
         const int def = Pa_GetDefaultOutputDevice();
@@ -212,6 +225,7 @@ int AudioDeviceEnumerator::sampleRate()
 
 QList<int> AudioDeviceEnumerator::sampleRatesForDevice(const QString& entry) const
 {
+    waitForPortAudio();
     // The engine runs at 44,100 Hz inside; other rates are converted.
     const int index = parseDeviceIndex(entry);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
@@ -238,6 +252,7 @@ int AudioDeviceEnumerator::inputDeviceIndex(int listPosition) const
 
 QStringList AudioDeviceEnumerator::inputDeviceEntries()
 {
+    waitForPortAudio();
     QStringList entries;
     for (int position = 0; position < deviceList(0).size(); ++position) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(m_inputIndexes.value(position));

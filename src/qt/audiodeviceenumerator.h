@@ -7,12 +7,15 @@
 #include <QObject>
 #include <QStringList>
 #include <portaudio.h>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
 // Owns PortAudio's initialisation, lists the devices and turns the stored
-// settings into stream parameters.
+// settings into stream parameters. PortAudio starts on a thread of its own
+// (probing every ALSA card and opening a JACK client takes tens of
+// milliseconds) while the window comes up; every call here waits for it.
 class AudioDeviceEnumerator : public QObject
 {
     Q_OBJECT
@@ -60,8 +63,10 @@ public:
 private:
     void startPortAudio();
     void stopPortAudio();
+    void waitForPortAudio() const;
     bool keepOutputHostApi(const PaHostApiInfo* host) const;
 
     QMap<int, int> m_inputIndexes;
     std::unique_ptr<JackTiming> m_pJackTiming;
+    mutable std::future<void> m_started;
 };

@@ -28,6 +28,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QWebEngineProfile>
 #include <algorithm>
 
 namespace {
@@ -68,6 +69,10 @@ ZubApp::ZubApp(int& argc, char** argv)
         Settings::instance().setValue("version", MOTIFO_VERSION);
     }
     m_pEnumerator = new AudioDeviceEnumerator;
+    // Chromium's browser side starts with the first profile (tens of
+    // milliseconds): now, while PortAudio starts on its own thread, so that
+    // the page loads sooner.
+    QWebEngineProfile::defaultProfile();
     m_pLiveInput = new LiveInput(m_pEnumerator);
     m_pEngineContext = new EngineContext(m_pLiveInput);
     MidiMapSettings::attach(m_pEngineContext->engine()->midiMap(), this);

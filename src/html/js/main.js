@@ -17,20 +17,22 @@ import './document.js';
 
 // Everything that a structural change, a tempo change or a loaded project
 // can touch.
+const SONG_STATE = ['getIdeaCollection', 'getProject', 'getLoopRecorder', 'getMetronome'];
+const OTHER_STATE = ['getInstrument', 'getInstrumentCollection', 'getDrumLoopCollection', 'getMicrosecondsUntilNextBeat', 'getLink'];
+
+// Sent together: the program answers them in the order sent, so the page
+// gets the same messages as when it waited for each, a round trip apiece
+// sooner.
+function requestAll(messages) {
+  return Promise.all(messages.map((m) => send(m)));
+}
+
 async function refreshSong() {
-  await send('getIdeaCollection');
-  await send('getProject');
-  await send('getLoopRecorder');
-  await send('getMetronome');
+  await requestAll(SONG_STATE);
 }
 
 async function refreshAll() {
-  await refreshSong();
-  await send('getInstrument');
-  await send('getInstrumentCollection');
-  await send('getDrumLoopCollection');
-  await send('getMicrosecondsUntilNextBeat');
-  await send('getLink');
+  await requestAll([...SONG_STATE, ...OTHER_STATE]);
 }
 
 const keyboard = new Keyboard();
@@ -232,10 +234,11 @@ window.checkInit = async function () {
   showVersion();
   pulse.start();
   await mode.go('ideas', 'again');
-  await refreshAll();
-  showMidiInput(await callNative('midiInput'));
-  await send('getMidiMap');
-  if (await callNative('firstRun') === true && !$('welcome').open) openDialog('welcome');
+  const [, midiInput, , firstRun] = await Promise.all([
+    refreshAll(), callNative('midiInput'), send('getMidiMap'), callNative('firstRun'),
+  ]);
+  showMidiInput(midiInput);
+  if (firstRun === true && !$('welcome').open) openDialog('welcome');
   document.body.dataset.ready = 'true';
 };
 
