@@ -2,19 +2,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <unistd.h>
 
 const std::string& FuzzFile::folder()
 {
-    static const std::string dir = [] {
+    // Never destroyed, so that the clean-up at exit can still read it.
+    static const std::string& dir = *[] {
         std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         pattern += "/motifo-fuzz-XXXXXX";
-        const char* made = mkdtemp(pattern.data());
-        if (!made)
+        if (!mkdtemp(pattern.data()))
             std::abort();
-        return std::string(made);
+        // A run that ends normally leaves nothing in memory-backed /dev/shm;
+        // a crash keeps the folder with the input that caused it.
+        std::atexit([] { std::filesystem::remove_all(folder()); });
+        return new std::string(pattern);
     }();
     return dir;
 }
