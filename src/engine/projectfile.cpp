@@ -65,6 +65,17 @@ std::vector<int> loopBeatsOf(const Json::Value& idea)
     return beats;
 }
 
+// Which of an idea's loops the idea wants muted, in the order of its files;
+// older documents say nothing, and their loops play.
+std::vector<bool> loopMutesOf(const Json::Value& idea)
+{
+    std::vector<bool> mutes;
+    const Json::Value& loops = idea["loops"];
+    for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i)
+        mutes.push_back(loops[i].isObject() && JsonField::toBool(loops[i]["muted"], false));
+    return mutes;
+}
+
 } // namespace
 
 // Writes source into path as a WAV file. Returns 0, or 1 with a log line.
@@ -250,12 +261,14 @@ std::string ProjectFile::documentText(const SongSnapshot& song)
         Json::Value entry(Json::objectValue);
         entry["folder"] = idea.fileName;
         entry["name"] = idea.name;
-        // The beats of each loop, in the order of its files.
+        // The beats of each loop and whether this idea mutes it, in the
+        // order of its files.
         Json::Value& loops = entry["loops"] = Json::Value(Json::arrayValue);
         for (const SongSnapshot::LoopEntry& loop : idea.loops) {
-            Json::Value beats(Json::objectValue);
-            beats["num_beats"] = loop.numBeats;
-            loops.append(beats);
+            Json::Value l(Json::objectValue);
+            l["num_beats"] = loop.numBeats;
+            l["muted"] = loop.muted;
+            loops.append(l);
         }
         folders.append(entry);
     }
@@ -397,13 +410,18 @@ std::vector<std::unique_ptr<Idea>> ProjectFile::readIdeas(const std::string& fol
         subfolders.erase(found);
     }
     for (const std::string& name : subfolders)
-        ideas.push_back({ name, name, {} });
+        ideas.push_back({ name, name, {}, {} });
 
     std::vector<std::unique_ptr<Idea>> loaded;
     for (const NamedIdea& idea : ideas) {
         loaded.push_back(IdeaCollection::readIdea(folder + "/" + idea.folder, idea.folder, loopPool, bpm,
                                                   idea.loopBeats));
         loaded.back()->setName(idea.name);
+        // The idea plays nowhere yet: its loops take its mutes at once.
+        const auto loops = loaded.back()->loops();
+        for (std::size_t i = 0; i < loops.size() && i < idea.loopMutes.size(); ++i)
+            loops[i]->setMute(idea.loopMutes[i], true);
+        loaded.back()->saveLoopStates();
     }
     return loaded;
 }
@@ -489,7 +507,8 @@ ProjectFile::LoadedSong ProjectFile::read(const std::string& documentPath, const
             continue;
         const std::string folder = JsonField::toString(folders[i]["folder"], std::string());
         if (IdeaFileNames::isSafe(folder))
-            named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]) });
+            named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]),
+                              loopMutesOf(folders[i]) });
     }
     // The loops play at the tempo the transport will take, a float.
     song.ideas = readIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(song.bpm), loopPool);

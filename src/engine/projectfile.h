@@ -97,11 +97,13 @@ public:
 
 private:
     struct SavePaths;
-    // An idea the document names: its folder, its real name, its loops' beats.
+    // An idea the document names: its folder, its real name, its loops'
+    // beats and mutes.
     struct NamedIdea {
         std::string folder;
         std::string name;
         std::vector<int> loopBeats;
+        std::vector<bool> loopMutes;
     };
     int writeIdeaAudio(const std::string& folder, const SongSnapshot::IdeaEntry& idea);
     int writeIdeaMidi(const std::string& folder, const SongSnapshot::IdeaEntry& idea, float bpm);

@@ -154,7 +154,14 @@ TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
     Idea* verse = addIdea(engine, "Verse", { drums, bass });
     ASSERT_EQ(engine.ideaCollection()->cloneIdea(verse->id()), 0); // "Verse 2", now active
     const std::string cloneName = ideas()[1]->name();
-    bass->setMute(true, true); // muted in the clone only
+    // Muted in the clone only, as the page mutes a loop.
+    Json::Value mute;
+    ASSERT_TRUE(Json::Reader().parse("{ \"idea_collection\" : { \"ideas\" : [ { \"id\" : " + std::to_string(ideas()[1]->id())
+                                         + ", \"loops\" : [ { \"id\" : " + std::to_string(bass->id())
+                                         + ", \"mute\" : true } ] } ] } }",
+                                     mute));
+    engine.ideaCollection()->handleJson(mute);
+    ASSERT_TRUE(bass->isMuted());
 
     ASSERT_EQ(file.save(doc()), 0);
     engine.setTempo(150.0f);
@@ -174,8 +181,10 @@ TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
         ASSERT_EQ(loops.size(), 2u);
         expectSameAudio(*loops[0], *drums);
         expectSameAudio(*loops[1], *bass); // a muted loop is saved with its audio
-        // Mute states are not part of the format: every loop comes back unmuted.
-        EXPECT_FALSE(loops[1]->isMuted());
+        // Each idea keeps which loops it mutes.
+        const Json::Value listed = idea->toJson()["loops"];
+        EXPECT_FALSE(listed[0]["mute"].asBool());
+        EXPECT_EQ(listed[1]["mute"].asBool(), idea == loaded[1]) << idea->name();
         // notes() returns a copy: keep it, not a reference into it.
         const TimedMidiEventList gotNotes = loops[1]->notes(), wantNotes = bass->notes();
         const auto& got = gotNotes.events();
@@ -190,6 +199,12 @@ TEST_F(ProjectFileTest, SaveThenOpenGivesBackIdeasLoopsNotesAndTempo)
     }
     // Clones shared their loops; each reopened idea has its own copies.
     EXPECT_NE(loaded[0]->loops()[0], loaded[1]->loops()[0]);
+    // The first idea plays with every loop; the clone mutes its bass.
+    EXPECT_FALSE(loaded[0]->loops()[1]->isMuted());
+    EXPECT_TRUE(loaded[1]->loops()[1]->isMuted());
+    engine.ideaCollection()->setActiveIdea(loaded[1]->id());
+    EXPECT_TRUE(loaded[1]->loops()[1]->isMuted());
+    EXPECT_FALSE(loaded[1]->loops()[0]->isMuted());
 }
 
 TEST_F(ProjectFileTest, ASaveWritesTheSongAsItWasAskedForAndEditsMadeMeanwhileStayUnsaved)
