@@ -13,6 +13,11 @@ void LatencyProbe::arm()
     m_state.store(Armed, std::memory_order_release);
 }
 
+void LatencyProbe::disarm()
+{
+    m_state.store(Idle, std::memory_order_release);
+}
+
 void LatencyProbe::play(float* out, long frames, double heardAt)
 {
     if (m_state.load(std::memory_order_acquire) != Armed || heardAt < 0.0)

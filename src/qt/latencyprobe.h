@@ -16,6 +16,9 @@ public:
 
     // GUI thread: the next output buffer carries a click.
     void arm();
+    // GUI thread: a measurement that gave up; no click is played later and
+    // nothing heard later counts.
+    void disarm();
     // Output callback: adds the click to the first frames of `out` when
     // armed; `heardAt` is when the buffer's first frame is heard.
     void play(float* out, long frames, double heardAt);

@@ -118,6 +118,8 @@ bool LiveInput::measureOnce(double& seconds)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(5);
     }
+    // An output that stood still would otherwise click whenever it plays again.
+    m_pProbe->disarm();
     return false;
 }
 

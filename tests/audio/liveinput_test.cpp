@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -439,6 +440,14 @@ TEST_F(RoundTrip, MeasuringWithNothingConnectedSaysSo)
     QString why;
     EXPECT_FALSE(liveInput->measureLatency(liveInput->openEntryName(), seconds, why));
     EXPECT_TRUE(why.contains("did not come back")) << why.toStdString();
+    // Given up: a sound that comes in later is no answer, and an output
+    // that plays again plays no click.
+    const std::vector<float> loud(512, 0.9f);
+    probe.listen(loud.data(), 256, 2, 10.0, 44100.0);
+    EXPECT_FALSE(probe.result(seconds));
+    std::vector<float> out(512, 0.0f);
+    probe.play(out.data(), 256, 10.0);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0.0f);
 }
 
 } // namespace
