@@ -315,6 +315,9 @@ void FreestyleRecorder::activate()
     std::lock_guard lock(m_mutex);
     if (m_heard.empty())
         m_heard.swap(heard);
+    // Already active and mid-take: what was played is kept, as on suspending.
+    if (m_state == STATE_RECORDING)
+        storeTake();
     m_bActive = true;
     // Back from the tempo detector, the takes stay as it left them: the take
     // it gave back is heard again. Otherwise nothing auditions at first.

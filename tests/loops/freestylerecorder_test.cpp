@@ -460,19 +460,24 @@ TEST_F(FreestyleRecorderTest, DoTempoDetectionHandsOverTheHeardTake)
     EXPECT_EQ(recorder.state(), FreestyleRecorder::STATE_SUSPENDED);
 }
 
-TEST_F(FreestyleRecorderTest, SuspendingMidTakeKeepsWhatWasPlayed)
+TEST_F(FreestyleRecorderTest, SuspendingOrInitializingMidTakeKeepsWhatWasPlayed)
 {
     recorder.handleJson(command("initialize", true));
-    recorder.noteOn(60, m_frames);
-    feed(dc(0.25f), 22050);
-    recorder.handleJson(command("suspend", true));
-    EXPECT_EQ(recorder.takes()[0]->numFrames(), 22050);
-    EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 22049], 0.25f);
-    // The next take starts clean, not on top of the interrupted one.
-    recorder.handleJson(command("initialize", true));
-    keyTake(dc(0.125f), 4410);
-    EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[0], 0.125f);
-    EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 10000], 0.0f);
+    for (const char* interruption : { "suspend", "initialize" }) {
+        SCOPED_TRACE(interruption);
+        recorder.noteOn(60, m_frames);
+        feed(dc(0.25f), 22050);
+        recorder.noteOff(60, m_frames);
+        recorder.handleJson(command(interruption, true));
+        ASSERT_EQ(recorder.takes()[0]->numFrames(), 22050);
+        EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 22049], 0.25f);
+        // The next take starts clean, not on top of the interrupted one.
+        recorder.handleJson(command("initialize", true));
+        keyTake(dc(0.125f), 4410);
+        EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[0], 0.125f);
+        EXPECT_FLOAT_EQ(recorder.takes()[0]->data()[2 * 10000], 0.0f);
+        EXPECT_EQ(recorder.takes()[1]->numFrames(), 22050);
+    }
 }
 
 TEST_F(FreestyleRecorderTest, ReleasedTakeIsNoLongerTouchedByTheRing)
