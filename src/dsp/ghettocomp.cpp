@@ -8,6 +8,11 @@ GhettoComp::GhettoComp(float glideMs)
 {
 }
 
+bool GhettoComp::atUnity() const
+{
+    return std::fabs(m_fCompFactor - 1.0f) <= STEADY;
+}
+
 void GhettoComp::process(float* buffer, int numFrames)
 {
     if (numFrames <= 0)
@@ -24,7 +29,7 @@ void GhettoComp::process(float* buffer, int numFrames)
     const float step = 1.0f / glideSamples;
     const int numSamples = 2 * numFrames;
 
-    if (std::fabs(m_fCompFactor - target) > 0.005f) {
+    if (std::fabs(m_fCompFactor - target) > STEADY) {
         for (int j = 0; j < numSamples; ++j) {
             if (glideSamples > j)
                 m_fCompFactor += step * delta;

@@ -13,8 +13,13 @@ public:
     void process(float* buffer, int numFrames) override;
 
     float compFactor() const { return m_fCompFactor; }
+    // Silence leaves such a compressor where it is: its gain stays 1.
+    bool atUnity() const;
 
 private:
+    // Nearer its target than this, the factor stays put.
+    static constexpr float STEADY = 0.005f;
+
     float m_fCompFactor = 1.0f; // never 0: the target is at least 1
     float m_fGlideMs;
 };

@@ -21,8 +21,22 @@ float MasterBus::compFactor(Band band) const
     return comps[band]->compFactor();
 }
 
+bool MasterBus::restsThrough(const float* buffer, int numFrames)
+{
+    const bool silent = std::all_of(buffer, buffer + ZUB_FRAMESIZE * numFrames, [](float s) { return s == 0.0f; });
+    if (!silent) {
+        m_iSilentFrames = 0;
+        return false;
+    }
+    const bool rested = m_iSilentFrames >= REST_AFTER_FRAMES;
+    m_iSilentFrames = std::min(REST_AFTER_FRAMES, m_iSilentFrames + numFrames);
+    return rested && m_lowComp.atUnity() && m_midComp.atUnity() && m_highComp.atUnity();
+}
+
 void MasterBus::process(float* buffer, int numFrames)
 {
+    if (numFrames <= 0 || restsThrough(buffer, numFrames))
+        return;
     while (numFrames > 0) {
         const int piece = std::min(numFrames, DEINTERLACED_BUF_FRAMES - 1);
         processPiece(buffer, piece);

@@ -21,6 +21,11 @@ public:
 
     MasterBus();
 
+    // After this much silence every band's filter has rung out far below
+    // -120 dB and every compressor is back at unity: from then on silence
+    // passes untouched, and nothing is computed until sound comes again.
+    static constexpr int REST_AFTER_FRAMES = 44100;
+
     // Any frame count: long calls are processed in consecutive pieces below
     // DEINTERLACED_BUF_FRAMES, the filter and compressor states carried over.
     void process(float* buffer, int numFrames) override;
@@ -28,6 +33,8 @@ public:
     float compFactor(Band band) const;
 
 private:
+    // True while silence needs no work (see REST_AFTER_FRAMES).
+    bool restsThrough(const float* buffer, int numFrames);
     void processPiece(float* buffer, int numFrames);
     void splitBands(const float* buffer, int numFrames);
     void mixBands(float* buffer, int numFrames) const;
@@ -40,4 +47,5 @@ private:
     GhettoComp m_lowComp { 100.0f };
     GhettoComp m_midComp { 11.6f };
     GhettoComp m_highComp { 11.6f };
+    int m_iSilentFrames = 0; // of silence in a row, up to REST_AFTER_FRAMES
 };

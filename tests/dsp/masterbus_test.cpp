@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -88,6 +89,41 @@ TEST(MasterBus, SilenceInSilenceOut)
             ASSERT_LT(std::abs(s), 1e-6f); // only the filters' anti-denormal offset, below -120 dB
     }
     EXPECT_EQ(bus.compFactor(MasterBus::kLow), 1.0f);
+}
+
+TEST(MasterBus, ALongSilencePassesUntouchedAndWhatFollowsSoundsTheSame)
+{
+    // Bus `resting` hears true silence between two loud passages; bus
+    // `working` hears one sample of 1e-20 in every block of it, which no
+    // one can hear but which keeps it computing.
+    MasterBus resting, working;
+    const std::vector<float> loud = steadyMix(kBlock, 0.3);
+    auto both = [&](const std::vector<float>& in, float nudge) {
+        std::vector<float> a = in, b = in;
+        b[0] += nudge;
+        resting.process(a.data(), kBlock);
+        working.process(b.data(), kBlock);
+        return std::make_pair(a, b);
+    };
+    for (int n = 0; n < 100; ++n)
+        both(loud, 0.0f);
+    const std::vector<float> silence(2 * kBlock, 0.0f);
+    const int restBlocks = MasterBus::REST_AFTER_FRAMES / kBlock + 1;
+    for (int n = 0; n < 2 * restBlocks; ++n) {
+        const auto [a, b] = both(silence, 1e-20f);
+        if (n <= restBlocks)
+            continue; // the passage rings out
+        ASSERT_EQ(a, silence) << "block " << n;
+        for (float s : b)
+            ASSERT_LT(std::abs(s), 1e-6f);
+    }
+    float worst = 0.0f;
+    for (int n = 0; n < 100; ++n) {
+        const auto [a, b] = both(loud, 0.0f);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            worst = std::max(worst, std::abs(a[i] - b[i]));
+    }
+    EXPECT_LT(worst, 1e-6f); // -120 dB
 }
 
 TEST(MasterBus, LowBandSettlesSlowerThanTheOthers)
