@@ -225,9 +225,12 @@ try {
     motifo: treeCpu(motifo.pid), motifoX: motifoX ? usage(motifoX.proc.pid).cpuSeconds : 0,
     sooper: usage(sooper.pid).cpuSeconds, sooperGui: gui ? treeCpu(gui.pid) : 0,
   });
+  await motifo.detach();
+  await sleep(2000);
   const idleBefore = idleCpu();
   await sleep(seconds * 1000);
   const idleAfter = idleCpu();
+  await motifo.attach();
   const idlePer = (k) => (idleAfter[k] - idleBefore[k]) / seconds;
   const idle = {
     // CPU seconds per second, each program with the X server its window is drawn on.

@@ -234,7 +234,12 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
   try {
     browser = await connect(port, proc);
     const opened = await openPage(browser);
-    return { ...opened, pid: proc.pid, audio: jackd !== null, jack: jack?.name ?? null, display: x?.display, home, logs, stop };
+    const session = { ...opened, pid: proc.pid, audio: jackd !== null, jack: jack?.name ?? null, display: x?.display, home, logs, stop };
+    // A debugger attached costs the page's processes time every frame:
+    // detach() lets go of it, as a player has the program, attach() comes back.
+    session.detach = async () => { await browser?.close().catch(() => {}); browser = null; };
+    session.attach = async () => { browser = await connect(port, proc); Object.assign(session, await openPage(browser)); };
+    return session;
   } catch (e) {
     await stop();
     throw e;
