@@ -31,7 +31,6 @@ public:
     void settle();
 
 private:
-
     std::thread m_thread;
     std::mutex m_mutex;
     float* m_pReady = nullptr;

@@ -93,7 +93,6 @@ QStringList AudioDeviceEnumerator::deviceList(int kind)
 
 QString AudioDeviceEnumerator::defaultOutputEntry()
 {
-    waitForPortAudio();
     const QStringList outputs = deviceList(1);
 #ifdef Q_OS_WIN
     for (const QString& entry : outputs)
@@ -252,7 +251,6 @@ int AudioDeviceEnumerator::inputDeviceIndex(int listPosition) const
 
 QStringList AudioDeviceEnumerator::inputDeviceEntries()
 {
-    waitForPortAudio();
     QStringList entries;
     for (int position = 0; position < deviceList(0).size(); ++position) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(m_inputIndexes.value(position));
