@@ -52,28 +52,19 @@ bool renamed(const std::string& from, const std::string& to, std::string* why = 
     return !ec;
 }
 
-// The beats of an idea's loops as the document lists them; 0 where an entry
-// gives none (its beats then come from its length). Older documents list none.
-std::vector<int> loopBeatsOf(const Json::Value& idea)
+// The beats of an idea's loops and which of them the idea mutes, as the
+// document lists them in the order of the files. Beats are 0 where an entry
+// gives none (they then come from the length); older documents list neither,
+// and their loops play.
+void readLoopEntries(const Json::Value& idea, std::vector<int>& beats, std::vector<bool>& mutes)
 {
-    std::vector<int> beats;
     const Json::Value& loops = idea["loops"];
     for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i) {
-        const long long n = loops[i].isObject() ? JsonField::toInt64(loops[i]["num_beats"], 0) : 0;
+        const bool given = loops[i].isObject();
+        const long long n = given ? JsonField::toInt64(loops[i]["num_beats"], 0) : 0;
         beats.push_back(n >= 1 && n <= kMaxLoopBeats ? int(n) : 0);
+        mutes.push_back(given && JsonField::toBool(loops[i]["muted"], false));
     }
-    return beats;
-}
-
-// Which of an idea's loops the idea wants muted, in the order of its files;
-// older documents say nothing, and their loops play.
-std::vector<bool> loopMutesOf(const Json::Value& idea)
-{
-    std::vector<bool> mutes;
-    const Json::Value& loops = idea["loops"];
-    for (Json::ArrayIndex i = 0; loops.isArray() && i < loops.size(); ++i)
-        mutes.push_back(loops[i].isObject() && JsonField::toBool(loops[i]["muted"], false));
-    return mutes;
 }
 
 } // namespace
@@ -506,9 +497,11 @@ ProjectFile::LoadedSong ProjectFile::read(const std::string& documentPath, const
         if (!folders[i].isObject())
             continue;
         const std::string folder = JsonField::toString(folders[i]["folder"], std::string());
-        if (IdeaFileNames::isSafe(folder))
-            named.push_back({ folder, JsonField::toString(folders[i]["name"], folder), loopBeatsOf(folders[i]),
-                              loopMutesOf(folders[i]) });
+        if (!IdeaFileNames::isSafe(folder))
+            continue;
+        NamedIdea& idea = named.emplace_back(
+            NamedIdea { folder, JsonField::toString(folders[i]["name"], folder), {}, {} });
+        readLoopEntries(folders[i], idea.loopBeats, idea.loopMutes);
     }
     // The loops play at the tempo the transport will take, a float.
     song.ideas = readIdeas(audioFolder(documentPath, guid, documentsFolder), named, double(song.bpm), loopPool);
