@@ -180,11 +180,27 @@ export class LoopRecorder {
     const len = this.state.length_seconds;
     const perBeat = stepsPerBeat((len * 1000) / this.state.num_beats);
     const steps = this.state.num_beats * perBeat;
-    const pos = (((this.anchor.seconds + (at - this.anchor.at) / 1000) % len) + len) % len;
+    const pos = this.positionAt(at);
     const index = Math.min(steps - 1, Math.floor((pos / len) * steps));
     this.showStep(index, steps, perBeat);
     const untilNext = ((index + 1) * len) / steps - pos;
     return Math.min(this.nextSync, at + untilNext * 1000);
+  }
+
+  // Seconds into the recorder at `at`, from the last known position.
+  positionAt(at) {
+    const len = this.state.length_seconds;
+    return (((this.anchor.seconds + (at - this.anchor.at) / 1000) % len) + len) % len;
+  }
+
+  // Which beat of its bar of four falls at `at`, or null. The recorder's start
+  // is on a bar of the song's grid, so its beats count the bar when it holds
+  // whole bars at the song's tempo.
+  beatOfBar(at, beatMs) {
+    const s = this.state;
+    if (!this.anchor || s.num_beats % 4 !== 0) return null;
+    if (Math.abs((s.length_seconds * 1000) / s.num_beats - beatMs) > 1) return null;
+    return Math.floor((this.positionAt(at) / s.length_seconds) * s.num_beats) % 4;
   }
 
   showStep(index, steps, perBeat) {

@@ -38,7 +38,8 @@ async function refreshAll() {
 const keyboard = new Keyboard();
 const instruments = new Instruments(keyboard);
 const loopRecorder = new LoopRecorder(async () => { await send('getIdeaCollection'); await send('getProject'); });
-const time = new Timekeeping(refreshSong, (reason) => loopRecorder.confirmErase(reason), (bpm) => loopRecorder.fitsTempo(bpm));
+const time = new Timekeeping(refreshSong, (reason) => loopRecorder.confirmErase(reason), (bpm) => loopRecorder.fitsTempo(bpm),
+  (at, beatMs) => loopRecorder.beatOfBar(at, beatMs));
 const ideas = new Ideas({
   onJustLoaded: () => { time.forgetDrums(); mode.go('ideas'); refreshSong(); },
   afterChange: () => send('getProject'),

@@ -60,10 +60,10 @@ export class Pulse {
   }
 }
 
-// The playhead and the beat light move in steps of the beat (whole beats,
-// halves, quarters, ...): the fewest per beat that keep a step at most this
-// long, so they keep up with slow tempos and draw no more often at fast ones.
-const LONGEST_STEP_MS = 250;
+// The playhead moves in steps of the beat (whole beats, halves, quarters,
+// ...): the fewest per beat that keep a step at most this long, so it keeps
+// up with slow tempos and draws no more often than the beat light otherwise.
+const LONGEST_STEP_MS = 1000;
 
 export function stepsPerBeat(beatMs) {
   let steps = 1;

@@ -2,7 +2,6 @@
 // follows the engine's transport, and the drum loop browser.
 import { on, send, sendJson } from './bridge.js';
 import { $, el, announce, openDialog, closeDialog, logoImage, flash, setClass } from './ui.js';
-import { stepsPerBeat } from './pulse.js';
 
 export const MIN_BPM = 30;
 export const MAX_BPM = 200;
@@ -40,11 +39,15 @@ export class Timekeeping {
   // refresh asks the engine for everything a tempo change touches;
   // confirmErase(reason) resolves true when a change that empties the loop
   // recorder may go on; recorderFits(bpm) is true when the recorder's beats
-  // already last its length at bpm, so taking that tempo keeps its content.
-  constructor(refresh, confirmErase, recorderFits) {
+  // already last its length at bpm, so taking that tempo keeps its content;
+  // beatOfBar(at, beatMs) is which of a bar's four beats falls at `at` on the
+  // song's grid, or null when the page cannot tell.
+  constructor(refresh, confirmErase, recorderFits, beatOfBar) {
     this.refresh = refresh;
     this.confirmErase = confirmErase;
     this.recorderFits = recorderFits;
+    this.beatOfBar = beatOfBar;
+    this.countFrom = null; // { at, bpm }: bars counted from this beat when the grid is unknown
     this.stopped = false; // the song is stopped: the beat light rests
     this.bpm = 120;
     this.muted = true;
@@ -173,28 +176,34 @@ export class Timekeeping {
     this.changed();
   }
 
-  // Shows the beat light as of `at` and returns when it next changes: it is
-  // lit for the first step of each beat, brighter on the first of four.
+  // Shows the beat light as of `at` and returns when it next changes: one of
+  // four dots lit for each beat of the bar, so it changes once a beat (every
+  // change costs the window a frame).
   step(at) {
     if (at >= this.nextSync && !this.syncing) {
       this.syncing = true;
       this.nextSync = at + BEAT_RESYNC_MS;
       send('getMicrosecondsUntilNextBeat').then(() => { this.syncing = false; });
     }
+    const dots = [...$('beat-light').children];
     if (this.beatAnchor === null || this.stopped) {
-      setClass($('beat-light'), 'lit', false);
+      dots.forEach((dot) => setClass(dot, 'lit', false));
       return this.nextSync;
     }
     const beatMs = 60000 / this.bpm;
-    const litMs = beatMs / stepsPerBeat(beatMs);
-    const beat = Math.floor((at - this.beatAnchor) / beatMs);
-    const beatStart = this.beatAnchor + beat * beatMs;
-    const lit = at - beatStart < litMs;
-    const light = $('beat-light');
-    setClass(light, 'lit', lit);
-    // Held for the whole beat, so that the flash going out only changes opacity.
-    setClass(light, 'one', beat % 4 === 0);
-    return Math.min(this.nextSync, lit ? beatStart + litMs : beatStart + beatMs);
+    const beatStart = this.beatAnchor + Math.floor((at - this.beatAnchor) / beatMs) * beatMs;
+    const lit = this.barBeat(beatStart, beatMs);
+    dots.forEach((dot, i) => setClass(dot, 'lit', i === lit));
+    return Math.min(this.nextSync, beatStart + beatMs);
+  }
+
+  // The beat of the bar that starts at beatStart. Asked mid-beat, so that the
+  // recorder's position, synced apart, cannot land on the wrong side of it.
+  barBeat(beatStart, beatMs) {
+    const onGrid = this.beatOfBar(beatStart + beatMs / 2, beatMs);
+    if (onGrid !== null) return onGrid;
+    if (!this.countFrom || this.countFrom.bpm !== this.bpm) this.countFrom = { at: beatStart, bpm: this.bpm };
+    return ((Math.round((beatStart - this.countFrom.at) / beatMs) % 4) + 4) % 4;
   }
 
   // Drum loops
