@@ -230,3 +230,24 @@ describe('what Chromium 102 runs', () => {
     assert.deepEqual(found, []);
   });
 });
+
+describe('the page starts without waiting on its modules', () => {
+  // zub.html preloads the modules main.js reaches, so that they load side by
+  // side instead of one import at a time; a module left off the list only
+  // loads later, and nothing else would notice.
+  test('every module the page imports is preloaded, and nothing else is', () => {
+    const dir = path.join(repoRoot, 'src', 'html');
+    const reached = new Set();
+    const visit = (file) => {
+      if (reached.has(file)) return;
+      reached.add(file);
+      const text = readFileSync(path.join(dir, 'js', file), 'utf8');
+      for (const m of text.matchAll(/^(?:import|export)\s[^;]*?['"]\.\/([\w-]+\.js)['"]/gms)) visit(m[1]);
+    };
+    visit('main.js');
+    reached.delete('main.js');
+    const html = readFileSync(path.join(dir, 'zub.html'), 'utf8');
+    const preloaded = [...html.matchAll(/<link rel="modulepreload" href="js\/([\w-]+\.js)">/g)].map((m) => m[1]);
+    assert.deepEqual(preloaded.slice().sort(), [...reached].sort());
+  });
+});
