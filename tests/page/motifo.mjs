@@ -26,15 +26,26 @@ export function programEnv(home, port) {
   };
 }
 
-export function freePort() {
-  return new Promise((resolve, reject) => {
+// A port for the program's debugger to listen on. The program binds it a
+// moment after this returns; a port from the kernel's ephemeral range
+// (32768-60999) could meanwhile become the local end of any outgoing
+// connection, so one is taken below it, free when asked.
+const PORTS = { first: 20000, count: 12000 };
+
+function portIsFree(port) {
+  return new Promise((resolve) => {
     const srv = createServer();
-    srv.listen(0, '127.0.0.1', () => {
-      const { port } = srv.address();
-      srv.close(() => resolve(port));
-    });
-    srv.on('error', reject);
+    srv.once('error', () => resolve(false));
+    srv.listen(port, '127.0.0.1', () => srv.close(() => resolve(true)));
   });
+}
+
+export async function freePort() {
+  for (let i = 0; i < 100; i++) {
+    const port = PORTS.first + Math.floor(Math.random() * PORTS.count);
+    if (await portIsFree(port)) return port;
+  }
+  throw new Error('no free port for the debugger');
 }
 
 async function waitForDevtools(port, proc, timeoutMs) {
@@ -242,6 +253,8 @@ export async function startMotifo({ cwd, env = {}, prepareHome, audio = false, d
     return session;
   } catch (e) {
     await stop();
+    // What the program said is all there is to go on once it is gone.
+    e.message += `\n--- the program's output ---\n${logs.join('').slice(-4000)}`;
     throw e;
   }
 }
