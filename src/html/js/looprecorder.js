@@ -198,8 +198,7 @@ export class LoopRecorder {
   // whole bars at the song's tempo.
   beatOfBar(at, beatMs) {
     const s = this.state;
-    if (!this.anchor || s.num_beats % 4 !== 0) return null;
-    if (Math.abs((s.length_seconds * 1000) / s.num_beats - beatMs) > 1) return null;
+    if (!this.anchor || s.num_beats % 4 !== 0 || !this.fitsTempo(60000 / beatMs)) return null;
     return Math.floor((this.positionAt(at) / s.length_seconds) * s.num_beats) % 4;
   }
 
