@@ -7,6 +7,7 @@
 #include <ableton/Link.hpp>
 #include <ableton/link/HostTimeFilter.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -108,6 +109,19 @@ void LinkSession::setSuspended(bool suspended)
     m_bRestart.store(true, std::memory_order_relaxed);
 }
 
+void LinkSession::stampBuffer(int64 hostMicros)
+{
+    m_stampUs = hostMicros;
+    m_stampSample = m_sampleTime;
+    m_bStamped = true;
+}
+
+void LinkSession::stampBufferFromNow(int64 microsFromNow)
+{
+    if (Impl* impl = m_pActive.load(std::memory_order_acquire))
+        stampBuffer(impl->link.clock().micros().count() + microsFromNow);
+}
+
 LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
 {
     Impl* impl = m_pActive.load(std::memory_order_acquire);
@@ -121,8 +135,11 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     if (m_bRestart.exchange(false, std::memory_order_relaxed) || nowUs - m_lastCycleUs > kRestartGapUs)
         impl->hostTime.reset();
     m_lastCycleUs = nowUs;
-    const std::chrono::microseconds heard = impl->hostTime.sampleTimeToHostTime(double(m_sampleTime))
-        + std::chrono::microseconds(m_outputLatencyUs.load(std::memory_order_relaxed));
+    // The filter is fed every cycle, so that it is ready when the stamps stop.
+    std::chrono::microseconds start = impl->hostTime.sampleTimeToHostTime(double(m_sampleTime));
+    if (m_bStamped)
+        start = std::chrono::microseconds(m_stampUs + framesToMicroseconds(m_sampleTime - m_stampSample));
+    const std::chrono::microseconds heard = start + std::chrono::microseconds(m_outputLatencyUs.load(std::memory_order_relaxed));
     m_sampleTime += n;
 
     const auto session = impl->link.captureAudioSessionState();
@@ -144,9 +161,12 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     if (std::abs(diff) * framesPerBeat <= double(TOLERANCE_FRAMES))
         return Step::None;
     // Jump at the start of the cycle that holds the next beat boundary, so
-    // the beat itself sounds whole and on time.
+    // the beat itself sounds whole and on time: a jump forward is timed by
+    // where it lands, lest it pass over the beat, a jump back by where it
+    // leaves, lest the beat sound twice.
     const double cycleBeats = double(n) / framesPerBeat;
-    if (std::floor(local + 2.0 * cycleBeats) > std::floor(local + cycleBeats)) {
+    const double from = local + std::max(diff, 0.0);
+    if (std::floor(from + 2.0 * cycleBeats) > std::floor(from + cycleBeats)) {
         m_bJumpPending = true;
         return Step::FadeOut;
     }

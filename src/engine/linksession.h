@@ -61,6 +61,15 @@ public:
         FadeIn,
     };
     Step alignCycle(Transport& transport, int n);
+    // Audio thread, around the cycles of one device buffer whose device has
+    // a clock: its first frame starts playing at hostMicros on the Link
+    // clock. Those cycles then take their time from the device, which
+    // follows a step of its clock at once (a server that overran starts its
+    // clock again), where the filter of callback times takes seconds to.
+    void stampBuffer(int64 hostMicros);
+    // The same, microsFromNow from now.
+    void stampBufferFromNow(int64 microsFromNow);
+    void endBuffer() { m_bStamped = false; }
 
 private:
     struct Impl;
@@ -76,4 +85,7 @@ private:
     int64 m_sampleTime = 0;
     int64 m_lastCycleUs = 0;
     bool m_bJumpPending = false;
+    bool m_bStamped = false;
+    int64 m_stampUs = 0; // on the Link clock, when frame m_stampSample starts playing
+    int64 m_stampSample = 0;
 };

@@ -102,7 +102,13 @@ void ZubEngine::process(float* buffer, int numFrames)
         processCycle(buffer + done * ZUB_FRAMESIZE, n);
         done += n;
     }
+    m_pLinkSession->endBuffer();
     m_cycleMeter.finish(start, numFrames);
+}
+
+void ZubEngine::stampCycleStart(int64 microsFromNow)
+{
+    m_pLinkSession->stampBufferFromNow(microsFromNow);
 }
 
 void ZubEngine::processCycle(float* buffer, int n)
@@ -142,6 +148,8 @@ void ZubEngine::processCycle(float* buffer, int n)
     mixIdeas(buffer, n, pos - n, grid);
     m_pIdeaCollection->alignTo(pos, grid);
 
+    // From the cycle's start, which a Link jump may just have moved.
+    m_pMetronome->setPosition(pos - n);
     if (!stopped)
         m_pMetronome->process(buffer, n);
     m_pMetronome->setPosition(pos);

@@ -54,6 +54,7 @@ public:
 
     // Audio thread (or the GUI thread while a render has stopped the stream).
     void process(float* buffer, int numFrames) override;
+    void stampCycleStart(int64 microsFromNow) override;
 
     // GUI and MIDI threads.
     void noteOn(int note, int velocity);

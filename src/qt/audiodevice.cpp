@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QObject>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -216,16 +217,25 @@ void AudioDevice::EngineTap::process(float* buffer, int numFrames)
 {
     AudioDevice* d = device;
     if (d->m_pLiveInput) {
-        // Engine frame e is device frame e x ratio of this stream.
-        double heard = d->m_bufferHeardAt;
-        if (heard >= 0.0 && d->m_pPlaybackResampler) {
-            const PlaybackResampler& r = *d->m_pPlaybackResampler;
-            heard += (double(r.engineFrames()) * r.ratio() - double(d->m_deviceFrames)) / d->m_deviceRate;
-        }
-        d->m_pLiveInput->setOutputTime(heard);
+        const double heard = d->m_bufferHeardAt;
+        d->m_pLiveInput->setOutputTime(heard >= 0.0 ? heard + d->blockOffset() : heard);
     }
-    if (d->m_pPlaybackEngine)
-        d->m_pPlaybackEngine->process(buffer, numFrames);
+    if (!d->m_pPlaybackEngine)
+        return;
+    // Read just before the engine reads its own clock, so that little time passes between.
+    int64_t cycleStartUs = 0;
+    if (d->m_pJack && d->m_pJack->cycleStartFromNow(cycleStartUs))
+        d->m_pPlaybackEngine->stampCycleStart(cycleStartUs + std::llround(d->blockOffset() * 1e6));
+    d->m_pPlaybackEngine->process(buffer, numFrames);
+}
+
+double AudioDevice::blockOffset() const
+{
+    if (!m_pPlaybackResampler)
+        return 0.0;
+    // Engine frame e is device frame e x ratio of this stream.
+    const PlaybackResampler& r = *m_pPlaybackResampler;
+    return (double(r.engineFrames()) * r.ratio() - double(m_deviceFrames)) / m_deviceRate;
 }
 
 void AudioDevice::recordInput(const float* in, unsigned long numFrames, double capturedAt)

@@ -78,6 +78,9 @@ private:
     // (input), in seconds; negative when unknown.
     double bufferTime(const PaStreamCallbackTimeInfo* time, bool output);
     void playOutput(float* out, unsigned long numFrames, double heardAt);
+    // Seconds from the device buffer's first frame to the engine block
+    // about to be pulled through the output converter.
+    double blockOffset() const;
     void recordInput(const float* in, unsigned long numFrames, double capturedAt);
     void recordMono(const float* in, unsigned long numFrames, double capturedAt);
 

@@ -65,6 +65,17 @@ double JackTiming::cycleStart()
     return double(m_frames) / m_rate;
 }
 
+bool JackTiming::cycleStartFromNow(int64_t& micros) const
+{
+    jack_nframes_t frames;
+    jack_time_t startUs, nextUs;
+    float periodUs;
+    if (jack_get_cycle_times(m_pClient, &frames, &startUs, &nextUs, &periodUs) != 0)
+        return false;
+    micros = int64_t(startUs) - int64_t(jack_get_time());
+    return true;
+}
+
 int JackTiming::latencyFrames(const std::array<jack_port_t*, MAX_PORTS>& ports, bool output)
 {
     int frames = 0;

@@ -29,6 +29,10 @@ public:
 
     // JACK's process thread: the start of the current cycle, in seconds.
     double cycleStart();
+    // JACK's process thread: when the current cycle started by the server's
+    // clock, in microseconds from now (negative); false before the server
+    // has timed a cycle.
+    bool cycleStartFromNow(int64_t& micros) const;
     // JACK's process thread: the largest latency of the ports, in frames;
     // playback latency for outputs, capture latency for inputs.
     static int latencyFrames(const std::array<jack_port_t*, MAX_PORTS>& ports, bool output);
