@@ -73,7 +73,8 @@ bool JackTiming::cycleStartFromNow(int64_t& micros) const
     if (jack_get_cycle_times(m_pClient, &frames, &startUs, &nextUs, &periodUs) != 0)
         return false;
     micros = int64_t(startUs) - int64_t(jack_get_time());
-    return true;
+    // A server whose times make no sense leaves the cycle to the caller's own timing.
+    return micros > -1000000 && micros < 1000000;
 }
 
 int JackTiming::latencyFrames(const std::array<jack_port_t*, MAX_PORTS>& ports, bool output)

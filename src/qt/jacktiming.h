@@ -31,7 +31,7 @@ public:
     double cycleStart();
     // JACK's process thread: when the current cycle started by the server's
     // clock, in microseconds from now (negative); false before the server
-    // has timed a cycle.
+    // has timed a cycle, or when its time is more than a second away.
     bool cycleStartFromNow(int64_t& micros) const;
     // JACK's process thread: the largest latency of the ports, in frames;
     // playback latency for outputs, capture latency for inputs.
