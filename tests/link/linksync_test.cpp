@@ -4,7 +4,6 @@
 #include "../audio/jackserver.h"
 #include "engine/enginecontext.h"
 #include "engine/linksession.h"
-#include "engine/metronome.h"
 #include "engine/transport.h"
 #include "engine/zubapi.h"
 #include "engine/zubengine.h"
