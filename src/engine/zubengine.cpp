@@ -152,7 +152,6 @@ void ZubEngine::processCycle(float* buffer, int n)
     m_pMetronome->setPosition(pos - n);
     if (!stopped)
         m_pMetronome->process(buffer, n);
-    m_pMetronome->setPosition(pos);
 
     m_pMasterBus->process(buffer, n);
     if (linkStep != LinkSession::Step::None)
