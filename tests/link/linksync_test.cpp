@@ -115,6 +115,21 @@ private:
     QString m_socket;
 };
 
+// Polls as the program's timer does until done() or the time is up;
+// returns the milliseconds it took, or -1.
+qint64 followLinkUntil(ZubEngine& engine, const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        engine.followLink();
+        if (done())
+            return t.elapsed();
+        QThread::msleep(20);
+    }
+    return -1;
+}
+
 // Motifo's engine playing through PortAudio on a JACK dummy server, its
 // Link state looked at from this thread as the program's timer does.
 class LinkSyncTest : public ::testing::Test
@@ -152,20 +167,7 @@ protected:
         return v;
     }
     float bpm() { return engine().transport()->bpm(); }
-    // Polls as the program's timer does until done() or the time is up;
-    // returns the milliseconds it took, or -1.
-    qint64 waitFor(const std::function<bool()>& done, int ms = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            engine().followLink();
-            if (done())
-                return t.elapsed();
-            QThread::msleep(20);
-        }
-        return -1;
-    }
+    qint64 waitFor(const std::function<bool()>& done, int ms = 5000) { return followLinkUntil(engine(), done, ms); }
     qint64 waitForHut(LinkHut& hut, const std::function<bool(const LinkHut::Status&)>& done)
     {
         return waitFor([&] { return done(hut.status()); });
@@ -419,13 +421,8 @@ TEST(LinkClockSteps, TheClickMovesOntoTheBeatsOnce)
     ASSERT_EQ(engine.setTempo(120.0f), 0);
     context.api()->handleMessage("{ \"metronome\" : { \"mute\" : false } }");
     context.api()->handleMessage("{ \"link\" : { \"enabled\" : true } }");
-    QElapsedTimer waited;
-    waited.start();
-    while (std::abs(engine.transport()->bpm() - kTempo) > 0.01 && waited.elapsed() < 5000) {
-        engine.followLink();
-        QThread::msleep(20);
-    }
-    ASSERT_NEAR(engine.transport()->bpm(), kTempo, 0.01);
+    ASSERT_GE(followLinkUntil(engine, [&] { return near(engine.transport()->bpm(), kTempo); }, 5000), 0)
+        << "Motifo never took the session's tempo: " << engine.transport()->bpm();
 
     // Where in its beat the step comes, and how far the device's clock moves
     // beyond the frames played: forward is time passed with no frames,
