@@ -554,6 +554,7 @@
       fs.takes = fs.takes.filter((t) => t !== det.loop);
       st.bpm = det.tempo;
       rec.seconds = det.loop.length_seconds;
+      det.loop = null;
       modified();
       return '';
     },
@@ -680,6 +681,11 @@
       fs.takes.length = Math.min(fs.takes.length, 5);
       push(freestyleJson());
       return t.id;
+    },
+    // A redo from the window's Edit menu brought back a kept loop.
+    redoKeptLoop(seconds = 2) {
+      addLoop(ensureIdea(), makeLoop({ seconds, beats: 4 }));
+      modified();
     },
     // Something was played into the loop recorder that is not notes.
     recordAudio() { if (rec.record) rec.dirty = true; },

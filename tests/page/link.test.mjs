@@ -146,4 +146,41 @@ describe('kept loops hold the tempo', () => {
     assert.deepEqual(errors, []);
   });
 
+  // Snapped at its own tempo in an empty song, then a redo brings a kept loop
+  // back: the engine refuses the take, and it must not vanish with the screen.
+  test('a take the song refuses stays on the tempo screen, says why, and is kept after a new snap', async () => {
+    const { page, errors } = await h.open();
+    await page.click('#open-freestyle');
+    await page.waitForFunction(() => !document.querySelector('#freestyle-screen').hidden);
+    const take = await page.evaluate(() => window.__fake.addTake(4.5));
+    await page.waitForFunction(() => document.querySelectorAll('#takes .loop-card').length === 1);
+    await page.click('#takes [data-role="tempo"]');
+    await page.waitForFunction(() => !document.querySelector('#tempo-screen').hidden);
+    await tapAlong(page, 8, 600);
+    await page.click('#tap-snap');
+    await page.waitForFunction(() => /^Snapped to 8 beats at 100 bpm/.test(document.querySelector('#snap-result').textContent));
+    await page.evaluate(() => window.__fake.redoKeptLoop());
+
+    await page.click('#tempo-accept');
+    await page.waitForFunction(() => document.querySelector('#snap-result').textContent.startsWith('Not kept'));
+    assert.equal(await page.textContent('#snap-result'),
+      "Not kept: the kept loops hold the tempo at 120 bpm. Snap again to cut the take on the song's beats.");
+    assert.ok(await page.isVisible('#tempo-screen'), 'the take is still in view');
+    assert.ok(await page.isDisabled('#tempo-accept'));
+    assert.equal(await page.evaluate(() => window.__fake.state.detector.loop?.id), take);
+
+    const m = await mark(page);
+    await page.click('#tap-snap');
+    await page.waitForFunction(() => !document.querySelector('#tempo-accept').disabled);
+    assert.match(await page.textContent('#snap-result'), /^Snapped to 8 beats at the song's 120 bpm, which the kept loops hold/);
+    const sent = json(await sentSince(page, m));
+    // The second snap starts again from the take as it was recorded.
+    assert.deepEqual(sent.slice(0, 2), [
+      { freestyle_tempo_detector: { initialize: true } },
+      { freestyle_tempo_detector: { bpm: 120, first_to_last_tap_time: 4200 } },
+    ]);
+    await page.click('#tempo-accept');
+    await page.waitForFunction(() => !document.querySelector('#idea-setup').hidden && document.querySelectorAll('#loops .loop-card').length === 2);
+    assert.deepEqual(errors, []);
+  });
 });

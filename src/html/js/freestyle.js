@@ -1,6 +1,6 @@
 // Free takes: the freestyle recorder screen (status, takes, audition) and the
 // tempo screen (play the take, tap along, snap, keep or cancel).
-import { on, send, sendJson } from './bridge.js';
+import { on, send, sendJson, parseMessage } from './bridge.js';
 import { $, el, announce, flash, setText, setAttr, setClass } from './ui.js';
 import { drawLoop } from './draw.js';
 import { tapTempo, formatBpm, MIN_BPM, MAX_BPM } from './timekeeping.js';
@@ -30,7 +30,7 @@ export class Freestyle {
     this.take = null; // the detector's loop
     this.chosenTake = 0; // the take handed to the detector next
     this.taps = [];
-    this.snapped = false;
+    this.cut = false; // the detector's take was cut since the screen opened
 
     $('open-freestyle').addEventListener('click', () => this.mode.go('takes'));
     $('freestyle-close').addEventListener('click', () => this.mode.go('ideas'));
@@ -76,7 +76,7 @@ export class Freestyle {
       enter: async () => {
         this.take = null;
         this.resetTaps();
-        this.snapped = false;
+        this.cut = false;
         this.snappedBpm = 0;
         $('snap-result').textContent = '';
         $('tempo-accept').disabled = true;
@@ -86,9 +86,13 @@ export class Freestyle {
       },
       // Cancel goes back to the takes as they were, the take heard again;
       // leaving for the ideas ends that, so the takes start afresh next time.
+      // A take the engine would not keep stays on this screen.
       leave: async (to, how) => {
-        if (how === 'keep') await this.accept();
-        else await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+        if (how === 'keep') {
+          if (!(await this.accept())) return false;
+        } else {
+          await sendJson({ freestyle_tempo_detector: { suspend_and_restore_loop_state: true } });
+        }
         if (to !== 'takes') await sendJson({ freestyle_recorder: { suspend: true } });
       },
     };
@@ -175,16 +179,24 @@ export class Freestyle {
   onDetector(m) {
     if (!Array.isArray(m.loops)) return;
     this.take = m.loops.find((l) => l && typeof l === 'object') || null;
-    const canvas = $('tempo-canvas');
-    if (this.take) drawLoop(canvas, this.take);
-    if (this.snapped && this.take) {
-      const beats = Number(this.take.num_beats);
-      const secs = Number(this.take.length_seconds);
-      $('snap-result').textContent = this.heldBpm
-        ? `Snapped to ${beats} beats at the song's ${formatBpm(this.snappedBpm)} bpm, which the kept loops hold (${secs.toFixed(2)} s).`
-        : `Snapped to ${beats} beats at ${formatBpm(this.snappedBpm)} bpm (${secs.toFixed(2)} s).`;
-      $('tempo-accept').disabled = false;
-    }
+    if (this.take) drawLoop($('tempo-canvas'), this.take);
+  }
+
+  // The detector's take, from a request's own reply: a pushed state that was
+  // posted before the request may still arrive after it.
+  static async detectorTake() {
+    const loops = parseMessage(await send('getFreestyleTempoDetector'))?.freestyle_tempo_detector?.loops;
+    return Array.isArray(loops) ? loops.find((l) => l && typeof l === 'object') || null : null;
+  }
+
+  showSnap(take) {
+    if (!take) return;
+    const beats = Number(take.num_beats);
+    const secs = Number(take.length_seconds);
+    $('snap-result').textContent = this.heldBpm
+      ? `Snapped to ${beats} beats at the song's ${formatBpm(this.snappedBpm)} bpm, which the kept loops hold (${secs.toFixed(2)} s).`
+      : `Snapped to ${beats} beats at ${formatBpm(this.snappedBpm)} bpm (${secs.toFixed(2)} s).`;
+    $('tempo-accept').disabled = false;
   }
 
   resetTaps() {
@@ -210,24 +222,42 @@ export class Freestyle {
   async snap() {
     const raw = tapTempo(this.taps);
     if (raw === null) return;
+    // An undo or redo since the screen opened may have changed which loops
+    // are kept.
+    this.heldBpm = await this.heldTempo();
     const bpm = this.heldBpm || Math.round(foldTempo(raw) * 100) / 100;
     const span = this.taps[this.taps.length - 1] - this.taps[0];
-    // Each attempt starts again from the take as it was recorded.
-    if (this.snapped) await sendJson({ freestyle_tempo_detector: { initialize: true } });
-    this.snapped = true;
+    // Each attempt starts again from the take as it was recorded; until it
+    // is cut again there is nothing to keep.
+    $('tempo-accept').disabled = true;
+    if (this.cut) await sendJson({ freestyle_tempo_detector: { initialize: true } });
+    this.cut = true;
     this.snappedBpm = bpm;
     await sendJson({ freestyle_tempo_detector: { bpm, first_to_last_tap_time: span } });
     await sendJson({ freestyle_tempo_detector: { play_loop: true } });
-    await send('getFreestyleTempoDetector');
+    this.showSnap(await Freestyle.detectorTake());
     announce($('snap-result').textContent);
   }
 
+  // Resolves with whether the take became a loop. The engine refuses a take
+  // at another tempo than kept loops hold (loops kept again by a redo since
+  // the snap); the detector then still holds it, and it stays here.
   async accept() {
     await send('createLoopFromFreestyleTempoDetector');
+    if (await Freestyle.detectorTake()) {
+      this.heldBpm = await this.heldTempo();
+      $('tempo-accept').disabled = true;
+      $('snap-result').textContent = this.heldBpm
+        ? `Not kept: the kept loops hold the tempo at ${formatBpm(this.heldBpm)} bpm. Snap again to cut the take on the song's beats.`
+        : 'Not kept: snap again to keep the take.';
+      announce($('snap-result').textContent);
+      return false;
+    }
     // The engine adopts the tapped tempo for the transport and metronome;
     // the project's tempo (shown, and saved with the song) must follow.
     if (this.snappedBpm) await sendJson({ project: { bpm: this.snappedBpm } });
     await this.afterAccept();
     announce('The take is now a loop in the idea');
+    return true;
   }
 }

@@ -9,7 +9,8 @@ const SCREEN_IDS = { ideas: 'idea-setup', takes: 'freestyle-screen', tempo: 'tem
 
 export class Mode {
   // steps: { ideas, takes, tempo }, each { enter(how), leave(to, how) },
-  // both async; `how` says why (for example 'keep' or 'cancel').
+  // both async; `how` says why (for example 'keep' or 'cancel'). A leave
+  // step that resolves with false keeps its screen (a keep the engine refused).
   constructor(steps) {
     this.steps = steps;
     this.current = null;
@@ -40,7 +41,7 @@ export class Mode {
     if (!this.steps[name]) return;
     const from = this.current;
     if (from === name && how !== 'again') return;
-    if (from) await this.steps[from].leave(name, how);
+    if (from && (await this.steps[from].leave(name, how)) === false) return;
     this.current = name;
     this.show(name);
     await this.steps[name].enter(how, from);
