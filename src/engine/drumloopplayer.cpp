@@ -169,7 +169,9 @@ void DrumLoopPlayer::retimeTimeline(const std::shared_ptr<Loop>& timelineLoop, i
                                     double bpm)
 {
     const int64 f = timelineLoop->numFrames();
-    if (f > 0 && destFrames > 0)
+    // A take that is already its beats long at this tempo stays so: the beat
+    // grid keeps it in time with the drum loop, where a cut of a frame would not.
+    if (f > 0 && destFrames > 0 && !BeatGrid(bpm).fits(timelineLoop->numBeats(), f))
         timelineLoop->setLength(f > destFrames ? destFrames * (f / destFrames) : destFrames / (destFrames / f));
     m_pTransport->setBpm(float(bpm));
     m_pTransport->setPosition(pos);

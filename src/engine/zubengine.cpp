@@ -513,7 +513,13 @@ int ZubEngine::keepFreestyleLoop()
     loop->setPlaying(true);
     loop->setPlayMode(0);
     idea->addLoop(loop);
-    followFreestyleLoop(*loop, m_pFreestyleTempoDetector->tempo());
+    const float bpm = m_pFreestyleTempoDetector->tempo();
+    const bool retimeDrums = m_pDrumLoopPlayer->loop() && bpm != m_pTransport->bpm();
+    followFreestyleLoop(*loop, bpm);
+    // A playing drum loop goes on at the take's tempo, on the take's beats,
+    // as it does for any other change of the song's tempo.
+    if (retimeDrums)
+        m_pDrumLoopPlayer->retime(bpm, loop);
     m_pProject->setModified(true);
     return 0;
 }

@@ -3,9 +3,12 @@
 // and a length, and the idea takes it over with the metronome in phase.
 #include "core/beatgrid.h"
 #include "core/recordingbuffer.h"
+#include "engine/drumloopcollection.h"
+#include "engine/drumloopplayer.h"
 #include "engine/metronome.h"
 #include "engine/project.h"
 #include "engine/transport.h"
+#include "formats/wavewriter.h"
 #include "instruments/instrument.h"
 #include "loops/freestylerecorder.h"
 #include "loops/freestyletempodetector.h"
@@ -17,6 +20,7 @@
 #include "support/enginetest.h"
 #include "support/instrumentlibrary.h"
 #include "support/pushedstates.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -402,4 +406,54 @@ TEST_F(FreestylePathTest, KeptLoopsTakeATakeOnlyAtTheSongsTempo)
     EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
     send("{ \"project\" : { \"bpm\" : 90, \"modified_since_last_save\" : true, \"mac_sandbox_guid\" : 7 } }");
     EXPECT_DOUBLE_EQ(engine.project()->bpm(), 90.0);
+}
+
+// A drum loop playing when a take is kept at another tempo goes on at the
+// take's tempo, beat for beat with it, as it would after a typed tempo.
+TEST_F(FreestylePathTest, ADrumLoopPlaysOnInTimeWithATakeKeptAtAnotherTempo)
+{
+    TempDir dir;
+    std::vector<float> clicks(2 * 88200, 0.0f); // 4 beats at 120 bpm, a click on each
+    for (int64 k = 0; k < 88200; ++k)
+        clicks[2 * k] = clicks[2 * k + 1] = k % 22050 < 200 ? 0.5f : 0.0f;
+    ASSERT_EQ(writeWav(dir.file("120 4 Basic.wav"), clicks.data(), int(clicks.size())), 0);
+    engine.drumLoopCollection()->scan(dir.path().string());
+    send("loadDrumLoopByName:120 4 Basic.wav");
+    send("playDrumLoop");
+    ASSERT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), 88200);
+
+    send("{ \"loop_recorder\" : { \"suspend\" : true } }");
+    send("{ \"freestyle_recorder\" : { \"initialize\" : true } }");
+    const std::shared_ptr<Loop> take = takeFromAKey();
+    send("{ \"freestyle_recorder\" : { \"playing_loop_id\" : " + std::to_string(take->id()) + " } }");
+    send("{ \"freestyle_recorder\" : { \"do_tempo_detection\" : true } }");
+    send("{ \"freestyle_tempo_detector\" : { \"play_loop\" : true } }");
+    run(11 * kBlock);
+    // Taps at 97 bpm, where a beat is no whole number of frames and 8 beats are
+    // a frame more than twice 4: 8 beats.
+    send("{ \"freestyle_tempo_detector\" : { \"bpm\" : 97, \"first_to_last_tap_time\" : 3200 } }");
+    const BeatGrid grid(97.0);
+    ASSERT_EQ(take->numBeats(), 8);
+    ASSERT_EQ(take->numFrames(), grid.framesForBeats(8));
+    ASSERT_EQ(send("createLoopFromFreestyleTempoDetector"), "");
+    send("{ \"freestyle_recorder\" : { \"suspend\" : true } }");
+    send("{ \"loop_recorder\" : { \"initialize\" : true } }");
+
+    const std::shared_ptr<Loop> drums = engine.drumLoopPlayer()->loop();
+    ASSERT_TRUE(drums);
+    EXPECT_EQ(drums->numFrames(), grid.framesForBeats(4)) << "4 beats at the take's tempo";
+    EXPECT_EQ(take->numFrames(), grid.framesForBeats(8)) << "the take keeps its length";
+    const std::vector<std::shared_ptr<Loop>> loops = engine.ideaCollection()->activeIdea()->loops();
+    EXPECT_EQ(loops.size(), 2u);
+    EXPECT_NE(std::find(loops.begin(), loops.end(), take), loops.end());
+    EXPECT_NE(std::find(loops.begin(), loops.end(), drums), loops.end());
+    EXPECT_FLOAT_EQ(Transport::instance().bpm(), 97.0f);
+    // Both play on the song's beats: wherever the song is, the take's
+    // position and the drum loop's are the same beat's.
+    for (int i = 0; i < 300; ++i) {
+        run(kBlock);
+        const int64 at = Transport::instance().position();
+        ASSERT_EQ(take->playPosOffset() / 2, grid.loopPhase(at, 8, take->numFrames())) << at;
+        ASSERT_EQ(drums->playPosOffset() / 2, grid.loopPhase(at, 4, drums->numFrames())) << at;
+    }
 }
