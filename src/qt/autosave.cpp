@@ -7,6 +7,7 @@
 #include "loops/looprecorder.h"
 #include "qt/settings.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
@@ -95,6 +96,15 @@ void Autosave::writeIfChanged()
     const bool takeRecorded = recorder->isRecording() && recorder->holdsRecording();
     if (songChanged || takeRecorded)
         write();
+}
+
+void Autosave::writeBeforeExit()
+{
+    m_pEngine->songFiles()->wait();
+    // The finished copy's report is queued to this thread, whose event loop
+    // may not run again: take it now.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    writeIfChanged();
 }
 
 void Autosave::write()

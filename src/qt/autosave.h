@@ -41,6 +41,10 @@ public:
     void finish();
     // Takes a copy now when something is not copied yet.
     void writeIfChanged();
+    // The program ends without a question: a copy still being written holds
+    // the song as it was when it began, so it finishes first and what
+    // changed since is copied after it.
+    void writeBeforeExit();
 
 private:
     void write();

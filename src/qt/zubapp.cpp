@@ -121,7 +121,7 @@ void ZubApp::quitOnSignal(int signal)
     // Nobody is there to answer a question: the work goes to the recovery
     // copy, which the next start offers, and the streams close as on Quit.
     qDebug() << "Signal" << signal << "ends Motifo; unsaved work is kept in the recovery copy";
-    m_pMainWindow->autosave()->writeIfChanged();
+    m_pMainWindow->autosave()->writeBeforeExit();
     QCoreApplication::exit(0); // leaves every event loop; no window is asked to close
 }
 

@@ -985,6 +985,31 @@ TEST_F(ZubUITest, ACopyLeftBehindIsOfferedBackOnTheNextStart)
     }
 }
 
+// A signal while a copy is being written: that copy holds the song as it
+// was when it began, and what changed since must not be lost with the exit.
+TEST_F(ZubUITest, TheCopyTakenBeforeAnExitHoldsWhatChangedWhileOneWasWritten)
+{
+    window->offerRecovery();
+    addIdea("Verse", 400, 0.25f);
+    window->autosave()->writeIfChanged(); // its end is reported through the event loop, not run here
+    addIdea("Chorus", 400, 0.5f);
+    window->autosave()->writeBeforeExit();
+    context.engine()->songFiles()->wait();
+    window.reset(); // the program ends; the copy stays for the next start
+    context.engine()->clearProject();
+
+    window = std::make_unique<ZubUI>(&context, nullptr, false);
+    auto question = clickInNextBox("&Recover");
+    window->offerRecovery();
+    context.engine()->songFiles()->wait();
+    ASSERT_EQ(ideas().size(), 2u);
+    EXPECT_EQ(ideas()[1]->name(), "Chorus");
+    EXPECT_EQ(ideas()[1]->loops()[0]->data()[0], 0.5f);
+    auto discard = answerNextBox(QMessageBox::Discard);
+    window->newZub();
+    context.engine()->songFiles()->wait();
+}
+
 } // namespace
 
 #include "zubui_test.moc"
