@@ -10,14 +10,15 @@
 // playing. JACK's shared memory is counted the same way for both: PSS shares
 // it among every process that maps it, and its share is also given apart.
 // Beside PSS, each program's own memory (own_kb): its pages shared only among
-// its own processes, which other programs on the machine do not lower.
+// its own processes, which other programs on the machine do not lower. At
+// idle the same for an empty Qt WebEngine window: the least Motifo's can be.
 //
 //   node bench/soak/compare.mjs <seconds> <SooperLooper preload or "">
 //
 // SooperLooper is driven headless over OSC (oscsend); the preload lets it run
 // on machines without an ALSA sequencer. Prints one JSON object.
 import { spawn, spawnSync } from 'node:child_process';
-import { closeSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync } from 'node:fs';
+import { closeSync, existsSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { send, sleep, startJack, startMotifoOnJack, usage } from './jack.mjs';
@@ -170,6 +171,25 @@ function pssOf(named) {
   return out;
 }
 
+// The floor under any Qt WebEngine window: an empty page in a program of
+// its own (bench/webviewfloor), drawn as Motifo draws, its memory measured
+// as Motifo's. Null where it cannot be shown.
+async function emptyWebViewMemory() {
+  const X = await startX();
+  if (!X) return null;
+  const software = !(existsSync('/dev/dri') && readdirSync('/dev/dri').some((name) => name.startsWith('renderD')));
+  const env = { ...process.env, QT_QPA_PLATFORM: 'xcb', DISPLAY: X.display,
+    ...(software ? { QT_QUICK_BACKEND: 'software', QT_XCB_GL_INTEGRATION: 'none' } : {}) };
+  const view = spawn('build/bench_webviewfloor', [], { env, stdio: 'ignore' });
+  try {
+    await sleep(5000);
+    return view.exitCode === null ? pssOf({ main: [view.pid], web: descendants(view.pid) }) : null;
+  } finally {
+    view.kill('SIGTERM');
+    X.proc.kill('SIGTERM');
+  }
+}
+
 // slgui's own process (xvfb-run starts it below a shell, beside the X server).
 function slguiPids(gui) {
   return descendants(gui.pid).filter((p) => {
@@ -246,6 +266,7 @@ try {
   const sooperIdle = usage(sooper.pid).rssKb;
   const motifoIdle = usage(motifo.pid).rssKb;
   const motifoRegions = largestRegions(motifo.pid, 8);
+  idle.pss.empty_web_view = await emptyWebViewMemory();
   stopGui();
   await stopSooper();
 
