@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "engine/project.h"
+#include "engine/transport.h"
 #include "engine/zubengine.h"
 #include "loops/looppool.h"
 
@@ -28,7 +29,10 @@ EditHistory::~EditHistory() = default;
 
 EditHistory::SongState EditHistory::capture() const
 {
-    return { m_engine.ideaCollection()->capture(), m_engine.project()->bpm(), m_engine.drumLoopPlayer()->state() };
+    // The tempo the song plays at: a kept take brings its own before the
+    // saved tempo follows it.
+    return { m_engine.ideaCollection()->capture(), double(m_engine.transport()->bpm()),
+        m_engine.drumLoopPlayer()->state() };
 }
 
 // Which idea is selected is not an edit of the song.
@@ -82,8 +86,8 @@ void EditHistory::apply(const SongState& state)
 {
     DrumLoopPlayer* drums = m_engine.drumLoopPlayer();
     drums->restore(state.drums);
-    if (m_engine.project()->bpm() != state.bpm)
-        m_engine.setTempo(float(state.bpm));
+    if (double(m_engine.transport()->bpm()) != state.bpm)
+        m_engine.setTempo(float(state.bpm), ZubEngine::TempoSource::History);
     drums->restore(state.drums);
     m_engine.ideaCollection()->restore(state.ideas);
 }

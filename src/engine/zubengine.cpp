@@ -274,7 +274,8 @@ int ZubEngine::setTempo(float bpm, TempoSource source)
         logInfo() << "Tempo out of range, ignored: " << bpm;
         return 1;
     }
-    if (tempoRefusedByLoops(bpm, source == TempoSource::Session ? "tempo from the Link session" : "tempo"))
+    if (source != TempoSource::History
+        && tempoRefusedByLoops(bpm, source == TempoSource::Session ? "tempo from the Link session" : "tempo"))
         return 1;
     if (!m_pDrumLoopPlayer->acceptsTempo(bpm)) {
         logInfo() << "Tempo too slow to re-time the drum loop, ignored: " << bpm;

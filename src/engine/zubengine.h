@@ -61,7 +61,9 @@ public:
     void noteOff(int note);
     // Where a tempo change comes from: this program (typed, tapped) or the
     // Link session it follows.
-    enum class TempoSource { Local, Session };
+    // History: an undo or redo puts back a song with the tempo it had, so the
+    // loops kept now, which it is about to replace, hold nothing.
+    enum class TempoSource { Local, Session, History };
     // The one way the song's tempo changes. Loops already kept hold the
     // tempo: with any of them in the song a different tempo is refused.
     // Returns 0, or 1 (and changes nothing) for a tempo outside 30..200 bpm,

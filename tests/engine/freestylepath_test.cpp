@@ -409,7 +409,8 @@ TEST_F(FreestylePathTest, KeptLoopsTakeATakeOnlyAtTheSongsTempo)
 }
 
 // A drum loop playing when a take is kept at another tempo goes on at the
-// take's tempo, beat for beat with it, as it would after a typed tempo.
+// take's tempo, beat for beat with it, as it would after a typed tempo; undo
+// and redo of the keep move both tempo and drum loop back and forth.
 TEST_F(FreestylePathTest, ADrumLoopPlaysOnInTimeWithATakeKeptAtAnotherTempo)
 {
     TempDir dir;
@@ -455,5 +456,22 @@ TEST_F(FreestylePathTest, ADrumLoopPlaysOnInTimeWithATakeKeptAtAnotherTempo)
         const int64 at = Transport::instance().position();
         ASSERT_EQ(take->playPosOffset() / 2, grid.loopPhase(at, 8, take->numFrames())) << at;
         ASSERT_EQ(drums->playPosOffset() / 2, grid.loopPhase(at, 4, drums->numFrames())) << at;
+    }
+
+    // The page saves the take's tempo with the song; undo and redo then put
+    // back each song at its own tempo, with its own drum loop.
+    send("{ \"project\" : { \"bpm\" : 97 } }");
+    struct Step { const char* command; float bpm; int64 drumFrames; bool holdsTake; };
+    for (const Step& step : { Step { "undo", 120.0f, 88200, false }, Step { "redo", 97.0f, grid.framesForBeats(4), true } }) {
+        SCOPED_TRACE(step.command);
+        send(step.command);
+        EXPECT_FLOAT_EQ(Transport::instance().bpm(), step.bpm);
+        EXPECT_FLOAT_EQ(engine.metronome()->bpm(), step.bpm);
+        EXPECT_DOUBLE_EQ(engine.project()->bpm(), double(step.bpm));
+        ASSERT_TRUE(engine.drumLoopPlayer()->loop());
+        EXPECT_EQ(engine.drumLoopPlayer()->loop()->numFrames(), step.drumFrames);
+        const std::vector<std::shared_ptr<Loop>> now = engine.ideaCollection()->activeIdea()->loops();
+        EXPECT_EQ(std::find(now.begin(), now.end(), take) != now.end(), step.holdsTake);
+        EXPECT_NE(std::find(now.begin(), now.end(), engine.drumLoopPlayer()->loop()), now.end());
     }
 }
