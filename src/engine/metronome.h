@@ -33,8 +33,6 @@ public:
     // Whole frames of one beat (the grid's beats may be a fraction longer).
     int32 framesPerBeat() const;
     BeatGrid grid() const { return BeatGrid(m_dGridBpm.load(std::memory_order_relaxed)); }
-    // Frames since the beat in progress began.
-    int64 positionInBeat() const { return m_frame - m_beatStart; }
     const float* clickTable() const { return m_pClick; }
 
     void toJson(Json::Value& root) const;
