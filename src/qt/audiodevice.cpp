@@ -118,6 +118,7 @@ int AudioDevice::start()
     m_bJackHost = host && host->type == paJACK;
     m_pJack = m_bJackHost ? JackTiming::current() : nullptr;
     m_jackPorts = m_pJack ? m_pJack->streamPorts(m_pOutputParams != nullptr) : decltype(m_jackPorts) {};
+    m_jackOutputLatency.store(-1.0, std::memory_order_relaxed);
     e = Pa_StartStream(m_pStream);
     if (e != paNoError) {
         fail(e);
@@ -173,6 +174,11 @@ int AudioDevice::stop()
 
 double AudioDevice::outputLatency() const
 {
+    // PortAudio's JACK host reports less than the way to the speakers, which
+    // JACK's own ports know (512 frames on a 256-frame server, not 256).
+    const double jack = m_jackOutputLatency.load(std::memory_order_relaxed);
+    if (m_pJack && jack >= 0.0)
+        return jack;
     const PaStreamInfo* info = m_pStream ? Pa_GetStreamInfo(m_pStream) : nullptr;
     return info ? info->outputLatency : 0.0;
 }
@@ -182,6 +188,8 @@ double AudioDevice::bufferTime(const PaStreamCallbackTimeInfo* time, bool output
     if (m_pJack) {
         const double start = m_pJack->cycleStart();
         const double latency = JackTiming::latencyFrames(m_jackPorts, output) / double(m_deviceRate);
+        if (output)
+            m_jackOutputLatency.store(latency, std::memory_order_relaxed);
         return output ? start + latency : start - latency;
     }
     if (!time)

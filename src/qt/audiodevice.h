@@ -5,6 +5,7 @@
 #include "qt/jacktiming.h"
 
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <portaudio.h>
 
@@ -103,6 +104,9 @@ private:
     // Set while a JACK stream runs: the server's clock and this stream's ports.
     JackTiming* m_pJack = nullptr;
     std::array<jack_port_t*, JackTiming::MAX_PORTS> m_jackPorts {};
+    // Written by the audio thread, read by the GUI thread: the output ports'
+    // playback latency in seconds, negative until a cycle has read it.
+    std::atomic<double> m_jackOutputLatency { -1.0 };
     // Audio thread: device frames of this stream so far, and when the
     // current output buffer's first frame is heard.
     int64_t m_deviceFrames = 0;
