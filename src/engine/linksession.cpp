@@ -16,6 +16,10 @@ namespace {
 
 // A gap this long between cycles means the stream stopped and started again.
 constexpr int64 kRestartGapUs = 200000;
+// A landing point that moved further than this in one cycle was moved by
+// something other than a skipped cycle (the song was moved), and looks ahead
+// from where it is.
+constexpr double kMaxLeapBeats = 0.25;
 
 } // namespace
 
@@ -126,6 +130,7 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
 {
     Impl* impl = m_pActive.load(std::memory_order_acquire);
     if (!impl || m_bSuspended.load(std::memory_order_relaxed)) {
+        m_bLookedAhead = false;
         const bool wasPending = std::exchange(m_bJumpPending, false);
         return wasPending ? Step::FadeIn : Step::None;
     }
@@ -146,6 +151,7 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     const double bpm = transport.bpm();
     // Until the GUI thread has taken the session's tempo, beats cannot meet.
     if (std::abs(session.tempo() - bpm) > TEMPO_TOLERANCE) {
+        m_bLookedAhead = false;
         const bool wasPending = std::exchange(m_bJumpPending, false);
         return wasPending ? Step::FadeIn : Step::None;
     }
@@ -154,19 +160,29 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     const double diff = std::remainder(session.beatAtTime(heard, QUANTUM) - local, QUANTUM);
     if (m_bJumpPending) {
         m_bJumpPending = false;
+        m_bLookedAhead = false;
         transport.setBeatPosition(local + diff);
         return Step::FadeIn;
     }
-    const double framesPerBeat = BeatGrid(bpm).framesPerBeat();
-    if (std::abs(diff) * framesPerBeat <= double(TOLERANCE_FRAMES))
-        return Step::None;
     // Jump at the start of the cycle that holds the next beat boundary, so
     // the beat itself sounds whole and on time: a jump forward is timed by
     // where it lands, lest it pass over the beat, a jump back by where it
     // leaves, lest the beat sound twice.
+    const double framesPerBeat = BeatGrid(bpm).framesPerBeat();
     const double cycleBeats = double(n) / framesPerBeat;
     const double from = local + std::max(diff, 0.0);
-    if (std::floor(from + 2.0 * cycleBeats) > std::floor(from + cycleBeats)) {
+    // Where the next cycle lands moves on a cycle at a time, but leaps when
+    // the server skips a cycle: a beat it leapt over since the last cycle
+    // looked ahead is jumped to now, late by less than the leap, rather than
+    // a whole beat later.
+    double lookFrom = from + cycleBeats;
+    if (m_bLookedAhead && m_lookedToBeat < lookFrom && m_lookedToBeat > lookFrom - kMaxLeapBeats)
+        lookFrom = m_lookedToBeat;
+    m_lookedToBeat = from + 2.0 * cycleBeats;
+    m_bLookedAhead = true;
+    if (std::abs(diff) * framesPerBeat <= double(TOLERANCE_FRAMES))
+        return Step::None;
+    if (std::floor(from + 2.0 * cycleBeats) > std::floor(lookFrom)) {
         m_bJumpPending = true;
         return Step::FadeOut;
     }

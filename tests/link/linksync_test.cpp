@@ -141,7 +141,7 @@ protected:
             GTEST_SKIP() << "jackd is not installed";
         // Paced by the clock Link runs on: a loaded machine misses periods
         // rather than letting the frames fall behind the session.
-        ASSERT_TRUE(jack.start(44100, 256, JackServer::Realtime)) << jack.error().toStdString();
+        ASSERT_TRUE(jack.start(serverRate(), 256, JackServer::Realtime)) << jack.error().toStdString();
         enumerator = std::make_unique<AudioDeviceEnumerator>();
         ASSERT_FALSE(JackServer::chooseAsOutput(*enumerator).isEmpty()) << "PortAudio lists no JACK output";
         Settings::instance().setValue("AudioDeviceSampleRate", "44100");
@@ -149,8 +149,11 @@ protected:
         const PaStreamParameters out = enumerator->outputParameters();
         device = std::make_unique<AudioDevice>(context->engine(), nullptr, &out, nullptr, enumerator->sampleRate());
         ASSERT_EQ(device->start(), 0);
+        ASSERT_EQ(device->deviceRate(), serverRate());
         context->engine()->setAudioInterface(device.get());
     }
+    virtual int serverRate() const { return 44100; }
+    void expectClicksOnTheSessionsBeatsAndBars();
     void TearDown() override
     {
         if (device)
@@ -281,11 +284,12 @@ public:
     BeatRecorder(const ableton::Link& clock, double seconds)
         : m_clock(clock)
     {
-        m_samples.resize(std::size_t(seconds * 44100));
-        m_cycles.resize(m_samples.size() / 16);
         m_pClient = jack_client_open("beats", JackNoStartServer, nullptr);
         if (!m_pClient)
             return;
+        m_rate = double(jack_get_sample_rate(m_pClient));
+        m_samples.resize(std::size_t(seconds * m_rate));
+        m_cycles.resize(m_samples.size() / 16);
         m_pPort = jack_port_register(m_pClient, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(m_pClient, &BeatRecorder::process, this);
     }
@@ -302,6 +306,7 @@ public:
     }
     bool full() const { return m_done.load(); }
     const std::vector<float>& samples() const { return m_samples; }
+    double rate() const { return m_rate; }
     // When a frame leaves the port is heard this much later, by the server's
     // own account of the way to the speakers.
     double playbackLatencyUs(const QStringList& ports) const
@@ -313,7 +318,7 @@ public:
                 jack_port_get_latency_range(port, JackPlaybackLatency, &range);
             frames = std::max(frames, range.max);
         }
-        return frames * 1e6 / 44100.0;
+        return frames * 1e6 / m_rate;
     }
     std::vector<Cycle> cycles() const { return { m_cycles.begin(), m_cycles.begin() + m_numCycles.load() }; }
 
@@ -348,6 +353,7 @@ private:
     const ableton::Link& m_clock;
     jack_client_t* m_pClient = nullptr;
     jack_port_t* m_pPort = nullptr;
+    double m_rate = 44100.0;
     std::vector<float> m_samples;
     std::vector<Cycle> m_cycles;
     std::size_t m_numSamples = 0;
@@ -355,7 +361,7 @@ private:
     std::atomic<bool> m_done { false };
 };
 
-TEST_F(LinkSyncTest, ClicksLandOnTheSessionsBeatsAndBars)
+void LinkSyncTest::expectClicksOnTheSessionsBeatsAndBars()
 {
     constexpr double kTempo = 97.0;
     ableton::Link peer(kTempo);
@@ -392,7 +398,7 @@ TEST_F(LinkSyncTest, ClicksLandOnTheSessionsBeatsAndBars)
         // overran starts its clock again), then the frames at the rate. The
         // click's first audible frame is frame 2 of its beat.
         const double frame = double(i - cycles[c].sample) - 2.0;
-        const double heardUs = double(cycles[c].hostUs) + frame * 1e6 / 44100.0 + latencyUs;
+        const double heardUs = double(cycles[c].hostUs) + frame * 1e6 / recorder.rate() + latencyUs;
         const double beat = session.beatAtTime(std::chrono::microseconds(std::llround(heardUs)), 4.0);
         const double offMs = (beat - std::round(beat)) * 60000.0 / kTempo;
         // A loaded server skips a cycle now and then, Motifo's with it; a
@@ -404,7 +410,7 @@ TEST_F(LinkSyncTest, ClicksLandOnTheSessionsBeatsAndBars)
             const double step = double(cycles[b].frame) - double(cycles[b - 1].frame);
             skippedFrames += std::max(0.0, step - double(cycles[b].sample - cycles[b - 1].sample));
         }
-        EXPECT_LE(std::abs(offMs), 3.0 + skippedFrames / 44.1)
+        EXPECT_LE(std::abs(offMs), 3.0 + skippedFrames * 1000.0 / recorder.rate())
             << "click " << clicks << " is " << offMs << " ms off the session's beat";
         ++clicks;
     }
@@ -415,6 +421,24 @@ TEST_F(LinkSyncTest, ClicksLandOnTheSessionsBeatsAndBars)
     const double phase = session.phaseAtTime(std::chrono::microseconds(std::llround(heardNow)), 4.0);
     const double local = std::fmod(engine().transport()->beatPosition(), 4.0);
     EXPECT_LT(std::abs(std::remainder(local - phase, 4.0)), 0.1) << "bar phase " << local << " against " << phase;
+}
+
+TEST_F(LinkSyncTest, ClicksLandOnTheSessionsBeatsAndBars)
+{
+    expectClicksOnTheSessionsBeatsAndBars();
+}
+
+// A server at 48,000 Hz: the engine's 44,100 Hz frames are converted on the
+// way out, and when each is heard goes through the converter's own timing.
+class LinkSyncAt48k : public LinkSyncTest
+{
+protected:
+    int serverRate() const override { return 48000; }
+};
+
+TEST_F(LinkSyncAt48k, ClicksLandOnTheSessionsBeatsAndBars)
+{
+    expectClicksOnTheSessionsBeatsAndBars();
 }
 
 // The engine run cycle by cycle on a timeline of the test's own, each buffer
@@ -443,20 +467,25 @@ TEST(LinkClockSteps, TheClickMovesOntoTheBeatsOnce)
 
     // Where in its beat the step comes, and how far the device's clock moves
     // beyond the frames played: forward is time passed with no frames,
-    // back is frames played ahead of time.
+    // back is frames played ahead of time. A step can follow another made
+    // early in the same beat and not yet caught up with: two cycles before
+    // the beat (0.9812 of it at 97 bpm), the next cycle's landing point then
+    // leaps over the beat.
     struct Case
     {
         double phase;
         double stepFrames;
+        double earlierStepFrames = 0.0;
     };
     const Case cases[] = {
         { 0.50, 256 }, { 0.90, 256 }, { 0.97, 256 }, { 0.99, 256 }, { 0.95, 100 }, { 0.80, 700 },
-        { 0.50, -256 }, { 0.97, -256 }, { 0.99, -100 },
+        { 0.50, -256 }, { 0.97, -256 }, { 0.99, -100 }, { 0.9813, 256, 700 }, { 0.9813, 256, 256 },
     };
     std::vector<float> buffer(kCycle * ZUB_FRAMESIZE);
     double timeUs = double(peer.clock().micros().count());
     for (const Case& k : cases) {
-        SCOPED_TRACE(::testing::Message() << "a step of " << k.stepFrames << " frames at " << k.phase << " of a beat");
+        SCOPED_TRACE(::testing::Message() << "a step of " << k.stepFrames << " frames at " << k.phase << " of a beat after one of "
+                                          << k.earlierStepFrames);
         const auto session = peer.captureAppSessionState();
         const auto beatAt = [&](double us) { return session.beatAtTime(std::chrono::microseconds(std::llround(us)), 4.0); };
         // Onsets as times on the device's clock; a second of cycles settles
@@ -476,9 +505,16 @@ TEST(LinkClockSteps, TheClickMovesOntoTheBeatsOnce)
             }
             timeUs += kCycleUs;
         };
-        const double settled = timeUs + 1e6;
-        while (timeUs < settled || beatAt(timeUs) - std::floor(beatAt(timeUs)) < k.phase)
+        const auto playTo = [&](double phase, double untilUs) {
+            while (timeUs < untilUs || beatAt(timeUs) - std::floor(beatAt(timeUs)) < phase)
+                play();
+        };
+        // Settled, then early in a beat.
+        playTo(0.5, timeUs + 1e6);
+        while (beatAt(timeUs) - std::floor(beatAt(timeUs)) > 0.1)
             play();
+        timeUs += k.earlierStepFrames * 1e6 / 44100.0;
+        playTo(k.phase, 0.0);
         const double stepAtUs = timeUs;
         const double stepUs = k.stepFrames * 1e6 / 44100.0;
         timeUs += stepUs;
