@@ -130,7 +130,7 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
 {
     Impl* impl = m_pActive.load(std::memory_order_acquire);
     if (!impl || m_bSuspended.load(std::memory_order_relaxed)) {
-        m_bLookedAhead = false;
+        m_lookedToBeat.reset();
         const bool wasPending = std::exchange(m_bJumpPending, false);
         return wasPending ? Step::FadeIn : Step::None;
     }
@@ -151,7 +151,7 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     const double bpm = transport.bpm();
     // Until the GUI thread has taken the session's tempo, beats cannot meet.
     if (std::abs(session.tempo() - bpm) > TEMPO_TOLERANCE) {
-        m_bLookedAhead = false;
+        m_lookedToBeat.reset();
         const bool wasPending = std::exchange(m_bJumpPending, false);
         return wasPending ? Step::FadeIn : Step::None;
     }
@@ -160,7 +160,7 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     const double diff = std::remainder(session.beatAtTime(heard, QUANTUM) - local, QUANTUM);
     if (m_bJumpPending) {
         m_bJumpPending = false;
-        m_bLookedAhead = false;
+        m_lookedToBeat.reset();
         transport.setBeatPosition(local + diff);
         return Step::FadeIn;
     }
@@ -176,10 +176,9 @@ LinkSession::Step LinkSession::alignCycle(Transport& transport, int n)
     // looked ahead is jumped to now, late by less than the leap, rather than
     // a whole beat later.
     double lookFrom = from + cycleBeats;
-    if (m_bLookedAhead && m_lookedToBeat < lookFrom && m_lookedToBeat > lookFrom - kMaxLeapBeats)
-        lookFrom = m_lookedToBeat;
+    if (m_lookedToBeat && *m_lookedToBeat < lookFrom && *m_lookedToBeat > lookFrom - kMaxLeapBeats)
+        lookFrom = *m_lookedToBeat;
     m_lookedToBeat = from + 2.0 * cycleBeats;
-    m_bLookedAhead = true;
     if (std::abs(diff) * framesPerBeat <= double(TOLERANCE_FRAMES))
         return Step::None;
     if (std::floor(from + 2.0 * cycleBeats) > std::floor(lookFrom)) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 class Transport;
 
@@ -85,9 +86,9 @@ private:
     int64 m_sampleTime = 0;
     int64 m_lastCycleUs = 0;
     bool m_bJumpPending = false;
-    // The beat position up to which the last cycle looked for a beat to land on.
-    bool m_bLookedAhead = false;
-    double m_lookedToBeat = 0.0;
+    // The beat position up to which the last cycle looked for a beat to land
+    // on; none after a jump or a cycle that did not look.
+    std::optional<double> m_lookedToBeat;
     bool m_bStamped = false;
     int64 m_stampUs = 0; // on the Link clock, when frame m_stampSample starts playing
     int64 m_stampSample = 0;
